@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+namespace horalign {
+
+// A calendar date and time of day. weekday: 1 = Sunday ... 7 = Saturday.
+struct CivilTime {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int micro = 0;
+  int weekday = 5;
+
+  int Millisecond() const { return micro / 1000; }
+  friend bool operator==(const CivilTime&, const CivilTime&) = default;
+};
+
+enum class ClockSetResult {
+  kOk,
+  kNoRight,  // the process may not change the system time
+  kFailed,   // any other refusal (an invalid time, an OS error)
+};
+
+// The PC's wall clock. It is settable and so is not the monotonic clock that drives
+// timers and ticks.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual CivilTime UtcNow() = 0;
+  virtual CivilTime LocalNow() = 0;
+
+  // Sets the local date and time of day (micro is used as given; weekday is ignored).
+  // A refusal is a value the caller reports, never a crash.
+  virtual ClockSetResult SetLocal(const CivilTime& local) = 0;
+
+  // Blocks the calling thread without running the event loop.
+  virtual void SleepMicros(std::int64_t micros) = 0;
+};
+
+}  // namespace horalign

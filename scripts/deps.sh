@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing Horalign need, when missing.
+# Usage: scripts/deps.sh [--windows]   (--windows adds the cross compiler and Wine)
+set -euo pipefail
+
+pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
+      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      qt6-base-dev qt6-base-dev-tools libgl-dev
+      xvfb xauth xdotool trayer x11-utils x11-apps imagemagick procps util-linux)
+if [[ "${1:-}" == "--windows" ]]; then
+  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
