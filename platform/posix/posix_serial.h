@@ -1,0 +1,71 @@
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/platform/registry_store.h"
+#include "core/platform/serial_backend.h"
+#include "core/serial/line_settings.h"
+
+namespace horalign {
+
+// The line state for `line` on top of `base`: raw bytes, no flow control, reads that return
+// at once with what has arrived. nullopt when the baud rate has no speed constant, or the
+// system has no mark and space parity and the text asks for one.
+std::optional<termios> RawLineTermios(const termios& base, const LineSettings& line);
+
+// Maps a COM number to a device path; "" when there is none.
+using PortPathResolver = std::function<std::string(int port)>;
+
+// The device path of COM `port`: the text value "COMn" under the key
+// Software\Quorvane\Horalign\Ports of `store` when it holds one, else /dev/ttyS{n-1}.
+std::string PortPathFromRegistry(RegistryStore& store, int port);
+
+// A resolver that asks `store` at every open, so a changed mapping applies at once. The
+// store must outlive the resolver.
+PortPathResolver MakeRegistryPortResolver(RegistryStore& store);
+
+// Serial ports through termios. A port is held with an exclusive flock (and TIOCEXCL),
+// so another program holding it, or holding it after us, is refused. Settings the port
+// does not keep (read back after applying them) refuse the open, as do baud rates without
+// a speed constant. POSIX ports have no
+// time-outs of their own: Open reports all-zero earlier time-outs, and the write time-out
+// handed to Open bounds Write here. Handles are small positive numbers.
+class PosixSerialBackend : public SerialBackend {
+ public:
+  explicit PosixSerialBackend(PortPathResolver resolvePath);
+  ~PosixSerialBackend() override;
+  PosixSerialBackend(const PosixSerialBackend&) = delete;
+  PosixSerialBackend& operator=(const PosixSerialBackend&) = delete;
+
+  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
+                  CommTimeouts& saved) override;
+  bool Close(CommHandle handle, const CommTimeouts& saved) override;
+  std::string Read(CommHandle handle, int maxBytes) override;
+  int Write(CommHandle handle, std::string_view bytes) override;
+  void PurgeInput(CommHandle handle) override;
+  void PurgeOutput(CommHandle handle) override;
+  int InputCount(CommHandle handle) override;
+
+ private:
+  struct OpenPort {
+    int fd = -1;
+    termios previous{};
+    std::uint32_t writeMultiplierMs = 0;
+    std::uint32_t writeConstantMs = 0;
+  };
+
+  OpenPort* Find(CommHandle handle);
+  CommHandle Store(const OpenPort& port);
+
+  PortPathResolver resolvePath_;
+  std::vector<std::optional<OpenPort>> ports_;  // handle n is index n-1
+};
+
+}  // namespace horalign

@@ -1,0 +1,123 @@
+#include "platform/posix/instance_lock.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace horalign {
+namespace {
+
+namespace fs = std::filesystem;
+
+class InstanceLock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "horalign-lock-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // Exit status of a forked child that tries to claim the slot: 0 claimed, 1 refused.
+  int ClaimInChild() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      PosixInstanceGuard guard(folder_);
+      ::_exit(guard.Claim() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string folder_;
+};
+
+TEST_F(InstanceLock, TheFirstClaimSucceedsAndASecondGuardOrProcessIsRefused) {
+  PosixInstanceGuard first(folder_);
+  ASSERT_TRUE(first.Claim());
+  EXPECT_TRUE(first.Held());
+  EXPECT_TRUE(first.Claim()) << "claiming again keeps the slot";
+
+  PosixInstanceGuard second(folder_);
+  EXPECT_FALSE(second.Claim());
+  EXPECT_FALSE(second.Held());
+  EXPECT_TRUE(second.Usable());
+  EXPECT_EQ(ClaimInChild(), 1);
+}
+
+TEST_F(InstanceLock, TheSlotIsFreeOnceTheHolderIsDestroyed) {
+  {
+    PosixInstanceGuard first(folder_);
+    ASSERT_TRUE(first.Claim());
+  }
+  PosixInstanceGuard next(folder_);
+  EXPECT_TRUE(next.Claim());
+  EXPECT_TRUE(next.Held());
+}
+
+TEST_F(InstanceLock, TheSlotIsFreeAfterTheHoldingProcessIsKilled) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PosixInstanceGuard holder(folder_);
+    const char claimed = holder.Claim() ? 'y' : 'n';
+    (void)!::write(ready[1], &claimed, 1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char claimed = 0;
+  ASSERT_EQ(::read(ready[0], &claimed, 1), 1);
+  ::close(ready[0]);
+  EXPECT_EQ(claimed, 'y');
+
+  PosixInstanceGuard meanwhile(folder_);
+  EXPECT_FALSE(meanwhile.Claim());
+
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(meanwhile.Claim());
+}
+
+TEST_F(InstanceLock, AFolderOthersCouldTamperWithIsNotUsedAndDoesNotBlockTheStart) {
+  const fs::path target = fs::path(folder_) / "real";
+  fs::create_directory(target);
+  fs::create_directory_symlink(target, fs::path(folder_) / "link");
+  const fs::path open = fs::path(folder_) / "open";
+  fs::create_directory(open);
+  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+
+  for (const fs::path& bad : {fs::path(folder_) / "link", open}) {
+    PosixInstanceGuard guard(bad.string());
+    EXPECT_TRUE(guard.Claim()) << bad;
+    EXPECT_FALSE(guard.Usable()) << bad;
+    EXPECT_FALSE(guard.Held()) << bad;
+  }
+  EXPECT_FALSE(fs::exists(target / "horalign.lock"));
+}
+
+TEST_F(InstanceLock, AMissingFolderIsCreatedPrivate) {
+  const fs::path fresh = fs::path(folder_) / "runtime";
+  PosixInstanceGuard guard(fresh.string());
+  ASSERT_TRUE(guard.Claim());
+  EXPECT_TRUE(guard.Held());
+  struct stat info {};
+  ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+}  // namespace
+}  // namespace horalign
