@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/platform/registry_store.h"
+
+namespace horalign {
+
+inline constexpr std::int16_t kDefaultUpdateInterval = 60;
+inline constexpr std::int32_t kDefaultLastX = 400;
+inline constexpr std::int32_t kDefaultLastY = 200;
+
+// The configuration read once at start-up. Writers keep the fields in step with what
+// they store.
+struct AppConfig {
+  std::int16_t ProtocolOption = 1;  // never stored
+  std::int16_t ConnectionMode = 0;  // a SyncMode number
+  std::int16_t SerialComPort = 0;
+  std::int32_t UsedComPorts = 0;                         // bit n-1 set: COM n is active
+  std::int16_t UpdateInterval = kDefaultUpdateInterval;  // minutes
+  std::int16_t SignalSource = 0;
+  friend bool operator==(const AppConfig&, const AppConfig&) = default;
+};
+
+// Fills every field from the Config key. A missing or blank value takes its default, as
+// does a number that does not fit its field (a corrupt value rather than a wrapped one).
+void LoadConfig(RegistryStore& store, AppConfig& config);
+
+// A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value
+// that is not one number, or does not fit 32 bits, gives the default.
+std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def);
+
+}  // namespace horalign
