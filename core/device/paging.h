@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/app/app_config.h"
+#include "core/platform/event_loop.h"
+#include "core/serial/delay.h"
+#include "core/serial/serial_comm.h"
+
+namespace horalign {
+
+// The device protocol over the one shared serial port: the exchange routines, the
+// identification, and the port monitor that reads every device line.
+//
+// The monitor never yields in the middle of a line. A poll takes what has arrived; a line
+// still open keeps its 20-tick deadline and is continued at the next delay tick. Waiting
+// senders therefore never run inside a suspended poll, and a poll never resumes on a port
+// that was reopened meanwhile.
+class QV_Paging {
+ public:
+  QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
+            const AppConfig& config);
+
+  // Link state, written by the monitor and reset by the exchange routines.
+  std::string ReplyLine;
+  bool ReceiverIdle = true;
+  bool ReplyComplete = false;
+  bool ErrorReply = false;
+
+  // The device identified last.
+  std::string DeviceModel;
+  std::string DeviceSerial;
+
+  // Receives the time lines a receiver sends of its own accord (port number, line).
+  std::function<void(std::int16_t, const std::string&)> OnReceiverTimeLine;
+
+  bool OpenPort(clsSerialCommAPI& port, std::int16_t comPortId, const std::string& portSettings);
+  bool ProbeDevice();
+  bool SendCommand(const std::string& command, const std::string& data, bool plainFrame,
+                   std::int32_t timeoutTicks, std::string& reply, bool appendCR = true);
+  std::string QueryDevice(const std::string& command, const std::string& data,
+                          std::int16_t expectedLength, bool plainFrame, std::int32_t timeoutTicks,
+                          std::string& reply, bool appendCR = true, bool acceptErrorReply = false);
+  std::string IdentifyDevice();
+
+  // The 500 ms monitor tick.
+  void PollSerialInput();
+  // The 50 ms delay tick: goes on collecting a line that a poll began.
+  void ContinueCollecting();
+  void HandleDeviceLine(const std::string& line);
+
+  // Counts the complete lines the monitor has taken, so a caller can tell a line that
+  // arrived during its exchange from one left over from an earlier one.
+  std::uint64_t LinesReceived() const { return linesReceived_; }
+  bool Collecting() const { return collecting_; }
+
+  // Longest line the monitor collects; anything longer is noise and is dropped.
+  static constexpr std::size_t kMaxLineLength = 4096;
+
+ private:
+  bool WaitForIdleReceiver(std::int32_t limitTicks);
+  void WaitTicks(clsDelay& delay, const bool* until);
+  void Collect();
+  void DropPartialLine();
+  void Transmit(const std::string& frame);
+
+  clsSerialCommAPI& serialPort_;
+  EventLoop& loop_;
+  const std::int32_t& delayTicks_;
+  const AppConfig& config_;
+
+  bool collecting_ = false;
+  std::string partial_;
+  clsDelay lineDeadline_;
+  std::uint64_t linesReceived_ = 0;
+};
+
+}  // namespace horalign

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "tests/core/device/paging_fixture.h"
+
+namespace horalign::test {
+namespace {
+
+TEST(Monitor, TakesOneLineAPollAndLeavesTheRestForTheNext) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(1, {.silent = true});
+  rig.Open(1);
+  rig.world.loop.RunForMs(100);
+  dev.SendRaw("*\r?99\r");
+  rig.world.loop.RunForMs(400);  // the poll at 500 ms
+  EXPECT_EQ(rig.paging.ReplyLine, "*\r");
+  EXPECT_TRUE(rig.paging.ReplyComplete);
+  EXPECT_FALSE(rig.paging.ErrorReply);
+  rig.world.loop.RunForMs(500);
+  EXPECT_EQ(rig.paging.ReplyLine, "?99\r");
+  EXPECT_TRUE(rig.paging.ErrorReply);
+  EXPECT_TRUE(rig.paging.ReceiverIdle);
+}
+
+TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(1, {.silent = true});
+  rig.Open(1);
+  dev.SendRaw("abc");
+  rig.world.loop.RunForMs(500);
+  EXPECT_FALSE(rig.paging.ReceiverIdle);
+  EXPECT_TRUE(rig.paging.Collecting());
+  rig.world.loop.RunForMs(1050);  // 21 ticks after the poll began
+  EXPECT_FALSE(rig.paging.Collecting());
+  EXPECT_FALSE(rig.paging.ReceiverIdle);
+  EXPECT_EQ(rig.paging.ReplyLine, "");
+  rig.world.loop.RunForMs(450);  // the poll at 2000 ms finds nothing waiting
+  EXPECT_TRUE(rig.paging.ReceiverIdle);
+}
+
+TEST(Monitor, CollectsALineWhoseBytesStraddleTicks) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(1, {.settings = "1200,N,8,1", .silent = true});
+  rig.Open(1, "1200,N,8,1");
+  rig.world.loop.RunForMs(480);
+  dev.SendRaw("123456789012345678901234\r");  // 25 bytes: about 208 ms at 1200 baud
+  rig.world.loop.RunForMs(40);
+  EXPECT_TRUE(rig.paging.Collecting());
+  EXPECT_FALSE(rig.paging.ReceiverIdle);
+  rig.world.loop.RunForMs(250);
+  EXPECT_FALSE(rig.paging.Collecting());
+  EXPECT_EQ(rig.paging.ReplyLine, "123456789012345678901234\r");
+  EXPECT_TRUE(rig.paging.ReplyComplete);
+  EXPECT_TRUE(rig.paging.ReceiverIdle);
+}
+
+TEST(Monitor, AClosedPortClearsTheReplyLine) {
+  PagingRig rig;
+  rig.world.AddDevice(1);
+  rig.Open(1);
+  ASSERT_TRUE(rig.paging.ProbeDevice());
+  rig.serialPort.SetPortOpen(false);
+  rig.world.loop.RunForMs(500);
+  EXPECT_EQ(rig.paging.ReplyLine, "");
+}
+
+TEST(Monitor, HandsReceiverLinesOnOnlyInThePcFromDeviceModeWithAReceiver) {
+  struct Case {
+    std::int16_t mode;
+    const char* model;
+    bool handed;
+  };
+  for (const Case c : {Case{2, "Receiver", true}, Case{1, "Receiver", false},
+                       Case{2, "Receiver (Ver. 2)", false}, Case{0, "Receiver", false}}) {
+    PagingRig rig;
+    auto& dev = rig.world.AddDevice(6, {.silent = true});
+    rig.Open(6);
+    rig.config.ConnectionMode = c.mode;
+    rig.paging.DeviceModel = c.model;
+    dev.SendRaw("037143814050\r");
+    rig.world.loop.RunForMs(500);
+    ASSERT_EQ(rig.handedOn.size(), c.handed ? 1u : 0u) << c.mode << " " << c.model;
+    if (c.handed) {
+      EXPECT_EQ(rig.handedOn[0].first, 6);
+      EXPECT_EQ(rig.handedOn[0].second, "037143814050\r");
+    }
+  }
+}
+
+TEST(Monitor, AReopenedPortDropsTheLineBeingCollected) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(1, {.silent = true});
+  rig.world.AddDevice(2, {.silent = true});
+  rig.Open(1);
+  dev.SendRaw("half");
+  rig.world.loop.RunForMs(500);
+  ASSERT_TRUE(rig.paging.Collecting());
+  rig.Open(2);
+  EXPECT_FALSE(rig.paging.Collecting());
+  EXPECT_TRUE(rig.paging.ReceiverIdle);
+  dev.SendRaw("ignored\r");
+  rig.world.loop.RunForMs(1000);
+  EXPECT_EQ(rig.paging.ReplyLine, "");
+}
+
+// A timer handler (an update falling due, a click) that starts an exchange while a line is
+// being collected waits for that line, then gets its own answer.
+TEST(Monitor, AnExchangeStartedDuringACollectionWaitsForTheLineThenSucceeds) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(1, {.settings = "1200,N,8,1"});
+  rig.Open(1, "1200,N,8,1");
+  bool acknowledged = false;
+  std::string reply;
+  auto busy = rig.world.loop.CreateTimer(520, true, [&] {
+    acknowledged = rig.paging.SendCommand("P", "", true, 100, reply);
+  });
+  rig.world.loop.RunForMs(480);
+  dev.SendRaw("0000000000000000000000000\r");  // about 217 ms on the line
+  rig.world.loop.RunUntil([&] { return !reply.empty(); }, 10'000);
+  busy->SetEnabled(false);
+  EXPECT_TRUE(acknowledged);
+  EXPECT_EQ(reply, "*\r");
+  const auto sent = rig.Sent(1);
+  ASSERT_EQ(sent.size(), 1u);
+  // The command left only after the line was complete (its CR arrived about 697 ms in).
+  EXPECT_GT(sent[0].firstByteUs, 690'000);
+}
+
+}  // namespace
+}  // namespace horalign::test

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/app/app_config.h"
+#include "core/device/paging.h"
+#include "core/serial/delay.h"
+#include "core/serial/serial_comm.h"
+#include "sim/world.h"
+
+namespace horalign::test {
+
+// The device protocol on a simulated line, with the two timers that drive it: the 50 ms
+// delay tick (which also goes on collecting a line) and the 500 ms port monitor.
+struct PagingRig {
+  sim::World world;
+  AppConfig config;
+  std::int32_t delayTicks = 0;
+  clsSerialCommAPI serialPort{world.serial};
+  QV_Paging paging{serialPort, world.loop, delayTicks, config};
+  std::vector<std::pair<std::int16_t, std::string>> handedOn;
+  std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
+    AdvanceDelayTicks(delayTicks);
+    paging.ContinueCollecting();
+  });
+  std::unique_ptr<Timer> tmrCheckCOMPort =
+      world.loop.CreateTimer(500, true, [this] { paging.PollSerialInput(); });
+
+  PagingRig() {
+    paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
+      handedOn.emplace_back(port, line);
+    };
+  }
+
+  void Open(int port, const std::string& settings = "9600,N,8,1") {
+    paging.OpenPort(serialPort, static_cast<std::int16_t>(port), settings);
+  }
+  std::int64_t NowMs() const { return world.time.NowUs() / 1000; }
+  // Lines the PC sent to a port, as text up to and including CR.
+  std::vector<sim::WireLine> Sent(int port) const { return world.serial.LinesToDevice(port); }
+};
+
+}  // namespace horalign::test
