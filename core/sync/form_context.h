@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/app/app_config.h"
+#include "core/device/paging.h"
+#include "core/platform/clock.h"
+#include "core/platform/event_loop.h"
+#include "core/platform/registry_store.h"
+#include "core/serial/serial_comm.h"
+#include "core/ui/port_list.h"
+#include "core/ui/text_format.h"
+#include "core/ui/views.h"
+
+namespace horalign {
+
+// What the main window's device routines share: the program-wide objects they work on
+// and the window fields they read and write. Owned by QV_MainForm.
+struct FormContext {
+  AppConfig& config;
+  RegistryStore& registry;
+  Clock& clock;
+  EventLoop& loop;
+  clsSerialCommAPI& serialPort;
+  QV_Paging& paging;
+  MainWindowView& view;
+  PointerView& pointer;
+  PortListModel& ports;
+
+  // Set once the window's timers exist.
+  Timer* tmrMinutes = nullptr;
+  Timer* tmrCurrentTime = nullptr;
+
+  // Window fields.
+  std::int16_t MinuteCount = 0;
+  bool UserBusy = false;
+  bool SkipTimeEvent = false;
+
+  void BusyPointerOn() { pointer.SetBusy(true); }
+  void BusyPointerOff() { pointer.SetBusy(false); }
+  void SetMinutesTimer(bool enabled) {
+    if (tmrMinutes) tmrMinutes->SetEnabled(enabled);
+  }
+  // The status time stamp of a row, from the local clock now.
+  std::string StatusNow() { return FormatStatusTime(clock.LocalNow(), view.Locale()); }
+  void SetStatus(int row, const std::string& text) { ports.SetCell(row, kColStatus, text); }
+  void StampStatusTime(int row) { ports.SetCell(row, kColStatusTime, StatusNow()); }
+  // The port number a row's own text names ("03" gives 3); 0 when it names none.
+  int PortOfRow(int row) const;
+};
+
+}  // namespace horalign

@@ -1,0 +1,250 @@
+#include "core/sync/time_sync.h"
+
+#include <cstdlib>
+
+#include "core/device/model_table.h"
+#include "core/util/civil.h"
+
+namespace horalign {
+namespace {
+
+constexpr std::int32_t kWriteTimeoutTicks = 100;
+constexpr std::int32_t kQueryTimeoutTicks = 30;
+constexpr int kSecondsPerDay = 86400;
+// The wait for a second boundary aims 1 ms past it and accepts up to this many µs past.
+constexpr int kBoundaryTargetMicros = 1000;
+constexpr int kBoundaryAcceptMicros = 3000;
+
+std::string TwoDigitText(int n) { return ZeroPad(n % 100, 2); }
+
+int SecondsOfDay(const CivilTime& t) { return t.hour * 3600 + t.minute * 60 + t.second; }
+
+}  // namespace
+
+int TwoDigits(const std::string& text, std::size_t pos) {
+  if (pos + 2 > text.size()) return -1;
+  const char a = text[pos], b = text[pos + 1];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+  return (a - '0') * 10 + (b - '0');
+}
+
+int CheckDigitSum(const std::string& text, std::size_t first, std::size_t last) {
+  int sum = 0;
+  for (std::size_t i = first; i <= last && i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') sum += text[i] - '0';
+  }
+  return sum % 10;
+}
+
+int NearestCentury(int yy, int referenceYear) {
+  int year = referenceYear - referenceYear % 100 + yy;
+  if (year - referenceYear > 50) year -= 100;
+  if (referenceYear - year > 50) year += 100;
+  return year;
+}
+
+CivilTime NearestWithTimeOfDay(const CivilTime& now, int secondsOfDay) {
+  const std::int64_t nowUs = ToEpochMicros(now);
+  const std::int64_t dayStart = DaysFromCivil(now.year, now.month, now.day) * 86'400'000'000LL;
+  std::int64_t best = 0;
+  for (int dayOffset = -1; dayOffset <= 1; ++dayOffset) {
+    const std::int64_t candidate =
+        dayStart + dayOffset * 86'400'000'000LL + secondsOfDay * 1'000'000LL;
+    if (dayOffset == -1 || std::llabs(candidate - nowUs) < std::llabs(best - nowUs)) {
+      best = candidate;
+    }
+  }
+  return FromEpochMicros(best);
+}
+
+void TimeSync::WaitForSecondStart() {
+  CivilTime t = ctx_.clock.UtcNow();
+  // Bounded: each pass sleeps to the next boundary, so two passes are the most it needs.
+  for (int pass = 0; pass < 4; ++pass) {
+    const bool justAfter = t.micro >= kBoundaryTargetMicros && t.micro < kBoundaryAcceptMicros;
+    if (justAfter) break;
+    const int wait = t.micro < kBoundaryTargetMicros ? kBoundaryTargetMicros - t.micro
+                                                     : 1'000'000 - t.micro + kBoundaryTargetMicros;
+    ctx_.clock.SleepMicros(wait);
+    t = ctx_.clock.UtcNow();
+    if (t.Millisecond() >= 1 && t.Millisecond() <= 99) break;
+  }
+  if (ctx_.tmrCurrentTime) {
+    ctx_.tmrCurrentTime->SetEnabled(false);
+    ctx_.tmrCurrentTime->SetEnabled(true);
+  }
+}
+
+bool TimeSync::WriteUtcFamily(int row) {
+  WaitForSecondStart();
+  const CivilTime t = ctx_.clock.UtcNow();
+  const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) +
+                           TwoDigitText(t.second) + TwoDigitText(t.month) + TwoDigitText(t.day) +
+                           TwoDigitText(t.year) + "U";
+  // Written after the clock is read, so it cannot delay the command.
+  ctx_.SetStatus(row, "Writing date & time to device...");
+  std::string reply;
+  return ctx_.paging.SendCommand("T", data, false, kWriteTimeoutTicks, reply);
+}
+
+bool TimeSync::WriteLocalFamily() {
+  WaitForSecondStart();
+  std::string reply;
+  CivilTime t = ctx_.clock.LocalNow();
+  bool timeSet = ctx_.paging.SendCommand(
+      "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), true,
+      kWriteTimeoutTicks, reply);
+  if (!timeSet) {
+    t = ctx_.clock.LocalNow();
+    timeSet = ctx_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute), true,
+                                      kWriteTimeoutTicks, reply);
+  }
+  if (timeSet) {
+    // The date is a courtesy: the device counts as updated once its time was taken.
+    t = ctx_.clock.LocalNow();
+    const std::string date = TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) +
+                             std::to_string(t.weekday);
+    ctx_.paging.SendCommand("PD", date, true, kWriteTimeoutTicks, reply);
+  }
+  return timeSet;
+}
+
+bool TimeSync::WriteTime(std::int16_t port) {
+  ctx_.SetMinutesTimer(false);
+  ctx_.BusyPointerOn();
+  const int row = port;
+  bool connected = true;
+  if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(port);
+
+  bool outcome = false;
+  if (connected) {
+    if (ctx_.paging.OpenPort(ctx_.serialPort, port, ctx_.ports.Cell(row, kColSettings))) {
+      outcome = SupportsUtcTimeSet(ctx_.ports.Cell(row, kColDevice)) ? WriteUtcFamily(row)
+                                                                      : WriteLocalFamily();
+    }
+    ctx_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
+  }
+  ctx_.StampStatusTime(row);
+  ctx_.SetMinutesTimer(true);
+  ctx_.BusyPointerOff();
+  return outcome;
+}
+
+bool TimeSync::ReadTime(std::int16_t comPortId) {
+  ctx_.SetMinutesTimer(false);
+  ctx_.BusyPointerOn();
+  const int row = comPortId;
+  bool connected = true;
+  if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(comPortId);
+  if (connected &&
+      ctx_.paging.OpenPort(ctx_.serialPort, comPortId, ctx_.ports.Cell(row, kColSettings)) &&
+      SupportsTimeQuery(ctx_.ports.Cell(row, kColDevice))) {
+    ctx_.SkipTimeEvent = false;
+    ctx_.SetStatus(row, "Reading date & time from device...");
+    const std::uint64_t linesBefore = ctx_.paging.LinesReceived();
+    std::string reply;
+    ctx_.paging.QueryDevice("QT", "", 13, true, kQueryTimeoutTicks, reply, true);
+    // Only a line that arrived during this query is an answer: a device that stopped
+    // answering must not replay its last time.
+    if (ctx_.paging.LinesReceived() == linesBefore) reply.clear();
+    ProcessTime(comPortId, reply);
+  }
+  ctx_.SetMinutesTimer(true);
+  ctx_.BusyPointerOff();
+  return false;
+}
+
+TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
+  switch (ctx_.clock.SetLocal(target)) {
+    case ClockSetResult::kOk: return Outcome::kAccepted;
+    case ClockSetResult::kNoRight: return Outcome::kNoRight;
+    case ClockSetResult::kFailed: return Outcome::kRejected;
+  }
+  return Outcome::kRejected;
+}
+
+TimeSync::Outcome TimeSync::ProcessQtReply(const std::string& text) {
+  if (text.size() != 15) return Outcome::kRejected;
+  const int check = text[13] >= '0' && text[13] <= '9' ? text[13] - '0' : 0;
+  if (CheckDigitSum(text, 0, 12) != check) return Outcome::kRejected;
+  const int hour = TwoDigits(text, 0), minute = TwoDigits(text, 2), second = TwoDigits(text, 4);
+  if (!IsValidTimeOfDay(hour, minute, second)) return Outcome::kRejected;
+
+  const CivilTime now = ctx_.clock.LocalNow();
+  CivilTime target = now;
+  bool change = false;
+  if (SecondsOfDay(now) != hour * 3600 + minute * 60 + second) {
+    target.hour = hour, target.minute = minute, target.second = second, target.micro = 0;
+    change = true;
+  }
+  // Some time-readable devices keep no calendar: an invalid date is skipped.
+  const int month = TwoDigits(text, 6), day = TwoDigits(text, 8), yy = TwoDigits(text, 10);
+  const int year = yy < 0 ? -1 : NearestCentury(yy, now.year);
+  if (IsValidDate(year, month, day) &&
+      (year != now.year || month != now.month || day != now.day)) {
+    target.year = year, target.month = month, target.day = day;
+    change = true;
+  }
+  return change ? Apply(target) : Outcome::kAccepted;
+}
+
+TimeSync::Outcome TimeSync::ProcessReceiverEvent(const std::string& text) {
+  if (text.size() < 12) return Outcome::kRejected;
+  const std::string part = text.substr(0, 7);
+  const bool branchA = part == "0371462" || part == "0371438";
+  const bool branchB = part == "0371461" || part == "0371437";
+  if (!branchA && !branchB) return Outcome::kRejected;
+  const int check = text[11] >= '0' && text[11] <= '9' ? text[11] - '0' : 0;
+  if (CheckDigitSum(text, 7, 10) != check) return Outcome::kRejected;
+  const int hour = TwoDigits(text, 7), minute = TwoDigits(text, 9);
+  if (!IsValidTimeOfDay(hour, minute, 0)) return Outcome::kRejected;
+
+  // Receivers run 7 hours ahead of the local time the program sets.
+  const int raw = hour * 3600 + minute * 60 - 7 * 3600;
+  int target = (raw % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+  const CivilTime now = ctx_.clock.LocalNow();
+  // A time before 07:00 falls on the previous day and differs from every time of day.
+  const bool differs = raw < 0 || target != SecondsOfDay(now);
+  if (!differs) return Outcome::kAccepted;
+  if (branchB) target = (target + 59) % kSecondsPerDay;
+  // The instant nearest the present, so a correction across midnight keeps the date right.
+  return Apply(NearestWithTimeOfDay(now, target));
+}
+
+bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
+  const int row = comPortId;
+  const std::string device = ctx_.ports.Cell(row, kColDevice);
+  Outcome outcome = Outcome::kRejected;
+  if (SupportsTimeQuery(device)) {
+    ctx_.SetMinutesTimer(false);
+    ctx_.BusyPointerOn();
+    ctx_.SkipTimeEvent = false;
+    ctx_.SetStatus(row, "Reading date & time from device...");
+    outcome = ProcessQtReply(timeEventInfo);
+  } else if (device == "Receiver" || device == "N/A") {
+    // Receiver events count only in the last two minutes of each update interval.
+    if (ctx_.MinuteCount < ctx_.config.UpdateInterval - 2) {
+      ctx_.SkipTimeEvent = true;
+      return false;
+    }
+    ctx_.SkipTimeEvent = false;
+    ctx_.SetMinutesTimer(false);
+    ctx_.BusyPointerOn();
+    outcome = ProcessReceiverEvent(timeEventInfo);
+    if (outcome == Outcome::kAccepted && device == "N/A") {
+      ctx_.ports.SetCell(row, kColDevice, "Receiver");
+    }
+  }
+  const bool result = outcome == Outcome::kAccepted;
+  if (!ctx_.SkipTimeEvent) {
+    ctx_.SetStatus(row, result                           ? "PC updated successfully."
+                        : outcome == Outcome::kNoRight ? kNoRightText
+                                                       : "Error reading device.");
+    ctx_.StampStatusTime(row);
+    ctx_.SetMinutesTimer(true);
+    ctx_.BusyPointerOff();
+  }
+  return result;
+}
+
+}  // namespace horalign

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/sync/connection.h"
+#include "core/sync/form_context.h"
+
+namespace horalign {
+
+inline constexpr const char* kNoRightText = "Unable to set PC time - insufficient rights.";
+
+// Writing the PC time to devices, and setting the PC clock from a device.
+class TimeSync {
+ public:
+  TimeSync(FormContext& ctx, DeviceConnection& connection) : ctx_(ctx), connection_(connection) {}
+
+  // Writes the PC's date and time to the device of a port row; true when it took them.
+  bool WriteTime(std::int16_t port);
+  // Returns just after the next second boundary (1 to 99 ms past it), sleeping rather
+  // than spinning, and restarts the clock display so it ticks just after whole seconds.
+  void WaitForSecondStart();
+
+  // Asks a time-readable device for its time and sets the PC clock from the answer.
+  bool ReadTime(std::int16_t comPortId);
+  // Checks a "QT" reply or a receiver time event and sets the PC clock from it.
+  bool ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo);
+
+ private:
+  bool WriteUtcFamily(int row);
+  bool WriteLocalFamily();
+  enum class Outcome { kRejected, kAccepted, kNoRight };
+  Outcome ProcessQtReply(const std::string& text);
+  Outcome ProcessReceiverEvent(const std::string& text);
+  Outcome Apply(const CivilTime& target);
+
+  FormContext& ctx_;
+  DeviceConnection& connection_;
+};
+
+// Two-digit fields of device texts; -1 when a character is not a digit.
+int TwoDigits(const std::string& text, std::size_t pos);
+// Sum of the digit values of text[first, last] modulo 10; other characters count as 0.
+int CheckDigitSum(const std::string& text, std::size_t first, std::size_t last);
+// The four-digit year nearest `referenceYear` that ends in the two digits `yy`.
+int NearestCentury(int yy, int referenceYear);
+// The instant with the given local time of day that lies nearest `now`.
+CivilTime NearestWithTimeOfDay(const CivilTime& now, int secondsOfDay);
+
+}  // namespace horalign

@@ -1,0 +1,215 @@
+#include "core/ui/main_form.h"
+
+#include <array>
+
+#include "core/app/registry.h"
+
+namespace horalign {
+namespace {
+
+constexpr const char* kLoadingText = "Loading COM ports and detecting devices. Please wait...";
+
+constexpr std::array<double, kPortColumns> kColumnWeights = {1, 1, 4, 2.5, 0, 2, 0, 0, 0, 0};
+constexpr std::array<const char*, kPortColumns> kColumnTitles = {
+    "COM Port", "Active", "Status", "Status Date & Time", "Settings", "Device", "", "", "S/N",
+    "Detected"};
+
+constexpr std::array<Control, 10> kControlGroup = {
+    Control::lbl_Mode,    Control::cmb_Mode,      Control::lblInterval, Control::txtInterval,
+    Control::cmdClose,    Control::cmdHide,       Control::cmdActivate, Control::cmdDeactivate,
+    Control::cmdUpdate,   Control::cmdRefresh};
+
+double WeightTotal() {
+  double total = 0;
+  for (double w : kColumnWeights) total += w;
+  return total;
+}
+
+}  // namespace
+
+int NumericKeyFilter(int keyCode) {
+  return (keyCode >= '0' && keyCode <= '9') || keyCode < 20 ? keyCode : 0;
+}
+
+QV_MainForm::QV_MainForm(const MainFormDeps& deps)
+    : deps_(deps),
+      ports_(deps.view),
+      ctx_{deps.config, deps.registry, deps.clock,   deps.loop, deps.serialPort,
+           deps.paging, deps.view,     deps.pointer, ports_},
+      connection_(ctx_),
+      sync_(ctx_, connection_) {
+  // The four timers run from the moment the window exists.
+  tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
+    AdvanceDelayTicks(deps_.delayTicks);
+    deps_.paging.ContinueCollecting();
+  });
+  tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
+  tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
+  tmrMinutes_ = deps.loop.CreateTimer(60000, true, [this] { OnMinutesTick(); });
+  ctx_.tmrMinutes = tmrMinutes_.get();
+  ctx_.tmrCurrentTime = tmrCurrentTime_.get();
+  deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
+    sync_.ProcessTime(port, line);
+  };
+}
+
+std::string QV_MainForm::Caption() const {
+  return std::string(kProgramName) + " (Version " + std::to_string(kVersionMajor) + "." +
+         std::to_string(kVersionMinor) + ")";
+}
+
+std::int16_t QV_MainForm::EffectiveMode() const {
+  const auto mode = deps_.config.ConnectionMode;
+  return mode == kModeDeviceFromPc || mode == kModePcFromDevice ? mode : std::int16_t{kModeNone};
+}
+
+void QV_MainForm::PlaceWindow() {
+  auto& view = deps_.view;
+  long long left = ReadWindowEdge(deps_.registry, kValueLastX, 400);
+  long long top = ReadWindowEdge(deps_.registry, kValueLastY, 200);
+  if (left < 0 || left > view.ScreenWidthTwips()) left = 100;
+  if (top < 0 || top > view.ScreenHeightTwips()) top = 100;
+  view.SetPositionTwips(static_cast<int>(left), static_cast<int>(top));
+}
+
+void QV_MainForm::Load() {
+  auto& view = deps_.view;
+  auto& loop = deps_.loop;
+  view.SetCaption(Caption());
+  PlaceWindow();
+  ctx_.MinuteCount = 0;
+  deps_.paging.ReceiverIdle = true;
+  SetupPortListColumns();
+  view.AddTrayIcon(Caption());
+  view.SetIntervalText(ZeroPad(deps_.config.UpdateInterval, view.IntervalMaxLength()));
+  FillModeList(EffectiveMode() != kModeNone ? EffectiveMode() - 1 : -1);
+
+  loop.ProcessPending();
+  view.ShowWindow();
+  loop.ProcessPending();
+  view.SetWindowEnabled(false);
+  EnableControls(false);
+  deps_.loading.ShowLoadMessage(kLoadingText);
+  loop.ProcessPending();
+  RefreshPortList();
+  deps_.loading.Unload();
+  loop.ProcessPending();
+  view.SetWindowEnabled(true);
+  SetFocusSafe(Control::lvwMessages);
+  if (terminated_) return;
+
+  if (view.ModeListIndex() < 0) {
+    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.", 0, 1, 64, "",
+                               "", 0);
+    EnableControls(false);
+    view.SetControlEnabled(Control::cmdClose, true);
+    view.SetControlEnabled(Control::lbl_Mode, true);
+    view.SetControlEnabled(Control::cmb_Mode, true);
+    SetFocusSafe(Control::cmb_Mode);
+  } else {
+    EnableControls(true);
+  }
+  if (terminated_) return;
+  loop.ProcessPending();
+  deps_.messages.ShowMessage("Help is available by pressing F1.", 0, 1, 64, "", "", 0, true, 5000);
+}
+
+void QV_MainForm::SetupPortListColumns() {
+  const double total = WeightTotal();
+  const int width = deps_.view.ListWidthTwips();
+  for (int i = 0; i < kPortColumns; ++i) {
+    deps_.view.AddListColumn(kColumnTitles[i],
+                             static_cast<int>((width - 100) * kColumnWeights[i] / total));
+  }
+}
+
+void QV_MainForm::ResizeListColumns() {
+  auto& view = deps_.view;
+  int room = 0;
+  const int rowHeight = view.FirstRowHeightTwips();
+  if (ports_.RowCount() > 0 && rowHeight > 0) {
+    const int visibleRows = view.ListHeightTwips() / rowHeight;
+    if (visibleRows < ports_.RowCount() + 1) room = 250;
+  }
+  const double total = WeightTotal();
+  for (int i = 0; i < kPortColumns; ++i) {
+    view.SetListColumnWidth(
+        i, static_cast<int>((view.ListWidthTwips() - room - 100) * kColumnWeights[i] / total));
+  }
+}
+
+void QV_MainForm::RefreshPortList() {
+  ports_.Clear();
+  for (int n = 1; n <= kPortRows; ++n) {
+    ports_.AddRow(ZeroPad(n, 2));
+    connection_.OpenPortDefault(static_cast<std::int16_t>(n));
+    // OpenPort answers true even when the port stayed closed: look at the port itself.
+    if (deps_.serialPort.PortOpen()) {
+      connection_.DisconnectDevice(static_cast<std::int16_t>(n));
+    } else {
+      connection_.MarkPortUnavailable(static_cast<std::int16_t>(n));
+    }
+  }
+  ctx_.UserBusy = true;
+  for (int n = 1; n <= kPortRows && !terminated_; ++n) {
+    if (deps_.config.UsedComPorts & (1 << (n - 1))) {
+      connection_.ConnectDevice(static_cast<std::int16_t>(n));
+    }
+  }
+  ctx_.UserBusy = false;
+  ResizeListColumns();
+}
+
+void QV_MainForm::EnableControls(bool enabled) {
+  for (Control c : kControlGroup) deps_.view.SetControlEnabled(c, enabled);
+}
+
+void QV_MainForm::SetFocusSafe(Control control) {
+  auto& view = deps_.view;
+  if (!view.WindowVisible() || !view.WindowEnabled() || !view.ControlVisible(control) ||
+      !view.ControlEnabled(control)) {
+    return;
+  }
+  const bool hadFocus = view.FocusedControl() == control;
+  view.SetFocus(control);
+  if (!hadFocus && control == Control::lvwMessages) OnListGotFocus();
+}
+
+void QV_MainForm::OnClockTick() {
+  const CivilTime now = deps_.clock.LocalNow();
+  const LocaleFormat locale = deps_.view.Locale();
+  deps_.view.SetCurrentTime(FormatClockTime(now, locale));
+  deps_.view.SetCurrentDate(FormatClockDate(now, locale));
+}
+
+void QV_MainForm::OnListGotFocus() { connection_.UpdateActionButtons(); }
+
+void QV_MainForm::OnListItemClick() { connection_.UpdateActionButtons(); }
+
+void QV_MainForm::OnRefreshClick() {
+  LockWindow(true);
+  deps_.loading.ShowLoadMessage(kLoadingText);
+  deps_.loop.ProcessPending();
+  RefreshPortList();
+  deps_.loading.Unload();
+  deps_.loop.ProcessPending();
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  ctx_.UserBusy = false;
+  SetFocusSafe(Control::lvwMessages);
+}
+
+void QV_MainForm::LockWindow(bool userBusy) {
+  if (userBusy) ctx_.UserBusy = true;
+  EnableControls(false);
+  deps_.view.SetWindowEnabled(false);
+}
+
+int QV_MainForm::SelectedPort() const {
+  const int row = deps_.view.SelectedRow();
+  return ports_.HasRow(row) ? ctx_.PortOfRow(row) : 0;
+}
+
+void QV_MainForm::OnHelp() { deps_.view.ShowHelp(kHelpTopicMain); }
+
+}  // namespace horalign

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/sync/connection.h"
+#include "core/sync/form_context.h"
+#include "core/sync/time_sync.h"
+#include "core/ui/message.h"
+
+namespace horalign {
+
+inline constexpr const char* kProgramName = "Horalign";
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 41;
+inline constexpr int kHelpTopicMain = 100000;
+
+// Synchronization modes, held in AppConfig::ConnectionMode.
+enum SyncMode : std::int16_t { kModeNone = 0, kModeDeviceFromPc = 1, kModePcFromDevice = 2 };
+
+// Digits and control codes below 20 pass; every other key code becomes 0 (discarded).
+int NumericKeyFilter(int keyCode);
+
+// Everything the main window's logic works with, owned by the application object.
+struct MainFormDeps {
+  AppConfig& config;
+  RegistryStore& registry;
+  Clock& clock;
+  EventLoop& loop;
+  clsSerialCommAPI& serialPort;
+  QV_Paging& paging;
+  std::int32_t& delayTicks;
+  MainWindowView& view;
+  PointerView& pointer;
+  QV_SYS_Message& messages;
+  QV_SYS_LoadingMessage& loading;
+};
+
+// The main window's logic: its fields, its four timers, the port list and every handler.
+// A face calls the On... handlers for the user's actions and draws what the view is told.
+class QV_MainForm {
+ public:
+  explicit QV_MainForm(const MainFormDeps& deps);
+  QV_MainForm(const QV_MainForm&) = delete;
+  QV_MainForm& operator=(const QV_MainForm&) = delete;
+
+  // The load sequence: place, build, show, scan, reconnect, then the two notices.
+  void Load();
+
+  // Handlers.
+  void OnModeClick();
+  void OnActivateClick();
+  void OnDeactivateClick();
+  void OnUpdateClick();
+  void OnRefreshClick();
+  void OnHideClick();
+  void OnCloseClick();
+  // Returns true when the window is to stay (the close is cancelled).
+  bool OnQueryClose(CloseReason reason);
+  void OnListGotFocus();
+  void OnListItemClick();
+  void OnIntervalGotFocus();
+  int OnIntervalKeyPress(int keyCode);
+  void OnIntervalLostFocus();
+  void OnTrayNotify(int mouseMessage);  // 515 double-click, 516 right button down
+  void OnMenuClick(int index);
+  void OnHelp();
+
+  // Operations other parts of the program call.
+  void RefreshPortList();
+  void EnableControls(bool enabled);
+  void SetFocusSafe(Control control);
+  void ApplyUpdateInterval();
+  void SaveUsedPorts();
+  void FillModeList(int index);
+  void TerminateProgram();
+
+  // Timer handlers, public for the faces' tests.
+  void OnMinutesTick();
+  void OnClockTick();
+
+  // Fields and parts, for tests and faces.
+  FormContext& Context() { return ctx_; }
+  PortListModel& Ports() { return ports_; }
+  DeviceConnection& Connection() { return connection_; }
+  TimeSync& Sync() { return sync_; }
+  std::int16_t MinuteCount() const { return ctx_.MinuteCount; }
+  bool UserBusy() const { return ctx_.UserBusy; }
+  bool SkipTimeEvent() const { return ctx_.SkipTimeEvent; }
+  bool Terminated() const { return terminated_; }
+  // The stored mode, or 0 when it is none the mode list knows.
+  std::int16_t EffectiveMode() const;
+  std::string Caption() const;
+  std::string HideQuestion() const;
+
+ private:
+  void SetupPortListColumns();
+  void ResizeListColumns();
+  void PlaceWindow();
+  void LockWindow(bool userBusy);
+  int SelectedPort() const;
+  void ServeTimeSource();
+
+  MainFormDeps deps_;
+  PortListModel ports_;
+  FormContext ctx_;
+  DeviceConnection connection_;
+  TimeSync sync_;
+  std::unique_ptr<Timer> tmrDelay_;
+  std::unique_ptr<Timer> tmrCheckCOMPort_;
+  std::unique_ptr<Timer> tmrCurrentTime_;
+  std::unique_ptr<Timer> tmrMinutes_;
+  bool terminated_ = false;
+};
+
+}  // namespace horalign

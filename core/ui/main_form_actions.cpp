@@ -1,0 +1,192 @@
+#include <cmath>
+
+#include "core/app/registry.h"
+#include "core/device/model_table.h"
+#include "core/ui/main_form.h"
+
+namespace horalign {
+namespace {
+
+constexpr const char* kLoadingText = "Loading COM ports and detecting devices. Please wait...";
+constexpr int kMinInterval = 60;
+constexpr int kMaxInterval = 9999;
+
+}  // namespace
+
+void QV_MainForm::FillModeList(int index) {
+  auto& view = deps_.view;
+  view.AddModeEntry("Synchronize Device Time to PC Time", kModeDeviceFromPc);
+  view.AddModeEntry("Synchronize PC Time to Device Time (Single COM Port)", kModePcFromDevice);
+  view.SetModeListIndex(index >= 0 && index <= view.ModeEntryCount() - 1 ? index : -1);
+}
+
+void QV_MainForm::OnModeClick() {
+  auto& view = deps_.view;
+  const int index = view.ModeListIndex();
+  if (index < 0) {
+    SetFocusSafe(Control::cmb_Mode);
+    return;
+  }
+  const int chosen = view.ModeItemData(index);
+  if (chosen == EffectiveMode()) return;
+
+  const int answer = deps_.messages.ShowMessage(
+      "Are you sure you to change time synchronization mode?", 4, 7, 32, "", "", 0);
+  if (answer == QV_SYS_Message::kYes) {
+    EnableControls(false);
+    view.SetWindowEnabled(false);
+    deps_.loading.ShowLoadMessage(kLoadingText);
+    deps_.loop.ProcessPending();
+    deps_.config.ConnectionMode = static_cast<std::int16_t>(chosen);
+    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, 1, std::to_string(chosen));
+    deps_.config.UsedComPorts = 0;
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, "0");
+    RefreshPortList();
+    deps_.loading.Unload();
+    deps_.loop.ProcessPending();
+    view.SetWindowEnabled(true);
+    EnableControls(true);
+    SetFocusSafe(Control::lvwMessages);
+    return;
+  }
+  // Back to the mode in force; the new selection runs this handler once more.
+  view.SetModeListIndex(EffectiveMode() - 1);
+  SetFocusSafe(Control::cmb_Mode);
+  OnModeClick();
+}
+
+void QV_MainForm::OnActivateClick() {
+  const int selectedPort = SelectedPort();
+  if (selectedPort == 0) return;  // no row to act on
+  if (EffectiveMode() == kModePcFromDevice) {
+    for (int n = 1; n <= ports_.RowCount(); ++n) {
+      if (n != selectedPort && ports_.Cell(n, kColActive) == "Yes") {
+        deps_.messages.ShowMessage(
+            "Only one device can be used to synchronize the PC time.\r\n"
+            "Please deactivate all other devices before activating this device.",
+            0, 1, 48, "", "", 0);
+        SetFocusSafe(Control::lvwMessages);
+        return;
+      }
+    }
+  }
+  LockWindow(true);
+  deps_.loop.ProcessPending();
+  connection_.ConnectDevice(static_cast<std::int16_t>(selectedPort));
+  SaveUsedPorts();
+  deps_.loop.ProcessPending();
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  connection_.UpdateActionButtons();
+  ctx_.UserBusy = false;
+  SetFocusSafe(Control::lvwMessages);
+}
+
+void QV_MainForm::OnDeactivateClick() {
+  const int selectedPort = SelectedPort();
+  if (selectedPort == 0) return;
+  ctx_.UserBusy = true;
+  deps_.view.SetWindowEnabled(false);
+  deps_.loop.ProcessPending();
+  connection_.DisconnectDevice(static_cast<std::int16_t>(selectedPort));
+  SaveUsedPorts();
+  deps_.loop.ProcessPending();
+  deps_.view.SetWindowEnabled(true);
+  ctx_.UserBusy = false;
+  SetFocusSafe(Control::lvwMessages);
+}
+
+void QV_MainForm::SaveUsedPorts() {
+  std::int32_t mask = 0;
+  for (int n = 1; n <= kPortRows; ++n) {
+    if (ports_.Cell(n, kColActive) == "Yes") mask |= 1 << (n - 1);
+  }
+  deps_.config.UsedComPorts = mask;
+  SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, std::to_string(mask));
+}
+
+void QV_MainForm::OnIntervalGotFocus() {
+  deps_.view.SelectIntervalText(0, static_cast<int>(deps_.view.IntervalText().size()));
+}
+
+int QV_MainForm::OnIntervalKeyPress(int keyCode) { return NumericKeyFilter(keyCode); }
+
+void QV_MainForm::OnIntervalLostFocus() { ApplyUpdateInterval(); }
+
+void QV_MainForm::ApplyUpdateInterval() {
+  auto& view = deps_.view;
+  double value = LeadingNumber(view.IntervalText());
+  if (!(value >= kMinInterval)) {  // NaN reads as too small
+    value = kMinInterval;
+  } else if (value > kMaxInterval) {
+    value = kMaxInterval;
+  }
+  const auto minutes = static_cast<std::int16_t>(std::nearbyint(value));
+  view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
+  if (minutes != deps_.config.UpdateInterval) {
+    deps_.config.UpdateInterval = minutes;
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, 1, std::to_string(minutes));
+  }
+}
+
+void QV_MainForm::OnMinutesTick() {
+  ++ctx_.MinuteCount;
+  if (ctx_.MinuteCount < deps_.config.UpdateInterval) return;
+  ApplyUpdateInterval();
+  if (ctx_.UserBusy) {
+    ctx_.MinuteCount = 0;
+    return;
+  }
+  LockWindow(false);
+  deps_.loop.ProcessPending();
+  if (EffectiveMode() == kModeDeviceFromPc) {
+    for (int n = 1; n <= kPortRows && !terminated_; ++n) {
+      if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
+    }
+  } else if (EffectiveMode() == kModePcFromDevice) {
+    ServeTimeSource();
+  }
+  if (terminated_) return;
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  connection_.UpdateActionButtons();
+  ctx_.MinuteCount = 0;
+}
+
+// The PC follows the one active row: it is read when it can be queried, retried when its
+// device was missing, and otherwise kept listening so a receiver's events are heard.
+void QV_MainForm::ServeTimeSource() {
+  for (int n = 1; n <= kPortRows; ++n) {
+    if (ports_.Cell(n, kColActive) != "Yes") continue;
+    const auto port = static_cast<std::int16_t>(n);
+    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Cell(n, kColDetected) == "No") {
+      sync_.ReadTime(port);
+    } else if (deps_.serialPort.CommPort() != port || !deps_.serialPort.PortOpen()) {
+      deps_.paging.OpenPort(deps_.serialPort, port, ports_.Cell(n, kColSettings));
+    }
+    return;
+  }
+}
+
+void QV_MainForm::OnUpdateClick() {
+  LockWindow(true);
+  deps_.loop.ProcessPending();
+  const int row = deps_.view.SelectedRow();
+  if (ports_.HasRow(row) && ports_.Cell(row, kColActive) == "Yes") {
+    const auto port = static_cast<std::int16_t>(ctx_.PortOfRow(row));
+    if (EffectiveMode() == kModePcFromDevice) {
+      sync_.ReadTime(port);
+    } else if (EffectiveMode() == kModeDeviceFromPc) {
+      sync_.WriteTime(port);
+    }
+  }
+  if (terminated_) return;
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  connection_.UpdateActionButtons();
+  deps_.loop.ProcessPending();
+  ctx_.UserBusy = false;
+  SetFocusSafe(Control::lvwMessages);
+}
+
+}  // namespace horalign

@@ -1,0 +1,108 @@
+#include "core/app/registry.h"
+#include "core/ui/main_form.h"
+
+namespace horalign {
+
+std::string QV_MainForm::HideQuestion() const {
+  return std::string(kProgramName) +
+         " will stay active and will be accessible from the system tray.\r\nTo terminate " +
+         kProgramName + ", please select Close. Continue?";
+}
+
+void QV_MainForm::OnHideClick() {
+  // Without a notification area a hidden window could never come back.
+  if (!deps_.view.TrayAvailable()) {
+    deps_.view.MinimizeWindow();
+    return;
+  }
+  if (deps_.messages.ShowMessage(HideQuestion(), 4, 6, 32, "", "", 0) == QV_SYS_Message::kYes) {
+    deps_.view.HideWindow();
+  }
+}
+
+void QV_MainForm::OnCloseClick() {
+  ApplyUpdateInterval();
+  const auto mode = EffectiveMode();
+  if (mode == kModeNone) {
+    TerminateProgram();
+    return;
+  }
+  const char* question =
+      mode == kModeDeviceFromPc
+          ? "This will terminate time synchronization of all connected devices. Are you sure "
+            "you want to quit?"
+          : "This will terminate time synchronization of this PC. Are you sure you want to quit?";
+  if (deps_.messages.ShowMessage(question, 4, 7, 32, "", "", 0) != QV_SYS_Message::kNo) {
+    TerminateProgram();
+  }
+}
+
+bool QV_MainForm::OnQueryClose(CloseReason reason) {
+  auto& view = deps_.view;
+  if (reason != CloseReason::kUser) {
+    // The session ends or something outside asks the program to stop: end in order.
+    TerminateProgram();
+    return false;
+  }
+  if (!view.WindowEnabled()) return true;  // an operation runs; it must not be cut short
+  if (!view.ControlEnabled(Control::cmdHide)) {
+    TerminateProgram();
+    return false;
+  }
+  if (!view.TrayAvailable()) {
+    view.MinimizeWindow();
+    return true;
+  }
+  if (deps_.messages.ShowMessage(HideQuestion(), 4, 6, 32, "", "", 0) == QV_SYS_Message::kYes) {
+    view.HideWindow();
+  }
+  return true;
+}
+
+void QV_MainForm::OnTrayNotify(int mouseMessage) {
+  auto& view = deps_.view;
+  TrayMenuState state;
+  const bool enabled = view.WindowEnabled();
+  state.enabled[0] = state.enabled[1] = state.enabled[3] = enabled;
+  if (mouseMessage == 515) {
+    view.ShowWindow();
+    SetFocusSafe(Control::lvwMessages);
+  } else if (mouseMessage == 516) {
+    const bool visible = view.WindowVisible();
+    state.visible[0] = !visible;
+    state.visible[1] = visible;
+    view.PopupTrayMenu(state);
+    if (terminated_) return;
+    SetFocusSafe(Control::lvwMessages);
+  }
+  deps_.loop.ProcessPending();
+}
+
+void QV_MainForm::OnMenuClick(int index) {
+  switch (index) {
+    case 0:
+      deps_.view.ShowWindow();
+      SetFocusSafe(Control::lvwMessages);
+      break;
+    case 1: deps_.view.HideWindow(); break;
+    case 3: TerminateProgram(); break;
+    default: break;
+  }
+}
+
+void QV_MainForm::TerminateProgram() {
+  if (terminated_) return;
+  terminated_ = true;
+  if (deps_.serialPort.PortOpen()) deps_.serialPort.SetPortOpen(false);
+  tmrDelay_->SetEnabled(false);
+  // Every timer stops: nothing of the program runs after this point.
+  tmrCheckCOMPort_->SetEnabled(false);
+  tmrCurrentTime_->SetEnabled(false);
+  tmrMinutes_->SetEnabled(false);
+  SaveRegSetting(deps_.registry, kConfigKey, kValueLastX, 1,
+                 std::to_string(deps_.view.LeftTwips()));
+  SaveRegSetting(deps_.registry, kConfigKey, kValueLastY, 1, std::to_string(deps_.view.TopTwips()));
+  deps_.view.Quit();
+}
+
+}  // namespace horalign

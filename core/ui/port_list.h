@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "core/ui/views.h"
+
+namespace horalign {
+
+// Columns of the port list, one PortRecord a row.
+enum PortColumn : int {
+  kColPort = 0,        // "01".."16", the row's own text
+  kColActive = 1,      // "Yes", "No", "N/A"
+  kColStatus = 2,
+  kColStatusTime = 3,
+  kColSettings = 4,
+  kColDevice = 5,
+  kColSerial = 8,
+  kColDetected = 9,
+};
+inline constexpr int kPortColumns = 10;
+inline constexpr int kPortRows = 16;
+
+inline constexpr Rgb kGreen{0, 128, 0};
+inline constexpr Rgb kDarkRed{192, 0, 0};
+inline constexpr Rgb kGrey{128, 128, 128};
+
+struct PortRecord {
+  std::array<std::string, kPortColumns> cells;
+  Rgb colour;
+};
+
+// The rows of the port list: the only store of the port records. Every change is
+// mirrored to the view at once.
+class PortListModel {
+ public:
+  explicit PortListModel(MainWindowView& view) : view_(view) {}
+
+  void Clear();
+  void AddRow(const std::string& text);
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  bool HasRow(int row) const { return row >= 1 && row <= RowCount(); }
+
+  // Rows count from 1. A row that does not exist reads as empty and ignores writes.
+  const std::string& Cell(int row, int column) const;
+  void SetCell(int row, int column, const std::string& text);
+  Rgb Colour(int row) const;
+  void SetColour(int row, Rgb colour);
+
+ private:
+  MainWindowView& view_;
+  std::vector<PortRecord> rows_;
+};
+
+}  // namespace horalign

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/app/application.h"
+#include "core/app/registry.h"
+#include "core/platform/instance.h"
+#include "sim/fake_views.h"
+#include "sim/memory_registry.h"
+#include "sim/world.h"
+
+namespace horalign::sim {
+
+class FakeInstanceGuard : public InstanceGuard {
+ public:
+  bool anotherRunning = false;
+  int claims = 0;
+  bool Claim() override {
+    ++claims;
+    return !anotherRunning;
+  }
+};
+
+// The whole program on the virtual world with recording fake windows. Set up ports,
+// devices and settings, then Start(): the load sequence runs in virtual time.
+struct SimApp {
+  explicit SimApp(const WorldOptions& options = {});
+
+  World world;
+  MemoryRegistry registry;
+  FakeMainWindow view;
+  FakePointer pointer;
+  FakeLoading loading;
+  FakeMessageDialog dialog{world.loop};
+  FakeInstanceGuard instance;
+  Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view,
+                           pointer, dialog, loading}};
+
+  // Stores a setting as the program would find it.
+  void Set(const std::string& name, const std::string& text);
+  std::optional<std::string> Stored(const std::string& name);
+  // Runs the start-up sequence; the two notices of a first run are answered by their
+  // focus buttons unless a test scripted the dialog.
+  bool Start() { return app.Start(); }
+  QV_MainForm& Form() { return *app.MainForm(); }
+  const std::string& Cell(int row, int column) const { return view.CellText(row, column); }
+  void Select(int row) {
+    view.selectedRow = row;
+    Form().OnListItemClick();
+  }
+  // Everything the loop does for this long, as the program would live through it.
+  void Run(std::int64_t ms) { world.loop.RunForMs(ms); }
+};
+
+}  // namespace horalign::sim
