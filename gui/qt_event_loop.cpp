@@ -1,0 +1,77 @@
+#include "gui/qt_event_loop.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace horalign {
+namespace {
+
+class QtTimer : public Timer {
+ public:
+  QtTimer(int intervalMs, bool enabled, std::function<void()> handler)
+      : handler_(std::move(handler)), alive_(std::make_shared<bool>(true)) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(false);
+    QObject::connect(&timer_, &QTimer::timeout, [this, alive = alive_] { Fire(alive); });
+    intervalMs_ = intervalMs;
+    SetEnabled(enabled);
+  }
+
+  ~QtTimer() override { *alive_ = false; }
+
+  void SetEnabled(bool enabled) override {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    Restart();
+  }
+  bool Enabled() const override { return enabled_; }
+
+  void SetInterval(int intervalMs) override {
+    intervalMs_ = intervalMs;
+    Restart();
+  }
+  int Interval() const override { return intervalMs_; }
+
+ private:
+  // A fresh period from now; an interval of 0 or less never fires (a QTimer of 0 would
+  // fire at every pass of the loop).
+  void Restart() {
+    timer_.stop();
+    if (enabled_ && intervalMs_ > 0) timer_.start(intervalMs_);
+  }
+
+  // `alive` is a copy: the handler may destroy this timer and its connection with it.
+  void Fire(std::shared_ptr<bool> alive) {
+    // A tick that arrives while the handler waits in a nested loop is skipped.
+    if (running_ || !enabled_) return;
+    running_ = true;
+    const std::function<void()> handler = handler_;
+    handler();
+    if (*alive) running_ = false;
+  }
+
+  QTimer timer_;
+  std::function<void()> handler_;
+  std::shared_ptr<bool> alive_;
+  int intervalMs_ = 0;
+  bool enabled_ = false;
+  bool running_ = false;
+};
+
+}  // namespace
+
+void QtEventLoop::Yield() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void QtEventLoop::ProcessPending() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+std::unique_ptr<Timer> QtEventLoop::CreateTimer(int intervalMs, bool enabled,
+                                                std::function<void()> handler) {
+  return std::make_unique<QtTimer>(intervalMs, enabled, std::move(handler));
+}
+
+}  // namespace horalign

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/platform/event_loop.h"
+
+namespace horalign {
+
+// The core's event loop on the Qt event dispatcher of the calling thread. Timers are precise
+// QTimers (Qt's default coarse timers may drift by 5%), and Qt already coalesces missed
+// ticks into one. Yield blocks in the dispatcher until something happens, so a waiting
+// routine never spins a core; the program's own 50 ms tick bounds the wait.
+class QtEventLoop : public EventLoop {
+ public:
+  void Yield() override;
+  void ProcessPending() override;
+  std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
+                                     std::function<void()> handler) override;
+};
+
+}  // namespace horalign
