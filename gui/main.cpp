@@ -20,16 +20,6 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 
-namespace {
-
-std::string VersionCaption() {
-  return std::string(horalign::kProgramName) + " (Version " +
-         std::to_string(horalign::kVersionMajor) + "." + std::to_string(horalign::kVersionMinor) +
-         ")";
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   using namespace horalign;
   for (int i = 1; i < argc; ++i) {

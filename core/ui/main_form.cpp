@@ -53,10 +53,12 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   };
 }
 
-std::string QV_MainForm::Caption() const {
+std::string VersionCaption() {
   return std::string(kProgramName) + " (Version " + std::to_string(kVersionMajor) + "." +
          std::to_string(kVersionMinor) + ")";
 }
+
+std::string QV_MainForm::Caption() const { return VersionCaption(); }
 
 std::int16_t QV_MainForm::EffectiveMode() const {
   const auto mode = deps_.config.ConnectionMode;

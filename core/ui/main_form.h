@@ -19,6 +19,9 @@ inline constexpr int kHelpTopicMain = 100000;
 // Synchronization modes, held in AppConfig::ConnectionMode.
 enum SyncMode : std::int16_t { kModeNone = 0, kModeDeviceFromPc = 1, kModePcFromDevice = 2 };
 
+// The main window's caption: the program name and its version.
+std::string VersionCaption();
+
 // Digits and control codes below 20 pass; every other key code becomes 0 (discarded).
 int NumericKeyFilter(int keyCode);
 
