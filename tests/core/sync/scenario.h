@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/ui/port_list.h"
+#include "core/ui/text_format.h"
+#include "core/util/civil.h"
+#include "sim/sim_app.h"
+
+namespace horalign::test {
+
+// Stores a mode and the active-port mask, then runs the load sequence.
+inline void StartIn(sim::SimApp& s, int mode, int usedPorts) {
+  s.Set("Connection Mode", std::to_string(mode));
+  s.Set("Used COM Ports", std::to_string(usedPorts));
+  s.Start();
+}
+
+// The lines the PC sent to a port, each with its CR.
+inline std::vector<std::string> SentTo(const sim::SimApp& s, int port) {
+  std::vector<std::string> texts;
+  for (const auto& line : s.world.serial.LinesToDevice(port)) texts.push_back(line.text);
+  return texts;
+}
+
+// The lines sent to a port that begin with `prefix`.
+inline std::vector<sim::WireLine> SentStartingWith(const sim::SimApp& s, int port,
+                                                   const std::string& prefix) {
+  std::vector<sim::WireLine> found;
+  for (const auto& line : s.world.serial.LinesToDevice(port)) {
+    if (line.text.starts_with(prefix)) found.push_back(line);
+  }
+  return found;
+}
+
+// The status time stamp a row written now would carry.
+inline std::string StampNow(sim::SimApp& s) {
+  return FormatStatusTime(s.world.clock.LocalNow(), s.view.locale);
+}
+
+// The PC's local time at a moment of virtual time, as long as nobody set the clock since.
+inline CivilTime LocalAt(sim::SimApp& s, std::int64_t virtualUs) {
+  const std::int64_t offsetUs = std::int64_t{s.world.clock.LocalOffsetMinutes()} * 60'000'000;
+  return FromEpochMicros(s.world.clock.UtcEpochMicros() - s.world.time.NowUs() + virtualUs +
+                         offsetUs);
+}
+
+// Lets the world and the timers run until the PC's UTC clock reads `us` past a whole second.
+inline void RunToSubsecond(sim::SimApp& s, std::int64_t us) {
+  const std::int64_t now = s.world.clock.UtcEpochMicros() % 1'000'000;
+  const std::int64_t wait = (us - now + 1'000'000) % 1'000'000;
+  s.world.loop.RunForMs(wait / 1000);
+  s.world.clock.SleepMicros(wait % 1000);
+  s.world.loop.ProcessPending();
+}
+
+// The user selects a row and presses a button that acts on it.
+inline void Click(sim::SimApp& s, int row, void (QV_MainForm::*handler)()) {
+  s.Select(row);
+  (s.Form().*handler)();
+}
+
+}  // namespace horalign::test
