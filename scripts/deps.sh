@@ -8,7 +8,7 @@ pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
       qt6-base-dev qt6-base-dev-tools libgl-dev
       xvfb xauth xdotool trayer x11-utils x11-apps imagemagick procps util-linux tzdata)
 if [[ "${1:-}" == "--windows" ]]; then
-  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3)
 fi
 
 missing=()

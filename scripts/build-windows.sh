@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with mingw-w64: the core, the Win32 adapters, the core and
+# Win32 tests and horalign.exe, then packs dist/horalign-win64.zip (horalign.exe, help/,
+# README-windows.txt). Usage: scripts/build-windows.sh   (BUILD_DIR and JOBS may be set)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${BUILD_DIR:-$root/build-win}
+jobs=${JOBS:-2}
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
+  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/deps.sh --windows" >&2; exit 1; }
+done
+
+# GoogleTest for Windows, built once from Debian's sources and installed into the build tree,
+# where find_package(GTest) picks it up.
+gtest_prefix=$build/googletest-install
+if [[ ! -f $gtest_prefix/lib/cmake/GTest/GTestConfig.cmake ]]; then
+  cmake -S /usr/src/googletest -B "$build/googletest" -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$gtest_prefix" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON >/dev/null
+  cmake --build "$build/googletest" -j "$jobs"
+  cmake --install "$build/googletest" >/dev/null
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+  -DHORALIGN_WERROR=ON -DHORALIGN_GUI=OFF -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" >/dev/null
+cmake --build "$build" -j "$jobs"
+
+exe=$build/winui/horalign.exe
+[[ -f $exe ]] || { echo "horalign.exe was not built" >&2; exit 1; }
+
+# The package: the program, its HTML help beside it, and the Windows notes.
+stage=$build/dist/horalign
+rm -rf "$stage" && mkdir -p "$stage/help" "$root/dist"
+cp "$exe" "$stage/"
+if [[ -d $root/docs/help ]]; then
+  cp -r "$root/docs/help/." "$stage/help/"
+fi
+if [[ -f $root/docs/windows.md ]]; then
+  sed 's/$/\r/' "$root/docs/windows.md" > "$stage/README-windows.txt"
+fi
+rm -f "$root/dist/horalign-win64.zip"
+(cd "$stage" && python3 -m zipfile -c "$root/dist/horalign-win64.zip" horalign.exe help \
+  $( [[ -f README-windows.txt ]] && echo README-windows.txt ))
+echo "built $root/dist/horalign-win64.zip"

@@ -1,0 +1,87 @@
+// The notification-area icon, its pop-up menu, help and the end of the program.
+#include "winui/main_window.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "core/ui/main_form.h"
+
+namespace horalign::winui {
+namespace {
+
+constexpr UINT kMenuFirstId = 1000;
+constexpr UINT kMenuItems = 4;
+
+}  // namespace
+
+bool Win32MainWindow::AddTrayIconNow() {
+  // The first, 88-byte layout of NOTIFYICONDATA: every version of the shell accepts it.
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = hwnd_;
+  data.uID = kTrayId;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = kTrayMessage;
+  data.hIcon = smallIcon_;
+  trayTip_.copy(data.szTip, std::min<std::size_t>(trayTip_.size(), 63));
+  return ::Shell_NotifyIconA(NIM_ADD, &data) != FALSE;
+}
+
+void Win32MainWindow::AddTrayIcon(const std::string& tip) {
+  trayTip_ = tip;
+  trayAdded_ = AddTrayIconNow();
+  // Without a notification area a hidden window could not come back: the form minimizes.
+  trayAvailable_ = trayAdded_;
+  loop_.ProcessPending();
+}
+
+void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
+  const char* captions[kMenuItems] = {"Show", "Hide", nullptr, "Close"};
+  HMENU menu = ::CreatePopupMenu();
+  for (UINT i = 0; i < kMenuItems; ++i) {
+    if (!state.visible[i]) continue;
+    if (captions[i] == nullptr) {
+      ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    ::AppendMenuA(menu, MF_STRING | (state.enabled[i] ? MF_ENABLED : MF_GRAYED), kMenuFirstId + i,
+                  captions[i]);
+  }
+  POINT at{};
+  ::GetCursorPos(&at);
+  // The menu closes when the user clicks elsewhere only if its owner is in the foreground.
+  ::SetForegroundWindow(hwnd_);
+  const UINT chosen = static_cast<UINT>(::TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, hwnd_, nullptr));
+  ::PostMessageA(hwnd_, WM_NULL, 0, 0);
+  ::DestroyMenu(menu);
+  if (chosen >= kMenuFirstId && chosen < kMenuFirstId + kMenuItems) {
+    const int index = static_cast<int>(chosen - kMenuFirstId);
+    if (QV_MainForm* form = form_ ? form_() : nullptr) form->OnMenuClick(index);
+  }
+}
+
+void Win32MainWindow::ShowHelp(int /*topic*/) {
+  // The HTML help opens at its start, which is the main window's topic.
+  const std::string page = ProgramFolder() + "\\help\\index.html";
+  ::ShellExecuteA(hwnd_, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void Win32MainWindow::RemoveTrayIcon() {
+  if (!trayAdded_) return;
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = hwnd_;
+  data.uID = kTrayId;
+  ::Shell_NotifyIconA(NIM_DELETE, &data);
+  trayAdded_ = false;
+}
+
+void Win32MainWindow::Quit() {
+  RemoveTrayIcon();
+  // The end, at once: no handler runs after this, whatever loop the call came from.
+  ::ExitProcess(0);
+}
+
+}  // namespace horalign::winui
