@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the GCC tree (warnings as errors) with the unit, adapter,
-# Qt and end-to-end tests, then the clang address+undefined sanitizer tree with the
-# unit and adapter tests and short fuzzing runs.
+# Builds and runs every test:
+#  1. the GCC tree (warnings as errors): unit, adapter, Qt (offscreen) and end-to-end tests;
+#  2. the clang address+undefined sanitizer tree: unit and adapter tests, short fuzzing runs;
+#  3. the Windows program cross-built with mingw-w64, its tests run under Wine.
+# HORALIGN_SKIP_WINDOWS=1 leaves out step 3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+if [[ "${HORALIGN_SKIP_WINDOWS:-0}" == 1 ]]; then scripts/deps.sh; else scripts/deps.sh --windows; fi
 
 jobs=$(nproc)
+step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
+
+step "GCC build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHORALIGN_WERROR=ON
 cmake --build build -j "$jobs"
+step "GCC tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
 
+step "Sanitizer build"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DHORALIGN_WERROR=ON -DHORALIGN_SANITIZE=ON -DHORALIGN_GUI=OFF -DHORALIGN_FUZZ=ON
 cmake --build build-asan -j "$jobs"
+step "Sanitizer tests and fuzzing runs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs" --timeout 300)
+
+if [[ "${HORALIGN_SKIP_WINDOWS:-0}" != 1 ]]; then
+  step "Windows cross build"
+  JOBS=$jobs scripts/build-windows.sh
+  step "Windows tests under Wine"
+  DEVSIM=$PWD/build/sim/horalign-devsim scripts/test-windows.sh
+fi
+step "All tests passed"
