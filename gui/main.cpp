@@ -12,6 +12,7 @@
 #include "gui/busy_pointer.h"
 #include "gui/loading_window.h"
 #include "gui/main_window.h"
+#include "gui/main_window_trace.h"
 #include "gui/message_dialog.h"
 #include "gui/qt_event_loop.h"
 #include "gui/signal_bridge.h"
@@ -22,6 +23,7 @@
 
 int main(int argc, char** argv) {
   using namespace horalign;
+  TraceStartup("main");
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("%s\n", VersionCaption().c_str());
@@ -44,9 +46,11 @@ int main(int argc, char** argv) {
   BusyPointer pointer;
   QtMessageDialog messageView;
   LoadingWindow loadingView(&window);
+  // Passes the loading message through; notes start-up moments when asked to.
+  StartupTrace trace(window, loadingView);
 
   Application app(
-      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, loadingView});
+      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, trace});
   window.SetForm([&app] { return app.MainForm(); });
 
   SignalBridge signalBridge([&window](int) { window.RequestClose(CloseReason::kSignal); });

@@ -1,0 +1,205 @@
+"""The benchmarks. Each runs its measurement `runs` times and returns Figure rows: one
+value per run, summarized by the runner as the median with its min-max spread."""
+
+import dataclasses
+import os
+import statistics
+import subprocess
+import time
+
+from bench_lib import Devsim, Display, Program, Settings, percentile
+
+
+@dataclasses.dataclass
+class Figure:
+    benchmark: str
+    figure: str
+    unit: str
+    values: list
+    target: float = None  # the median must stay below it; None: reported only
+    note: str = ""
+
+
+@dataclasses.dataclass
+class Tools:
+    build: str
+    display: Display = None
+
+    def path(self, *parts):
+        return os.path.join(self.build, *parts)
+
+
+def alignment(tools, runs, writes):
+    """The core with the real serial ports and clock writes the time to a UTC-family clock
+    (COM1) and a local-family clock (COM2) in turn. For each time command: how long after
+    the second boundary its first byte reached the device, as the simulator saw it, and
+    when the program handed it to the operating system."""
+    arrival = {"median": [], "p99": [], "max": []}
+    issued_p99, transport_p99 = [], []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=3)
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
+                        ["com=1,letter=W", "com=2,letter=A"])
+        try:
+            out = subprocess.run(
+                [tools.path("bench", "horalign-bench"), "align", "1,2", str(writes), "400"],
+                env=settings.env(), capture_output=True, text=True, timeout=60 + writes * 5)
+            if out.returncode != 0:
+                raise RuntimeError("horalign-bench align failed:\n" + out.stdout + out.stderr)
+            time.sleep(0.2)  # the simulator logs the last frame as it takes it
+            frames = [f for f in devsim.frames() if f[1].startswith(("T", "PT"))]
+        finally:
+            devsim.stop()
+            settings.remove()
+        sent = [dict(kv.split("=", 1) for kv in line.split()[1:])
+                for line in out.stdout.splitlines() if line.startswith("WRITE ")]
+        if len(sent) != len(frames) or len(sent) != writes:
+            raise RuntimeError(f"{len(sent)} time commands sent, {len(frames)} taken")
+        distances, issued = [], []
+        for s, (first_us, text) in zip(sent, frames):
+            if not s["text"].startswith(text[:2]):
+                raise RuntimeError(f"frame {text!r} does not match {s['text']!r}")
+            start_us = int(s["start_us"])
+            boundary = start_us - start_us % 1_000_000
+            distances.append((first_us - boundary) / 1000)
+            issued.append((start_us - boundary) / 1000)
+        arrival["median"].append(statistics.median(distances))
+        arrival["p99"].append(percentile(distances, 99))
+        arrival["max"].append(max(distances))
+        issued_p99.append(percentile(issued, 99))
+        transport_p99.append(percentile([d - i for d, i in zip(distances, issued)], 99))
+    label = f"alignment ({writes} writes)"
+    return [
+        Figure(label, "boundary to first byte, median", "ms", arrival["median"]),
+        Figure(label, "boundary to first byte, p99", "ms", arrival["p99"], 2.0),
+        Figure(label, "boundary to first byte, max", "ms", arrival["max"], 99.0,
+               "the program's own rule"),
+        Figure(label, "boundary to write() call, p99", "ms", issued_p99, None,
+               "program side only"),
+        Figure(label, "write() call to first byte, p99", "ms", transport_p99, None,
+               "pseudo-terminal and simulator"),
+    ]
+
+
+def waiting_cost(tools, runs):
+    """CPU spent while a silent port is probed at three speeds (about 14 s): the real
+    program connecting it at start, between the trace's scan-start and scan-done; and the
+    core on a poll loop, around ConnectDevice alone."""
+    gui, core = [], []
+    for _ in range(runs):
+        if tools.display:
+            settings = Settings(mode=1, used_ports=1)
+            devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
+                            ["com=1,fault=silent"])
+            program = Program(tools.path("gui", "horalign"), settings, tools.display)
+            try:
+                _, mono0, cpu0 = program.wait_event("scan-start", 20)
+                _, mono1, cpu1 = program.wait_event("scan-done", 40)
+                gui.append(100 * (cpu1 - cpu0) / (mono1 - mono0))
+            finally:
+                program.stop()
+                devsim.stop()
+                settings.remove()
+        settings = Settings(mode=1, used_ports=0)
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings, ["com=1,fault=silent"])
+        try:
+            out = subprocess.run([tools.path("bench", "horalign-bench"), "connect", "1"],
+                                 env=settings.env(), capture_output=True, text=True, timeout=60)
+        finally:
+            devsim.stop()
+            settings.remove()
+        line = next(l for l in out.stdout.splitlines() if l.startswith("CONNECT "))
+        values = dict(kv.split("=", 1) for kv in line.split()[1:5])
+        core.append(100 * float(values["cpu_s"]) / float(values["wall_s"]))
+    rows = []
+    if gui:
+        rows.append(Figure("waiting cost (silent port)", "program CPU, % of one core", "%", gui,
+                           2.0, "whole start-up scan"))
+    rows.append(Figure("waiting cost (silent port)", "core on poll loop, % of one core", "%",
+                       core, 2.0, "ConnectDevice only"))
+    return rows
+
+
+def idle_cost(tools, runs, seconds):
+    """The real program idle with its timers running, one copy shown and one hidden (both
+    at once, each with its own settings and instance slot): CPU over `seconds` and the peak
+    resident memory."""
+    cpu = {"shown": [], "hidden": []}
+    peak = {"shown": [], "hidden": []}
+    for _ in range(runs):
+        copies = {}
+        try:
+            for state in ("shown", "hidden"):
+                settings = Settings(mode=1, used_ports=0)
+                copies[state] = (settings,
+                                 Program(tools.path("gui", "horalign"), settings, tools.display))
+            for _, program in copies.values():
+                program.wait_event("scan-done", 20)
+            # The start-up help notice closes itself after 5 s.
+            time.sleep(5.5)
+            copies["hidden"][1].hide()
+            time.sleep(1.0)
+            before = {s: p.cpu_seconds() for s, (_, p) in copies.items()}
+            started = time.monotonic()
+            time.sleep(seconds)
+            elapsed = time.monotonic() - started
+            for state, (_, program) in copies.items():
+                cpu[state].append(100 * (program.cpu_seconds() - before[state]) / elapsed)
+                peak[state].append(program.peak_rss_mb())
+        finally:
+            for settings, program in copies.values():
+                program.stop()
+                settings.remove()
+    label = f"idle ({seconds} s)"
+    return [
+        Figure(label, "CPU shown, % of one core", "%", cpu["shown"], 0.5),
+        Figure(label, "CPU hidden, % of one core", "%", cpu["hidden"], 0.5),
+        Figure(label, "peak resident (VmHWM) shown", "MB", peak["shown"], 40.0),
+        Figure(label, "peak resident (VmHWM) hidden", "MB", peak["hidden"], 40.0),
+    ]
+
+
+def startup(tools, runs):
+    """From process start (just before the runner starts it) to the main window's first
+    paint, and the 16-port scan with every port mapped to a missing path and none active."""
+    shown, scan, entered, cpu = [], [], [], []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=0)
+        program = Program(tools.path("gui", "horalign"), settings, tools.display)
+        try:
+            main = program.wait_event("main", 20)
+            painted = program.wait_event("shown", 20)
+            start = program.wait_event("scan-start", 20)
+            done = program.wait_event("scan-done", 20)
+        finally:
+            program.stop()
+            settings.remove()
+        entered.append(1000 * (main[1] - program.started))
+        shown.append(1000 * (painted[1] - program.started))
+        cpu.append(1000 * painted[2])
+        scan.append(1000 * (done[1] - start[1]))
+        time.sleep(0.3)
+    return [
+        Figure("start-up", "process start to window shown", "ms", shown, 150.0),
+        Figure("start-up", "process start to main() entered", "ms", entered, None,
+               "loading and linking"),
+        Figure("start-up", "CPU time to window shown", "ms", cpu, None,
+               "the program's own work, all threads"),
+        Figure("start-up", "16-port scan, none active", "ms", scan, 50.0),
+    ]
+
+
+def test_suite(tools, runs):
+    """The test suite's own time: ctest of this build without the e2e label, two jobs as
+    scripts/test.sh runs it on this machine."""
+    seconds, failed = [], 0
+    for _ in range(runs):
+        started = time.monotonic()
+        result = subprocess.run(
+            ["ctest", "--test-dir", tools.build, "-LE", "e2e", "-j", "2", "--timeout", "300"],
+            capture_output=True, text=True)
+        seconds.append(time.monotonic() - started)
+        failed += result.returncode != 0
+    note = "all passed" if not failed else f"{failed} run(s) with failures"
+    return [Figure("test suite", "ctest -LE e2e -j2, wall", "s", seconds, 60.0, note)]
+
