@@ -6,7 +6,8 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       qt6-base-dev qt6-base-dev-tools libgl-dev
-      xvfb xauth xdotool trayer x11-utils x11-apps imagemagick procps util-linux tzdata)
+      xvfb xauth xdotool trayer openbox x11-utils x11-apps imagemagick fonts-dejavu-core
+      procps util-linux tzdata)
 if [[ "${1:-}" == "--windows" ]]; then
   pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3)
 fi
