@@ -305,7 +305,13 @@ bool RegDocument::HasKey(std::string_view keyPath) const {
 }
 
 bool RegDocument::Set(std::string_view keyPath, std::string_view name, const RegValue& value) {
-  if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return false;
+  // A line break in either would split the line on the next read, and a NUL would make
+  // the whole file unreadable.
+  constexpr std::string_view kBreaks("\0\r\n", 3);
+  if (name.find_first_of(kBreaks) != std::string_view::npos ||
+      keyPath.find_first_of(kBreaks) != std::string_view::npos) {
+    return false;
+  }
   if (const auto index = FindLine(keyPath, name)) {
     // The name keeps the spelling it has in the file.
     Line& line = lines_[*index];

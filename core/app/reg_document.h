@@ -40,7 +40,7 @@ class RegDocument {
 
   // Replaces the line that Find would read, or adds one at the end of the key's last
   // section, adding the section (and the header) when missing. false, and nothing
-  // changed, when the name cannot stand on one line (a NUL, CR or LF in it).
+  // changed, when the name or the key path cannot stand on one line (a NUL, CR or LF).
   bool Set(std::string_view keyPath, std::string_view name, const RegValue& value);
 
   std::string Text() const;

@@ -28,6 +28,9 @@ std::string QueryResult(std::string_view line, int expectedLength, bool replyCom
   if (!replyComplete) {
     return acceptErrorReply && line.starts_with("?99") ? "?99" : "";
   }
+  // No cut leaves a negative number of characters; without this guard the cut below
+  // would run past the start of a short line.
+  if (expectedLength < 0) return "";
   const auto length = static_cast<long>(line.size());
   if (length - 2 == expectedLength) return std::string(line.substr(0, line.size() - 2));
   if (length - 3 == expectedLength) return std::string(line.substr(1, line.size() - 3));

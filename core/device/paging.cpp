@@ -164,6 +164,7 @@ std::string QV_Paging::IdentifyDevice() {
 void QV_Paging::DropPartialLine() {
   if (!collecting_) return;
   collecting_ = false;
+  overlong_ = false;
   partial_.clear();
   // Nothing is being collected any more: senders need not wait for this line.
   ReceiverIdle = true;
@@ -196,6 +197,7 @@ void QV_Paging::ContinueCollecting() {
   if (lineDeadline_.DelayExpired()) {
     // Dropped without notice; ReceiverIdle stays false until a poll finds the line quiet.
     collecting_ = false;
+    overlong_ = false;
     partial_.clear();
     return;
   }
@@ -206,6 +208,16 @@ void QV_Paging::Collect() {
   for (int i = 0; i < kMaxReadsPerCall; ++i) {
     const std::string c = serialPort_.InputData(1);
     if (c.empty()) return;
+    if (overlong_) {
+      // The rest of a line too long to be a device's goes with it, up to its CR.
+      if (c[0] == kCR) {
+        collecting_ = false;
+        overlong_ = false;
+        ReceiverIdle = true;
+        return;
+      }
+      continue;
+    }
     partial_ += c;
     if (c[0] == kCR) {
       collecting_ = false;
@@ -218,10 +230,10 @@ void QV_Paging::Collect() {
       return;
     }
     if (partial_.size() >= kMaxLineLength) {
-      // No device line is this long: treat it as noise, like a line past its deadline.
-      collecting_ = false;
+      // No device line is this long: it is noise. Its tail is dropped too, or it would
+      // pass for a line of its own (even a complete reply) at the next poll.
       partial_.clear();
-      return;
+      overlong_ = true;
     }
   }
 }

@@ -56,7 +56,7 @@ class QV_Paging {
   std::uint64_t LinesReceived() const { return linesReceived_; }
   bool Collecting() const { return collecting_; }
 
-  // Longest line the monitor collects; anything longer is noise and is dropped.
+  // Longest line the monitor collects; anything longer is noise and is dropped whole.
   static constexpr std::size_t kMaxLineLength = 4096;
 
  private:
@@ -72,6 +72,7 @@ class QV_Paging {
   const AppConfig& config_;
 
   bool collecting_ = false;
+  bool overlong_ = false;  // the line passed kMaxLineLength: read on to its CR, keep nothing
   std::string partial_;
   clsDelay lineDeadline_;
   std::uint64_t linesReceived_ = 0;

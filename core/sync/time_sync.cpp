@@ -163,14 +163,18 @@ TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
   return Outcome::kRejected;
 }
 
-TimeSync::Outcome TimeSync::ProcessQtReply(const std::string& text) {
-  if (text.size() != 15) return Outcome::kRejected;
-  const int check = text[13] >= '0' && text[13] <= '9' ? text[13] - '0' : 0;
-  if (CheckDigitSum(text, 0, 12) != check) return Outcome::kRejected;
-  const int hour = TwoDigits(text, 0), minute = TwoDigits(text, 2), second = TwoDigits(text, 4);
-  if (!IsValidTimeOfDay(hour, minute, second)) return Outcome::kRejected;
+TimeSync::Outcome TimeSync::Settle(const ClockDecision& decision) {
+  if (!decision.accepted) return Outcome::kRejected;
+  return decision.target ? Apply(*decision.target) : Outcome::kAccepted;
+}
 
-  const CivilTime now = ctx_.clock.LocalNow();
+ClockDecision DecideQtReply(const std::string& text, const CivilTime& now) {
+  if (text.size() != 15) return {};
+  const int check = text[13] >= '0' && text[13] <= '9' ? text[13] - '0' : 0;
+  if (CheckDigitSum(text, 0, 12) != check) return {};
+  const int hour = TwoDigits(text, 0), minute = TwoDigits(text, 2), second = TwoDigits(text, 4);
+  if (!IsValidTimeOfDay(hour, minute, second)) return {};
+
   CivilTime target = now;
   bool change = false;
   if (SecondsOfDay(now) != hour * 3600 + minute * 60 + second) {
@@ -185,30 +189,30 @@ TimeSync::Outcome TimeSync::ProcessQtReply(const std::string& text) {
     target.year = year, target.month = month, target.day = day;
     change = true;
   }
-  return change ? Apply(target) : Outcome::kAccepted;
+  if (!change) return {true, std::nullopt};
+  return {true, target};
 }
 
-TimeSync::Outcome TimeSync::ProcessReceiverEvent(const std::string& text) {
-  if (text.size() < 12) return Outcome::kRejected;
+ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now) {
+  if (text.size() < 12) return {};
   const std::string part = text.substr(0, 7);
   const bool branchA = part == "0371462" || part == "0371438";
   const bool branchB = part == "0371461" || part == "0371437";
-  if (!branchA && !branchB) return Outcome::kRejected;
+  if (!branchA && !branchB) return {};
   const int check = text[11] >= '0' && text[11] <= '9' ? text[11] - '0' : 0;
-  if (CheckDigitSum(text, 7, 10) != check) return Outcome::kRejected;
+  if (CheckDigitSum(text, 7, 10) != check) return {};
   const int hour = TwoDigits(text, 7), minute = TwoDigits(text, 9);
-  if (!IsValidTimeOfDay(hour, minute, 0)) return Outcome::kRejected;
+  if (!IsValidTimeOfDay(hour, minute, 0)) return {};
 
   // Receivers run 7 hours ahead of the local time the program sets.
   const int raw = hour * 3600 + minute * 60 - 7 * 3600;
   int target = (raw % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-  const CivilTime now = ctx_.clock.LocalNow();
   // A time before 07:00 falls on the previous day and differs from every time of day.
   const bool differs = raw < 0 || target != SecondsOfDay(now);
-  if (!differs) return Outcome::kAccepted;
+  if (!differs) return {true, std::nullopt};
   if (branchB) target = (target + 59) % kSecondsPerDay;
   // The instant nearest the present, so a correction across midnight keeps the date right.
-  return Apply(NearestWithTimeOfDay(now, target));
+  return {true, NearestWithTimeOfDay(now, target)};
 }
 
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
@@ -220,7 +224,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     ctx_.BusyPointerOn();
     ctx_.SkipTimeEvent = false;
     ctx_.SetStatus(row, "Reading date & time from device...");
-    outcome = ProcessQtReply(timeEventInfo);
+    outcome = Settle(DecideQtReply(timeEventInfo, ctx_.clock.LocalNow()));
   } else if (device == "Receiver" || device == "N/A") {
     // Receiver events count only in the last two minutes of each update interval.
     if (ctx_.MinuteCount < ctx_.config.UpdateInterval - 2) {
@@ -230,7 +234,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     ctx_.SkipTimeEvent = false;
     ctx_.SetMinutesTimer(false);
     ctx_.BusyPointerOn();
-    outcome = ProcessReceiverEvent(timeEventInfo);
+    outcome = Settle(DecideReceiverEvent(timeEventInfo, ctx_.clock.LocalNow()));
     if (outcome == Outcome::kAccepted && device == "N/A") {
       ctx_.ports.SetCell(row, kColDevice, "Receiver");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/sync/connection.h"
@@ -9,6 +10,16 @@
 namespace horalign {
 
 inline constexpr const char* kNoRightText = "Unable to set PC time - insufficient rights.";
+
+// What a device's time text asks of the PC clock, decided without touching it.
+struct ClockDecision {
+  bool accepted = false;            // false: the text is rejected
+  std::optional<CivilTime> target;  // the local time to set; unset: the clock agrees
+};
+// A "QT" reply read against the PC's local time `now`.
+ClockDecision DecideQtReply(const std::string& text, const CivilTime& now);
+// A receiver time event read against the PC's local time `now`.
+ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now);
 
 // Writing the PC time to devices, and setting the PC clock from a device.
 class TimeSync {
@@ -30,8 +41,7 @@ class TimeSync {
   bool WriteUtcFamily(int row);
   bool WriteLocalFamily();
   enum class Outcome { kRejected, kAccepted, kNoRight };
-  Outcome ProcessQtReply(const std::string& text);
-  Outcome ProcessReceiverEvent(const std::string& text);
+  Outcome Settle(const ClockDecision& decision);
   Outcome Apply(const CivilTime& target);
 
   FormContext& ctx_;

@@ -136,7 +136,7 @@ RegFileStore::RegFileStore(std::string path, std::shared_ptr<RegFileOps> ops)
     : path_(std::move(path)), ops_(ops ? std::move(ops) : std::make_shared<RegFileOps>()) {}
 
 std::string RegFileStore::DefaultPath() {
-  // The base directory specification ignores relative paths.
+  // A relative XDG_CONFIG_HOME is not to be used, by the XDG rules.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   const std::string base = (xdg != nullptr && xdg[0] == '/') ? xdg : HomeFolder() + "/.config";
   return base + "/Quorvane/Horalign.reg";

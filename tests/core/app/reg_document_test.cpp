@@ -56,6 +56,11 @@ TEST(RegDocument, AHexValueGoesOnOverLinesEndingInABackslash) {
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=hex:01,02,\\\r\n  03,04\r\n\"B\"=\"b\"\r\n");
   EXPECT_EQ(doc.Find("K", "A"), Raw(kRegBinary, {1, 2, 3, 4}));
   EXPECT_EQ(doc.Find("K", "B"), Sz("b"));
+
+  // Only indented lines continue, so a section added after a dangling mark stays a section.
+  auto dangling = Doc("REGEDIT4\n\"A\"=hex:01,\\\\");
+  ASSERT_TRUE(dangling.Set("K", "B", Sz("b")));
+  EXPECT_EQ(Doc(dangling.Text()).Find("K", "B"), Sz("b"));
 }
 
 TEST(RegDocument, FindsOnlyValuesOfTheKeyIgnoringCase) {

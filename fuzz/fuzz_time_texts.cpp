@@ -1,0 +1,80 @@
+// "QT" replies and receiver time events against any PC time: what they ask of the clock.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "core/sync/time_sync.h"
+#include "core/util/civil.h"
+#include "fuzz/fuzz_check.h"
+
+using namespace horalign;
+
+namespace {
+
+constexpr std::int64_t kDayUs = 86'400'000'000;
+
+bool IsValid(const CivilTime& t) {
+  return IsValidDate(t.year, t.month, t.day) && IsValidTimeOfDay(t.hour, t.minute, t.second) &&
+         t.micro >= 0 && t.micro <= 999'999;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+void CheckQtReply(const std::string& text, const CivilTime& now) {
+  const ClockDecision d = DecideQtReply(text, now);
+  if (!d.accepted) {
+    FUZZ_CHECK(!d.target);
+    return;
+  }
+  FUZZ_CHECK(text.size() == 15);
+  for (int i = 0; i < 6; ++i) FUZZ_CHECK(IsDigit(text[i]));
+  FUZZ_CHECK(CheckDigitSum(text, 0, 12) == (IsDigit(text[13]) ? text[13] - '0' : 0));
+  if (!d.target) return;  // the PC already agrees
+  const CivilTime& t = *d.target;
+  FUZZ_CHECK(IsValid(t));
+  FUZZ_CHECK(t.hour == TwoDigits(text, 0) && t.minute == TwoDigits(text, 2) &&
+             t.second == TwoDigits(text, 4));
+  // The date is the PC's own, or the reply's in the century nearest the PC's year.
+  const bool ownDate = t.year == now.year && t.month == now.month && t.day == now.day;
+  FUZZ_CHECK(ownDate || (t.month == TwoDigits(text, 6) && t.day == TwoDigits(text, 8) &&
+                         t.year % 100 == TwoDigits(text, 10) && std::abs(t.year - now.year) <= 50));
+}
+
+void CheckReceiverEvent(const std::string& text, const CivilTime& now) {
+  const ClockDecision d = DecideReceiverEvent(text, now);
+  if (!d.accepted) {
+    FUZZ_CHECK(!d.target);
+    return;
+  }
+  FUZZ_CHECK(text.size() >= 12);
+  const std::string part = text.substr(0, 7);
+  FUZZ_CHECK(part == "0371461" || part == "0371437" || part == "0371462" || part == "0371438");
+  for (int i = 7; i < 11; ++i) FUZZ_CHECK(IsDigit(text[i]));
+  if (!d.target) return;
+  const CivilTime& t = *d.target;
+  FUZZ_CHECK(IsValid(t));
+  FUZZ_CHECK(t.second == 0 || t.second == 59);
+  FUZZ_CHECK(t.micro == 0);
+  // Only the time of day moves: the instant chosen is the nearest to the present.
+  FUZZ_CHECK(std::llabs(ToEpochMicros(t) - ToEpochMicros(now)) <= kDayUs / 2);
+  const int hour = TwoDigits(text, 7), minute = TwoDigits(text, 9);
+  // Seven hours behind the receiver; branch B's 59 seconds never reach the next minute.
+  FUZZ_CHECK(t.hour * 60 + t.minute == ((hour + 17) % 24) * 60 + minute);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider in(data, size);
+  // Any PC time from 1970 to 2199, to the microsecond.
+  const auto nowUs = in.ConsumeIntegralInRange<std::int64_t>(0, 7'258'118'399'999'999);
+  const CivilTime now = FromEpochMicros(nowUs);
+  const std::string text = in.ConsumeRemainingBytesAsString();
+  CheckQtReply(text, now);
+  CheckReceiverEvent(text, now);
+  return 0;
+}

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Longer fuzzing runs than the short ones ctest makes.
+#
+#   scripts/fuzz.sh <target|all> [seconds]     each target for that long (default 60 s)
+#   FUZZ_RUNS=N scripts/fuzz.sh <target|all>   each target for N executions instead
+#
+# Uses the clang sanitizer tree that scripts/test.sh configures (FUZZ_BUILD picks another).
+# Each target grows a work corpus under <build>/fuzz/work/<target>, seeded from the
+# committed fuzz/corpus/<target>, which is only read. Prints the executions and their
+# speed; a crash leaves its input in <build>/fuzz/work/<target>/artifacts and fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# Longest input of each target, as fuzz/CMakeLists.txt gives it to ctest.
+declare -A max_len=(
+  [fuzz_line_rules]=256 [fuzz_identification]=128 [fuzz_time_texts]=64
+  [fuzz_settings_file]=8192 [fuzz_registry_rules]=1024 [fuzz_line_settings]=64
+  [fuzz_monitor_bytes]=1024 [fuzz_program_bytes]=512
+)
+all=(fuzz_line_rules fuzz_identification fuzz_time_texts fuzz_settings_file fuzz_registry_rules
+     fuzz_line_settings fuzz_monitor_bytes fuzz_program_bytes)
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 <target|all> [seconds]   (targets: ${all[*]})" >&2
+  exit 2
+fi
+if [ "$1" = all ]; then
+  targets=("${all[@]}")
+elif [ -n "${max_len[$1]:-}" ]; then
+  targets=("$1")
+else
+  echo "unknown target: $1 (targets: ${all[*]})" >&2
+  exit 2
+fi
+seconds=${2:-60}
+if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$FUZZ_RUNS"); else limit=(-max_total_time="$seconds"); fi
+
+build=${FUZZ_BUILD:-build-asan}
+if [ ! -f "$build/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DHORALIGN_WERROR=ON -DHORALIGN_SANITIZE=ON -DHORALIGN_GUI=OFF -DHORALIGN_FUZZ=ON
+fi
+cmake --build "$build" -j "${FUZZ_JOBS:-2}" --target "${targets[@]}"
+
+status=0
+for t in "${targets[@]}"; do
+  work="$build/fuzz/work/$t"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  started=$(date +%s)
+  set +e
+  "$build/fuzz/$t" "${limit[@]}" -max_len="${max_len[$t]}" -timeout=30 -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus" "fuzz/corpus/$t" >"$work/last.log" 2>&1
+  rc=$?
+  set -e
+  elapsed=$(( $(date +%s) - started ))
+  runs=$(awk '/stat::number_of_executed_units/ {print $2}' "$work/last.log")
+  speed=$(awk '/stat::average_exec_per_sec/ {print $2}' "$work/last.log")
+  printf '%-22s %12s executions in %6s s  %8s exec/s\n' "$t" "${runs:-?}" "$elapsed" "${speed:-?}"
+  if [ "$rc" -ne 0 ]; then
+    echo "  $t failed ($rc): the input is in $work/artifacts; log: $work/last.log"
+    grep -a -m3 -E 'property broken|ERROR|SUMMARY' "$work/last.log" | sed 's/^/  /' || true
+    status=1
+  fi
+done
+exit "$status"
