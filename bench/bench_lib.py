@@ -54,8 +54,8 @@ class Devsim:
     def __init__(self, binary, settings, devices):
         self.log_path = os.path.join(settings.root, "devsim.log")
         args = [binary, "--ports-file", settings.reg_path, "--log", self.log_path]
-        for spec in devices:
-            args += ["--device", spec]
+        for desc in devices:
+            args += ["--device", desc]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
         # One summary line per device once the terminals are open and mapped.
         for _ in devices:

@@ -140,12 +140,12 @@ bool ApplyKey(std::string_view key, std::string_view value, DevsimDevice& device
 
 }  // namespace
 
-std::optional<DevsimDevice> ParseDeviceSpec(std::string_view spec, std::string& error) {
+std::optional<DevsimDevice> ParseDeviceOption(std::string_view desc, std::string& error) {
   DevsimDevice device;
-  while (!spec.empty()) {
-    const auto comma = spec.find(',');
-    const std::string_view pair = spec.substr(0, comma);
-    spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+  while (!desc.empty()) {
+    const auto comma = desc.find(',');
+    const std::string_view pair = desc.substr(0, comma);
+    desc = comma == std::string_view::npos ? std::string_view() : desc.substr(comma + 1);
     const auto equals = pair.find('=');
     if (equals == std::string_view::npos) {
       error = "\"" + std::string(pair) + "\" is not key=value";
@@ -180,7 +180,7 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
       options.logPath = args[++i];
     } else if (arg == "--device") {
       std::string error;
-      auto device = ParseDeviceSpec(args[++i], error);
+      auto device = ParseDeviceOption(args[++i], error);
       if (!device) return {std::nullopt, "--device " + args[i] + ": " + error};
       if (!coms.insert(device->com).second) {
         return {std::nullopt, "COM" + std::to_string(device->com) + " is given twice"};
@@ -203,10 +203,10 @@ std::string DevsimModelName(const SimDeviceConfig& config) {
 std::string DevsimUsage() {
   return R"(horalign-devsim: simulated devices on pseudo-terminals, in real time.
 
-Usage: horalign-devsim --device SPEC [--device SPEC ...] [--write-ports | --ports-file PATH]
+Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --ports-file PATH]
                        [--log FILE] [--help]
 
-  --device SPEC     one device; SPEC is comma-separated key=value pairs:
+  --device DEVICE     one device; DEVICE is comma-separated key=value pairs:
                       com=N            COM number 1..16 (required)
                       letter=L         model letter A..Z, or none for a receiver without one
                                        (default W)

@@ -35,7 +35,7 @@ struct DevsimArgs {
 // Reads one --device text: comma-separated key=value pairs, "com" required, e.g.
 // "com=1,letter=W,serial=ABCDE,settings=9600,offset=-3.5,drift=20,fault=late:900".
 // nullopt with the reason in `error` for an unknown key or a value out of range.
-std::optional<DevsimDevice> ParseDeviceSpec(std::string_view spec, std::string& error);
+std::optional<DevsimDevice> ParseDeviceOption(std::string_view desc, std::string& error);
 
 // Reads the whole command line (without the program name).
 DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args);

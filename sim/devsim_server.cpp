@@ -55,7 +55,7 @@ const char* SignalName(int signal) {
 }  // namespace
 
 struct DevsimServer::Served {
-  DevsimDevice spec;
+  DevsimDevice desc;
   std::unique_ptr<SimDevice> device;
   bool keepsUtc = false;
   PtyPair pty;
@@ -78,11 +78,11 @@ DevsimServer::DevsimServer(const DevsimOptions& options, DevsimLog& log, Registr
       realAtSync_(ReadClockUs(CLOCK_REALTIME)),
       clock_(time_, FromEpochMicros(realAtSync_),
              static_cast<int>(LocalOffsetSeconds(realAtSync_) / 60)) {
-  for (const DevsimDevice& spec : options.devices) {
+  for (const DevsimDevice& desc : options.devices) {
     auto s = std::make_unique<Served>();
-    s->spec = spec;
-    s->device = std::make_unique<SimDevice>(time_, clock_, spec.config);
-    s->keepsUtc = spec.config.keepsUtc.value_or(LetterKeepsUtc(spec.config.letter));
+    s->desc = desc;
+    s->device = std::make_unique<SimDevice>(time_, clock_, desc.config);
+    s->keepsUtc = desc.config.keepsUtc.value_or(LetterKeepsUtc(desc.config.letter));
     Served& ref = *s;
     s->device->SetOutput(
         [this, &ref](std::uint8_t byte, std::int64_t, std::int64_t) { OnDeviceByte(ref, byte); });
@@ -96,9 +96,9 @@ bool DevsimServer::Start(std::string& error) {
   Sync();
   for (auto& s : served_) {
     if (!Plug(*s, error)) return false;
-    if (!s->spec.unplugAfterSeconds) continue;
+    if (!s->desc.unplugAfterSeconds) continue;
     Served& ref = *s;
-    time_.After(std::llround(*s->spec.unplugAfterSeconds * 1e6), [this, &ref] { Unplug(ref); });
+    time_.After(std::llround(*s->desc.unplugAfterSeconds * 1e6), [this, &ref] { Unplug(ref); });
   }
   return true;
 }
@@ -106,9 +106,9 @@ bool DevsimServer::Start(std::string& error) {
 std::vector<std::string> DevsimServer::Summary() const {
   std::vector<std::string> lines;
   for (const auto& s : served_) {
-    lines.push_back("COM" + std::to_string(s->spec.com) + ' ' + s->pty.SlavePath() + ' ' +
-                    DevsimModelName(s->spec.config) + ' ' + s->spec.config.serial + ' ' +
-                    s->spec.config.settings);
+    lines.push_back("COM" + std::to_string(s->desc.com) + ' ' + s->pty.SlavePath() + ' ' +
+                    DevsimModelName(s->desc.config) + ' ' + s->desc.config.serial + ' ' +
+                    s->desc.config.settings);
   }
   return lines;
 }
@@ -117,32 +117,32 @@ bool DevsimServer::Plug(Served& s, std::string& error) {
   if (!s.pty.Open(s.device->Line(), error)) return false;
   ++s.generation;
   s.frameStartUs.reset();
-  const DevsimDevice& spec = s.spec;
+  const DevsimDevice& desc = s.desc;
   // The mapping first: a reader of the log may open the port as soon as it sees the line.
   if (ports_ != nullptr &&
-      !ports_->SetString(kPortsKey, "COM" + std::to_string(spec.com), s.pty.SlavePath())) {
-    error = "cannot write the Ports mapping of COM" + std::to_string(spec.com);
+      !ports_->SetString(kPortsKey, "COM" + std::to_string(desc.com), s.pty.SlavePath())) {
+    error = "cannot write the Ports mapping of COM" + std::to_string(desc.com);
     return false;
   }
   log_.Write(
-      realAtSync_, spec.com, "PORT",
-      {s.pty.SlavePath(), DevsimModelName(spec.config), spec.config.serial, spec.config.settings});
+      realAtSync_, desc.com, "PORT",
+      {s.pty.SlavePath(), DevsimModelName(desc.config), desc.config.serial, desc.config.settings});
   return true;
 }
 
 // The cable is pulled: the program's descriptor of the slave hangs up, and whatever the
 // device sends meanwhile is lost.
 void DevsimServer::Unplug(Served& s) {
-  log_.Write(realAtSync_, s.spec.com, "UNPLUG", {s.pty.SlavePath()});
+  log_.Write(realAtSync_, s.desc.com, "UNPLUG", {s.pty.SlavePath()});
   s.pty.Close();
-  if (!s.spec.unplugForSeconds) return;
-  time_.After(std::llround(*s.spec.unplugForSeconds * 1e6), [this, &s] { Replug(s); });
+  if (!s.desc.unplugForSeconds) return;
+  time_.After(std::llround(*s.desc.unplugForSeconds * 1e6), [this, &s] { Replug(s); });
 }
 
 void DevsimServer::Replug(Served& s) {
   std::string error;
   if (!Plug(s, error))
-    std::fprintf(stderr, "horalign-devsim: COM%d: %s\n", s.spec.com, error.c_str());
+    std::fprintf(stderr, "horalign-devsim: COM%d: %s\n", s.desc.com, error.c_str());
 }
 
 // Reads both clocks and runs every event that is due by now.
@@ -206,7 +206,7 @@ void DevsimServer::ReadMaster(Served& s) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) {
       // The pair broke although the slave is held: drop it rather than poll it for ever.
-      log_.Write(realAtSync_, s.spec.com, "UNPLUG", {s.pty.SlavePath()});
+      log_.Write(realAtSync_, s.desc.com, "UNPLUG", {s.pty.SlavePath()});
       s.pty.Close();
       return;
     }
@@ -221,7 +221,7 @@ void DevsimServer::Feed(Served& s, std::string_view bytes) {
   if (!port || *port != s.device->Line()) {
     for (const char c : bytes) s.device->Hear(Scramble(static_cast<std::uint8_t>(c)), true);
     s.frameStartUs.reset();
-    log_.Write(realAtSync_, s.spec.com, "NOISE",
+    log_.Write(realAtSync_, s.desc.com, "NOISE",
                {std::to_string(bytes.size()), port ? SettingsText(*port) : "unknown"});
     return;
   }
@@ -239,7 +239,7 @@ void DevsimServer::LogTaken(Served& s) {
     const DeviceCommand& c = commands[s.commandsLogged];
     const std::int64_t first = s.frameStartUs.value_or(RealUsAt(c.atUs));
     s.frameStartUs.reset();
-    log_.Write(RealUsAt(c.atUs), s.spec.com, "FRAME",
+    log_.Write(RealUsAt(c.atUs), s.desc.com, "FRAME",
                {IsoUtcMicros(first), MillisPastSecond(first), EscapeBytes(c.line)});
   }
   const auto& sets = s.device->ClockSets();
@@ -249,7 +249,7 @@ void DevsimServer::LogTaken(Served& s) {
     const std::int64_t pcUs = s.keepsUtc ? realUs : realUs + LocalOffsetSeconds(realUs) * 1'000'000;
     const std::int64_t deviceUs = ToEpochMicros(set.value);
     log_.Write(
-        realUs, s.spec.com, "CLOCK",
+        realUs, s.desc.com, "CLOCK",
         {EscapeBytes(set.command), IsoMillis(deviceUs, s.keepsUtc), MillisText(deviceUs - pcUs)});
   }
 }
@@ -282,7 +282,7 @@ void DevsimServer::OnDeviceByte(Served& s, std::uint8_t byte) {
 void DevsimServer::FlushSent(Served& s) {
   time_.Cancel(s.flush);
   if (s.sent.empty()) return;
-  log_.Write(realAtSync_, s.spec.com, "SEND",
+  log_.Write(realAtSync_, s.desc.com, "SEND",
              {IsoUtcMicros(s.sentStartUs), EscapeBytes(s.sent), s.sentGarbled ? "garbled" : "ok"});
   s.sent.clear();
 }

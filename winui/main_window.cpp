@@ -132,13 +132,13 @@ HWND Win32MainWindow::CreateChild(Control control, const char* windowClass, cons
 }
 
 void Win32MainWindow::CreateControls() {
-  for (const ChildSpec& spec : kChildren) {
-    HWND parent = spec.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
+  for (const ChildSpec& desc : kChildren) {
+    HWND parent = desc.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
     // A drop-down list is created with the height of its open list.
-    const int height = spec.control == Control::cmb_Mode ? spec.height * 6 : spec.height;
-    HWND child = CreateChild(spec.control, spec.windowClass, spec.text, spec.style, spec.exStyle,
-                             parent, spec.left, spec.top, spec.width, height);
-    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(spec.bold ? boldFont_ : font_),
+    const int height = desc.control == Control::cmb_Mode ? desc.height * 6 : desc.height;
+    HWND child = CreateChild(desc.control, desc.windowClass, desc.text, desc.style, desc.exStyle,
+                             parent, desc.left, desc.top, desc.width, height);
+    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(desc.bold ? boldFont_ : font_),
                    FALSE);
   }
   HWND list = ControlHandle(Control::lvwMessages);

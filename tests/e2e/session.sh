@@ -138,12 +138,12 @@ hs_setting() {
   sed -n "s/^\"$1\"=\"\(.*\)\"\r\{0,1\}$/\1/p" "$HS_SETTINGS" | tail -n 1
 }
 
-# Serves simulated devices (each argument one --device SPEC) and maps their COM numbers in
+# Serves simulated devices (each argument one --device DEVICE) and maps their COM numbers in
 # the settings file. HS_DEVSIM_LOG is the simulator's event log.
 hs_start_devsim() {
-  local devsim=$1 spec args=()
+  local devsim=$1 desc args=()
   shift
-  for spec in "$@"; do args+=(--device "$spec"); done
+  for desc in "$@"; do args+=(--device "$desc"); done
   HS_DEVSIM_LOG="$HS_DIR/devsim.log"
   "$devsim" "${args[@]}" --write-ports --log "$HS_DEVSIM_LOG" > "$HS_DIR/devsim.out" \
     2> "$HS_DIR/devsim.err" &

@@ -303,7 +303,7 @@ TEST_F(DevsimRun, AnUnpluggedDeviceComesBackOnANewTerminalAndTheMappingFollows) 
 
 TEST(DevsimOptions, ADeviceTextSetsWhatItNames) {
   std::string error;
-  const auto d = ParseDeviceSpec(
+  const auto d = ParseDeviceOption(
       "com=16,letter=none,serial=XY9,settings=1200:E:7:2,offset=-3.5,drift=20,events=5,"
       "part=0371461,clock=local,fault=late:900,fault=nocr,fault=unplug:30:5",
       error);
@@ -321,17 +321,17 @@ TEST(DevsimOptions, ADeviceTextSetsWhatItNames) {
   EXPECT_TRUE(d->config.missingCr);
   EXPECT_EQ(d->unplugAfterSeconds, 30.0);
   EXPECT_EQ(d->unplugForSeconds, 5.0);
-  EXPECT_EQ(ParseDeviceSpec("com=1,settings=38400", error)->config.settings, "38400,N,8,1");
+  EXPECT_EQ(ParseDeviceOption("com=1,settings=38400", error)->config.settings, "38400,N,8,1");
 }
 
 TEST(DevsimOptions, TextsOutsideTheSyntaxAreRefusedWithAReason) {
-  for (const char* spec :
+  for (const char* desc :
        {"letter=W", "com=0", "com=17", "com=1,letter=w", "com=1,letter=WX", "com=1,settings=9600:Q",
         "com=1,offset=abc", "com=1,fault=late", "com=1,fault=unplug:x", "com=1,fault=jam",
         "com=1,colour=red", "com=1,serial=", "com=1,part=03x", "com=1 letter=W"}) {
     std::string error;
-    EXPECT_FALSE(ParseDeviceSpec(spec, error).has_value()) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_FALSE(ParseDeviceOption(desc, error).has_value()) << desc;
+    EXPECT_FALSE(error.empty()) << desc;
   }
   EXPECT_FALSE(ParseDevsimArgs({"--device", "com=1", "--device", "com=1"}).options);
   EXPECT_FALSE(ParseDevsimArgs({}).options);
