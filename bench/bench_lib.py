@@ -57,10 +57,15 @@ class Devsim:
         for desc in devices:
             args += ["--device", desc]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
-        # One summary line per device once the terminals are open and mapped.
+        # One summary line per device once the terminals are open and mapped:
+        # "COMn <terminal> <model> ...".
+        self.ttys = {}
         for _ in devices:
-            if not self.proc.stdout.readline():
+            line = self.proc.stdout.readline()
+            if not line:
                 raise RuntimeError("horalign-devsim did not start")
+            com, tty = line.split()[:2]
+            self.ttys[int(com[3:])] = tty
 
     def frames(self):
         """(first-byte epoch microseconds, line) of every frame the devices took."""

@@ -7,11 +7,19 @@
 //     up to MAX_GAP_MS before each; prints one WRITE line per time command sent.
 //   horalign-bench connect PORT
 //     connects the port's device and prints the wall and CPU time it took.
+//   horalign-bench floor TTY WRITES [MAX_GAP_MS]
+//     the same measurement without the program: a bare write() of a UTC time command to
+//     TTY at 1 ms past a boundary, WRITES times; prints the same WRITE lines.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,11 +49,48 @@ double CpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Printed only when the run is over: a line per write would wake the reading runner
+// just as the simulator should take the bytes, on a machine with few cores.
+std::vector<std::string>& WriteLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+void NoteWrite(std::int64_t wokeUs, std::int64_t startUs, std::int64_t endUs,
+               std::string_view text) {
+  WriteLines().push_back("WRITE woke_us=" + std::to_string(wokeUs) +
+                         " start_us=" + std::to_string(startUs) +
+                         " drained_us=" + std::to_string(endUs) + " text=" + std::string(text));
+}
+
+// The real clock, noting when its last sleep ended, so a late wake-up can be told apart
+// from time spent between the wake-up and the write.
+class TimedClock : public Clock {
+ public:
+  CivilTime UtcNow() override { return inner_.UtcNow(); }
+  CivilTime LocalNow() override { return inner_.LocalNow(); }
+  // A benchmark never sets the machine's clock.
+  ClockSetResult SetLocal(const CivilTime&) override { return ClockSetResult::kNoRight; }
+  void SleepMicros(std::int64_t micros) override {
+    inner_.SleepMicros(micros);
+    wokeUs_ = RealtimeUs();
+  }
+  std::int64_t WokeUs() const { return wokeUs_; }
+
+ private:
+  PosixClock inner_;
+  std::int64_t wokeUs_ = 0;
+};
+
+void PrintWrites() {
+  for (const std::string& line : WriteLines()) std::printf("%s\n", line.c_str());
+}
+
 // The real backend, noting when each time command is handed to the operating system, so a
 // late arrival can be told apart from a late start.
 class TimedBackend : public SerialBackend {
  public:
-  explicit TimedBackend(SerialBackend& inner) : inner_(inner) {}
+  TimedBackend(SerialBackend& inner, const TimedClock& clock) : inner_(inner), clock_(clock) {}
 
   CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
                   CommTimeouts& saved) override {
@@ -61,12 +106,8 @@ class TimedBackend : public SerialBackend {
     const std::int64_t startUs = RealtimeUs();
     const int written = inner_.Write(handle, bytes);
     const std::int64_t endUs = RealtimeUs();
-    if (bytes.starts_with("T") || bytes.starts_with("PT")) {
-      std::string text(bytes.substr(0, bytes.find('\r')));
-      std::printf("WRITE start_us=%lld drained_us=%lld text=%s\n", static_cast<long long>(startUs),
-                  static_cast<long long>(endUs), text.c_str());
-      std::fflush(stdout);
-    }
+    if (bytes.starts_with("T") || bytes.starts_with("PT"))
+      NoteWrite(clock_.WokeUs(), startUs, endUs, bytes.substr(0, bytes.find('\r')));
     return written;
   }
   void PurgeInput(CommHandle handle) override { inner_.PurgeInput(handle); }
@@ -75,13 +116,14 @@ class TimedBackend : public SerialBackend {
 
  private:
   SerialBackend& inner_;
+  const TimedClock& clock_;
 };
 
 struct Program {
   RegFileStore registry;
   PosixSerialBackend posixSerial{MakeRegistryPortResolver(registry)};
-  TimedBackend serial{posixSerial};
-  PosixClock clock;
+  TimedClock clock;
+  TimedBackend serial{posixSerial, clock};
   PollEventLoop loop;
   PosixInstanceGuard instance;
   sim::FakeMainWindow view;
@@ -115,6 +157,7 @@ int Align(Program& p, const std::vector<int>& rows, int writes, int maxGapMs) {
     p.loop.RunForMs(gap(random));
     if (form.Sync().WriteTime(static_cast<std::int16_t>(row))) ++accepted;
   }
+  PrintWrites();
   std::printf("DONE writes=%d accepted=%d\n", writes, accepted);
   return accepted == writes ? 0 : 1;
 }
@@ -131,10 +174,55 @@ int Connect(Program& p, int port) {
   return 0;
 }
 
+void SleepUntilRealtimeUs(std::int64_t us) {
+  const timespec deadline{static_cast<time_t>(us / 1'000'000),
+                          static_cast<long>(us % 1'000'000) * 1000};
+  while (::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+}
+
+// What this machine's timers and pseudo-terminals allow at best: the program's figure is
+// read against it.
+int Floor(const char* tty, int writes, int maxGapMs) {
+  const int fd = ::open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    std::perror(tty);
+    return 2;
+  }
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> gap(0, maxGapMs);
+  for (int i = 0; i < writes; ++i) {
+    SleepUntilRealtimeUs(RealtimeUs() + gap(random) * std::int64_t{1000});
+    const std::int64_t now = RealtimeUs();
+    SleepUntilRealtimeUs(now - now % 1'000'000 + 1'001'000);
+    const std::int64_t startUs = RealtimeUs();
+    const std::int64_t wokeUs = startUs;
+    const time_t seconds = static_cast<time_t>(startUs / 1'000'000);
+    tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char frame[32];
+    std::snprintf(frame, sizeof frame, "T%02d%02d%02d%02d%02d%02dU?W\r", utc.tm_hour, utc.tm_min,
+                  utc.tm_sec, utc.tm_mon + 1, utc.tm_mday, utc.tm_year % 100);
+    const ssize_t n = ::write(fd, frame, std::strlen(frame));
+    if (n != static_cast<ssize_t>(std::strlen(frame))) {
+      std::perror("write");
+      return 2;
+    }
+    NoteWrite(wokeUs, startUs, RealtimeUs(), std::string_view(frame, std::strlen(frame) - 1));
+    // The device's acknowledge is not looked at; drop it before the next write.
+    SleepUntilRealtimeUs(RealtimeUs() + 100'000);
+    ::tcflush(fd, TCIFLUSH);
+  }
+  ::close(fd);
+  PrintWrites();
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: horalign-bench align ROW[,ROW...] WRITES [MAX_GAP_MS]\n"
-               "       horalign-bench connect PORT\n");
+               "       horalign-bench connect PORT\n"
+               "       horalign-bench floor TTY WRITES [MAX_GAP_MS]\n");
   return 2;
 }
 
@@ -145,6 +233,10 @@ int main(int argc, char** argv) {
   using namespace horalign::bench;
   if (argc < 3) return Usage();
   const std::string command = argv[1];
+  if (command == "floor") {
+    if (argc < 4) return Usage();
+    return Floor(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 0);
+  }
   if (command != "align" && command != "connect") return Usage();
 
   Program program;

@@ -33,52 +33,87 @@ def alignment(tools, runs, writes):
     """The core with the real serial ports and clock writes the time to a UTC-family clock
     (COM1) and a local-family clock (COM2) in turn. For each time command: how long after
     the second boundary its first byte reached the device, as the simulator saw it, and
-    when the program handed it to the operating system."""
+    when the program handed it to the operating system. Then, on the same simulator, the
+    floor: a bare write() at 1 ms past the boundary, with no program around it."""
     arrival = {"median": [], "p99": [], "max": []}
-    issued_p99, transport_p99 = [], []
+    wake_p99, work_max, transport_p99, floor_median, floor_p99 = [], [], [], [], []
+    bench = tools.path("bench", "horalign-bench")
     for _ in range(runs):
         settings = Settings(mode=1, used_ports=3)
         devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
                         ["com=1,letter=W", "com=2,letter=A"])
         try:
-            out = subprocess.run(
-                [tools.path("bench", "horalign-bench"), "align", "1,2", str(writes), "400"],
-                env=settings.env(), capture_output=True, text=True, timeout=60 + writes * 5)
-            if out.returncode != 0:
-                raise RuntimeError("horalign-bench align failed:\n" + out.stdout + out.stderr)
+            program = run_writer([bench, "align", "1,2", str(writes), "400"], settings, writes)
             time.sleep(0.2)  # the simulator logs the last frame as it takes it
-            frames = [f for f in devsim.frames() if f[1].startswith(("T", "PT"))]
+            taken = len(time_frames(devsim))
+            bare = run_writer([bench, "floor", devsim.ttys[1], str(writes), "400"], settings,
+                              writes)
+            time.sleep(0.2)
+            frames = time_frames(devsim)
         finally:
             devsim.stop()
             settings.remove()
-        sent = [dict(kv.split("=", 1) for kv in line.split()[1:])
-                for line in out.stdout.splitlines() if line.startswith("WRITE ")]
-        if len(sent) != len(frames) or len(sent) != writes:
-            raise RuntimeError(f"{len(sent)} time commands sent, {len(frames)} taken")
-        distances, issued = [], []
-        for s, (first_us, text) in zip(sent, frames):
-            if not s["text"].startswith(text[:2]):
-                raise RuntimeError(f"frame {text!r} does not match {s['text']!r}")
-            start_us = int(s["start_us"])
-            boundary = start_us - start_us % 1_000_000
-            distances.append((first_us - boundary) / 1000)
-            issued.append((start_us - boundary) / 1000)
+        distances, issued, woke = boundary_distances(program, frames[:taken])
         arrival["median"].append(statistics.median(distances))
         arrival["p99"].append(percentile(distances, 99))
         arrival["max"].append(max(distances))
-        issued_p99.append(percentile(issued, 99))
+        wake_p99.append(percentile(woke, 99))
+        work_max.append(max(i - w for i, w in zip(issued, woke)))
         transport_p99.append(percentile([d - i for d, i in zip(distances, issued)], 99))
+        floor = boundary_distances(bare, frames[taken:])[0]
+        floor_median.append(statistics.median(floor))
+        floor_p99.append(percentile(floor, 99))
     label = f"alignment ({writes} writes)"
     return [
         Figure(label, "boundary to first byte, median", "ms", arrival["median"]),
         Figure(label, "boundary to first byte, p99", "ms", arrival["p99"], 2.0),
         Figure(label, "boundary to first byte, max", "ms", arrival["max"], 99.0,
                "the program's own rule"),
-        Figure(label, "boundary to write() call, p99", "ms", issued_p99, None,
-               "program side only"),
+        Figure(label, "boundary to wake-up, p99", "ms", wake_p99, None,
+               "the sleep to 1 ms past: this machine's timers"),
+        Figure(label, "wake-up to write() call, max", "ms", work_max, None,
+               "the program's own work"),
         Figure(label, "write() call to first byte, p99", "ms", transport_p99, None,
                "pseudo-terminal and simulator"),
+        Figure(label, "floor: bare write(), median", "ms", floor_median, None,
+               "no program: this machine's best"),
+        Figure(label, "floor: bare write(), p99", "ms", floor_p99, None,
+               "no program: this machine's best"),
     ]
+
+
+def run_writer(command, settings, writes):
+    """Runs a horalign-bench writer and returns its WRITE lines as dicts."""
+    out = subprocess.run(command, env=settings.env(), capture_output=True, text=True,
+                         timeout=60 + writes * 5)
+    if out.returncode != 0:
+        raise RuntimeError(f"{' '.join(command[1:3])} failed:\n" + out.stdout + out.stderr)
+    return [dict(kv.split("=", 1) for kv in line.split()[1:])
+            for line in out.stdout.splitlines() if line.startswith("WRITE ")]
+
+
+def time_frames(devsim):
+    return [f for f in devsim.frames() if f[1].startswith(("T", "PT"))]
+
+
+def boundary_distances(sent, frames):
+    """Milliseconds from each write's second boundary to its first byte at the device, to
+    its write() call, and to the end of the sleep before it."""
+    if len(sent) != len(frames):
+        raise RuntimeError(f"{len(sent)} time commands sent, {len(frames)} taken")
+    distances, issued, woke = [], [], []
+    for s, (first_us, text) in zip(sent, frames):
+        if not s["text"].startswith(text[:2]):
+            raise RuntimeError(f"frame {text!r} does not match {s['text']!r}")
+        start_us = int(s["start_us"])
+        boundary = start_us - start_us % 1_000_000
+        distances.append((first_us - boundary) / 1000)
+        issued.append((start_us - boundary) / 1000)
+        # No sleep before this write (it came already just past a boundary): the
+        # recorded wake-up is an earlier one.
+        woke_us = int(s["woke_us"]) if int(s["woke_us"]) >= boundary else start_us
+        woke.append((woke_us - boundary) / 1000)
+    return distances, issued, woke
 
 
 def waiting_cost(tools, runs):
