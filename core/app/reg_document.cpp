@@ -346,7 +346,12 @@ std::size_t RegDocument::AppendSection(std::string_view keyPath) {
 }
 
 void RegDocument::Insert(std::size_t at, std::string text) {
-  if (at > 0 && !lines_[at - 1].raw.ends_with('\n')) lines_[at - 1].raw += newline_;
+  if (at > 0 && !lines_[at - 1].raw.ends_with('\n')) {
+    // A last line cut after its CR gets the rest of its break, not a second CR.
+    std::string& before = lines_[at - 1].raw;
+    if (before.ends_with('\r') && newline_ == "\r\n") before.pop_back();
+    before += newline_;
+  }
   const std::string content = text;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
                 Classify(std::move(text) + newline_, content));

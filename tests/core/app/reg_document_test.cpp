@@ -110,6 +110,12 @@ TEST(RegDocument, ChangingOneValueRewritesNothingElse) {
   EXPECT_EQ(Doc(doc.Text()).Find("K", "Other"), Raw(kRegBinary, {1, 2}));
 }
 
+TEST(RegDocument, ALastLineCutAfterItsCarriageReturnIsEndedOnce) {
+  auto doc = Doc("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"a\"\r");
+  ASSERT_TRUE(doc.Set("K", "B", Sz("b")));
+  EXPECT_EQ(doc.Text(), "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"a\"\r\n\"B\"=\"b\"\r\n");
+}
+
 TEST(RegDocument, AnEmptyDocumentGetsTheHeaderAndTheSection) {
   auto doc = Doc("");
   ASSERT_TRUE(doc.Set("Software\\Q", "A\\\"b", Sz("x")));
