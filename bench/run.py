@@ -2,7 +2,7 @@
 """Builds what the benchmarks need, runs each several times and prints one table:
 benchmark, figure, median over the runs, spread (min-max), target, verdict.
 
-    python3 bench/run.py                 # the full run, about 12 minutes
+    python3 bench/run.py                 # the full run, about 11 minutes
     python3 bench/run.py --quick         # a short smoke run, about 2 minutes
     python3 bench/run.py --save docs/benchmarks.md
 
