@@ -63,6 +63,10 @@ void NoteWrite(std::int64_t wokeUs, std::int64_t startUs, std::int64_t endUs,
                          " drained_us=" + std::to_string(endUs) + " text=" + std::string(text));
 }
 
+void PrintWrites() {
+  for (const std::string& line : WriteLines()) std::printf("%s\n", line.c_str());
+}
+
 // The real clock, noting when its last sleep ended, so a late wake-up can be told apart
 // from time spent between the wake-up and the write.
 class TimedClock : public Clock {
@@ -81,10 +85,6 @@ class TimedClock : public Clock {
   PosixClock inner_;
   std::int64_t wokeUs_ = 0;
 };
-
-void PrintWrites() {
-  for (const std::string& line : WriteLines()) std::printf("%s\n", line.c_str());
-}
 
 // The real backend, noting when each time command is handed to the operating system, so a
 // late arrival can be told apart from a late start.
@@ -196,7 +196,6 @@ int Floor(const char* tty, int writes, int maxGapMs) {
     const std::int64_t now = RealtimeUs();
     SleepUntilRealtimeUs(now - now % 1'000'000 + 1'001'000);
     const std::int64_t startUs = RealtimeUs();
-    const std::int64_t wokeUs = startUs;
     const time_t seconds = static_cast<time_t>(startUs / 1'000'000);
     tm utc{};
     ::gmtime_r(&seconds, &utc);
@@ -208,7 +207,7 @@ int Floor(const char* tty, int writes, int maxGapMs) {
       std::perror("write");
       return 2;
     }
-    NoteWrite(wokeUs, startUs, RealtimeUs(), std::string_view(frame, std::strlen(frame) - 1));
+    NoteWrite(startUs, startUs, RealtimeUs(), std::string_view(frame, std::strlen(frame) - 1));
     // The device's acknowledge is not looked at; drop it before the next write.
     SleepUntilRealtimeUs(RealtimeUs() + 100'000);
     ::tcflush(fd, TCIFLUSH);
