@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test:
-#  1. the GCC tree (warnings as errors): unit, adapter, Qt (offscreen) and end-to-end tests;
+#  1. the GCC tree (warnings as errors): unit, adapter, Qt (offscreen) and end-to-end tests,
+#     then the Debian package built from it and checked (files, validators, lintian, dpkg);
 #  2. the clang address+undefined sanitizer tree: unit and adapter tests, short fuzzing runs;
 #  3. the Windows program cross-built with mingw-w64, its tests run under Wine.
 # HORALIGN_SKIP_WINDOWS=1 leaves out step 3.
@@ -16,6 +17,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHORALIGN_WERROR
 cmake --build build -j "$jobs"
 step "GCC tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
+step "Debian package"
+tests/packaging/package_test.sh build
 
 step "Sanitizer build"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree and checks it: its control fields, its files,
+# the desktop entry and metainfo validators, lintian, an install and a removal with dpkg in a
+# scratch root, and the autostart switch run from that root.
+# Usage: tests/packaging/package_test.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+build=$(realpath "${1:-build}")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=$build/horalign_${version}-1_amd64.deb
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -f "$deb"
+(cd "$build" && cpack -G DEB >"$scratch/cpack.log") || { cat "$scratch/cpack.log"; fail "cpack"; }
+[[ -f $deb ]] || fail "cpack wrote no $(basename "$deb")"
+
+# Control fields: the version, and libraries found by dpkg-shlibdeps beside the fixed ones.
+[[ $(dpkg-deb -f "$deb" Version) == "${version}-1" ]] || fail "Version $(dpkg-deb -f "$deb" Version)"
+depends=$(dpkg-deb -f "$deb" Depends)
+for dep in libqt6widgets6 libc6 libstdc++6 qt6-qpa-plugins; do
+  [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
+done
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+app=com.quorvane.Horalign
+expected=(
+  usr/bin/horalign usr/bin/horalign-devsim usr/bin/horalign-autostart
+  usr/share/horalign/help/index.html usr/share/horalign/help/help.css
+  "usr/share/applications/$app.desktop" "usr/share/metainfo/$app.metainfo.xml"
+  usr/share/icons/hicolor/scalable/apps/horalign.svg
+  usr/share/man/man1/horalign.1.gz usr/share/man/man1/horalign-autostart.1.gz
+  usr/share/man/man1/horalign-devsim.1.gz
+  usr/share/doc/horalign/copyright usr/share/doc/horalign/changelog.Debian.gz
+  usr/share/lintian/overrides/horalign)
+for size in 16 32 48 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/horalign.png"); done
+for f in "${expected[@]}"; do [[ -s $root/$f ]] || fail "missing $f"; done
+for size in 16 32 48 256; do
+  [[ $(identify -format %wx%h "$root/usr/share/icons/hicolor/${size}x${size}/apps/horalign.png") \
+     == "${size}x${size}" ]] || fail "the ${size}px icon has another size"
+done
+# The scalable icon is the same drawing as the pixel ones.
+if command -v rsvg-convert >/dev/null; then
+  icons=$root/usr/share/icons/hicolor
+  rsvg-convert -w 256 -h 256 "$icons/scalable/apps/horalign.svg" -o "$scratch/svg.png"
+  rmse=$(compare -metric RMSE "$icons/256x256/apps/horalign.png" "$scratch/svg.png" null: 2>&1 |
+         sed -n 's/.*(\(.*\))$/\1/p') || true
+  awk -v e="$rmse" 'BEGIN { exit !(e != "" && e < 0.03) }' ||
+    fail "the SVG icon differs from the 256 px one (RMSE $rmse)"
+fi
+# The help is where the installed program looks for it, relative to its own folder.
+[[ -f $root/usr/bin/../share/horalign/help/index.html ]] || fail "help not beside usr/bin/../share"
+readelf -S "$root/usr/bin/horalign" | grep -q '\.debug_info\|\.symtab' && fail "horalign is not stripped"
+"$root/usr/bin/horalign" --version | grep -qx "Horalign (Version $version)" ||
+  fail "the installed program does not start"
+zcat "$root/usr/share/man/man1/horalign-devsim.1.gz" | grep -qF 'write\-ports' ||
+  fail "the simulator's manual page lacks its options"
+
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop entry"
+fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || fail "metainfo"
+fi
+if command -v lintian >/dev/null; then
+  lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+else
+  echo "lintian is not installed: not run" >&2
+fi
+
+# This Debian can satisfy the dependencies (a simulation: nothing is installed).
+apt-get -s --no-install-recommends install "$deb" >"$scratch/apt.log" 2>&1 &&
+  grep -q '^Inst horalign ' "$scratch/apt.log" || { cat "$scratch/apt.log"; fail "apt cannot install it"; }
+
+# Install and remove with dpkg itself, in a root of its own (the dependencies were checked
+# above: --force-depends), and check that nothing is left behind.
+db=$scratch/dpkg
+mkdir -p "$db/var/lib/dpkg/info" "$db/var/lib/dpkg/updates" "$db/var/log"
+touch "$db/var/lib/dpkg/status"
+dpkg_root=(dpkg --root="$db" --force-depends --force-not-root --force-script-chrootless
+           --log="$db/var/log/dpkg.log")
+"${dpkg_root[@]}" -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i"; }
+[[ -x $db/usr/bin/horalign && -f $db/usr/share/applications/$app.desktop ]] || fail "dpkg -i installed too little"
+"${dpkg_root[@]}" --purge horalign >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg --purge"; }
+left=$(find "$db" -mindepth 1 -path "$db/var" -prune -o -print)
+[[ -z $left ]] || fail "left after removal: $left"
+
+# The autostart switch, run from the unpacked package with a home of its own.
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_DATA_DIRS=/nonexistent
+autostart=$root/usr/bin/horalign-autostart
+entry=$XDG_CONFIG_HOME/autostart/$app.desktop
+[[ $("$autostart" status) == off ]] || fail "status: not off before anything was done"
+"$autostart" on >/dev/null
+cmp -s "$entry" "$root/usr/share/applications/$app.desktop" || fail "on: no copy of the entry"
+[[ $("$autostart" status) == on ]] || fail "status after on"
+"$autostart" off >/dev/null
+[[ ! -e $entry ]] || fail "off left the entry"
+"$autostart" sideways 2>/dev/null && fail "a wrong argument is accepted"
+echo "package test passed: $(basename "$deb")"
