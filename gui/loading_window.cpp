@@ -1,5 +1,6 @@
 #include "gui/loading_window.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 
 namespace horalign {
@@ -45,6 +46,10 @@ void LoadingWindow::Show(const std::string& caption, const std::string& text, in
 
 void LoadingWindow::Hide() {
   hide();
+}
+
+void LoadingWindow::closeEvent(QCloseEvent* event) {
+  event->ignore();
 }
 
 }  // namespace horalign

@@ -10,7 +10,8 @@ class QLabel;
 namespace horalign {
 
 // The small window with one line of text shown while the ports are scanned. It belongs to
-// the main window, stays in front of it and takes no input.
+// the main window, stays in front of it and takes no input: it has no close box, and a close
+// request from the window manager (some draw a close box all the same) is ignored.
 class LoadingWindow : public QWidget, public LoadingView {
   Q_OBJECT
 
@@ -24,6 +25,9 @@ class LoadingWindow : public QWidget, public LoadingView {
   bool Visible() const override { return isVisible(); }
 
   QLabel* Label() const { return label_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   TwipsScale scale_;

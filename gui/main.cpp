@@ -53,7 +53,12 @@ int main(int argc, char** argv) {
       Platform{registry, serial, clock, loop, instance, window, pointer, messageView, trace});
   window.SetForm([&app] { return app.MainForm(); });
 
-  SignalBridge signalBridge([&window](int) { window.RequestClose(CloseReason::kSignal); });
+  SignalBridge signalBridge([&app, &window](int) {
+    // Before the main window's form exists (a refused second copy showing its message)
+    // nothing is open or unsaved: end at once.
+    if (!app.MainForm()) window.Quit();
+    window.RequestClose(CloseReason::kSignal);
+  });
   signalBridge.Install({SIGTERM, SIGINT, SIGHUP});
   QObject::connect(&qtApp, &QGuiApplication::commitDataRequest, &window,
                    [&window](QSessionManager&) { window.RequestClose(CloseReason::kSession); });

@@ -16,6 +16,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
+class QTimer;
 class QTreeWidget;
 
 namespace horalign {
@@ -131,6 +132,8 @@ class MainWindow : public QWidget, public MainWindowView {
   QLineEdit* AddDisplayBox(Control control, QRect place);
   bool FilterKey(QObject* watched, QKeyEvent* event);
   void FilterFocus(QObject* watched, QFocusEvent* event);
+  // Follows the notification area as it comes and goes (see AddTrayIcon).
+  void WatchTray();
   // Runs `action` on the form when there is one and the event came from the user.
   void Forward(const std::function<void(QV_MainForm&)>& action);
 
@@ -148,6 +151,10 @@ class MainWindow : public QWidget, public MainWindowView {
   QLineEdit* currentDate_ = nullptr;
   QLineEdit* currentTime_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
+  QTimer* trayWatch_ = nullptr;
+  bool trayShown_ = false;     // the icon is in a notification area
+  bool hiddenToTray_ = false;  // HideWindow hid the window; ShowWindow has not shown it since
+  bool iconicMark_ = false;    // MinimizeWindow left the window marked to map iconic
   int selectedBeforePress_ = -1;
   // The last position the core set, so that an unmoved window reports it back exactly.
   QPoint placedPx_{-1, -1};

@@ -2,6 +2,7 @@
 #include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "core/ui/main_form.h"
 #include "gui/main_window.h"
@@ -12,11 +13,15 @@ namespace {
 constexpr int kMenuItems = 4;
 constexpr int kDoubleClick = 515;
 constexpr int kRightButtonDown = 516;
+// How often the notification area is looked for; each look is one short query at most.
+constexpr int kTrayWatchMs = 1000;
 
 }  // namespace
 
+// The window may hide only while its icon is shown: hidden without one, it could never
+// come back.
 bool MainWindow::TrayAvailable() const {
-  return QSystemTrayIcon::isSystemTrayAvailable();
+  return trayShown_ && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void MainWindow::AddTrayIcon(const std::string& tip) {
@@ -30,10 +35,25 @@ void MainWindow::AddTrayIcon(const std::string& tip) {
               if (reason == QSystemTrayIcon::Context) message = kRightButtonDown;
               if (message) Forward([message](QV_MainForm& f) { f.OnTrayNotify(message); });
             });
+    // A tray host may start after the program (a login race) or end while it runs.
+    trayWatch_ = new QTimer(this);
+    connect(trayWatch_, &QTimer::timeout, this, &MainWindow::WatchTray);
+    trayWatch_->start(kTrayWatchMs);
   }
   tray_->setToolTip(QString::fromStdString(tip));
-  // A desktop without a notification area gets no icon; the form knows (TrayAvailable).
-  if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
+  WatchTray();
+}
+
+void MainWindow::WatchTray() {
+  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+  if (available != trayShown_) {
+    trayShown_ = available;
+    // Qt docks its icon only if a tray is there when the icon is shown: show it anew.
+    tray_->hide();
+    if (available) tray_->show();
+  }
+  // No icon to bring the window back: a hidden window comes back by itself.
+  if (!trayShown_ && hiddenToTray_ && !isVisible()) ShowWindow();
 }
 
 std::unique_ptr<QMenu> MainWindow::BuildTrayMenu(const TrayMenuState& state) {

@@ -210,7 +210,15 @@ int MainWindow::ScreenHeightTwips() const {
 
 void MainWindow::ShowWindow() {
   CoreCall call(coreCalls_);
-  if (isMinimized()) showNormal();
+  hiddenToTray_ = false;
+  // Qt marks a window it minimizes to come back iconic when it is next mapped, and keeps
+  // that mark when the window manager restores it: map it minimized, then restore it
+  // through Qt, which clears the mark.
+  if (iconicMark_ && !isVisible()) showMinimized();
+  if (isMinimized()) {
+    showNormal();
+    iconicMark_ = false;
+  }
   show();
   raise();
   activateWindow();
@@ -218,12 +226,14 @@ void MainWindow::ShowWindow() {
 
 void MainWindow::HideWindow() {
   CoreCall call(coreCalls_);
+  hiddenToTray_ = true;
   hide();
 }
 
 void MainWindow::MinimizeWindow() {
   CoreCall call(coreCalls_);
   showMinimized();
+  iconicMark_ = true;
 }
 
 bool MainWindow::WindowVisible() const {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A desktop without a notification area: a hidden window could never come back, so Hide
-# and the close box minimize the window instead, without asking.
+# and the close box minimize the window instead, without asking. A tray host that starts
+# later gets the icon and Hide hides; when it goes away, the hidden window comes back.
 # Usage: no_tray_test.sh HORALIGN
 # shellcheck disable=SC2317  # the checks are called through hs_check and hs_wait_until
 set -uo pipefail
@@ -9,7 +10,7 @@ here=${BASH_SOURCE[0]%/*}
 [[ "$here" == "${BASH_SOURCE[0]}" ]] && here=.
 # shellcheck source=SCRIPTDIR/session.sh
 source "$here/session.sh"
-hs_skip_without Xvfb xdotool xwininfo xprop openbox
+hs_skip_without Xvfb xdotool xwininfo xprop openbox trayer
 
 iconic() { [[ "$(hs_wm_state "$1")" == Iconic ]]; }
 normal() { [[ "$(hs_wm_state "$1")" == Normal ]]; }
@@ -48,4 +49,17 @@ hs_keys "$main" alt+F4
 hs_check "the close box minimizes the window" hs_wait_until 5 iconic "$main"
 hs_check "the close box asks no question" stays_without_message "$program" 1
 hs_check "the close box leaves the program running" hs_alive "$program"
+
+xdotool windowactivate --sync "$main" > /dev/null 2>&1
+hs_require "the window is restored again" hs_wait_until 5 normal "$main"
+hs_start_tray || exit 1
+tray=${HS_PIDS[-1]}
+hs_check "a tray host started later gets the icon" hs_wait_until 5 hs_tray_icon_centre
+hs_keys "$main" alt+h
+question=$(hs_wait_window "$program" '^Horalign - System Message$' 10)
+hs_require "Hide asks first once there is a tray" test -n "$question"
+hs_keys "$question" y
+hs_require "Yes hides the window" hs_wait_until 5 hs_unmapped "$main"
+kill "$tray"
+hs_check "the hidden window comes back when the tray goes away" hs_wait_until 5 hs_viewable "$main"
 hs_finish

@@ -105,6 +105,12 @@ hs_check "the first instance keeps running" hs_alive "$first"
 hs_check "the second instance sent nothing to the devices" equals "$(count_frames)" "$frames_before"
 hs_check "the second instance left the settings as they were" \
   equals "$(md5sum < "$HS_SETTINGS")" "$settings_before"
+# Told to stop while its message is up, a refused copy ends at once.
+hs_start_program "$horalign"
+refusal=$(hs_wait_window "$HS_PROGRAM_PID" '^Horalign - System Message$' 15)
+hs_require "a third instance shows a message" test -n "$refusal"
+kill -TERM "$HS_PROGRAM_PID"
+hs_check "SIGTERM ends a refused instance at once" hs_wait_until 2 hs_gone "$HS_PROGRAM_PID"
 
 # Drag the window by its title bar, then stop the program the way a session manager would.
 frame=$(hs_frame_of "$main")

@@ -43,6 +43,11 @@ class PointerAndLoadingTest : public QObject {
     QCOMPARE(loading.windowTitle(), "Horalign");
     QCOMPARE(loading.parentWidget(), &owner);  // owned: it stays in front of the main window
     QVERIFY(loading.isWindow());
+    // No close box, and a close request (a window manager's own close) is ignored: the
+    // scan under it must not lose its message.
+    QVERIFY(!(loading.windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(!loading.close());
+    QVERIFY(loading.Visible());
     loading.Hide();
     QVERIFY(!loading.Visible());
   }
