@@ -22,6 +22,8 @@ class QV_Paging {
  public:
   QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
             const AppConfig& config);
+  // The tick counter is kept by reference: a temporary would dangle.
+  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&, const AppConfig&) = delete;
 
   // Link state, written by the monitor and reset by the exchange routines.
   std::string ReplyLine;

@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "tests/core/device/paging_fixture.h"
 
 namespace horalign::test {
 namespace {
 
 constexpr std::int64_t kTickMs = 50;
+
+// The tick counter is held by reference, so a temporary must not bind to it.
+static_assert(!std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t,
+                                       const AppConfig&>);
+static_assert(std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t&,
+                                      const AppConfig&>);
 
 TEST(Probe, SendsTheSecondCrAtTwentyTicksAndGivesUpAtFortyOnASilentLine) {
   PagingRig rig;
