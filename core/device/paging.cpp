@@ -31,8 +31,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop,
-                     const std::int32_t& delayTicks, const AppConfig& config)
+QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
+                     const AppConfig& config)
     : serialPort_(serialPort),
       loop_(loop),
       delayTicks_(delayTicks),
@@ -66,7 +66,9 @@ void QV_Paging::WaitTicks(clsDelay& delay, const bool* until) {
   while (!delay.DelayExpired() && !(until && *until)) loop_.Yield();
 }
 
-void QV_Paging::Transmit(const std::string& frame) { serialPort_.SetOutputData(frame); }
+void QV_Paging::Transmit(const std::string& frame) {
+  serialPort_.SetOutputData(frame);
+}
 
 bool QV_Paging::ProbeDevice() {
   if (!serialPort_.PortOpen()) return false;
@@ -85,11 +87,11 @@ bool QV_Paging::ProbeDevice() {
     }
     if (ErrorReply) break;
     loop_.Yield();
-    if (!secondSent && delay.CurrentValue() == wait / 2) {
+    // At or past half the wait: a busy loop can let two ticks pass between two looks.
+    if (!secondSent && delay.CurrentValue() >= wait / 2) {
       Transmit("\r");
       secondSent = true;
     }
-    // Only what is already due: waiting here would skip tick values in the check above.
     loop_.ProcessPending();
   }
   return IsProbeAnswer(ReplyLine);
@@ -123,8 +125,8 @@ std::string QV_Paging::QueryDevice(const std::string& command, const std::string
                                    bool acceptErrorReply) {
   if (!WaitForIdleReceiver(kDefaultTimeoutTicks)) return "";
   ReplyComplete = false;
-  const std::string frame = plainFrame ? command + data + (appendCR ? "\r" : "")
-                                       : command + data + "?\r";
+  const std::string frame =
+      plainFrame ? command + data + (appendCR ? "\r" : "") : command + data + "?\r";
   clsDelay delay(delayTicks_);
   for (int sent = 0; sent < kQueryAttempts && !ReplyComplete; ++sent) {
     Transmit(frame);
