@@ -46,8 +46,10 @@ bool QV_Paging::OpenPort(clsSerialCommAPI& port, std::int16_t comPortId,
   if (port.PortOpen()) port.SetPortOpen(false);
   port.SetCommPort(comPortId);
   port.SetSettings(Trim(portSettings).empty() ? "9600,N,8,1" : portSettings);
-  port.SetInBufferCount(0);
   if (!port.PortOpen()) port.SetPortOpen(true);
+  // Only an open port can be purged. A pseudo-terminal keeps what came while it was
+  // closed: a late answer to an earlier command, or one sent at another speed.
+  port.SetInBufferCount(0);
   return true;
 }
 
