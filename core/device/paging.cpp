@@ -14,7 +14,8 @@ constexpr std::int32_t kGraceTicks = 16;
 constexpr int kGraceWaits = 3;
 constexpr int kQueryAttempts = 3;
 constexpr std::int32_t kLineDeadlineTicks = 20;
-// Bytes read in one go; a flood is continued at the next tick instead of holding the thread.
+// Bytes read in one go, however many lines they make; a flood is continued at the next tick
+// instead of holding the thread.
 constexpr int kMaxReadsPerCall = 1025;
 
 std::string Upper(std::string s) {
@@ -185,10 +186,6 @@ void QV_Paging::PollSerialInput() {
     ReceiverIdle = true;
     return;
   }
-  ReceiverIdle = false;
-  collecting_ = true;
-  partial_.clear();
-  lineDeadline_.InitDelay(kLineDeadlineTicks);
   Collect();
 }
 
@@ -208,17 +205,24 @@ void QV_Paging::ContinueCollecting() {
   Collect();
 }
 
+void QV_Paging::BeginLine() {
+  ReceiverIdle = false;
+  collecting_ = true;
+  partial_.clear();
+  lineDeadline_.InitDelay(kLineDeadlineTicks);
+}
+
 void QV_Paging::Collect() {
   for (int i = 0; i < kMaxReadsPerCall; ++i) {
     const std::string c = serialPort_.InputData(1);
     if (c.empty()) return;
+    if (!collecting_) BeginLine();
     if (overlong_) {
       // The rest of a line too long to be a device's goes with it, up to its CR.
       if (c[0] == kCR) {
         collecting_ = false;
         overlong_ = false;
         ReceiverIdle = true;
-        return;
       }
       continue;
     }
@@ -228,10 +232,15 @@ void QV_Paging::Collect() {
       ReplyLine = std::move(partial_);
       partial_.clear();
       ++linesReceived_;
+      ReceiverIdle = true;
+      // A line that raises a flag may be the answer a sender waits for: the sender must
+      // find it in ReplyLine, so later lines wait for the next poll.
+      const bool answer = (!ReplyComplete && IsCompleteReply(ReplyLine)) ||
+                          (!ErrorReply && IsErrorReply(ReplyLine));
       const std::string line = ReplyLine;  // the handler may start an exchange that resets it
       HandleDeviceLine(line);
-      ReceiverIdle = true;
-      return;
+      if (answer) return;
+      continue;
     }
     if (partial_.size() >= kMaxLineLength) {
       // No device line is this long: it is noise. Its tail is dropped too, or it would
