@@ -155,7 +155,6 @@ CommHandle SimSerialBackend::Open(int port, const std::string& settings,
   p->handleGeneration = p->plugGeneration;
   p->line = *line;
   p->settingsText = settings;
-  p->input.clear();
   p->tx.SetLine(*line);
   ++p->opens;
   handles_[p->handle] = port;
@@ -171,7 +170,6 @@ bool SimSerialBackend::Close(CommHandle handle, const CommTimeouts& saved) {
     p.restoredAtClose = saved;
   }
   p.tx.Purge();
-  p.input.clear();
   p.handle = 0;
   p.settingsText.clear();
   handles_.erase(it);
@@ -235,7 +233,8 @@ void SimSerialBackend::ToDevice(Port& p, std::uint8_t byte, std::int64_t startUs
 void SimSerialBackend::FromDevice(Port& p, std::uint8_t byte, std::int64_t startUs,
                                   std::int64_t endUs) {
   WireByte w{startUs, endUs, p.number, WireDirection::kFromDevice, byte, p.line, p.handle != 0};
-  if (p.handle != 0 && !p.unplugged && p.handleGeneration == p.plugGeneration) {
+  // A closed port keeps what comes, for its next open; a dead handle hears nothing.
+  if (!p.unplugged && (p.handle == 0 || p.handleGeneration == p.plugGeneration)) {
     w.garbled = p.device->Line() != p.line;
     if (p.input.size() < kInputQueueLimit) {
       p.input.push_back(w.garbled ? Scramble(byte) : byte);

@@ -29,7 +29,7 @@ struct WireByte {
   LineSettings portSettings;  // of the PC's port (its last open)
   bool portOpen = false;
   bool garbled = false;    // sender and receiver differ in speed or framing
-  bool delivered = false;  // a receiver took it (else: nothing attached, port closed, unplugged)
+  bool delivered = false;  // a receiver took it (else: nothing attached, unplugged, queue full)
 };
 
 // Consecutive bytes of one direction cut at CR. The text keeps its CR; a last line that
@@ -51,7 +51,9 @@ std::uint8_t Scramble(std::uint8_t byte);
 // port's input queue, and Read hands over only what has arrived. When the port's settings
 // differ from the device's (speed, parity, data or stop bits), each byte reaches the
 // other side as Scramble(byte), in both directions; a device drops its partial command at
-// such a byte, and the port's queue fills with bytes that never make a line.
+// such a byte, and the port's queue fills with bytes that never make a line. As on a
+// pseudo-terminal, the input queue outlives a close: unread bytes, and bytes that arrive
+// while the port is closed, are read after the next open; only unplugging loses them.
 class SimSerialBackend : public SerialBackend {
  public:
   explicit SimSerialBackend(VirtualTime& time);

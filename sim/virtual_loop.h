@@ -42,6 +42,11 @@ class VirtualLoop : public EventLoop {
   // Runs the world events and the timers due now, without advancing time.
   void ProcessPending() override;
 
+  // A Yield that has to wait goes on through this many due times (1 by default) before it
+  // returns, as a real loop busy with a repaint or another timer may let a timer tick
+  // twice before control comes back to the waiting routine.
+  void SetDueTimesPerWait(int count) { dueTimesPerWait_ = count; }
+
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
 
@@ -92,6 +97,7 @@ class VirtualLoop : public EventLoop {
   std::uint64_t nextOrder_ = 1;
   std::int64_t yields_ = 0;
   std::int64_t pendings_ = 0;
+  int dueTimesPerWait_ = 1;
   std::int64_t limitUs_ = 100LL * 86'400'000'000;  // 100 days
   std::function<void(std::int64_t)> hook_;
 };

@@ -14,7 +14,8 @@ constexpr std::int32_t kGraceTicks = 16;
 constexpr int kGraceWaits = 3;
 constexpr int kQueryAttempts = 3;
 constexpr std::int32_t kLineDeadlineTicks = 20;
-// Bytes read in one go; a flood is continued at the next tick instead of holding the thread.
+// Bytes read in one go, however many lines they make; a flood is continued at the next tick
+// instead of holding the thread.
 constexpr int kMaxReadsPerCall = 1025;
 
 std::string Upper(std::string s) {
@@ -31,8 +32,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop,
-                     const std::int32_t& delayTicks, const AppConfig& config)
+QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
+                     const AppConfig& config)
     : serialPort_(serialPort),
       loop_(loop),
       delayTicks_(delayTicks),
@@ -46,8 +47,10 @@ bool QV_Paging::OpenPort(clsSerialCommAPI& port, std::int16_t comPortId,
   if (port.PortOpen()) port.SetPortOpen(false);
   port.SetCommPort(comPortId);
   port.SetSettings(Trim(portSettings).empty() ? "9600,N,8,1" : portSettings);
-  port.SetInBufferCount(0);
   if (!port.PortOpen()) port.SetPortOpen(true);
+  // Only an open port can be purged. A pseudo-terminal keeps what came while it was
+  // closed: a late answer to an earlier command, or one sent at another speed.
+  port.SetInBufferCount(0);
   return true;
 }
 
@@ -66,7 +69,9 @@ void QV_Paging::WaitTicks(clsDelay& delay, const bool* until) {
   while (!delay.DelayExpired() && !(until && *until)) loop_.Yield();
 }
 
-void QV_Paging::Transmit(const std::string& frame) { serialPort_.SetOutputData(frame); }
+void QV_Paging::Transmit(const std::string& frame) {
+  serialPort_.SetOutputData(frame);
+}
 
 bool QV_Paging::ProbeDevice() {
   if (!serialPort_.PortOpen()) return false;
@@ -85,11 +90,11 @@ bool QV_Paging::ProbeDevice() {
     }
     if (ErrorReply) break;
     loop_.Yield();
-    if (!secondSent && delay.CurrentValue() == wait / 2) {
+    // At or past half the wait: a busy loop can let two ticks pass between two looks.
+    if (!secondSent && delay.CurrentValue() >= wait / 2) {
       Transmit("\r");
       secondSent = true;
     }
-    // Only what is already due: waiting here would skip tick values in the check above.
     loop_.ProcessPending();
   }
   return IsProbeAnswer(ReplyLine);
@@ -123,8 +128,8 @@ std::string QV_Paging::QueryDevice(const std::string& command, const std::string
                                    bool acceptErrorReply) {
   if (!WaitForIdleReceiver(kDefaultTimeoutTicks)) return "";
   ReplyComplete = false;
-  const std::string frame = plainFrame ? command + data + (appendCR ? "\r" : "")
-                                       : command + data + "?\r";
+  const std::string frame =
+      plainFrame ? command + data + (appendCR ? "\r" : "") : command + data + "?\r";
   clsDelay delay(delayTicks_);
   for (int sent = 0; sent < kQueryAttempts && !ReplyComplete; ++sent) {
     Transmit(frame);
@@ -181,10 +186,6 @@ void QV_Paging::PollSerialInput() {
     ReceiverIdle = true;
     return;
   }
-  ReceiverIdle = false;
-  collecting_ = true;
-  partial_.clear();
-  lineDeadline_.InitDelay(kLineDeadlineTicks);
   Collect();
 }
 
@@ -204,17 +205,24 @@ void QV_Paging::ContinueCollecting() {
   Collect();
 }
 
+void QV_Paging::BeginLine() {
+  ReceiverIdle = false;
+  collecting_ = true;
+  partial_.clear();
+  lineDeadline_.InitDelay(kLineDeadlineTicks);
+}
+
 void QV_Paging::Collect() {
   for (int i = 0; i < kMaxReadsPerCall; ++i) {
     const std::string c = serialPort_.InputData(1);
     if (c.empty()) return;
+    if (!collecting_) BeginLine();
     if (overlong_) {
       // The rest of a line too long to be a device's goes with it, up to its CR.
       if (c[0] == kCR) {
         collecting_ = false;
         overlong_ = false;
         ReceiverIdle = true;
-        return;
       }
       continue;
     }
@@ -224,10 +232,15 @@ void QV_Paging::Collect() {
       ReplyLine = std::move(partial_);
       partial_.clear();
       ++linesReceived_;
+      ReceiverIdle = true;
+      // A line that raises a flag may be the answer a sender waits for: the sender must
+      // find it in ReplyLine, so later lines wait for the next poll.
+      const bool answer = (!ReplyComplete && IsCompleteReply(ReplyLine)) ||
+                          (!ErrorReply && IsErrorReply(ReplyLine));
       const std::string line = ReplyLine;  // the handler may start an exchange that resets it
       HandleDeviceLine(line);
-      ReceiverIdle = true;
-      return;
+      if (answer) return;
+      continue;
     }
     if (partial_.size() >= kMaxLineLength) {
       // No device line is this long: it is noise. Its tail is dropped too, or it would

@@ -14,14 +14,18 @@ namespace horalign {
 // The device protocol over the one shared serial port: the exchange routines, the
 // identification, and the port monitor that reads every device line.
 //
-// The monitor never yields in the middle of a line. A poll takes what has arrived; a line
-// still open keeps its 20-tick deadline and is continued at the next delay tick. Waiting
-// senders therefore never run inside a suspended poll, and a poll never resumes on a port
-// that was reopened meanwhile.
+// The monitor never yields in the middle of a line. A poll takes what has arrived (up to a
+// bound): every complete line in order, the latest left in ReplyLine, except that it stops
+// after a line that raised ReplyComplete or ErrorReply, which the waiting sender must still
+// find there. A line still open keeps its 20-tick deadline and is continued at the next
+// delay tick. Waiting senders therefore never run inside a suspended poll, and a poll never
+// resumes on a port that was reopened meanwhile.
 class QV_Paging {
  public:
   QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
             const AppConfig& config);
+  // The tick counter is kept by reference: a temporary would dangle.
+  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&, const AppConfig&) = delete;
 
   // Link state, written by the monitor and reset by the exchange routines.
   std::string ReplyLine;
@@ -62,6 +66,7 @@ class QV_Paging {
  private:
   bool WaitForIdleReceiver(std::int32_t limitTicks);
   void WaitTicks(clsDelay& delay, const bool* until);
+  void BeginLine();
   void Collect();
   void DropPartialLine();
   void Transmit(const std::string& frame);

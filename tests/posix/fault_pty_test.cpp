@@ -126,5 +126,24 @@ TEST_F(FaultPty, ADeviceVanishingDuringAWriteEndsItAndThePortReadsNothingAfter) 
   EXPECT_EQ(got, "*\r");
 }
 
+// A terminal keeps unread input across a close and reopen: what a device said too late for
+// one exchange must be gone when the port is opened for the next.
+TEST_F(FaultPty, InputLeftOnTheTerminalIsGoneAfterOpenPort) {
+  sim::VirtualTime time;
+  sim::VirtualLoop loop(time);
+  AppConfig config;
+  std::int32_t delayTicks = 0;
+  QV_Paging paging(serial, loop, delayTicks, config);
+  paging.OpenPort(serial, 1, "9600,N,8,1");
+  ASSERT_TRUE(serial.PortOpen());
+  ASSERT_EQ(::write(device->master, "*\r", 2), 2);
+  for (int i = 0; i < 1000 && serial.InBufferCount() < 2; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(serial.InBufferCount(), 2);
+  paging.OpenPort(serial, 1, "38400,N,8,1");
+  ASSERT_TRUE(serial.PortOpen());
+  EXPECT_EQ(serial.InBufferCount(), 0);
+  EXPECT_EQ(serial.InputData(2), "");
+}
+
 }  // namespace
 }  // namespace horalign

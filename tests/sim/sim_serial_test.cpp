@@ -78,7 +78,7 @@ TEST(SimSerial, OpenAppliesTheTimeoutsAndCloseRestoresThePortsOwn) {
   EXPECT_FALSE(w.serial.IsOpen(4));
 }
 
-TEST(SimSerial, ReadHandsOverOnlyWhatHasArrivedAndPurgeKeepsBytesInFlight) {
+TEST(SimSerial, ReadHandsOverOnlyWhatHasArrivedPurgeKeepsBytesInFlightAndCloseKeepsInput) {
   LineBench b({.letter = 'W'});
   b.w.serial.Write(b.handle, "QT\r");
   EXPECT_EQ(b.w.serial.Read(b.handle, 1), "");
@@ -89,6 +89,15 @@ TEST(SimSerial, ReadHandsOverOnlyWhatHasArrivedAndPurgeKeepsBytesInFlight) {
   EXPECT_EQ(b.w.serial.InputCount(b.handle), 0);
   b.w.time.AdvanceTo(b.w.time.NowUs() + 100'000);
   EXPECT_EQ(b.w.serial.Read(b.handle, 1025), "0912052672\r");
+  // As on a pseudo-terminal, unread input and what comes while the port is closed wait
+  // for the next open.
+  b.dev.SendRaw("A");
+  b.w.time.AdvanceTo(b.w.time.NowUs() + 10'000);
+  b.w.serial.Close(b.handle, b.saved);
+  b.dev.SendRaw("B");
+  b.w.time.AdvanceTo(b.w.time.NowUs() + 10'000);
+  b.Reopen("9600,N,8,1");
+  EXPECT_EQ(b.w.serial.Read(b.handle, 1025), "AB");
 }
 
 TEST(SimSerial, AnUnpluggedPortsHandleStaysDeadUntilReopened) {

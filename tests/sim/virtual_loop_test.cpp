@@ -110,6 +110,10 @@ TEST(VirtualLoop, ProcessPendingRunsWhatIsDueNowWhileYieldWaitsForTheNextTick) {
   EXPECT_EQ(t.NowUs(), 100'000);
   EXPECT_EQ(loop.YieldCount(), 1);
   EXPECT_EQ(loop.ProcessPendingCount(), 2);
+  loop.SetDueTimesPerWait(3);  // a busy loop: three ticks before the waiter looks again
+  loop.Yield();
+  EXPECT_EQ(fired, 5);
+  EXPECT_EQ(t.NowUs(), 250'000);
 }
 
 TEST(VirtualLoop, YieldWithoutTimersWaitsForTheNextWorldEventAndAbortsWhenThereIsNone) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "tests/core/device/paging_fixture.h"
 
 namespace horalign::test {
@@ -7,31 +9,38 @@ namespace {
 
 constexpr std::int64_t kTickMs = 50;
 
-TEST(Probe, SendsTheSecondCrAtTwentyTicksAndGivesUpAtFortyOnASilentLine) {
-  PagingRig rig;
-  rig.world.AddDevice(3, {.silent = true});
-  rig.Open(3);
-  const std::int32_t start = rig.delayTicks;
-  EXPECT_FALSE(rig.paging.ProbeDevice());
-  const auto sent = rig.Sent(3);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].text, "\r");
-  EXPECT_EQ(sent[1].firstByteUs / 1000, (start + 20) * kTickMs);
-  // Strict comparison: a 40-tick countdown ends on the 41st tick.
-  EXPECT_EQ(rig.NowMs(), (start + 41) * kTickMs);
-  EXPECT_EQ(rig.paging.ReplyLine, "");
-}
+// The tick counter is held by reference, so a temporary must not bind to it.
+static_assert(!std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t,
+                                       const AppConfig&>);
+static_assert(std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t&,
+                                      const AppConfig&>);
 
-TEST(Probe, WaitsThreeTimesLongerAtOtherSpeeds) {
-  PagingRig rig;
-  rig.world.AddDevice(3, {.settings = "1200,N,8,1", .silent = true});
-  rig.Open(3, "1200,N,8,1");
-  const std::int32_t start = rig.delayTicks;
-  EXPECT_FALSE(rig.paging.ProbeDevice());
-  const auto sent = rig.Sent(3);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[1].firstByteUs / 1000, (start + 60) * kTickMs);
-  EXPECT_EQ(rig.NowMs(), (start + 121) * kTickMs);
+// A silent line: one CR at once, a second at half the wait, false once the wait is over
+// (strictly: a 40-tick countdown ends on the 41st tick). A busy loop may let the tick count
+// pass half the wait between two looks; the second CR then goes out at the first look after.
+TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
+  struct Case {
+    const char* settings;
+    int dueTimesPerWait;
+    std::int32_t secondCrTick;
+    std::int32_t endTick;
+  };
+  for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,N,8,1", 3, 21, 42},
+                        Case{"1200,N,8,1", 1, 60, 121}, Case{"1200,N,8,1", 7, 63, 126}}) {
+    PagingRig rig;
+    rig.world.AddDevice(3, {.settings = c.settings, .silent = true});
+    rig.Open(3, c.settings);
+    rig.world.loop.SetDueTimesPerWait(c.dueTimesPerWait);
+    const std::int32_t start = rig.delayTicks;
+    EXPECT_FALSE(rig.paging.ProbeDevice());
+    const auto sent = rig.Sent(3);
+    ASSERT_EQ(sent.size(), 2u) << c.settings << " " << c.dueTimesPerWait;
+    EXPECT_EQ(sent[0].text, "\r");
+    EXPECT_EQ(sent[1].text, "\r");
+    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + c.secondCrTick) * kTickMs) << c.settings;
+    EXPECT_EQ(rig.NowMs(), (start + c.endTick) * kTickMs) << c.settings;
+    EXPECT_EQ(rig.paging.ReplyLine, "");
+  }
 }
 
 TEST(Probe, IsAnsweredByBothErrorLines) {
@@ -90,14 +99,13 @@ TEST_P(SendCommandTiming, EndsAtTheWaitWhereTheAcknowledgeWasSeen) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, SendCommandTiming,
-    ::testing::Values(AckCase{"InsideTheTimeout", 5, 100, true, 500},
-                      AckCase{"InsideTheFirstGraceWait", 5, 8, true, 1300},
-                      AckCase{"InsideTheSecondGraceWait", 1400, 8, true, 2150},
-                      AckCase{"InsideTheThirdGraceWait", 2300, 8, true, 3000},
-                      AckCase{"AfterTheLastGraceWait", 3600, 8, false, 3000}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Waits, SendCommandTiming,
+                         ::testing::Values(AckCase{"InsideTheTimeout", 5, 100, true, 500},
+                                           AckCase{"InsideTheFirstGraceWait", 5, 8, true, 1300},
+                                           AckCase{"InsideTheSecondGraceWait", 1400, 8, true, 2150},
+                                           AckCase{"InsideTheThirdGraceWait", 2300, 8, true, 3000},
+                                           AckCase{"AfterTheLastGraceWait", 3600, 8, false, 3000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendCommand, ACompleteLineThatIsNotTheAcknowledgeFails) {
   PagingRig rig;
@@ -152,13 +160,13 @@ TEST_P(QueryLength, CutsTheReplyByItsLength) {
   EXPECT_FALSE(rig.paging.ReplyComplete);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, QueryLength,
-    ::testing::Values(QueryCase{"Fifteen", "14050912052672", "1405091205267"},
-                      QueryCase{"SixteenWithStar", "A1405091205267*", "1405091205267"},
-                      QueryCase{"TwentyFive", "123456789012345678901234", ""},
-                      QueryCase{"Acknowledge", "*", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, QueryLength,
+                         ::testing::Values(QueryCase{"Fifteen", "14050912052672", "1405091205267"},
+                                           QueryCase{"SixteenWithStar", "A1405091205267*",
+                                                     "1405091205267"},
+                                           QueryCase{"TwentyFive", "123456789012345678901234", ""},
+                                           QueryCase{"Acknowledge", "*", ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(QueryDevice, TriesThreeTimesWhenOnlyErrorsComeBack) {
   for (bool accept : {false, true}) {

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "tests/core/device/paging_fixture.h"
 
 namespace horalign::test {
 namespace {
 
-TEST(Monitor, TakesOneLineAPollAndLeavesTheRestForTheNext) {
+// A poll takes every line waiting, but stops after a line that raised a flag a sender was
+// waiting for, so that the sender reads that line in ReplyLine; the rest comes next poll.
+TEST(Monitor, TakesEveryWaitingLineButStopsAfterOneThatRaisesAFlag) {
   PagingRig rig;
   auto& dev = rig.world.AddDevice(1, {.silent = true});
   rig.Open(1);
@@ -19,6 +25,42 @@ TEST(Monitor, TakesOneLineAPollAndLeavesTheRestForTheNext) {
   EXPECT_EQ(rig.paging.ReplyLine, "?99\r");
   EXPECT_TRUE(rig.paging.ErrorReply);
   EXPECT_TRUE(rig.paging.ReceiverIdle);
+  dev.SendRaw("*\r?99\rLAST\r");  // both flags are up already: one poll takes all three
+  rig.world.loop.RunForMs(500);
+  EXPECT_EQ(rig.paging.ReplyLine, "LAST\r");
+  EXPECT_EQ(rig.paging.LinesReceived(), 5u);
+  EXPECT_TRUE(rig.paging.ReceiverIdle);
+}
+
+// A receiver that talks every 150 ms, faster than the monitor polls: no backlog builds, every
+// line is handed on in order, and the probe and a command still read their own answers.
+TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
+  PagingRig rig;
+  auto& dev = rig.world.AddDevice(6);
+  rig.Open(6);
+  rig.config.ConnectionMode = 2;
+  rig.paging.DeviceModel = "Receiver";
+  std::vector<std::string> said;
+  bool talking = true;
+  std::function<void()> chatter = [&] {
+    if (!talking) return;
+    said.push_back("0371438" + std::to_string(1000 + said.size()) + "0\r");
+    dev.SendRaw(said.back());
+    rig.world.time.After(150'000, chatter);
+  };
+  chatter();
+  rig.world.loop.RunForMs(10'000);
+  EXPECT_TRUE(rig.paging.ProbeDevice());
+  EXPECT_EQ(rig.paging.ReplyLine, "?99\r");
+  std::string reply;
+  EXPECT_TRUE(rig.paging.SendCommand("P", "", true, 100, reply));
+  EXPECT_EQ(reply, "*\r");
+  talking = false;
+  rig.world.loop.RunForMs(1000);
+  std::vector<std::string> handed;
+  for (const auto& [port, line] : rig.handedOn) handed.push_back(line);
+  EXPECT_EQ(handed, said);
+  EXPECT_EQ(rig.serialPort.InBufferCount(), 0);
 }
 
 TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
@@ -110,9 +152,8 @@ TEST(Monitor, AnExchangeStartedDuringACollectionWaitsForTheLineThenSucceeds) {
   rig.Open(1, "1200,N,8,1");
   bool acknowledged = false;
   std::string reply;
-  auto busy = rig.world.loop.CreateTimer(520, true, [&] {
-    acknowledged = rig.paging.SendCommand("P", "", true, 100, reply);
-  });
+  auto busy = rig.world.loop.CreateTimer(
+      520, true, [&] { acknowledged = rig.paging.SendCommand("P", "", true, 100, reply); });
   rig.world.loop.RunForMs(480);
   dev.SendRaw("0000000000000000000000000\r");  // about 217 ms on the line
   rig.world.loop.RunUntil([&] { return !reply.empty(); }, 10'000);

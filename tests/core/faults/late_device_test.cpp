@@ -49,5 +49,24 @@ TEST(LateDevice, ALateClockStillSetsThePcClock) {
   EXPECT_NEAR(static_cast<double>(s.world.clock.WallStepMicros()), 3600e6, 2e6);
 }
 
+// A pseudo-terminal keeps what a device sends while the port is closed. An acknowledge that
+// came after the program gave up must not answer the next command on that port.
+TEST(LateDevice, AnAcknowledgeThatCameTooLateIsNotTakenForTheNextCommandsAnswer) {
+  sim::SimApp s;
+  auto& late = s.world.AddDevice(3, {.letter = 'W'});
+  s.world.AddDevice(4, {.letter = 'W'});
+  StartWith(s, kModeDeviceFromPc, (1 << 2) | (1 << 3));
+  late.Config().replyDelayUs = 9'000'000;
+  UpdateNow(s, 3);
+  EXPECT_EQ(s.Cell(3, kColStatus), "Error updating device.");
+  UpdateNow(s, 4);  // leaves COM3 closed when its acknowledge comes
+  s.Run(5'000);
+  ASSERT_EQ(s.world.serial.LinesFromDevice(3).back().text, "*\r");
+  late.Config().silent = true;
+  UpdateNow(s, 3);
+  EXPECT_EQ(s.Cell(3, kColStatus), "Error updating device.");
+  EXPECT_EQ(late.ClockSets().size(), 1u);  // it took the first command only
+}
+
 }  // namespace
 }  // namespace horalign::test
