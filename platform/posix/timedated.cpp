@@ -53,7 +53,7 @@ ClockSetResult SetTimeThroughTimedated(std::int64_t utcMicros) {
     return ClockSetResult::kFailed;
   }
 
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal, foreign to C++
   const std::unique_ptr<sd_bus_error, ErrorReleaser> errorGuard(&error);
   sd_bus_message* rawReply = nullptr;
   const int r = sd_bus_call(bus.get(), call.get(), kAnswerTimeoutMicros, &error, &rawReply);
