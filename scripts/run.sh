@@ -49,8 +49,8 @@ mkdir -p "$out"
 hs_init demo
 
 # Mode 2 sets this PC's clock from the device. A demonstration must never do that, so the
-# program then runs in a user namespace of its own, where the clock cannot be set and the
-# row shows the refusal.
+# program then runs in a user namespace of its own, where the clock cannot be set, and with
+# no system bus, so it cannot ask systemd-timedated either; the row shows the refusal.
 launcher=()
 if ((receiver)); then
   if ! unshare --user --map-root-user true 2> /dev/null; then
@@ -58,7 +58,7 @@ if ((receiver)); then
     echo "receiver demonstration from setting the PC clock; not starting it." >&2
     exit 1
   fi
-  launcher=(unshare --user --map-root-user)
+  launcher=(env DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent unshare --user --map-root-user)
   hs_write_settings 2 8   # "Synchronize PC Time to Device Time", COM4 active
 else
   hs_write_settings 1 7   # "Synchronize Device Time to PC Time", COM1-COM3 active

@@ -21,8 +21,9 @@ struct CivilTime {
 
 enum class ClockSetResult {
   kOk,
-  kNoRight,  // the process may not change the system time
-  kFailed,   // any other refusal (an invalid time, an OS error)
+  kNoRight,     // the process may not change the system time
+  kAutoSyncOn,  // the system keeps its own time (network time sync) and will not take one
+  kFailed,      // any other refusal (an invalid time, an OS error)
 };
 
 // The PC's wall clock. It is settable and so is not the monotonic clock that drives

@@ -158,6 +158,7 @@ TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
   switch (ctx_.clock.SetLocal(target)) {
     case ClockSetResult::kOk: return Outcome::kAccepted;
     case ClockSetResult::kNoRight: return Outcome::kNoRight;
+    case ClockSetResult::kAutoSyncOn: return Outcome::kAutoSyncOn;
     case ClockSetResult::kFailed: return Outcome::kRejected;
   }
   return Outcome::kRejected;
@@ -241,9 +242,10 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
   }
   const bool result = outcome == Outcome::kAccepted;
   if (!ctx_.SkipTimeEvent) {
-    ctx_.SetStatus(row, result                           ? "PC updated successfully."
-                        : outcome == Outcome::kNoRight ? kNoRightText
-                                                       : "Error reading device.");
+    ctx_.SetStatus(row, result                            ? "PC updated successfully."
+                        : outcome == Outcome::kNoRight    ? kNoRightText
+                        : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
+                                                          : "Error reading device.");
     ctx_.StampStatusTime(row);
     ctx_.SetMinutesTimer(true);
     ctx_.BusyPointerOff();

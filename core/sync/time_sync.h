@@ -10,6 +10,8 @@
 namespace horalign {
 
 inline constexpr const char* kNoRightText = "Unable to set PC time - insufficient rights.";
+inline constexpr const char* kAutoSyncOnText =
+    "Unable to set PC time - automatic time synchronization is on.";
 
 // What a device's time text asks of the PC clock, decided without touching it.
 struct ClockDecision {
@@ -40,7 +42,7 @@ class TimeSync {
  private:
   bool WriteUtcFamily(int row);
   bool WriteLocalFamily();
-  enum class Outcome { kRejected, kAccepted, kNoRight };
+  enum class Outcome { kRejected, kAccepted, kNoRight, kAutoSyncOn };
   Outcome Settle(const ClockDecision& decision);
   Outcome Apply(const CivilTime& target);
 

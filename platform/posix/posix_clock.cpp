@@ -5,16 +5,13 @@
 #include <utility>
 
 #include "core/util/civil.h"
+#include "platform/posix/timedated.h"
 
 namespace horalign {
 namespace {
 
 constexpr std::int64_t kMicrosPerSecond = 1'000'000;
 constexpr std::int64_t kSecondsPerDay = 86'400;
-
-int SetRealtimeForReal(const timespec& when) {
-  return ::clock_settime(CLOCK_REALTIME, &when) == 0 ? 0 : errno;
-}
 
 timespec ReadRealtime() {
   timespec now{};
@@ -70,9 +67,14 @@ bool IsValidCivil(const CivilTime& t) {
 
 }  // namespace
 
-PosixClock::PosixClock() : PosixClock(SetRealtimeForReal) {}
+int SetRealtimeDirectly(const timespec& when) {
+  return ::clock_settime(CLOCK_REALTIME, &when) == 0 ? 0 : errno;
+}
 
-PosixClock::PosixClock(SetRealtimeFn setRealtime) : setRealtime_(std::move(setRealtime)) {}
+PosixClock::PosixClock() : PosixClock(SetRealtimeDirectly, SetTimeThroughTimedated) {}
+
+PosixClock::PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem)
+    : setRealtime_(std::move(setRealtime)), askSystem_(std::move(askSystem)) {}
 
 CivilTime PosixClock::UtcNow() {
   const timespec now = ReadRealtime();
@@ -106,7 +108,9 @@ ClockSetResult PosixClock::SetLocal(const CivilTime& local) {
   when.tv_nsec = static_cast<long>(local.micro) * 1000;
   const int error = setRealtime_(when);
   if (error == 0) return ClockSetResult::kOk;
-  return error == EPERM ? ClockSetResult::kNoRight : ClockSetResult::kFailed;
+  if (error != EPERM) return ClockSetResult::kFailed;
+  if (!askSystem_) return ClockSetResult::kNoRight;
+  return askSystem_(*instant * kMicrosPerSecond + local.micro);
 }
 
 void PosixClock::SleepMicros(std::int64_t micros) {

@@ -1,8 +1,12 @@
 #include "platform/posix/posix_clock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,28 +22,31 @@
 #include <vector>
 
 #include "core/util/civil.h"
+#include "platform/posix/timedated.h"
 
 namespace horalign {
 namespace {
 
-// Sets TZ for one scope and puts back whatever was there before.
-class ScopedTimeZone {
+// Sets an environment variable for one scope and puts back whatever was there before; TZ is
+// read again at both ends.
+class ScopedEnv {
  public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", zone, 1);
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    ::setenv(name, value.c_str(), 1);
     ::tzset();
   }
-  ~ScopedTimeZone() {
+  ~ScopedEnv() {
     if (previous_) {
-      ::setenv("TZ", previous_->c_str(), 1);
+      ::setenv(name_, previous_->c_str(), 1);
     } else {
-      ::unsetenv("TZ");
+      ::unsetenv(name_);
     }
     ::tzset();
   }
 
  private:
+  const char* name_;
   std::optional<std::string> previous_;
 };
 
@@ -62,7 +69,7 @@ struct ZoneCase {
 
 void ExpectSetsInstant(const ZoneCase& c) {
   SCOPED_TRACE(c.what);
-  ScopedTimeZone tz(c.zone);
+  ScopedEnv tz("TZ", c.zone);
   RecordingClock rec;
   EXPECT_EQ(rec.clock.SetLocal(c.local), ClockSetResult::kOk);
   ASSERT_EQ(rec.calls.size(), 1u);
@@ -137,23 +144,171 @@ TEST(PosixClock, RefusesAnInvalidLocalTimeWithoutSettingAnything) {
   EXPECT_TRUE(rec.calls.empty());
 }
 
-TEST(PosixClock, MapsTheSettersRefusalToAResult) {
-  ScopedTimeZone tz("UTC0");
-  const std::pair<int, ClockSetResult> cases[] = {
-      {0, ClockSetResult::kOk},
-      {EPERM, ClockSetResult::kNoRight},
-      {EINVAL, ClockSetResult::kFailed},
+// A program the test starts and reads the output of; it ends with this object, or with the
+// test program should that die first.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> argv) {
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+
+  // The next line it printed, without the newline; nothing when none came within `waitMs`.
+  std::optional<std::string> ReadLine(int waitMs) {
+    std::string line;
+    char c = 0;
+    for (;;) {
+      pollfd ready{out_, POLLIN, 0};
+      if (::poll(&ready, 1, waitMs) != 1 || ::read(out_, &c, 1) != 1) return std::nullopt;
+      if (c == '\n') return line;
+      line += c;
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+// A message bus of the test's own and, on it, a fake systemd-timedated that gives `answers` to
+// SetTime in order ("ok", or the name of the error to refuse with). Without answers the bus
+// has no timedated at all. Nothing on it can reach the machine's clock.
+class FakeTimedated {
+ public:
+  explicit FakeTimedated(std::vector<std::string> answers) {
+    // Never let a failed start leave the clock on the real system bus.
+    address_ = "unix:path=/nonexistent/horalign-bus";
+    std::string pattern = ::testing::TempDir() + "horalign-bus-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "no temporary folder";
+      return;
+    }
+    dir_ = pattern;
+    // No service folders: the bus cannot start a real timedated on demand.
+    std::ofstream(dir_ + "/bus.conf")
+        << "<busconfig><type>session</type><listen>unix:dir=" << dir_
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+        << "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+        << "<allow own=\"*\"/></policy></busconfig>\n";
+    bus_.emplace(std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
+                                          "--config-file=" + dir_ + "/bus.conf"});
+    const auto address = bus_->ReadLine(5000);
+    if (!address) {
+      ADD_FAILURE() << "dbus-daemon did not start";
+      return;
+    }
+    address_ = *address;
+    if (answers.empty()) return;
+    answers.insert(answers.begin(), {HORALIGN_FAKE_TIMEDATED, address_});
+    service_.emplace(std::move(answers));
+    EXPECT_EQ(service_->ReadLine(10'000), "ready") << "the fake timedated did not start";
+  }
+  ~FakeTimedated() {
+    service_.reset();
+    bus_.reset();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  const std::string& Address() const { return address_; }
+
+  // The SetTime calls taken since the last look. The service prints each call before it
+  // answers, so a call that has returned is already here.
+  std::vector<std::string> TakeCalls() {
+    std::vector<std::string> calls;
+    while (service_) {
+      const auto line = service_->ReadLine(0);
+      if (!line) break;
+      calls.push_back(*line);
+    }
+    return calls;
+  }
+
+ private:
+  std::string dir_;
+  std::string address_;
+  std::optional<Child> bus_;
+  std::optional<Child> service_;
+};
+
+constexpr const char* kAutoSyncError = "org.freedesktop.timedate1.AutomaticTimeSyncEnabled";
+
+enum class Bus { kWithTimedated, kWithoutTimedated, kNone };
+
+struct AskCase {
+  const char* what;
+  int directError;     // what clock_settime answers
+  Bus bus;             // the system bus the clock finds
+  const char* answer;  // timedated's answer to SetTime; nullptr: it must not be asked
+  ClockSetResult expected;
+};
+
+TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnswer) {
+  const AskCase cases[] = {
+      {"the clock is set directly", 0, Bus::kWithTimedated, nullptr, ClockSetResult::kOk},
+      {"a direct set fails for another reason", EINVAL, Bus::kWithTimedated, nullptr,
+       ClockSetResult::kFailed},
+      {"timedated sets it", EPERM, Bus::kWithTimedated, "ok", ClockSetResult::kOk},
+      {"automatic time synchronization is on", EPERM, Bus::kWithTimedated, kAutoSyncError,
+       ClockSetResult::kAutoSyncOn},
+      {"polkit has no one to ask", EPERM, Bus::kWithTimedated,
+       "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired", ClockSetResult::kNoRight},
+      {"the administrator says no", EPERM, Bus::kWithTimedated,
+       "org.freedesktop.DBus.Error.AccessDenied", ClockSetResult::kNoRight},
+      {"timedated refuses the time", EPERM, Bus::kWithTimedated,
+       "org.freedesktop.DBus.Error.InvalidArgs", ClockSetResult::kFailed},
+      {"no timedated on the bus", EPERM, Bus::kWithoutTimedated, nullptr, ClockSetResult::kNoRight},
+      {"no system bus", EPERM, Bus::kNone, nullptr, ClockSetResult::kNoRight},
   };
-  for (const auto& [error, expected] : cases) {
-    RecordingClock rec;
-    rec.answer = error;
-    EXPECT_EQ(rec.clock.SetLocal(At(2026, 6, 1, 8, 0, 0)), expected) << "errno " << error;
-    EXPECT_EQ(rec.calls.size(), 1u);
+  std::vector<std::string> answers;
+  for (const AskCase& c : cases) {
+    if (c.answer) answers.emplace_back(c.answer);
+  }
+  FakeTimedated withTimedated(answers);
+  FakeTimedated withoutTimedated({});
+  ScopedEnv tz("TZ", "IST-5:30");
+  for (const AskCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string address = c.bus == Bus::kWithTimedated      ? withTimedated.Address()
+                                : c.bus == Bus::kWithoutTimedated ? withoutTimedated.Address()
+                                                                  : "unix:path=/nonexistent/bus";
+    ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", address);
+    int directSets = 0;
+    PosixClock clock(
+        [&](const timespec&) {
+          ++directSets;
+          return c.directError;
+        },
+        SetTimeThroughTimedated);
+    // 08:00:00.25 at UTC+5:30 is 02:30:00.25 UTC, an absolute time, asked interactively.
+    EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 0, 250'000)), c.expected);
+    EXPECT_EQ(directSets, 1);
+    std::vector<std::string> expectedCalls;
+    if (c.answer) expectedCalls.emplace_back("SetTime 1780281000250000 false true");
+    EXPECT_EQ(withTimedated.TakeCalls(), expectedCalls);
   }
 }
 
 TEST(PosixClock, ReadsThePresentInUtcAndInTheLocalZone) {
-  ScopedTimeZone tz("IST-5:30");
+  ScopedEnv tz("TZ", "IST-5:30");
   PosixClock clock;
   const std::time_t before = std::time(nullptr);
   const CivilTime utc = clock.UtcNow();
@@ -203,7 +358,7 @@ bool DropSysTimeCapability() {
   return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-enum ChildOutcome { kRefused = 0, kNotRefused = 1, kRightKept = 2 };
+enum ChildOutcome { kAskedTheSystem = 0, kNotAsked = 1, kRightKept = 2 };
 
 // In a forked child: lose the right to set the time for certain, then try for real. The time
 // asked for is the present one, so even a wrong verdict would move the clock by microseconds.
@@ -214,10 +369,12 @@ enum ChildOutcome { kRefused = 0, kNotRefused = 1, kRightKept = 2 };
   }
   PosixClock clock;
   const ClockSetResult result = clock.SetLocal(clock.LocalNow());
-  ::_exit(result == ClockSetResult::kNoRight ? kRefused : kNotRefused);
+  ::_exit(result == ClockSetResult::kAutoSyncOn ? kAskedTheSystem : kNotAsked);
 }
 
-TEST(PosixClock, ReportsNoRightWhenTheProcessMayNotSetTheTime) {
+TEST(PosixClock, AsksTheSystemBusWhenTheProcessMayNotSetTheTime) {
+  FakeTimedated timedated({kAutoSyncError});
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", timedated.Address());
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) TrySetWithoutTheRight();
@@ -225,7 +382,8 @@ TEST(PosixClock, ReportsNoRightWhenTheProcessMayNotSetTheTime) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   if (WEXITSTATUS(status) == kRightKept) GTEST_SKIP() << "cannot drop the right to set the time";
-  EXPECT_EQ(WEXITSTATUS(status), kRefused);
+  EXPECT_EQ(WEXITSTATUS(status), kAskedTheSystem);
+  EXPECT_EQ(timedated.TakeCalls().size(), 1u);
 }
 
 }  // namespace

@@ -24,11 +24,15 @@ struct RefusalCase {
 
 TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
   const char* const noRight = "Unable to set PC time - insufficient rights.";
+  const char* const autoSync = "Unable to set PC time - automatic time synchronization is on.";
   const RefusalCase cases[] = {
       {"QT reply without the right", ClockSetResult::kNoRight, false, noRight},
       {"QT reply, set failed", ClockSetResult::kFailed, false, "Error reading device."},
       {"receiver event without the right", ClockSetResult::kNoRight, true, noRight},
       {"receiver event, set failed", ClockSetResult::kFailed, true, "Error reading device."},
+      {"QT reply, the system keeps its own time", ClockSetResult::kAutoSyncOn, false, autoSync},
+      {"receiver event, the system keeps its own time", ClockSetResult::kAutoSyncOn, true,
+       autoSync},
   };
   for (const RefusalCase& c : cases) {
     sim::SimApp s;
