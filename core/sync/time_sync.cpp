@@ -110,7 +110,7 @@ bool TimeSync::WriteLocalFamily() {
 }
 
 bool TimeSync::WriteTime(std::int16_t port) {
-  ctx_.SetMinutesTimer(false);
+  const FormContext::MinuteTimerPause pause(ctx_);
   ctx_.BusyPointerOn();
   const int row = port;
   bool connected = true;
@@ -125,13 +125,12 @@ bool TimeSync::WriteTime(std::int16_t port) {
     ctx_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
   }
   ctx_.StampStatusTime(row);
-  ctx_.SetMinutesTimer(true);
   ctx_.BusyPointerOff();
   return outcome;
 }
 
 bool TimeSync::ReadTime(std::int16_t comPortId) {
-  ctx_.SetMinutesTimer(false);
+  const FormContext::MinuteTimerPause pause(ctx_);
   ctx_.BusyPointerOn();
   const int row = comPortId;
   bool connected = true;
@@ -149,7 +148,6 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
     if (ctx_.paging.LinesReceived() == linesBefore) reply.clear();
     ProcessTime(comPortId, reply);
   }
-  ctx_.SetMinutesTimer(true);
   ctx_.BusyPointerOff();
   return false;
 }
@@ -219,8 +217,9 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
   const int row = comPortId;
   const std::string device = ctx_.ports.Cell(row, kColDevice);
   Outcome outcome = Outcome::kRejected;
+  std::optional<FormContext::MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
-    ctx_.SetMinutesTimer(false);
+    pause.emplace(ctx_);
     ctx_.BusyPointerOn();
     ctx_.SkipTimeEvent = false;
     ctx_.SetStatus(row, "Reading date & time from device...");
@@ -232,7 +231,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
       return false;
     }
     ctx_.SkipTimeEvent = false;
-    ctx_.SetMinutesTimer(false);
+    pause.emplace(ctx_);
     ctx_.BusyPointerOn();
     outcome = Settle(DecideReceiverEvent(timeEventInfo, ctx_.clock.LocalNow()));
     if (outcome == Outcome::kAccepted && device == "N/A") {
@@ -245,7 +244,6 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
                         : outcome == Outcome::kNoRight ? kNoRightText
                                                        : "Error reading device.");
     ctx_.StampStatusTime(row);
-    ctx_.SetMinutesTimer(true);
     ctx_.BusyPointerOff();
   }
   return result;

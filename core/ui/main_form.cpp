@@ -40,13 +40,13 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       sync_(ctx_, connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
+    cycleJustEnded_ = false;
     AdvanceDelayTicks(deps_.delayTicks);
     deps_.paging.ContinueCollecting();
   });
   tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(60000, true, [this] { OnMinutesTick(); });
-  ctx_.tmrMinutes = tmrMinutes_.get();
   ctx_.tmrCurrentTime = tmrCurrentTime_.get();
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
     sync_.ProcessTime(port, line);

@@ -115,6 +115,8 @@ class QV_MainForm {
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
   bool terminated_ = false;
+  // Set when an update cycle ends, cleared by the next delay tick.
+  bool cycleJustEnded_ = false;
 };
 
 }  // namespace horalign
