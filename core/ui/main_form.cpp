@@ -152,6 +152,8 @@ void QV_MainForm::RefreshPortList() {
       connection_.MarkPortUnavailable(static_cast<std::int16_t>(n));
     }
   }
+  // A filled list always has a selected row, so the action buttons have one to act on.
+  deps_.view.SetSelectedRow(1);
   ctx_.UserBusy = true;
   for (int n = 1; n <= kPortRows && !terminated_; ++n) {
     if (deps_.config.UsedComPorts & (1 << (n - 1))) {
