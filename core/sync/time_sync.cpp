@@ -11,9 +11,15 @@ namespace {
 constexpr std::int32_t kWriteTimeoutTicks = 100;
 constexpr std::int32_t kQueryTimeoutTicks = 30;
 constexpr int kSecondsPerDay = 86400;
-// The wait for a second boundary aims 1 ms past it and accepts up to this many µs past.
+// The wait for a second boundary aims 1 ms past it and accepts up to 3 ms past it; after a
+// sleep that woke late it accepts up to 90 ms, which leaves the command time to start
+// inside the first 100 ms.
 constexpr int kBoundaryTargetMicros = 1000;
 constexpr int kBoundaryAcceptMicros = 3000;
+constexpr int kLateAcceptMicros = 90'000;
+// A boundary is at most a second away: these bounds allow a few misses, then give up.
+constexpr std::int64_t kMaxSleepMicros = 3'000'000;
+constexpr int kMaxSleeps = 12;
 
 std::string TwoDigitText(int n) { return ZeroPad(n % 100, 2); }
 
@@ -57,26 +63,31 @@ CivilTime NearestWithTimeOfDay(const CivilTime& now, int secondsOfDay) {
   return FromEpochMicros(best);
 }
 
-void TimeSync::WaitForSecondStart() {
-  CivilTime t = ctx_.clock.UtcNow();
-  // Bounded: each pass sleeps to the next boundary, so two passes are the most it needs.
-  for (int pass = 0; pass < 4; ++pass) {
-    const bool justAfter = t.micro >= kBoundaryTargetMicros && t.micro < kBoundaryAcceptMicros;
-    if (justAfter) break;
+bool SleepToSecondStart(Clock& clock) {
+  std::int64_t slept = 0;
+  for (int sleeps = 0;; ++sleeps) {
+    const CivilTime t = clock.UtcNow();
+    const int accept = sleeps == 0 ? kBoundaryAcceptMicros : kLateAcceptMicros;
+    if (t.micro >= kBoundaryTargetMicros && t.micro < accept) return true;
     const int wait = t.micro < kBoundaryTargetMicros ? kBoundaryTargetMicros - t.micro
                                                      : 1'000'000 - t.micro + kBoundaryTargetMicros;
-    ctx_.clock.SleepMicros(wait);
-    t = ctx_.clock.UtcNow();
-    if (t.Millisecond() >= 1 && t.Millisecond() <= 99) break;
+    if (sleeps == kMaxSleeps || slept + wait > kMaxSleepMicros) return false;
+    clock.SleepMicros(wait);
+    slept += wait;
   }
+}
+
+bool TimeSync::WaitForSecondStart() {
+  if (!SleepToSecondStart(ctx_.clock)) return false;
   if (ctx_.tmrCurrentTime) {
     ctx_.tmrCurrentTime->SetEnabled(false);
     ctx_.tmrCurrentTime->SetEnabled(true);
   }
+  return true;
 }
 
 bool TimeSync::WriteUtcFamily(int row) {
-  WaitForSecondStart();
+  if (!WaitForSecondStart()) return false;
   const CivilTime t = ctx_.clock.UtcNow();
   const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) +
                            TwoDigitText(t.second) + TwoDigitText(t.month) + TwoDigitText(t.day) +
@@ -88,7 +99,7 @@ bool TimeSync::WriteUtcFamily(int row) {
 }
 
 bool TimeSync::WriteLocalFamily() {
-  WaitForSecondStart();
+  if (!WaitForSecondStart()) return false;
   std::string reply;
   CivilTime t = ctx_.clock.LocalNow();
   bool timeSet = ctx_.paging.SendCommand(
