@@ -144,6 +144,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
   const FormContext::MinuteTimerPause pause(ctx_);
   ctx_.BusyPointerOn();
   const int row = comPortId;
+  bool result = false;
   bool connected = true;
   if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(comPortId);
   if (connected &&
@@ -157,10 +158,10 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
     // Only a line that arrived during this query is an answer: a device that stopped
     // answering must not replay its last time.
     if (ctx_.paging.LinesReceived() == linesBefore) reply.clear();
-    ProcessTime(comPortId, reply);
+    result = ProcessTime(comPortId, reply);
   }
   ctx_.BusyPointerOff();
-  return false;
+  return result;
 }
 
 TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
@@ -216,8 +217,9 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
   // Receivers run 7 hours ahead of the local time the program sets.
   const int raw = hour * 3600 + minute * 60 - 7 * 3600;
   int target = (raw % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-  // A time before 07:00 falls on the previous day and differs from every time of day.
-  const bool differs = raw < 0 || target != SecondsOfDay(now);
+  // Branch B takes a time before 07:00 for one on the previous day, which differs from
+  // every time of day; branch A wraps it and compares it as it is.
+  const bool differs = (branchB && raw < 0) || target != SecondsOfDay(now);
   if (!differs) return {true, std::nullopt};
   if (branchB) target = (target + 59) % kSecondsPerDay;
   // The instant nearest the present, so a correction across midnight keeps the date right.

@@ -32,7 +32,8 @@ class TimeSync {
   // display so it ticks just after whole seconds; false when no boundary was reached.
   bool WaitForSecondStart();
 
-  // Asks a time-readable device for its time and sets the PC clock from the answer.
+  // Asks a time-readable device for its time and sets the PC clock from the answer; true
+  // when the answer was accepted.
   bool ReadTime(std::int16_t comPortId);
   // Checks a "QT" reply or a receiver time event and sets the PC clock from it.
   bool ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo);

@@ -53,6 +53,11 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   };
 }
 
+QV_MainForm::~QV_MainForm() {
+  // The port monitor outlives the window: it must not call into a window that is gone.
+  deps_.paging.OnReceiverTimeLine = nullptr;
+}
+
 std::string VersionCaption() {
   return std::string(kProgramName) + " (Version " + std::to_string(kVersionMajor) + "." +
          std::to_string(kVersionMinor) + ")";

@@ -45,6 +45,7 @@ struct MainFormDeps {
 class QV_MainForm {
  public:
   explicit QV_MainForm(const MainFormDeps& deps);
+  ~QV_MainForm();
   QV_MainForm(const QV_MainForm&) = delete;
   QV_MainForm& operator=(const QV_MainForm&) = delete;
 
