@@ -65,6 +65,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void SetCell(int row, int column, const std::string& text) override;
   void SetRowColour(int row, Rgb colour) override;
   int SelectedRow() const override;
+  void SetSelectedRow(int row) override;
 
   void SetControlEnabled(Control control, bool enabled) override;
   bool ControlEnabled(Control control) const override;

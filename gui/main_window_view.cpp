@@ -98,6 +98,15 @@ int MainWindow::SelectedRow() const {
   return selected.isEmpty() ? 0 : list_->indexOfTopLevelItem(selected.first()) + 1;
 }
 
+void MainWindow::SetSelectedRow(int row) {
+  CoreCall call(coreCalls_);
+  if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) {
+    list_->setCurrentItem(item);  // selected, and the keys move on from here
+  } else {
+    list_->clearSelection();
+  }
+}
+
 void MainWindow::SetControlEnabled(Control control, bool enabled) {
   CoreCall call(coreCalls_);
   if (QWidget* w = Widget(control)) w->setEnabled(enabled);

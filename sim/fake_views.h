@@ -65,6 +65,7 @@ class FakeMainWindow : public MainWindowView {
   void SetCell(int row, int column, const std::string& text) override;
   void SetRowColour(int row, Rgb colour) override;
   int SelectedRow() const override { return selectedRow; }
+  void SetSelectedRow(int row) override { selectedRow = row; }
 
   void SetControlEnabled(Control control, bool on) override { controlEnabled[control] = on; }
   bool ControlEnabled(Control control) const override;

@@ -241,6 +241,18 @@ int Win32MainWindow::SelectedRow() const {
   return index < 0 ? 0 : static_cast<int>(index) + 1;
 }
 
+void Win32MainWindow::SetSelectedRow(int row) {
+  CoreCall call(coreCalls_);
+  HWND list = ControlHandle(Control::lvwMessages);
+  LVITEMA item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+  if (row < 1) return;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row - 1),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
 void Win32MainWindow::SetControlEnabled(Control control, bool enabled) {
   CoreCall call(coreCalls_);
   ::EnableWindow(ControlHandle(control), enabled ? TRUE : FALSE);

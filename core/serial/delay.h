@@ -21,6 +21,8 @@ void AdvanceDelayTicks(std::int32_t& delayTicks);
 class clsDelay {
  public:
   explicit clsDelay(const std::int32_t& delayTicks) : delayTicks_(delayTicks) {}
+  // The counter is kept by reference: a temporary would be gone before the first poll.
+  explicit clsDelay(const std::int32_t&&) = delete;
 
   // Arms the delay: not expired, counting from the counter's present value.
   void InitDelay(const std::int32_t& ticks);

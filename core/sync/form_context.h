@@ -29,7 +29,6 @@ struct FormContext {
   PortListModel& ports;
 
   // Set once the window's timers exist.
-  Timer* tmrMinutes = nullptr;
   Timer* tmrCurrentTime = nullptr;
 
   // Window fields.
@@ -39,15 +38,28 @@ struct FormContext {
 
   void BusyPointerOn() { pointer.SetBusy(true); }
   void BusyPointerOff() { pointer.SetBusy(false); }
-  void SetMinutesTimer(bool enabled) {
-    if (tmrMinutes) tmrMinutes->SetEnabled(enabled);
-  }
+  // While a device is served the minute timer counts as off: it keeps running, so the
+  // schedule keeps its whole minutes, but the ticks that fall due meanwhile are dropped.
+  // (Switching the timer itself off and on would start its period afresh each time.)
+  class MinuteTimerPause {
+   public:
+    explicit MinuteTimerPause(FormContext& ctx) : ctx_(ctx) { ++ctx_.minutePauses; }
+    ~MinuteTimerPause() { --ctx_.minutePauses; }
+    MinuteTimerPause(const MinuteTimerPause&) = delete;
+    MinuteTimerPause& operator=(const MinuteTimerPause&) = delete;
+
+   private:
+    FormContext& ctx_;
+  };
+  bool MinuteTimerPaused() const { return minutePauses > 0; }
   // The status time stamp of a row, from the local clock now.
   std::string StatusNow() { return FormatStatusTime(clock.LocalNow(), view.Locale()); }
   void SetStatus(int row, const std::string& text) { ports.SetCell(row, kColStatus, text); }
   void StampStatusTime(int row) { ports.SetCell(row, kColStatusTime, StatusNow()); }
   // The port number a row's own text names ("03" gives 3); 0 when it names none.
   int PortOfRow(int row) const;
+
+  int minutePauses = 0;  // counted by MinuteTimerPause
 };
 
 }  // namespace horalign

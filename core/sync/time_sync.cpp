@@ -11,9 +11,15 @@ namespace {
 constexpr std::int32_t kWriteTimeoutTicks = 100;
 constexpr std::int32_t kQueryTimeoutTicks = 30;
 constexpr int kSecondsPerDay = 86400;
-// The wait for a second boundary aims 1 ms past it and accepts up to this many µs past.
+// The wait for a second boundary aims 1 ms past it and accepts up to 3 ms past it; after a
+// sleep that woke late it accepts up to 90 ms, which leaves the command time to start
+// inside the first 100 ms.
 constexpr int kBoundaryTargetMicros = 1000;
 constexpr int kBoundaryAcceptMicros = 3000;
+constexpr int kLateAcceptMicros = 90'000;
+// A boundary is at most a second away: these bounds allow a few misses, then give up.
+constexpr std::int64_t kMaxSleepMicros = 3'000'000;
+constexpr int kMaxSleeps = 12;
 
 std::string TwoDigitText(int n) { return ZeroPad(n % 100, 2); }
 
@@ -57,26 +63,31 @@ CivilTime NearestWithTimeOfDay(const CivilTime& now, int secondsOfDay) {
   return FromEpochMicros(best);
 }
 
-void TimeSync::WaitForSecondStart() {
-  CivilTime t = ctx_.clock.UtcNow();
-  // Bounded: each pass sleeps to the next boundary, so two passes are the most it needs.
-  for (int pass = 0; pass < 4; ++pass) {
-    const bool justAfter = t.micro >= kBoundaryTargetMicros && t.micro < kBoundaryAcceptMicros;
-    if (justAfter) break;
+bool SleepToSecondStart(Clock& clock) {
+  std::int64_t slept = 0;
+  for (int sleeps = 0;; ++sleeps) {
+    const CivilTime t = clock.UtcNow();
+    const int accept = sleeps == 0 ? kBoundaryAcceptMicros : kLateAcceptMicros;
+    if (t.micro >= kBoundaryTargetMicros && t.micro < accept) return true;
     const int wait = t.micro < kBoundaryTargetMicros ? kBoundaryTargetMicros - t.micro
                                                      : 1'000'000 - t.micro + kBoundaryTargetMicros;
-    ctx_.clock.SleepMicros(wait);
-    t = ctx_.clock.UtcNow();
-    if (t.Millisecond() >= 1 && t.Millisecond() <= 99) break;
+    if (sleeps == kMaxSleeps || slept + wait > kMaxSleepMicros) return false;
+    clock.SleepMicros(wait);
+    slept += wait;
   }
+}
+
+bool TimeSync::WaitForSecondStart() {
+  if (!SleepToSecondStart(ctx_.clock)) return false;
   if (ctx_.tmrCurrentTime) {
     ctx_.tmrCurrentTime->SetEnabled(false);
     ctx_.tmrCurrentTime->SetEnabled(true);
   }
+  return true;
 }
 
 bool TimeSync::WriteUtcFamily(int row) {
-  WaitForSecondStart();
+  if (!WaitForSecondStart()) return false;
   const CivilTime t = ctx_.clock.UtcNow();
   const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) +
                            TwoDigitText(t.second) + TwoDigitText(t.month) + TwoDigitText(t.day) +
@@ -88,7 +99,7 @@ bool TimeSync::WriteUtcFamily(int row) {
 }
 
 bool TimeSync::WriteLocalFamily() {
-  WaitForSecondStart();
+  if (!WaitForSecondStart()) return false;
   std::string reply;
   CivilTime t = ctx_.clock.LocalNow();
   bool timeSet = ctx_.paging.SendCommand(
@@ -110,7 +121,7 @@ bool TimeSync::WriteLocalFamily() {
 }
 
 bool TimeSync::WriteTime(std::int16_t port) {
-  ctx_.SetMinutesTimer(false);
+  const FormContext::MinuteTimerPause pause(ctx_);
   ctx_.BusyPointerOn();
   const int row = port;
   bool connected = true;
@@ -125,15 +136,15 @@ bool TimeSync::WriteTime(std::int16_t port) {
     ctx_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
   }
   ctx_.StampStatusTime(row);
-  ctx_.SetMinutesTimer(true);
   ctx_.BusyPointerOff();
   return outcome;
 }
 
 bool TimeSync::ReadTime(std::int16_t comPortId) {
-  ctx_.SetMinutesTimer(false);
+  const FormContext::MinuteTimerPause pause(ctx_);
   ctx_.BusyPointerOn();
   const int row = comPortId;
+  bool result = false;
   bool connected = true;
   if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(comPortId);
   if (connected &&
@@ -147,11 +158,10 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
     // Only a line that arrived during this query is an answer: a device that stopped
     // answering must not replay its last time.
     if (ctx_.paging.LinesReceived() == linesBefore) reply.clear();
-    ProcessTime(comPortId, reply);
+    result = ProcessTime(comPortId, reply);
   }
-  ctx_.SetMinutesTimer(true);
   ctx_.BusyPointerOff();
-  return false;
+  return result;
 }
 
 TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
@@ -208,8 +218,9 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
   // Receivers run 7 hours ahead of the local time the program sets.
   const int raw = hour * 3600 + minute * 60 - 7 * 3600;
   int target = (raw % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
-  // A time before 07:00 falls on the previous day and differs from every time of day.
-  const bool differs = raw < 0 || target != SecondsOfDay(now);
+  // Branch B takes a time before 07:00 for one on the previous day, which differs from
+  // every time of day; branch A wraps it and compares it as it is.
+  const bool differs = (branchB && raw < 0) || target != SecondsOfDay(now);
   if (!differs) return {true, std::nullopt};
   if (branchB) target = (target + 59) % kSecondsPerDay;
   // The instant nearest the present, so a correction across midnight keeps the date right.
@@ -220,8 +231,9 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
   const int row = comPortId;
   const std::string device = ctx_.ports.Cell(row, kColDevice);
   Outcome outcome = Outcome::kRejected;
+  std::optional<FormContext::MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
-    ctx_.SetMinutesTimer(false);
+    pause.emplace(ctx_);
     ctx_.BusyPointerOn();
     ctx_.SkipTimeEvent = false;
     ctx_.SetStatus(row, "Reading date & time from device...");
@@ -233,7 +245,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
       return false;
     }
     ctx_.SkipTimeEvent = false;
-    ctx_.SetMinutesTimer(false);
+    pause.emplace(ctx_);
     ctx_.BusyPointerOn();
     outcome = Settle(DecideReceiverEvent(timeEventInfo, ctx_.clock.LocalNow()));
     if (outcome == Outcome::kAccepted && device == "N/A") {
@@ -247,7 +259,6 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
                         : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
                                                           : "Error reading device.");
     ctx_.StampStatusTime(row);
-    ctx_.SetMinutesTimer(true);
     ctx_.BusyPointerOff();
   }
   return result;

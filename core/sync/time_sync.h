@@ -30,11 +30,12 @@ class TimeSync {
 
   // Writes the PC's date and time to the device of a port row; true when it took them.
   bool WriteTime(std::int16_t port);
-  // Returns just after the next second boundary (1 to 99 ms past it), sleeping rather
-  // than spinning, and restarts the clock display so it ticks just after whole seconds.
-  void WaitForSecondStart();
+  // Returns just after the next second boundary (SleepToSecondStart) and restarts the clock
+  // display so it ticks just after whole seconds; false when no boundary was reached.
+  bool WaitForSecondStart();
 
-  // Asks a time-readable device for its time and sets the PC clock from the answer.
+  // Asks a time-readable device for its time and sets the PC clock from the answer; true
+  // when the answer was accepted.
   bool ReadTime(std::int16_t comPortId);
   // Checks a "QT" reply or a receiver time event and sets the PC clock from it.
   bool ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo);
@@ -49,6 +50,11 @@ class TimeSync {
   FormContext& ctx_;
   DeviceConnection& connection_;
 };
+
+// Sleeps (never spins) until the UTC clock reads 1 to 99 ms past a whole second. False when
+// the clock does not get there within a few seconds (it jumps, or the machine wakes the
+// sleeper too late): a time command must then not be sent.
+bool SleepToSecondStart(Clock& clock);
 
 // Two-digit fields of device texts; -1 when a character is not a digit.
 int TwoDigits(const std::string& text, std::size_t pos);

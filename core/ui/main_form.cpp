@@ -40,17 +40,22 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       sync_(ctx_, connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
+    cycleJustEnded_ = false;
     AdvanceDelayTicks(deps_.delayTicks);
     deps_.paging.ContinueCollecting();
   });
   tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(60000, true, [this] { OnMinutesTick(); });
-  ctx_.tmrMinutes = tmrMinutes_.get();
   ctx_.tmrCurrentTime = tmrCurrentTime_.get();
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
     sync_.ProcessTime(port, line);
   };
+}
+
+QV_MainForm::~QV_MainForm() {
+  // The port monitor outlives the window: it must not call into a window that is gone.
+  deps_.paging.OnReceiverTimeLine = nullptr;
 }
 
 std::string VersionCaption() {
@@ -152,6 +157,8 @@ void QV_MainForm::RefreshPortList() {
       connection_.MarkPortUnavailable(static_cast<std::int16_t>(n));
     }
   }
+  // A filled list always has a selected row, so the action buttons have one to act on.
+  deps_.view.SetSelectedRow(1);
   ctx_.UserBusy = true;
   for (int n = 1; n <= kPortRows && !terminated_; ++n) {
     if (deps_.config.UsedComPorts & (1 << (n - 1))) {

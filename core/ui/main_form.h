@@ -45,6 +45,7 @@ struct MainFormDeps {
 class QV_MainForm {
  public:
   explicit QV_MainForm(const MainFormDeps& deps);
+  ~QV_MainForm();
   QV_MainForm(const QV_MainForm&) = delete;
   QV_MainForm& operator=(const QV_MainForm&) = delete;
 
@@ -115,6 +116,8 @@ class QV_MainForm {
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
   bool terminated_ = false;
+  // Set when an update cycle ends, cleared by the next delay tick.
+  bool cycleJustEnded_ = false;
 };
 
 }  // namespace horalign

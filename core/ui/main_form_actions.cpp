@@ -1,4 +1,5 @@
 #include <cmath>
+#include <utility>
 
 #include "core/app/registry.h"
 #include "core/device/model_table.h"
@@ -130,6 +131,11 @@ void QV_MainForm::ApplyUpdateInterval() {
 }
 
 void QV_MainForm::OnMinutesTick() {
+  // The timer counts as off while a device is served: a tick due meanwhile is dropped.
+  if (ctx_.MinuteTimerPaused()) return;
+  // A tick that fell due while the last cycle ran comes as soon as the cycle ends, ahead of
+  // every other timer: it fell due while the timer counted as off, so it is dropped too.
+  if (std::exchange(cycleJustEnded_, false)) return;
   ++ctx_.MinuteCount;
   if (ctx_.MinuteCount < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
@@ -151,6 +157,7 @@ void QV_MainForm::OnMinutesTick() {
   EnableControls(true);
   connection_.UpdateActionButtons();
   ctx_.MinuteCount = 0;
+  cycleJustEnded_ = true;
 }
 
 // The PC follows the one active row: it is read when it can be queried, retried when its

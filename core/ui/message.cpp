@@ -1,7 +1,6 @@
 #include "core/ui/message.h"
 
 #include <cctype>
-#include <cstdlib>
 
 namespace horalign {
 namespace {
@@ -56,7 +55,7 @@ MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::
   }
   l.optionVisible = !optionText.empty();
   l.optionText = optionText;
-  l.optionChecked = l.optionVisible && std::abs(optionValue) != 0;
+  l.optionChecked = l.optionVisible && optionValue != 0;
   return l;
 }
 

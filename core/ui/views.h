@@ -70,6 +70,8 @@ class MainWindowView {
   virtual void SetCell(int row, int column, const std::string& text) = 0;
   virtual void SetRowColour(int row, Rgb colour) = 0;
   virtual int SelectedRow() const = 0;  // 0 when no row is selected
+  // Selects a row (0: none) as the user would see it; raises no event.
+  virtual void SetSelectedRow(int row) = 0;
 
   // Controls.
   virtual void SetControlEnabled(Control control, bool enabled) = 0;

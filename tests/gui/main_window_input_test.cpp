@@ -98,16 +98,17 @@ class MainWindowInputTest : public QObject {
   }
 
   void theListsFocusIsForwardedOnlyWhenTheUserMovesIt() {
-    FormRig rig;  // loaded with a mode: every action button on, no row selected
+    FormRig rig;  // loaded with a mode: every action button on, row 01 selected
     QVERIFY(rig.active);
     QVERIFY(ActionButtonsEnabled(rig));
+    QCOMPARE(rig.window.SelectedRow(), 1);
     rig.window.SetFocus(Control::cmb_Mode);
     rig.window.SetFocus(Control::lvwMessages);  // the core's own focus: not forwarded
     QVERIFY(ActionButtonsEnabled(rig));
     QTest::keyClick(rig.window.focusWidget(), Qt::Key_Backtab);
-    QTest::keyClick(rig.window.focusWidget(), Qt::Key_Tab);  // the user's: no row, no action
+    QTest::keyClick(rig.window.focusWidget(), Qt::Key_Tab);  // the user's: in line with row 01
     QCOMPARE(rig.window.FocusedControl(), Control::lvwMessages);
-    QVERIFY(!rig.window.ControlEnabled(Control::cmdActivate));
+    QVERIFY(!rig.window.ControlEnabled(Control::cmdDeactivate));
     QVERIFY(!rig.window.ControlEnabled(Control::cmdUpdate));
   }
 

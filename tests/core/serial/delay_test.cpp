@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 namespace horalign {
 namespace {
+
+// A delay keeps a reference to the counter, so it cannot be made from a temporary.
+static_assert(std::is_constructible_v<clsDelay, std::int32_t&>);
+static_assert(!std::is_constructible_v<clsDelay, std::int32_t>);
 
 // Ticks the counter until the delay reports expired; returns how many ticks that took.
 int TicksUntilExpired(std::int32_t& ticks, clsDelay& delay, int limit = 1000) {

@@ -43,7 +43,7 @@ TEST_P(QtReply, IsCheckedBeforeThePcClockIsSet) {
   const QtCase c = GetParam();
   ClockSource rig;
   rig.device.Config().fixedReply = c.reply;
-  rig.UpdateNow();
+  EXPECT_EQ(rig.s.Form().Sync().ReadTime(4), std::string(c.status) == "PC updated successfully.");
   const auto& log = rig.s.world.clock.SetLog();
   EXPECT_EQ(SentStartingWith(rig.s, 4, "QT").back().text, "QT\r");
   EXPECT_EQ(rig.s.Cell(4, kColStatus), c.status);
@@ -176,6 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
         // With its CR an event must be at least 12 characters long.
         EventCase{"TooShort", "0371462140", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReceiverEvents, OnlyBranchBTakesAnEarlyMorningTimeForAnotherOne) {
+  const CivilTime now{2026, 12, 5, 20, 10, 0};  // 03:10 at the receiver
+  const ClockDecision a = DecideReceiverEvent("037146203104", now);
+  EXPECT_TRUE(a.accepted);
+  EXPECT_FALSE(a.target) << "the PC already agrees";
+  const ClockDecision b = DecideReceiverEvent("037146103104", now);
+  ASSERT_TRUE(b.target);
+  EXPECT_EQ(*b.target, (CivilTime{2026, 12, 5, 20, 10, 59, 0, 7}));
+}
 
 TEST(ReceiverEvents, ACorrectionAcrossMidnightKeepsTheDateNearestThePresent) {
   struct Case {

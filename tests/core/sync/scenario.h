@@ -56,6 +56,12 @@ inline void RunToSubsecond(sim::SimApp& s, std::int64_t us) {
   s.world.loop.ProcessPending();
 }
 
+// Lets the world and the timers run until virtual time reaches `us` (or the next whole
+// millisecond after it).
+inline void RunToUs(sim::SimApp& s, std::int64_t us) {
+  s.world.loop.RunForMs((us - s.world.time.NowUs() + 999) / 1000);
+}
+
 // The user selects a row and presses a button that acts on it.
 inline void Click(sim::SimApp& s, int row, void (QV_MainForm::*handler)()) {
   s.Select(row);

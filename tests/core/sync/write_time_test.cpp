@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/core/sync/scenario.h"
 
 namespace horalign::test {
@@ -132,6 +134,92 @@ TEST(WriteTime, AUtcWriteStartedJustBeforeMidnightCarriesTheNewDate) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].text, "T000000010127U?W\r");
   EXPECT_EQ(device.ClockSets().back().value.year, 2027);
+}
+
+// A clock the test moves: each sleep lasts as long as asked plus the case's lateness, and
+// during the first `jumps` sleeps the clock also jumps by `jumpUs`; a stopped clock stands.
+struct SleepCase {
+  const char* name;
+  std::int64_t startMicro, latenessUs = 0, jumpUs = 0;
+  int jumps = 0;
+  bool stopped = false;
+  bool reached = true;
+  int sleeps = 1;  // when reached
+};
+
+class JumpingClock : public Clock {
+ public:
+  explicit JumpingClock(const SleepCase& c)
+      : c_(c), nowUs_(ToEpochMicros({2026, 12, 5, 14, 5, 9}) + c.startMicro) {}
+  CivilTime UtcNow() override {
+    ++reads;
+    return FromEpochMicros(nowUs_);
+  }
+  CivilTime LocalNow() override { return UtcNow(); }
+  ClockSetResult SetLocal(const CivilTime&) override { return ClockSetResult::kFailed; }
+  void SleepMicros(std::int64_t us) override {
+    sleptUs += us + c_.latenessUs;
+    if (!c_.stopped) nowUs_ += us + c_.latenessUs + (sleeps < c_.jumps ? c_.jumpUs : 0);
+    ++sleeps;
+  }
+  int reads = 0, sleeps = 0;
+  std::int64_t sleptUs = 0;
+
+ private:
+  SleepCase c_;
+  std::int64_t nowUs_;
+};
+
+class SecondStart : public ::testing::TestWithParam<SleepCase> {};
+
+TEST_P(SecondStart, IsSleptForAndGivenUpWithinABound) {
+  const SleepCase c = GetParam();
+  JumpingClock clock(c);
+  const bool reached = SleepToSecondStart(clock);
+  EXPECT_EQ(reached, c.reached);
+  EXPECT_LE(clock.reads, clock.sleeps + 1) << "no reading without a sleep between";
+  if (reached) {
+    const int ms = clock.UtcNow().Millisecond();
+    EXPECT_GE(ms, 1);
+    EXPECT_LE(ms, 99);
+    EXPECT_EQ(clock.sleeps, c.sleeps);
+  } else {
+    EXPECT_LE(clock.sleptUs, 4'000'000);
+    EXPECT_LE(clock.sleeps, 16);
+  }
+}
+
+// Name, start (µs past a second), lateness of each sleep, jump, jumps, stopped, reached,
+// sleeps.
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, SecondStart,
+    ::testing::Values(SleepCase{"AlreadyJustPastASecond", 1'500, 0, 0, 0, false, true, 0},
+                      SleepCase{"Steady", 500'000, 0, 0, 0, false, true, 1},
+                      SleepCase{"WokenALittleLate", 500'000, 40'000, 0, 0, false, true, 1},
+                      SleepCase{"SteppedBackOnce", 500'000, 0, -300'000, 1, false, true, 2},
+                      SleepCase{"AlwaysWokenTooLate", 500'000, 150'000, 0, 0, false, false},
+                      SleepCase{"SteppedBackAtEverySleep", 500'000, 0, -700'000, 99, false, false},
+                      SleepCase{"StoppedJustBeforeASecond", 999'999, 0, 0, 0, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteTime, WithAClockThatNeverReachesASecondStartNoTimeCommandIsSent) {
+  SimApp s;
+  s.world.AddDevice(1, {.letter = 'W'});
+  s.world.AddDevice(2, {.letter = 'A'});
+  StartIn(s, 1, 3);
+  RunToSubsecond(s, 500'000);
+  // From now on the PC clock stands still.
+  std::function<void()> stand = [&] {
+    s.world.clock.StepWallMicros(-1000);
+    s.world.time.After(1000, stand);
+  };
+  s.world.time.After(1000, stand);
+  for (int port : {1, 2}) {
+    Click(s, port, &QV_MainForm::OnUpdateClick);
+    EXPECT_EQ(s.Cell(port, kColStatus), "Error updating device.") << port;
+  }
+  EXPECT_TRUE(SentStartingWith(s, 1, "T").empty());
+  EXPECT_TRUE(SentStartingWith(s, 2, "PT").empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 #include "tests/core/sync/scenario.h"
 
@@ -186,6 +187,17 @@ TEST(TrayMenu, OffersShowOrHideByVisibilityAndGreysOutDuringAnOperation) {
   s.Form().OnMenuClick(3);
   EXPECT_EQ(s.view.quitCount, 1);
   EXPECT_EQ(s.dialog.shown.size(), 1u) << "only the F1 notice; Close asks nothing";
+}
+
+TEST(MainForm, ADestroyedWindowIsNoLongerHandedReceiverLines) {
+  SimApp s;
+  std::int32_t ticks = 0;
+  auto form = std::make_unique<QV_MainForm>(
+      MainFormDeps{s.app.Config(), s.registry, s.world.clock, s.world.loop, s.app.SerialPort(),
+                   s.app.Paging(), ticks, s.view, s.pointer, s.app.Messages(), s.app.Loading()});
+  ASSERT_TRUE(s.app.Paging().OnReceiverTimeLine);
+  form.reset();
+  EXPECT_FALSE(s.app.Paging().OnReceiverTimeLine);
 }
 
 }  // namespace

@@ -58,5 +58,26 @@ TEST(Load, ReconnectsTheStoredPortsAfterTheScan) {
   EXPECT_TRUE(s.view.ControlEnabled(Control::cmdActivate));
 }
 
+// A filled list always has row 01 selected, so the action buttons act on a row the user sees.
+TEST(Load, EveryFillOfTheListSelectsRowOne) {
+  SimApp s;
+  s.world.AddDevice(1, {.letter = 'W'});
+  s.Set("Connection Mode", "1");
+  s.Set("Used COM Ports", "1");
+  ASSERT_TRUE(s.Start());
+  EXPECT_EQ(s.view.SelectedRow(), 1) << "after load";
+  s.Select(5);
+  s.Form().OnRefreshClick();
+  EXPECT_EQ(s.view.SelectedRow(), 1) << "after Refresh";
+  s.Select(5);
+  s.dialog.Answer(QV_SYS_Message::kYes);
+  s.view.modeIndex = 1;
+  s.Form().OnModeClick();
+  EXPECT_EQ(s.view.SelectedRow(), 1) << "after a mode change";
+  s.Form().OnActivateClick();
+  EXPECT_EQ(s.Cell(1, kColActive), "Yes");
+  EXPECT_EQ(s.Stored("Used COM Ports"), "1");
+}
+
 }  // namespace
 }  // namespace horalign::test

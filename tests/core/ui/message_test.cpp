@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -139,8 +140,9 @@ TEST(Message, TheOptionIsShownOnlyWithATextAndReadWhenAButtonCloses) {
     bool ticked;  // by the user before pressing OK
     bool shownTicked, answer;
   };
-  for (const Case& c : {Case{"Again", -1, true, true, true}, Case{"Again", 0, false, false, false},
-                        Case{"", 1, true, false, false}}) {
+  for (const Case& c :
+       {Case{"Again", -1, true, true, true}, Case{"Again", 0, false, false, false},
+        Case{"", 1, true, false, false}, Case{"Again", INT_MIN, false, true, false}}) {
     MessageRig rig;
     rig.dialog.optionChecked = c.ticked;
     rig.messages.ShowMessage("Text", 0, 1, 64, "", c.text, c.value);

@@ -10,23 +10,23 @@ using sim::SimApp;
 constexpr std::int64_t kMinuteUs = 60'000'000;
 constexpr std::int64_t kMinuteMs = 60'000;
 
-TEST(UpdateCycle, WritesOnTheSixtiethTickAndAgainSixtyTicksAfterTheCycleEnded) {
+TEST(UpdateCycle, WritesOnTheSixtiethTickAndAgainSixtyWholeMinutesLater) {
   SimApp s;
   s.world.AddDevice(1, {.letter = 'W'});
   StartIn(s, 1, 1);
   // The minute timer started with the window, at virtual time 0.
-  s.Run(60 * kMinuteMs - 1 - s.world.time.NowUs() / 1000);
+  RunToUs(s, 60 * kMinuteUs - 1000);
   EXPECT_TRUE(SentStartingWith(s, 1, "T").empty());
   EXPECT_EQ(s.Form().MinuteCount(), 59);
-  ASSERT_TRUE(s.world.loop.RunUntil([&] { return s.view.enabled && s.Form().MinuteCount() == 0; },
-                                    kMinuteMs));
-  const std::int64_t firstEnd = s.world.time.NowUs();
-  s.Run(61 * kMinuteMs);
+  RunToUs(s, 121 * kMinuteUs);
   const auto frames = SentStartingWith(s, 1, "T");
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_GE(frames[0].firstByteUs, 60 * kMinuteUs);
-  EXPECT_GE(frames[1].firstByteUs, firstEnd + 60 * kMinuteUs);
-  EXPECT_LT(frames[1].firstByteUs, firstEnd + 60 * kMinuteUs + 2'000'000);
+  // Each write waits for the next second boundary after its tick.
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_GE(frames[i].firstByteUs, (i + 1) * 60 * kMinuteUs) << i;
+    EXPECT_LT(frames[i].firstByteUs, (i + 1) * 60 * kMinuteUs + 1'100'000) << i;
+  }
+  EXPECT_EQ(s.Form().MinuteCount(), 1);
   EXPECT_TRUE(s.view.ControlEnabled(Control::cmdRefresh));
 }
 
@@ -44,6 +44,20 @@ TEST(UpdateCycle, ACycleDueWhileTheUserIsBusyIsSkippedForAWholeInterval) {
   const auto frames = SentStartingWith(s, 1, "T");
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_GE(frames[0].firstByteUs, 120 * kMinuteUs);
+}
+
+TEST(UpdateCycle, ACycleLongerThanAMinuteDropsTheTickDueMeanwhileAndKeepsWholeMinutes) {
+  SimApp s;
+  for (int port = 1; port <= 5; ++port) s.world.AddDevice(port, {.silent = true});
+  StartIn(s, 1, 31);
+  // Each silent row is probed again at three speeds, some 14 s a row.
+  RunToUs(s, 60 * kMinuteUs);  // the cycle runs inside this step
+  ASSERT_GT(s.world.time.NowUs(), 61 * kMinuteUs);
+  EXPECT_EQ(s.Form().MinuteCount(), 0);
+  RunToUs(s, 62 * kMinuteUs - 1000);
+  EXPECT_EQ(s.Form().MinuteCount(), 0);
+  RunToUs(s, 62 * kMinuteUs);
+  EXPECT_EQ(s.Form().MinuteCount(), 1);
 }
 
 TEST(UpdateCycle, WithoutAKnownModeServesNothingButEnablesTheWholeControlGroup) {
@@ -73,7 +87,7 @@ TEST(UpdateNow, WritesTheSelectedActiveRowAndLeavesTheScheduleAlone) {
   s.world.AddDevice(1, {.letter = 'W'});
   s.world.AddDevice(2, {.letter = 'W'});
   StartIn(s, 1, 1);
-  s.Run(10 * kMinuteMs);
+  RunToUs(s, 10 * kMinuteUs + 30'000'000);  // half a minute after the tenth tick
   Click(s, 1, &QV_MainForm::OnUpdateClick);
   EXPECT_EQ(SentStartingWith(s, 1, "T").size(), 1u);
   EXPECT_EQ(s.Form().MinuteCount(), 10);
@@ -83,6 +97,11 @@ TEST(UpdateNow, WritesTheSelectedActiveRowAndLeavesTheScheduleAlone) {
   EXPECT_FALSE(s.Form().UserBusy());
   EXPECT_TRUE(s.view.ControlEnabled(Control::cmdActivate));
   EXPECT_FALSE(s.view.ControlEnabled(Control::cmdUpdate));
+  // The next tick falls where it was due before the update.
+  RunToUs(s, 11 * kMinuteUs - 1000);
+  EXPECT_EQ(s.Form().MinuteCount(), 10);
+  RunToUs(s, 11 * kMinuteUs);
+  EXPECT_EQ(s.Form().MinuteCount(), 11);
 }
 
 // PcFromDevice: a clock one hour ahead on COM 4 is the one time source.
@@ -123,6 +142,28 @@ TEST_F(TimeSourceCase, ASourceMissingAtStartUpIsRetriedByTheCycle) {
   EXPECT_EQ(s.Cell(4, kColDevice), "KR9010");
   EXPECT_EQ(s.Cell(4, kColStatus), "PC updated successfully.");
   EXPECT_EQ(s.view.colours[3], kGreen);
+}
+
+// However often a receiver speaks, the schedule keeps its whole minutes and the events
+// count only in the last two minutes of each interval. The clock cannot be set here, so
+// every event used is one attempt.
+TEST(UpdateCycle, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
+  for (const int every : {30, 60}) {
+    SimApp s;
+    s.world.AddDevice(2, {.letter = sim::kNoLetter, .eventEverySeconds = every});
+    s.world.clock.RefuseSets(ClockSetResult::kNoRight);
+    StartIn(s, 2, 2);
+    for (int minute = 1; minute <= 240; ++minute) {
+      RunToUs(s, minute * kMinuteUs);
+      ASSERT_EQ(s.Form().MinuteCount(), minute % 60) << every << " s, minute " << minute;
+    }
+    const auto& attempts = s.world.clock.SetLog();
+    EXPECT_EQ(attempts.size(), 4u * 120 / every) << every << " s";
+    for (const auto& set : attempts) {
+      EXPECT_GE(set.atUs / kMinuteUs % 60, 58) << every << " s: used at " << set.atUs << " us";
+    }
+    EXPECT_EQ(s.Cell(2, kColStatus), "Unable to set PC time - insufficient rights.");
+  }
 }
 
 TEST(UpdateCycle, AReceiverIsNotAskedButKeepsBeingHeard) {
