@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace horalign {
@@ -107,6 +108,46 @@ TEST_F(InstanceLock, AFolderOthersCouldTamperWithIsNotUsedAndDoesNotBlockTheStar
     EXPECT_FALSE(guard.Held()) << bad;
   }
   EXPECT_FALSE(fs::exists(target / "horalign.lock"));
+}
+
+// Two copies whose runtime folders differ or cannot be used still meet in the settings
+// folder (under XDG_CONFIG_HOME), so the second is refused.
+TEST_F(InstanceLock, AnUnsuitableRuntimeFolderFallsBackToTheSettingsFolder) {
+  const fs::path good = fs::path(folder_) / "runtime";
+  const fs::path open = fs::path(folder_) / "open";
+  const fs::path link = fs::path(folder_) / "link";
+  fs::create_directory(good);
+  fs::create_directory(open);
+  ASSERT_EQ(::chmod(open.c_str(), 01777), 0);
+  fs::create_directory_symlink(good, link);
+  std::optional<std::string> saved[2];
+  const char* names[2] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
+  for (int i = 0; i < 2; ++i) {
+    if (const char* value = std::getenv(names[i])) saved[i] = value;
+  }
+  ::setenv("XDG_CONFIG_HOME", (fs::path(folder_) / "config").c_str(), 1);
+
+  const struct {
+    const char* what;
+    fs::path first, second;
+  } rows[] = {{"world-writable", open, open},
+              {"a link", link, link},
+              {"usable by the first copy only", good, open},
+              {"usable by the second copy only", open, good}};
+  for (const auto& row : rows) {
+    ::setenv("XDG_RUNTIME_DIR", row.first.c_str(), 1);
+    PosixInstanceGuard first;
+    ASSERT_TRUE(first.Claim()) << row.what;
+    EXPECT_TRUE(first.Held()) << row.what;
+    ::setenv("XDG_RUNTIME_DIR", row.second.c_str(), 1);
+    PosixInstanceGuard second;
+    EXPECT_FALSE(second.Claim()) << row.what;
+    EXPECT_FALSE(second.Held()) << row.what;
+  }
+  EXPECT_FALSE(fs::exists(open / "horalign.lock"));
+  for (int i = 0; i < 2; ++i) {
+    saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+  }
 }
 
 TEST_F(InstanceLock, AMissingFolderIsCreatedPrivate) {
