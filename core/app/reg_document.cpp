@@ -313,7 +313,8 @@ std::string RegDocument::Content(const Line& line) const {
 }
 
 bool RegDocument::InKey(const Line& section, std::string_view keyPath) const {
-  const auto key = SectionKey(Content(section));
+  const std::string content = Content(section);
+  const auto key = SectionKey(content);
   return key && SameKey(*key, keyPath);
 }
 
@@ -325,7 +326,8 @@ std::optional<std::size_t> RegDocument::FindLine(std::string_view keyPath,
     const Line& line = lines_[i];
     if (line.kind == LineKind::kSection) inKey = InKey(line, keyPath);
     if (!inKey || line.kind != LineKind::kValue) continue;
-    const auto parts = SplitValueLine(Content(line));
+    const std::string content = Content(line);
+    const auto parts = SplitValueLine(content);
     if (parts && EqualsNoCase(parts->first, name)) found = i;
   }
   return found;
