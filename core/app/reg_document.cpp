@@ -227,6 +227,17 @@ std::string FormatValue(std::string_view name, const RegValue& value, bool utf8O
   return out + "hex(" + HexNumber(value.type, 1) + "):" + HexBytes(value.data);
 }
 
+// FNV-1a over the lower-case text: equal for names that compare equal.
+std::uint32_t NameHash(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 16777619u;
+  return hash;
+}
+
+std::uint32_t KeyHash(std::string_view keyPath) {
+  return NameHash(StripTrailingBackslashes(keyPath));
+}
+
 bool IsHeader(std::string_view content) {
   const auto trimmed = Trim(content);
   return EqualsNoCase(trimmed, kHeader4) || EqualsNoCase(trimmed, kHeader5);
@@ -292,19 +303,26 @@ std::optional<RegDocument> RegDocument::Parse(std::string_view bytes) {
     const std::string content = TakeLine(text, pos);
     if (Trim(content).empty()) continue;
     if (doc.lines_.empty() && !IsHeader(content)) return std::nullopt;
-    const LineKind kind = doc.lines_.empty() ? LineKind::kHeader : Classify(content);
-    doc.lines_.push_back(
-        Line{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(pos), kind});
+    Line line = doc.lines_.empty() ? Line{} : Describe(content);
+    if (doc.lines_.empty()) line.kind = LineKind::kHeader;
+    line.begin = static_cast<std::uint32_t>(begin);
+    line.end = static_cast<std::uint32_t>(pos);
+    doc.lines_.push_back(line);
   }
   return doc;
 }
 
-RegDocument::LineKind RegDocument::Classify(std::string_view content) {
+RegDocument::Line RegDocument::Describe(std::string_view content) {
+  Line line;
   const auto trimmed = Trim(content);
   if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-    return LineKind::kSection;
+    line.kind = LineKind::kSection;
+    line.hash = KeyHash(SectionKey(trimmed).value_or(""));
+  } else if (const auto parts = SplitValueLine(trimmed)) {
+    line.kind = LineKind::kValue;
+    line.hash = NameHash(parts->first);
   }
-  return SplitValueLine(trimmed) ? LineKind::kValue : LineKind::kOther;
+  return line;
 }
 
 std::string RegDocument::Content(const Line& line) const {
@@ -313,6 +331,7 @@ std::string RegDocument::Content(const Line& line) const {
 }
 
 bool RegDocument::InKey(const Line& section, std::string_view keyPath) const {
+  if (section.hash != KeyHash(keyPath)) return false;
   const std::string content = Content(section);
   const auto key = SectionKey(content);
   return key && SameKey(*key, keyPath);
@@ -321,11 +340,12 @@ bool RegDocument::InKey(const Line& section, std::string_view keyPath) const {
 std::optional<std::size_t> RegDocument::FindLine(std::string_view keyPath,
                                                  std::string_view name) const {
   std::optional<std::size_t> found;
+  const std::uint32_t nameHash = NameHash(name);
   bool inKey = false;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const Line& line = lines_[i];
     if (line.kind == LineKind::kSection) inKey = InKey(line, keyPath);
-    if (!inKey || line.kind != LineKind::kValue) continue;
+    if (!inKey || line.kind != LineKind::kValue || line.hash != nameHash) continue;
     const std::string content = Content(line);
     const auto parts = SplitValueLine(content);
     if (parts && EqualsNoCase(parts->first, name)) found = i;
@@ -383,7 +403,7 @@ std::size_t RegDocument::AppendSection(std::string_view keyPath) {
     const std::string header =
         std::string(encoding_ == Encoding::kUtf16 ? kHeader5 : kHeader4) + newline_;
     Splice(0, 0, header + newline_);
-    lines_.push_back(Line{0, static_cast<std::uint32_t>(header.size()), LineKind::kHeader});
+    lines_.push_back(Line{0, static_cast<std::uint32_t>(header.size()), 0, LineKind::kHeader});
   }
   // A blank line before the section, unless the text already ends with one.
   const std::string_view text = text_;
@@ -406,11 +426,12 @@ void RegDocument::InsertLine(std::size_t index, std::size_t offset, const std::s
     if (index > 0 && lines_[index - 1].end == offset) lines_[index - 1].end += ending.size();
     offset += ending.size();
   }
-  const std::string line = content + newline_;
-  Splice(offset, offset, line);
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index),
-                Line{static_cast<std::uint32_t>(offset),
-                     static_cast<std::uint32_t>(offset + line.size()), Classify(content)});
+  const std::string text = content + newline_;
+  Splice(offset, offset, text);
+  Line line = Describe(content);
+  line.begin = static_cast<std::uint32_t>(offset);
+  line.end = static_cast<std::uint32_t>(offset + text.size());
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), line);
 }
 
 void RegDocument::Splice(std::size_t from, std::size_t to, std::string_view with) {

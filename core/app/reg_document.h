@@ -57,14 +57,17 @@ class RegDocument {
  private:
   enum class Encoding : std::uint8_t { kBytes, kUtf8Marked, kUtf16 };
   enum class LineKind : std::uint8_t { kHeader, kSection, kValue, kOther };
-  // A line that is not blank, with its continuation lines and its ending, in text_.
+  // A line that is not blank, with its continuation lines and its ending, in text_. A
+  // section or value line carries a hash of its key path or name, so that looking for a
+  // value reads only the lines that may hold it.
   struct Line {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
+    std::uint32_t hash = 0;
     LineKind kind = LineKind::kOther;
   };
 
-  static LineKind Classify(std::string_view content);
+  static Line Describe(std::string_view content);
   std::string Content(const Line& line) const;
   bool InKey(const Line& section, std::string_view keyPath) const;
   std::optional<std::size_t> FindLine(std::string_view keyPath, std::string_view name) const;
