@@ -2,7 +2,7 @@
 // again. Every value set reads back equal, and no line the writes did not aim at is lost.
 //
 // Input: the file's text up to the first NUL byte (a file holding a NUL is refused
-// anyway), then the bytes that choose the writes.
+// anyway), then the bytes that choose whether the file is UTF-16 and the writes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "core/app/reg_document.h"
 #include "core/app/registry.h"
+#include "core/app/utf16.h"
 #include "fuzz/fuzz_check.h"
 
 using namespace horalign;
@@ -33,7 +34,14 @@ std::string KeyId(std::string key) {
   return Lower(std::move(key));
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+// The text of a file's bytes, without the mark of its encoding.
+std::string Decoded(const std::string& bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2)).value_or("");
+  return bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
+}
+
+std::vector<std::string> Lines(const std::string& bytes) {
+  const std::string text = Decoded(bytes);
   std::vector<std::string> lines;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -126,8 +134,10 @@ RegValue ChooseValue(FuzzedDataProvider& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto* bytes = reinterpret_cast<const char*>(data);
   const std::size_t textEnd = std::find(bytes, bytes + size, '\0') - bytes;
-  const std::string text(bytes, textEnd);
+  std::string text(bytes, textEnd);
   FuzzedDataProvider in(data + std::min(size, textEnd + 1), size - std::min(size, textEnd + 1));
+  if (in.ConsumeBool() && IsUtf8(text)) text = "\xFF\xFE" + *Utf8ToUtf16(text);
+  const bool wide = text.starts_with("\xFF\xFE");
 
   auto doc = RegDocument::Parse(text);
   if (!doc) return 0;
@@ -141,10 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RegValue value = ChooseValue(in);
     const std::string before = doc->Text();
     if (!doc->Set(key, name, value)) {
-      // Only a name or key that cannot stand on one line is refused.
+      // Only a name or key that cannot stand on one line, or in a UTF-16 file is not
+      // UTF-8, is refused.
       const std::string breaks("\0\r\n", 3);
       FUZZ_CHECK(name.find_first_of(breaks) != std::string::npos ||
-                 key.find_first_of(breaks) != std::string::npos);
+                 key.find_first_of(breaks) != std::string::npos ||
+                 (wide && (!IsUtf8(name) || !IsUtf8(key))));
       FUZZ_CHECK(doc->Text() == before);
       continue;
     }

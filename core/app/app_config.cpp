@@ -14,15 +14,31 @@ Field ReadNumber(RegistryStore& store, const char* name, Field def) {
   return value ? static_cast<Field>(*value) : def;
 }
 
+// A mode is one of the numbers the program stores, written whole: "1.5" must not round
+// into the mode that sets the PC clock.
+std::int16_t ReadMode(RegistryStore& store) {
+  const auto number = WholeNumber(GetRegSetting(store, kConfigKey, kValueConnectionMode, "0"));
+  return number == 1.0 ? 1 : number == 2.0 ? 2 : 0;
+}
+
+// An interval the four-digit box cannot show is brought into range as leaving the box
+// would bring it, so that the box shows the interval in use. One below 60 that the box
+// can show is kept until then.
+std::int16_t ReadInterval(RegistryStore& store) {
+  const auto minutes =
+      ReadNumber<std::int16_t>(store, kValueUpdateInterval, kDefaultUpdateInterval);
+  if (minutes < 0) return kMinUpdateInterval;
+  return minutes > kMaxUpdateInterval ? kMaxUpdateInterval : minutes;
+}
+
 }  // namespace
 
 void LoadConfig(RegistryStore& store, AppConfig& config) {
   config.ProtocolOption = 1;
-  config.ConnectionMode = ReadNumber<std::int16_t>(store, kValueConnectionMode, 0);
+  config.ConnectionMode = ReadMode(store);
   config.SerialComPort = ReadNumber<std::int16_t>(store, kValueSerialComPort, 0);
   config.UsedComPorts = ReadNumber<std::int32_t>(store, kValueUsedComPorts, 0);
-  config.UpdateInterval =
-      ReadNumber<std::int16_t>(store, kValueUpdateInterval, kDefaultUpdateInterval);
+  config.UpdateInterval = ReadInterval(store);
   config.SignalSource = ReadNumber<std::int16_t>(store, kValueSignalSource, 0);
 }
 

@@ -8,6 +8,9 @@
 namespace horalign {
 
 inline constexpr std::int16_t kDefaultUpdateInterval = 60;
+// The range the interval box keeps; it shows four digits.
+inline constexpr std::int16_t kMinUpdateInterval = 60;
+inline constexpr std::int16_t kMaxUpdateInterval = 9999;
 inline constexpr std::int32_t kDefaultLastX = 400;
 inline constexpr std::int32_t kDefaultLastY = 200;
 
@@ -25,6 +28,8 @@ struct AppConfig {
 
 // Fills every field from the Config key. A missing or blank value takes its default, as
 // does a number that does not fit its field (a corrupt value rather than a wrapped one).
+// The mode is 1 or 2 written as a whole number, anything else 0; an interval below 0
+// reads as 60 and one above 9999 as 9999.
 void LoadConfig(RegistryStore& store, AppConfig& config);
 
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value

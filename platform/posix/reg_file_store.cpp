@@ -7,8 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace horalign {
 namespace {
@@ -27,6 +31,23 @@ std::string HomeFolder() {
     return entry->pw_dir;
   }
   return ".";
+}
+
+// The file a chain of symbolic links ends in; the path itself when it is no link. A chain
+// too long to follow (a loop) gives a link, which then fails to open as unreadable.
+std::string FollowLinks(std::string path) {
+  std::vector<char> buffer(PATH_MAX);
+  for (int hops = 0; hops < 40; ++hops) {
+    const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0 || static_cast<std::size_t>(n) == buffer.size()) break;
+    const std::string link(buffer.data(), static_cast<std::size_t>(n));
+    path = link.starts_with('/') ? link : FolderOf(path) + "/" + link;
+  }
+  return path;
+}
+
+void Tell(const std::string& text) {
+  std::fprintf(stderr, "Horalign: %s\n", text.c_str());
 }
 
 // Releases the lock however the write ends.
@@ -72,6 +93,22 @@ RegFileOps::ReadResult RegFileOps::ReadAll(const std::string& path, std::size_t 
   return result;
 }
 
+std::optional<RegFileInfo> RegFileOps::Stat(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  RegFileInfo out;
+  out.device = info.st_dev;
+  out.inode = info.st_ino;
+  out.size = info.st_size;
+  out.modifiedSeconds = info.st_mtim.tv_sec;
+  out.modifiedNanoseconds = info.st_mtim.tv_nsec;
+  out.regular = S_ISREG(info.st_mode);
+  out.mode = info.st_mode & 07777;
+  out.owner = info.st_uid;
+  out.group = info.st_gid;
+  return out;
+}
+
 bool RegFileOps::MakeDirs(const std::string& dir) {
   for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
     const std::string part = dir.substr(0, slash);
@@ -100,10 +137,15 @@ void RegFileOps::Unlock(int lockFd) {
   close(lockFd);
 }
 
-bool RegFileOps::WriteSynced(const std::string& path, std::string_view bytes) {
+bool RegFileOps::WriteSynced(const std::string& path, std::string_view bytes,
+                             const std::optional<RegFileInfo>& like) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  bool ok = true;
+  // Only root may give a file away; anyone else keeps it as their own.
+  if (like && (like->owner != geteuid() || like->group != getegid())) {
+    (void)!fchown(fd, like->owner, like->group);
+  }
+  bool ok = fchmod(fd, like ? like->mode : 0600) == 0;
   while (ok && !bytes.empty()) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
@@ -142,21 +184,32 @@ std::string RegFileStore::DefaultPath() {
   return base + "/Quorvane/Horalign.reg";
 }
 
-std::optional<RegDocument> RegFileStore::Load() {
+const std::optional<RegDocument>& RegFileStore::Load(const std::string& target) {
+  const auto info = ops_->Stat(target);
+  if (info && readInfo_ && info->SameVersion(*readInfo_)) return readDoc_;
   std::string text;
-  switch (ops_->ReadAll(path_, RegDocument::kMaxBytes, text)) {
-    case RegFileOps::ReadResult::kMissing:
-      return RegDocument::Parse("");
-    case RegFileOps::ReadResult::kOk:
-      return RegDocument::Parse(text);
-    case RegFileOps::ReadResult::kFailed:
-      break;
+  const auto result = ops_->ReadAll(target, RegDocument::kMaxBytes, text);
+  readDoc_ = result == RegFileOps::ReadResult::kMissing ? RegDocument::Parse("")
+             : result == RegFileOps::ReadResult::kOk    ? RegDocument::Parse(text)
+                                                        : std::nullopt;
+  readInfo_ = info;
+  if (readDoc_) {
+    toldUnreadable_ = false;
+  } else if (!toldUnreadable_) {
+    toldUnreadable_ = true;
+    const char* why = result == RegFileOps::ReadResult::kOk ? "not a settings file"
+                      : info && !info->regular              ? "not a file"
+                      : info && static_cast<std::uint64_t>(info->size) > RegDocument::kMaxBytes
+                          ? "larger than 1 MiB"
+                          : "cannot be read";
+    Tell("the settings file " + target + " is " + why +
+         "; the defaults are used, and the file is kept aside at the next save.");
   }
-  return std::nullopt;
+  return readDoc_;
 }
 
 std::optional<RegValue> RegFileStore::Query(const std::string& keyPath, const std::string& name) {
-  const auto doc = Load();
+  const auto& doc = Load(FollowLinks(path_));
   return doc ? doc->Find(keyPath, name) : std::nullopt;
 }
 
@@ -169,26 +222,50 @@ bool RegFileStore::SetString(const std::string& keyPath, const std::string& name
 
 bool RegFileStore::SetValue(const std::string& keyPath, const std::string& name,
                             const RegValue& value) {
-  if (!ops_->MakeDirs(FolderOf(path_))) return false;
-  const int lockFd = ops_->LockExclusive(path_ + ".lock");
+  const std::string target = FollowLinks(path_);
+  if (!ops_->MakeDirs(FolderOf(target))) return false;
+  const int lockFd = ops_->LockExclusive(target + ".lock");
   if (lockFd < 0) return false;
   LockGuard guard(*ops_, lockFd);
-  // Re-read under the lock: another writer may have changed other values meanwhile.
-  auto doc = Load();
-  if (!doc || !doc->Set(keyPath, name, value)) return false;
-  const std::string text = doc->Text();
+  // Read again under the lock when another writer has changed the file meanwhile.
+  const auto& read = Load(target);
+  if (!read && !KeepAside(target)) return false;
+  const auto like = read ? readInfo_ : std::nullopt;
+  RegDocument doc = read ? *read : *RegDocument::Parse("");
+  if (!doc.Set(keyPath, name, value)) return false;
+  const std::string text = doc.Text();
   if (text.size() > RegDocument::kMaxBytes) return false;  // could never be read back
-  return Replace(text);
+  readInfo_.reset();
+  return Replace(target, text, like);
 }
 
-bool RegFileStore::Replace(const std::string& text) {
-  const std::string temp = path_ + ".tmp";
-  if (!ops_->WriteSynced(temp, text) || !ops_->Rename(temp, path_)) {
+bool RegFileStore::KeepAside(const std::string& target) {
+  struct stat info {};
+  if (lstat(target.c_str(), &info) != 0 && errno == ENOENT) return true;  // nothing to keep
+  std::string aside;
+  for (int n = 1; n < 1000 && aside.empty(); ++n) {
+    const std::string name = target + ".unreadable-" + std::to_string(n);
+    if (lstat(name.c_str(), &info) != 0 && errno == ENOENT) aside = name;
+  }
+  if (!aside.empty() && ops_->Rename(target, aside)) {
+    Tell("the settings file " + target + " that could not be read is kept as " + aside +
+         "; a new settings file is started.");
+    return true;
+  }
+  Tell("the settings file " + target + " can neither be read nor be kept aside (" +
+       std::strerror(errno) + "); the change is not saved.");
+  return false;
+}
+
+bool RegFileStore::Replace(const std::string& target, const std::string& text,
+                           const std::optional<RegFileInfo>& like) {
+  const std::string temp = target + ".tmp";
+  if (!ops_->WriteSynced(temp, text, like) || !ops_->Rename(temp, target)) {
     ops_->Remove(temp);
     return false;
   }
   // The new file is in place; a failing folder sync only leaves its durability in doubt.
-  (void)ops_->SyncDir(FolderOf(path_));
+  (void)ops_->SyncDir(FolderOf(target));
   return true;
 }
 

@@ -30,18 +30,14 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Makes reading or writing the file fail as a protected file or a full disk would (root
-// reads every file whatever its mode, so neither can be staged for real).
+// Makes writing the file fail as a full disk would (it cannot be staged for real).
 class FaultyOps : public RegFileOps {
  public:
-  bool unreadable = false;
   bool diskFull = false;
-  ReadResult ReadAll(const std::string& path, std::size_t limit, std::string& out) override {
-    return unreadable ? ReadResult::kFailed : RegFileOps::ReadAll(path, limit, out);
-  }
-  bool WriteSynced(const std::string& path, std::string_view bytes) override {
-    if (!diskFull) return RegFileOps::WriteSynced(path, bytes);
-    RegFileOps::WriteSynced(path, bytes.substr(0, bytes.size() / 3));
+  bool WriteSynced(const std::string& path, std::string_view bytes,
+                   const std::optional<RegFileInfo>& like) override {
+    if (!diskFull) return RegFileOps::WriteSynced(path, bytes, like);
+    RegFileOps::WriteSynced(path, bytes.substr(0, bytes.size() / 3), like);
     errno = ENOSPC;
     return false;
   }
@@ -106,58 +102,58 @@ TEST_F(FaultSettingsFile, ATruncatedFileGivesStoredValuesOrDefaultsAndAWriteLose
     EXPECT_EQ(after.SerialComPort, config.SerialComPort) << cut;
     EXPECT_EQ(after.UpdateInterval, config.UpdateInterval) << cut;
     EXPECT_EQ(ReadWindowEdge(store_, kValueLastX, 400), left) << cut;
-    if (RegDocument::Parse(prefix)) {
-      EXPECT_EQ(after.SignalSource, 2) << cut;
-    } else {
-      EXPECT_EQ(ReadBytes(path_), prefix) << cut;  // not a settings file: never replaced
+    EXPECT_EQ(after.SignalSource, 2) << cut;
+    if (!RegDocument::Parse(prefix)) {
+      // Not a settings file: kept aside, never lost.
+      EXPECT_EQ(ReadBytes(path_ + ".unreadable-1"), prefix) << cut;
+      fs::remove(path_ + ".unreadable-1");
     }
   }
 }
 
 struct Fault {
   const char* what;
-  std::string content;  // "": a directory stands where the file should be
-  bool unreadable;
+  std::string content;
   bool diskFull;
-  std::int16_t interval;  // what the program starts with
+  std::int16_t mode, interval;  // what the program starts with
 };
 
-TEST_F(FaultSettingsFile, TheProgramStartsOnDefaultsOrStoredValuesAndARefusedWriteChangesNoByte) {
+TEST_F(FaultSettingsFile,
+       TheProgramStartsOnValuesItCanUseAndACommittedIntervalIsKeptOrRefusedWhole) {
   const Fault faults[] = {
-      {"binary",
+      {"not a settings file",
        std::string("\x7f"
                    "ELF\x02\x01\x01\0\0\0\xff\xfe",
                    13) +
            kFullFile,
-       false, false, 60},
-      {"unreadable", kFullFile, true, false, 60},
-      {"a directory", "", false, false, 60},
-      {"on a full disk", kFullFile, false, true, 75},
+       false, 0, 60},
+      {"on a full disk", kFullFile, true, 1, 75},
+      {"hostile values",
+       "REGEDIT4\n\n" + kSection + "\"Connection Mode\"=\"1.5\"\n\"Update Interval\"=\"-5\"\n",
+       false, 0, 60},
   };
   for (const Fault& f : faults) {
-    fs::remove_all(path_);
-    if (f.content.empty()) {
-      fs::create_directory(path_);
-    } else {
-      WriteBytes(path_, f.content);
-    }
-    ops_->unreadable = f.unreadable;
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    WriteBytes(path_, f.content);
     ops_->diskFull = f.diskFull;
 
     ProgramOnFile program(store_);
     ASSERT_TRUE(program.app.Start()) << f.what;
+    EXPECT_EQ(program.app.Config().ConnectionMode, f.mode) << f.what;
     EXPECT_EQ(program.app.Config().UpdateInterval, f.interval) << f.what;
     EXPECT_EQ(program.view.intervalText, f.interval == 60 ? "0060" : "0075") << f.what;
     EXPECT_EQ(program.view.left, f.interval == 60 ? 400 : 1200) << f.what;
 
-    // The user commits a new interval: the program goes on with it, the file is untouched.
+    // The user commits a new interval: the program goes on with it, and the file either
+    // holds it or, refused, has not changed by one byte.
     program.view.intervalText = "90";
     program.app.MainForm()->OnIntervalLostFocus();
     EXPECT_EQ(program.app.Config().UpdateInterval, 90) << f.what;
-    if (f.content.empty()) {
-      EXPECT_TRUE(fs::is_directory(path_)) << f.what;
-    } else {
+    if (f.diskFull) {
       EXPECT_EQ(ReadBytes(path_), f.content) << f.what;
+    } else {
+      EXPECT_EQ(QueryRegValue(store_, kConfigKey, kValueUpdateInterval), "90") << f.what;
     }
     EXPECT_FALSE(fs::exists(path_ + ".tmp")) << f.what;
   }

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace horalign {
@@ -92,21 +93,52 @@ TEST_F(InstanceLock, TheSlotIsFreeAfterTheHoldingProcessIsKilled) {
   EXPECT_TRUE(meanwhile.Claim());
 }
 
-TEST_F(InstanceLock, AFolderOthersCouldTamperWithIsNotUsedAndDoesNotBlockTheStart) {
-  const fs::path target = fs::path(folder_) / "real";
-  fs::create_directory(target);
-  fs::create_directory_symlink(target, fs::path(folder_) / "link");
+// Two copies whose runtime folders differ or cannot be used (a link, open to others) still
+// meet in the settings folder (under XDG_CONFIG_HOME), so the second is refused.
+TEST_F(InstanceLock, AnUnsuitableRuntimeFolderFallsBackToTheSettingsFolder) {
+  const fs::path good = fs::path(folder_) / "runtime";
   const fs::path open = fs::path(folder_) / "open";
+  const fs::path link = fs::path(folder_) / "link";
+  fs::create_directory(good);
   fs::create_directory(open);
-  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
-
-  for (const fs::path& bad : {fs::path(folder_) / "link", open}) {
-    PosixInstanceGuard guard(bad.string());
-    EXPECT_TRUE(guard.Claim()) << bad;
-    EXPECT_FALSE(guard.Usable()) << bad;
-    EXPECT_FALSE(guard.Held()) << bad;
+  ASSERT_EQ(::chmod(open.c_str(), 01777), 0);
+  fs::create_directory_symlink(good, link);
+  std::optional<std::string> saved[2];
+  const char* names[2] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
+  for (int i = 0; i < 2; ++i) {
+    if (const char* value = std::getenv(names[i])) saved[i] = value;
   }
-  EXPECT_FALSE(fs::exists(target / "horalign.lock"));
+  ::setenv("XDG_CONFIG_HOME", (fs::path(folder_) / "config").c_str(), 1);
+
+  const struct {
+    const char* what;
+    fs::path first, second;
+  } rows[] = {{"world-writable", open, open},
+              {"a link", link, link},
+              {"usable by the first copy only", good, open},
+              {"usable by the second copy only", open, good}};
+  for (const auto& row : rows) {
+    ::setenv("XDG_RUNTIME_DIR", row.first.c_str(), 1);
+    PosixInstanceGuard first;
+    ASSERT_TRUE(first.Claim()) << row.what;
+    EXPECT_TRUE(first.Held()) << row.what;
+    ::setenv("XDG_RUNTIME_DIR", row.second.c_str(), 1);
+    PosixInstanceGuard second;
+    EXPECT_FALSE(second.Claim()) << row.what;
+    EXPECT_FALSE(second.Held()) << row.what;
+  }
+  EXPECT_FALSE(fs::exists(open / "horalign.lock"));
+
+  // With no private folder at all the program starts unguarded rather than not at all.
+  ASSERT_EQ(::chmod((fs::path(folder_) / "config" / "Quorvane").c_str(), 0777), 0);
+  ::setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+  PosixInstanceGuard unguarded;
+  EXPECT_TRUE(unguarded.Claim());
+  EXPECT_FALSE(unguarded.Usable());
+  EXPECT_FALSE(unguarded.Held());
+  for (int i = 0; i < 2; ++i) {
+    saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+  }
 }
 
 TEST_F(InstanceLock, AMissingFolderIsCreatedPrivate) {

@@ -1,5 +1,6 @@
 #include "platform/posix/reg_file_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,16 +45,21 @@ void WriteFile(const std::string& path, const std::string& text) {
 // Fails the file operations a test asks for; otherwise does the real work.
 class FaultyOps : public RegFileOps {
  public:
-  bool unreadable = false;
   bool diskFull = false;
   bool crashAtRename = false;
+  int reads = 0;
 
+  // Reads as an ordinary user would: root reads a file whatever its mode.
   ReadResult ReadAll(const std::string& path, std::size_t limit, std::string& out) override {
-    return unreadable ? ReadResult::kFailed : RegFileOps::ReadAll(path, limit, out);
+    ++reads;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && (info.st_mode & S_IRUSR) == 0) return ReadResult::kFailed;
+    return RegFileOps::ReadAll(path, limit, out);
   }
-  bool WriteSynced(const std::string& path, std::string_view bytes) override {
-    if (!diskFull) return RegFileOps::WriteSynced(path, bytes);
-    RegFileOps::WriteSynced(path, bytes.substr(0, bytes.size() / 2));
+  bool WriteSynced(const std::string& path, std::string_view bytes,
+                   const std::optional<RegFileInfo>& like) override {
+    if (!diskFull) return RegFileOps::WriteSynced(path, bytes, like);
+    RegFileOps::WriteSynced(path, bytes.substr(0, bytes.size() / 2), like);
     errno = ENOSPC;
     return false;
   }
@@ -147,39 +153,110 @@ TEST_F(RegFileStoreTest, AFailedWriteLeavesTheOldFileWhole) {
   EXPECT_EQ(ReadFile(dir_ + "/file"), "x");
 }
 
-TEST_F(RegFileStoreTest, AFileThatCannotBeReadGivesDefaultsAndIsNeverReplaced) {
+TEST_F(RegFileStoreTest, AFileThatCannotBeReadIsKeptAsideAndAFreshOneWrittenOnTheNextSave) {
   const std::string withValue = "\"Update Interval\"=\"75\"\n";
   const struct {
     const char* what;
     std::string content;  // empty: a directory in the file's place
-    bool unreadable;
+    mode_t mode;
   } rows[] = {
       {"binary junk",
        std::string("\x7f"
                    "ELF\x02\x01\x01\0\0",
                    9) +
            withValue,
-       false},
-      {"no header", "[HKEY_LOCAL_MACHINE\\" + std::string(kConfigKey) + "]\n" + withValue, false},
-      {"a directory", "", false},
-      {"unreadable", kOldFile, true},
+       0600},
+      {"no header", "[HKEY_LOCAL_MACHINE\\" + std::string(kConfigKey) + "]\n" + withValue, 0600},
+      {"a directory", "", 0700},
+      {"unreadable", kOldFile, 0},
+      {"over 1 MiB", kOldFile + std::string(RegDocument::kMaxBytes, '\n'), 0600},
   };
   for (const auto& row : rows) {
-    fs::remove_all(path_);
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
     if (row.content.empty()) {
       fs::create_directory(path_);
     } else {
       WriteFile(path_, row.content);
     }
-    ops_->unreadable = row.unreadable;
+    chmod(path_.c_str(), row.mode);
+    testing::internal::CaptureStderr();
     AppConfig config;
     LoadConfig(store_, config);
     EXPECT_EQ(config.UpdateInterval, 60) << row.what;
-    EXPECT_FALSE(store_.SetString(kConfigKey, kValueSignalSource, "2")) << row.what;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(path_), std::string::npos) << row.what;
+
+    const std::string aside = path_ + ".unreadable-1";
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store_.SetString(kConfigKey, kValueSignalSource, "2")) << row.what;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(aside), std::string::npos) << row.what;
     if (row.content.empty()) {
-      EXPECT_TRUE(fs::is_directory(path_)) << row.what;
+      EXPECT_TRUE(fs::is_directory(aside)) << row.what;
     } else {
-      EXPECT_EQ(ReadFile(path_), row.content) << row.what;
+      EXPECT_EQ(ReadFile(aside), row.content) << row.what;
+    }
+    ASSERT_TRUE(store_.SetString(kConfigKey, kValueLastX, "9"));
+    EXPECT_EQ(QueryRegValue(store_, kConfigKey, kValueSignalSource), "2") << row.what;
+    EXPECT_EQ(QueryRegValue(store_, kConfigKey, kValueLastX), "9") << row.what;
+    EXPECT_FALSE(fs::exists(path_ + ".unreadable-2")) << row.what;
+  }
+}
+
+// Each change alters one of size, modification time and inode, the others kept.
+TEST_F(RegFileStoreTest, TheFileIsReadOncePerChangeOfItsSizeTimeOrInode) {
+  WriteFile(path_, kOldFile);
+  const auto load = [&] {
+    AppConfig config;
+    LoadConfig(store_, config);
+    return ReadWindowEdge(store_, kValueLastX, kDefaultLastX) == 400 ? config.UpdateInterval : -1;
+  };
+  const auto setTimes = [](const std::string& path, const struct stat& from, int laterSeconds) {
+    const timespec times[2] = {from.st_atim,
+                               {from.st_mtim.tv_sec + laterSeconds, from.st_mtim.tv_nsec}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  };
+  const std::string other = kOldFile.substr(0, kOldFile.size() - 4) + "76\"\n";
+  const struct {
+    const char* what;
+    std::string text;
+    bool replace;  // by a new file renamed over it
+    int laterSeconds;
+  } changes[] = {
+      {"time", other, false, 1}, {"inode", kOldFile, true, 0}, {"size", kOldFile + "\n", false, 0}};
+
+  EXPECT_EQ(load(), 75);
+  EXPECT_EQ(ops_->reads, 1);
+  int expectedReads = 1;
+  for (const auto& row : changes) {
+    struct stat before {};
+    stat(path_.c_str(), &before);
+    const std::string written = row.replace ? dir_ + "/next" : path_;
+    WriteFile(written, row.text);
+    setTimes(written, before, row.laterSeconds);
+    if (row.replace) fs::rename(written, path_);
+    EXPECT_EQ(load(), row.text == other ? 76 : 75) << row.what;
+    EXPECT_EQ(ops_->reads, ++expectedReads) << row.what;
+  }
+}
+
+TEST_F(RegFileStoreTest, ALinkedFileIsWrittenThroughToItsTargetKeepingItsMode) {
+  // Horalign.reg -> shared/link.reg -> <dir>/shared/real/Horalign.reg
+  fs::create_directories(dir_ + "/shared/real");
+  const std::string target = dir_ + "/shared/real/Horalign.reg";
+  WriteFile(target, kOldFile);
+  chmod(target.c_str(), 0644);
+  fs::create_symlink(target, dir_ + "/shared/link.reg");
+  fs::create_symlink("shared/link.reg", path_);
+
+  ASSERT_TRUE(store_.SetString(kConfigKey, kValueSignalSource, "2"));
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "/shared/link.reg"));
+  EXPECT_NE(ReadFile(target).find("\"Signal Source\"=\"2\""), std::string::npos);
+  EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0644));
+  EXPECT_EQ(QueryRegValue(store_, kConfigKey, kValueUpdateInterval), "75");
+  for (const std::string& folder : {dir_, dir_ + "/shared", dir_ + "/shared/real"}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
     }
   }
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tests/core/app/registry_rules.h"
 
@@ -12,6 +14,29 @@ namespace {
 using regtest::Dword;
 using regtest::Raw;
 using regtest::Sz;
+
+// UTF-16 LE with its byte order mark, from valid UTF-8.
+std::string Utf16(std::string_view utf8) {
+  std::string out = "\xFF\xFE";
+  const auto put = [&out](std::uint32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (int k = 1; k < length; ++k) code = (code << 6) | (utf8[i + k] & 0x3F);
+    i += length;
+    if (code < 0x10000) {
+      put(code);
+    } else {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + (code & 0x3FF));
+    }
+  }
+  return out;
+}
 
 RegDocument Doc(const std::string& text) {
   auto doc = RegDocument::Parse(text);
@@ -82,11 +107,35 @@ TEST(RegDocument, RefusesWhatIsNotASettingsFile) {
                                   std::string("\x7f"
                                               "ELF\x02\x01"),
                                   std::string("hello\nREGEDIT4\n"), std::string("REGEDIT5\n"),
+                                  std::string("\xFF\xFER"),            // half a UTF-16 unit
+                                  std::string("\xFF\xFE\x00\xD8", 4),  // half a surrogate pair
+                                  std::string("R\0E\0G\0", 6),         // UTF-16 without its mark
                                   "REGEDIT4\n;" + std::string(RegDocument::kMaxBytes, 'x')}) {
     EXPECT_FALSE(RegDocument::Parse(text)) << text.substr(0, 20);
   }
   for (const char* text : {"", "\n \r\n", "\xEF\xBB\xBFREGEDIT4\n", "  regedit4  \nnot a line\n"}) {
     EXPECT_TRUE(RegDocument::Parse(text)) << text;
+  }
+}
+
+TEST(RegDocument, BothExportShapesAreReadAndWrittenBackInTheirOwnShape) {
+  const std::string v5 =
+      "Windows Registry Editor Version 5.00\r\n\r\n; Z\xC3\xBCrich \xF0\x9F\x98\x80\r\n"
+      "[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"75\"\r\n";
+  const std::string added = "\"B\"=\"caf\xC3\xA9\"\r\n";
+  const struct {
+    const char* what;
+    std::string (*shape)(std::string_view);
+  } rows[] = {
+      {"UTF-8", [](std::string_view t) { return std::string(t); }},
+      {"UTF-8 with its mark", [](std::string_view t) { return "\xEF\xBB\xBF" + std::string(t); }},
+      {"UTF-16", Utf16}};
+  for (const auto& row : rows) {
+    auto doc = Doc(row.shape(v5));
+    EXPECT_EQ(doc.Find("K", "A"), Sz("75")) << row.what;
+    EXPECT_EQ(doc.Text(), row.shape(v5)) << row.what;
+    ASSERT_TRUE(doc.Set("K", "B", Sz("caf\xC3\xA9"))) << row.what;
+    EXPECT_EQ(doc.Text(), row.shape(v5 + added)) << row.what;
   }
 }
 
@@ -128,14 +177,21 @@ TEST(RegDocument, ValuesThatCannotBeQuotedRoundTripAsHex) {
                              Raw(kRegSz, {'a', 0, 'b', 0}),
                              Raw(kRegDword, {1, 2}),
                              Raw(7, {'a', 0, 0}),
-                             Sz("")};
-  auto doc = Doc("");
-  for (const auto& value : values) {
-    ASSERT_TRUE(doc.Set("K", "A", value));
-    EXPECT_EQ(Doc(doc.Text()).Find("K", "A"), value) << doc.Text();
+                             Sz(""),
+                             Sz("\xFF not UTF-8")};
+  for (const char* empty : {"", "\xFF\xFE"}) {  // a UTF-16 file holds only UTF-8 text
+    auto doc = Doc(empty);
+    for (const auto& value : values) {
+      ASSERT_TRUE(doc.Set("K", "A", value));
+      EXPECT_EQ(Doc(doc.Text()).Find("K", "A"), value) << doc.Text();
+    }
+    EXPECT_FALSE(doc.Set("K", "bad\nname", Sz("x")));
+    EXPECT_FALSE(doc.Set("K", std::string("nul\0", 4), Sz("x")));
   }
-  EXPECT_FALSE(doc.Set("K", "bad\nname", Sz("x")));
-  EXPECT_FALSE(doc.Set("K", std::string("nul\0", 4), Sz("x")));
+  auto wide = Doc("\xFF\xFE");
+  EXPECT_FALSE(wide.Set("K", "\xFF", Sz("x")));
+  EXPECT_FALSE(wide.Set("K\xFF", "A", Sz("x")));
+  EXPECT_EQ(wide.Text(), "\xFF\xFE");
 }
 
 }  // namespace

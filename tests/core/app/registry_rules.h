@@ -43,6 +43,7 @@ class RegistryRules : public ::testing::Test {
     }
     AppConfig config;
     LoadConfig(harness.Store(), config);
+    if (std::string(name) == kValueConnectionMode) return config.ConnectionMode;
     return std::string(name) == kValueUsedComPorts ? config.UsedComPorts : config.UpdateInterval;
   }
 
@@ -101,13 +102,23 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueUpdateInterval, Sz("-0.5"), 0},
               {kValueUpdateInterval, Sz("1 5"), 15},
               {kValueUpdateInterval, Sz("30"), 30},
-              {kValueUpdateInterval, Sz("-32768.5"), -32768},
+              {kValueUpdateInterval, Sz("0"), 0},
+              // What the four-digit box cannot show is brought into range as leaving the
+              // box would do it, so the box shows the interval in use.
+              {kValueUpdateInterval, Sz("-5"), 60},
+              {kValueUpdateInterval, Sz("10000"), 9999},
               {kValueUpdateInterval, Sz("32767.5"), 60},  // rounds to 32768: the default
               {kValueUpdateInterval, Sz("1e400"), 60},
               {kValueUpdateInterval, Sz("1e-99999"), 0},
               {kValueUpdateInterval, Sz(" "), 60},
               {kValueUpdateInterval, Dword(30), 30},
               {kValueUpdateInterval, Raw(kRegBinary, {1, 0, 0, 0, 0}), 60},
+              {kValueConnectionMode, Sz(" 2 "), 2},
+              {kValueConnectionMode, Dword(1), 1},
+              {kValueConnectionMode, Sz("1.5"), 0},  // not rounded into a mode
+              {kValueConnectionMode, Sz("2abc"), 0},
+              {kValueConnectionMode, Sz("3"), 0},
+              {kValueConnectionMode, Sz("-1"), 0},
               {kValueUsedComPorts, Sz("2147483647"), 2147483647},
               {kValueUsedComPorts, Sz("2147483648"), 0},
               {kValueUsedComPorts, Dword(0xFFFFFFFF), -1},
