@@ -125,6 +125,13 @@ def map_commands(tmp, env, settings):
     check("a new mode deactivates every port, and mode 2 takes one active port only",
           rc == 0 and json.loads(out)["active"] == [] and rc2 == 2
           and "Only one device can be used to synchronize the PC time." in err, out + err)
+    if os.geteuid() == 0:
+        folder = f"{tmp}/state"
+        os.mkdir(folder)
+        os.chown(folder, 65534, 65534)
+        rc, _, _ = run(["--config", f"{folder}/Horalign.reg", "config", "interval", "75"], env)
+        check("root's change of a file in the service's folder leaves the file to its user",
+              rc == 0 and os.stat(f"{folder}/Horalign.reg").st_uid == 65534)
 
 
 def device_commands(tmp, env, settings, devsim_log, userns):
