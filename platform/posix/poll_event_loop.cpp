@@ -11,11 +11,14 @@
 namespace horalign {
 namespace {
 
-// The write end of the watching loop's pipe, for the signal handler.
+// The write end of the watching loop's pipe, for the signal handler; and whether a signal
+// came since the loop last looked, so that an idle loop reads no empty pipe at every pass.
 volatile sig_atomic_t signalWrite = -1;
+volatile sig_atomic_t signalArrived = 0;
 
 extern "C" void OnWatchedSignal(int number) {
   const int saved = errno;
+  signalArrived = 1;
   const unsigned char byte = static_cast<unsigned char>(number);
   (void)!::write(signalWrite, &byte, 1);
   errno = saved;
@@ -130,7 +133,8 @@ int PollEventLoop::FireDue() {
 
 int PollEventLoop::DispatchSignals() {
   // A handler that yields must not take the next signal inside itself.
-  if (signalRead_ < 0 || dispatching_) return 0;
+  if (signalRead_ < 0 || dispatching_ || !signalArrived) return 0;
+  signalArrived = 0;
   unsigned char numbers[32];
   const ssize_t n = ::read(signalRead_, numbers, sizeof numbers);
   if (n <= 0) return 0;
