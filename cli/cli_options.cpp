@@ -89,6 +89,9 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
       return {std::nullopt, "not a port: " + o.args[i] + " (COM1 to COM16)"};
     }
   }
+  if (o.command == "map" && count == 2 && !o.args[1].starts_with("/")) {
+    return {std::nullopt, "the device path must be absolute: " + o.args[1]};
+  }
   return {o, ""};
 }
 

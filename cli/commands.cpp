@@ -1,8 +1,12 @@
 // The commands that talk to devices: scan, update and read.
 #include "cli/commands.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -107,8 +111,13 @@ void Complain(const std::string& text) {
 }
 
 bool CheckSettingsFile(const std::string& path) {
+  if (::access(path.c_str(), R_OK) != 0) {
+    if (errno == ENOENT) return true;  // none yet: the defaults apply
+    Complain(path + " cannot be read (" + std::strerror(errno) +
+             "); the defaults apply and nothing is written to it");
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return true;  // a missing file is an empty one: the defaults apply
   std::stringstream text;
   text << in.rdbuf();
   if (RegDocument::Parse(text.str())) return true;
