@@ -40,7 +40,8 @@ std::vector<int> PortOperands(const CliOptions& options) {
 struct Connected {
   bool opened = false;
   bool found = false;
-  std::string problem;  // "<path> is in use by ..." when it did not open
+  std::string reason;   // "is in use by ..." when it did not open
+  std::string problem;  // the path and the reason
 };
 
 Connected ConnectPort(HeadlessCore& core, int port) {
@@ -49,7 +50,8 @@ Connected ConnectPort(HeadlessCore& core, int port) {
   c.opened = core.Cell(port, kColActive) != "N/A";
   if (!c.opened) {
     const std::string path = core.PortPath(port);
-    c.problem = path + " " + DescribeUnopenablePort(path);
+    c.reason = DescribeUnopenablePort(path);
+    c.problem = path + " " + c.reason;
   }
   return c;
 }
@@ -156,7 +158,7 @@ int ScanCommand(const CliOptions& options, const std::string& settingsPath) {
       line += Padded(core.Cell(port, kColDevice), 18) + Padded(core.Cell(port, kColSerial), 8) +
               settings;
     } else {
-      line += c.opened ? "no device answered" : DescribeUnopenablePort(path);
+      line += c.opened ? "no device answered" : c.reason;
     }
     Print(line + "\n");
   }

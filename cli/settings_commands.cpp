@@ -62,11 +62,10 @@ std::vector<std::pair<std::string, std::string>> UsbAdapters() {
 // A file written by root in a folder that belongs to the service's user goes to that user,
 // so the service can still read and write it.
 void HandToFolderOwner(const std::string& path) {
-  if (::geteuid() != 0) return;
-  const std::string folder =
-      path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+  const auto slash = path.rfind('/');
+  if (::geteuid() != 0 || slash == std::string::npos || slash == 0) return;
   struct stat info {};
-  if (folder.empty() || ::stat(folder.c_str(), &info) != 0 || info.st_uid == 0) return;
+  if (::stat(path.substr(0, slash).c_str(), &info) != 0 || info.st_uid == 0) return;
   for (const std::string& file : {path, path + ".lock"}) {
     (void)!::chown(file.c_str(), info.st_uid, info.st_gid);
   }
