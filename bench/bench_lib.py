@@ -67,6 +67,17 @@ class Devsim:
             com, tty = line.split()[:2]
             self.ttys[int(com[3:])] = tty
 
+    def acknowledges(self, com):
+        """First-byte epoch microseconds of every acknowledge ("*" CR) the device sent."""
+        out = []
+        with open(self.log_path, encoding="ascii", errors="replace") as f:
+            for line in f:
+                fields = line.rstrip("\n").split("\t")
+                if len(fields) >= 5 and fields[1:3] == [f"COM{com}", "SEND"] \
+                        and fields[4] == "*\\r":
+                    out.append(iso_to_us(fields[3]))
+        return out
+
     def frames(self):
         """(first-byte epoch microseconds, line) of every frame the devices took."""
         out = []
@@ -199,20 +210,28 @@ class Program:
             time.sleep(0.1)
 
     def cpu_seconds(self):
-        """User and system time of the whole process, ended threads included."""
-        with open(f"/proc/{self.proc.pid}/stat", encoding="ascii") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+        return cpu_seconds(self.proc.pid)
 
     def peak_rss_mb(self):
-        with open(f"/proc/{self.proc.pid}/status", encoding="ascii") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1]) / 1024
-        return float("nan")
+        return peak_rss_mb(self.proc.pid)
 
     def stop(self):
         stop_process(self.proc)
+
+
+def cpu_seconds(pid):
+    """User and system time of the whole process, ended threads included."""
+    with open(f"/proc/{pid}/stat", encoding="ascii") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def peak_rss_mb(pid):
+    with open(f"/proc/{pid}/status", encoding="ascii") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
 
 
 def percentile(values, p):

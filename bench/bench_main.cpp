@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/poll_event_loop.h"
+#include "platform/posix/poll_event_loop.h"
 #include "core/app/application.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"

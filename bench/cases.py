@@ -2,12 +2,14 @@
 value per run, summarized by the runner as the median with its min-max spread."""
 
 import dataclasses
+import json
 import os
 import statistics
 import subprocess
 import time
 
-from bench_lib import Devsim, Display, Program, Settings, percentile
+from bench_lib import (Devsim, Display, Program, Settings, cpu_seconds, peak_rss_mb,
+                       percentile, stop_process)
 
 
 @dataclasses.dataclass
@@ -221,6 +223,67 @@ def startup(tools, runs):
         Figure("start-up", "CPU time to window shown", "ms", cpu, None,
                "the program's own work, all threads"),
         Figure("start-up", "16-port scan, none active", "ms", scan, 50.0),
+    ]
+
+
+def service(tools, runs, seconds, updates):
+    """horalign-cli: the service idle between update cycles, in mode 1 with four active
+    simulated devices (CPU over `seconds`, peak resident memory); and `update COM1` from
+    the moment the runner starts the process to the device's acknowledge, `updates` times,
+    with how many ms past the second the command started."""
+    cli = tools.path("cli", "horalign-cli")
+    devices = ["com=1,letter=W", "com=2,letter=A", "com=3,letter=T", "com=4,letter=W"]
+    cpu, peak = [], []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=0b1111)
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings, devices)
+        log_path = os.path.join(settings.root, "service.log")
+        with open(log_path, "w") as log:
+            proc = subprocess.Popen([cli, "run"], env=settings.env(), stderr=log)
+        try:
+            deadline = time.monotonic() + 60
+            while open(log_path).read().count('status="Connected to device."') < 4:
+                if time.monotonic() > deadline or proc.poll() is not None:
+                    raise RuntimeError("the service did not connect its four devices")
+                time.sleep(0.2)
+            time.sleep(1.0)
+            before, started = cpu_seconds(proc.pid), time.monotonic()
+            time.sleep(seconds)
+            cpu.append(100 * (cpu_seconds(proc.pid) - before) / (time.monotonic() - started))
+            peak.append(peak_rss_mb(proc.pid))
+        finally:
+            stop_process(proc)
+            devsim.stop()
+            settings.remove()
+
+    latency, past = [], []
+    settings = Settings(mode=1, used_ports=1)
+    devsim = Devsim(tools.path("sim", "horalign-devsim"), settings, devices[:1])
+    try:
+        for _ in range(updates):
+            started_us = time.time_ns() // 1000
+            out = subprocess.run([cli, "--json", "update", "COM1"], env=settings.env(),
+                                 capture_output=True, text=True, timeout=60)
+            port = json.loads(out.stdout)["ports"][0]
+            if out.returncode != 0 or port["outcome"] != "updated":
+                raise RuntimeError("update COM1 failed:\n" + out.stdout + out.stderr)
+            time.sleep(0.1)  # the simulator logs the acknowledge as it sends it
+            acks = [us for us in devsim.acknowledges(1) if us >= started_us]
+            latency.append((acks[-1] - started_us) / 1000)
+            past.append(port["ms_past_second"])
+    finally:
+        devsim.stop()
+        settings.remove()
+    label = f"service idle ({seconds} s)"
+    return [
+        Figure(label, "CPU, % of one core", "%", cpu, 0.05, "mode 1, four active devices"),
+        Figure(label, "peak resident (VmHWM)", "MB", peak, 8.0),
+        Figure(f"update COM1 ({updates} runs)", "process start to acknowledge", "ms", latency,
+               None, "each run a new process"),
+        Figure(f"update COM1 ({updates} runs)", "process start to acknowledge, p99", "ms",
+               [percentile(latency, 99)], None, "connect, wait for the second, write"),
+        Figure(f"update COM1 ({updates} runs)", "ms past the second at the write", "ms", past,
+               None, "median and min-max of the runs"),
     ]
 
 

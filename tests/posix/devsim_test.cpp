@@ -132,8 +132,6 @@ std::vector<std::string> WaitForLog(
   return {};
 }
 
-// Two devices: a UTC-keeping QM8340 at 9600 on COM1, a QM6840 that speaks only 1200 on
-// COM2. The settings file holds another value beforehand.
 std::string MakeTempDir() {
   std::string pattern = ::testing::TempDir() + "horalign-devsim-XXXXXX";
   EXPECT_NE(mkdtemp(pattern.data()), nullptr);
@@ -141,10 +139,6 @@ std::string MakeTempDir() {
 }
 
 struct DevsimRun : ::testing::Test {
-  DevsimRun() {
-    EXPECT_TRUE(store.SetString("Software\\Quorvane\\Horalign\\Config", "Update Interval", "75"));
-  }
-
   void Start(const std::vector<std::string>& devices) {
     std::vector<std::string> args{"--ports-file", portsFile, "--log", logFile};
     for (const std::string& d : devices) args.insert(args.end(), {"--device", d});
@@ -152,6 +146,8 @@ struct DevsimRun : ::testing::Test {
     paths = devsim->Paths(static_cast<int>(devices.size()));
     ASSERT_EQ(paths.size(), devices.size());
   }
+  // Two devices: a UTC-keeping QM8340 at 9600 on COM1, a QM6840 that speaks only 1200 on
+  // COM2.
   void StartTwo() {
     Start({"com=1,letter=W,serial=ABCDE,settings=9600", "com=2,letter=A,settings=1200"});
   }
@@ -181,16 +177,6 @@ struct DevsimRun : ::testing::Test {
   PosixSerialBackend backend{MakeRegistryPortResolver(store)};
   clsSerialCommAPI serial{backend};
 };
-
-TEST_F(DevsimRun, WritesEachTerminalIntoThePortsMappingAndKeepsTheOtherSettings) {
-  StartTwo();
-  EXPECT_EQ(PortPathFromRegistry(store, 1), paths[1]);
-  EXPECT_EQ(PortPathFromRegistry(store, 2), paths[2]);
-  EXPECT_NE(paths[1], paths[2]);
-  const auto kept = store.Query("Software\\Quorvane\\Horalign\\Config", "Update Interval");
-  ASSERT_TRUE(kept.has_value());
-  EXPECT_EQ(std::string(kept->data.begin(), kept->data.end() - 1), "75");
-}
 
 TEST_F(DevsimRun, ADeviceAnswersTheProbeAndTheIdentificationQueryThroughTheSerialPort) {
   StartTwo();

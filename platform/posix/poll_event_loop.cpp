@@ -1,10 +1,34 @@
-#include "bench/poll_event_loop.h"
+#include "platform/posix/poll_event_loop.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
-namespace horalign::bench {
+namespace horalign {
+namespace {
+
+// The write end of the watching loop's pipe, for the signal handler; and whether a signal
+// came since the loop last looked, so that an idle loop reads no empty pipe at every pass.
+volatile sig_atomic_t signalWrite = -1;
+volatile sig_atomic_t signalArrived = 0;
+
+extern "C" void OnWatchedSignal(int number) {
+  const int saved = errno;
+  signalArrived = 1;
+  const unsigned char byte = static_cast<unsigned char>(number);
+  (void)!::write(signalWrite, &byte, 1);
+  errno = saved;
+}
+
+timespec ToTimespec(std::int64_t us) {
+  return timespec{static_cast<time_t>(us / 1'000'000), static_cast<long>(us % 1'000'000) * 1000};
+}
+
+}  // namespace
 
 std::int64_t MonotonicUs() {
   timespec t{};
@@ -46,7 +70,15 @@ class PollTimer : public Timer {
 }  // namespace
 
 PollEventLoop::PollEventLoop() = default;
-PollEventLoop::~PollEventLoop() = default;
+
+PollEventLoop::~PollEventLoop() {
+  for (const auto& [number, action] : savedActions_) ::sigaction(number, &action, nullptr);
+  if (signalRead_ >= 0) {
+    ::close(signalWrite);
+    signalWrite = -1;
+    ::close(signalRead_);
+  }
+}
 
 std::unique_ptr<Timer> PollEventLoop::CreateTimer(int intervalMs, bool enabled,
                                                   std::function<void()> handler) {
@@ -57,6 +89,26 @@ std::unique_ptr<Timer> PollEventLoop::CreateTimer(int intervalMs, bool enabled,
   state->Restart();
   timers_.push_back(state);
   return std::make_unique<PollTimer>(std::move(state));
+}
+
+bool PollEventLoop::WatchSignals(std::initializer_list<int> signalNumbers,
+                                 std::function<void(int)> onSignal) {
+  if (signalRead_ >= 0 || signalWrite >= 0) return false;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  signalRead_ = fds[0];
+  signalWrite = fds[1];
+  onSignal_ = std::move(onSignal);
+  struct sigaction action {};
+  action.sa_handler = OnWatchedSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : signalNumbers) {
+    struct sigaction previous {};
+    if (::sigaction(number, &action, &previous) != 0) return false;
+    savedActions_.emplace_back(number, previous);
+  }
+  return true;
 }
 
 int PollEventLoop::FireDue() {
@@ -79,6 +131,19 @@ int PollEventLoop::FireDue() {
   return fired;
 }
 
+int PollEventLoop::DispatchSignals() {
+  // A handler that yields must not take the next signal inside itself.
+  if (signalRead_ < 0 || dispatching_ || !signalArrived) return 0;
+  signalArrived = 0;
+  unsigned char numbers[32];
+  const ssize_t n = ::read(signalRead_, numbers, sizeof numbers);
+  if (n <= 0) return 0;
+  dispatching_ = true;
+  for (ssize_t i = 0; i < n; ++i) onSignal_(numbers[i]);
+  dispatching_ = false;
+  return static_cast<int>(n);
+}
+
 std::int64_t PollEventLoop::UntilNextUs() const {
   std::int64_t next = -1;
   for (const auto& weak : timers_) {
@@ -89,18 +154,30 @@ std::int64_t PollEventLoop::UntilNextUs() const {
   return next < 0 ? -1 : std::max<std::int64_t>(0, next - MonotonicUs());
 }
 
+void PollEventLoop::Wait(std::int64_t us) {
+  // ppoll measures its time-out on the monotonic clock: setting the PC clock moves nothing.
+  const timespec timeout = ToTimespec(std::max<std::int64_t>(us, 0));
+  pollfd watched{signalRead_, POLLIN, 0};
+  const bool withPipe = signalRead_ >= 0 && !dispatching_;
+  ::ppoll(withPipe ? &watched : nullptr, withPipe ? 1 : 0, us < 0 ? nullptr : &timeout, nullptr);
+}
+
 void PollEventLoop::ProcessPending() {
+  DispatchSignals();
   FireDue();
 }
 
 void PollEventLoop::Yield() {
-  if (FireDue() > 0) return;
-  const std::int64_t waitUs = UntilNextUs();
-  if (waitUs < 0) return;  // nothing could ever wake it
-  const timespec wait{static_cast<time_t>(waitUs / 1'000'000),
-                      static_cast<long>(waitUs % 1'000'000) * 1000};
-  ::clock_nanosleep(CLOCK_MONOTONIC, 0, &wait, nullptr);
+  if (DispatchSignals() + FireDue() > 0) return;
+  if (!CanWake()) return;  // nothing could ever wake it
+  Wait(UntilNextUs());
+  DispatchSignals();
   FireDue();
+}
+
+void PollEventLoop::Run() {
+  stopped_ = false;
+  while (!stopped_ && CanWake()) Yield();
 }
 
 void PollEventLoop::RunForMs(std::int64_t ms) {
@@ -108,9 +185,8 @@ void PollEventLoop::RunForMs(std::int64_t ms) {
   for (std::int64_t left = end - MonotonicUs(); left > 0; left = end - MonotonicUs()) {
     const std::int64_t next = UntilNextUs();
     if (next < 0 || next > left) {
-      const timespec wait{static_cast<time_t>(left / 1'000'000),
-                          static_cast<long>(left % 1'000'000) * 1000};
-      ::clock_nanosleep(CLOCK_MONOTONIC, 0, &wait, nullptr);
+      Wait(left);
+      DispatchSignals();
       FireDue();
     } else {
       Yield();
@@ -118,4 +194,4 @@ void PollEventLoop::RunForMs(std::int64_t ms) {
   }
 }
 
-}  // namespace horalign::bench
+}  // namespace horalign

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "cli/cli_options.h"
+
+namespace horalign {
+
+// Each returns the process's exit code; results go to standard output, problems to
+// standard error.
+int ScanCommand(const CliOptions& options, const std::string& settingsPath);
+int UpdateCommand(const CliOptions& options, const std::string& settingsPath);
+int ReadCommand(const CliOptions& options, const std::string& settingsPath);
+int MapCommand(const CliOptions& options, const std::string& settingsPath);
+int UnmapCommand(const CliOptions& options, const std::string& settingsPath);
+int ConfigCommand(const CliOptions& options, const std::string& settingsPath);
+int RunCommand(const CliOptions& options, const std::string& settingsPath);
+
+// Prints "horalign-cli: <text>" to standard error.
+void Complain(const std::string& text);
+
+// A warning on standard error when the settings file exists but cannot be read as one
+// (the defaults apply then, and nothing is written to it). Returns true when usable.
+bool CheckSettingsFile(const std::string& path);
+
+}  // namespace horalign

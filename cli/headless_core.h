@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/headless_views.h"
+#include "core/app/app_config.h"
+#include "core/device/paging.h"
+#include "core/serial/serial_comm.h"
+#include "core/ui/main_form.h"
+#include "core/ui/message.h"
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_serial.h"
+#include "platform/posix/reg_file_store.h"
+
+namespace horalign {
+
+// The real serial backend, noting when the last time command ("T" or "PT"), and the last
+// command of any kind, was handed to the operating system: a command can then say how far
+// past the second its write began, and a device's answer is set against the moment it was
+// asked rather than the moment the port monitor took the answer in.
+class TimedSerial : public SerialBackend {
+ public:
+  explicit TimedSerial(SerialBackend& inner) : inner_(inner) {}
+
+  // CLOCK_REALTIME in microseconds when the last time command's write began; 0 for none.
+  std::int64_t TimeCommandUs() const { return timeCommandUs_; }
+  // The same for the last write of any kind.
+  std::int64_t LastWriteUs() const { return lastWriteUs_; }
+  void Forget() { timeCommandUs_ = 0; }
+
+  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
+                  CommTimeouts& saved) override {
+    return inner_.Open(port, settings, timeouts, saved);
+  }
+  bool Close(CommHandle handle, const CommTimeouts& saved) override {
+    return inner_.Close(handle, saved);
+  }
+  std::string Read(CommHandle handle, int maxBytes) override {
+    return inner_.Read(handle, maxBytes);
+  }
+  int Write(CommHandle handle, std::string_view bytes) override;
+  void PurgeInput(CommHandle handle) override { inner_.PurgeInput(handle); }
+  void PurgeOutput(CommHandle handle) override { inner_.PurgeOutput(handle); }
+  int InputCount(CommHandle handle) override { return inner_.InputCount(handle); }
+
+ private:
+  SerialBackend& inner_;
+  std::int64_t timeCommandUs_ = 0;
+  std::int64_t lastWriteUs_ = 0;
+};
+
+std::int64_t RealtimeUs();
+
+// The core wired for one command: the real POSIX adapters and the main window's logic
+// on headless views, without the start-up scan and without the instance slot (a command
+// takes only the ports it works on, each held with its lock meanwhile). The port list
+// has its 16 rows, untouched until a command works on one.
+struct HeadlessCore {
+  HeadlessCore(const std::string& settingsPath, bool logRows);
+  HeadlessCore(const HeadlessCore&) = delete;
+  HeadlessCore& operator=(const HeadlessCore&) = delete;
+
+  RegFileStore registry;
+  PosixSerialBackend posixSerial{MakeRegistryPortResolver(registry)};
+  TimedSerial serial{posixSerial};
+  PosixClock clock;
+  PollEventLoop loop;
+  LogMainWindow view{stderr};
+  NullPointer pointer;
+  LogMessageDialog dialog{stderr};
+  NullLoading loadingView;
+  AppConfig config;
+  std::int32_t delayTicks = 0;
+  clsSerialCommAPI serialPort{serial};
+  QV_SYS_Message messages{dialog, loop, pointer, kProgramName};
+  QV_SYS_LoadingMessage loading{loadingView, loop, pointer, kProgramName};
+  QV_Paging paging{serialPort, loop, delayTicks, config};
+  QV_MainForm form;
+
+  // Opens COM `port` and connects its device as the window does; false when the port
+  // did not open or no device answered (the row says which).
+  bool Connect(int port);
+  std::string PortPath(int port) { return PortPathFromRegistry(registry, port); }
+  const std::string& Cell(int port, int column) { return form.Ports().Cell(port, column); }
+};
+
+}  // namespace horalign

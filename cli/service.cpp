@@ -1,0 +1,105 @@
+// The service: the program without a window, on the poll loop, logging to standard error.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cli/clock_right.h"
+#include "cli/commands.h"
+#include "cli/headless_views.h"
+#include "core/app/application.h"
+#include "core/ui/port_list.h"
+#include "platform/posix/instance_lock.h"
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_serial.h"
+#include "platform/posix/reg_file_store.h"
+
+namespace horalign {
+namespace {
+
+// The instance slot: the runtime directory systemd gives the service, else the session's.
+std::string InstanceFolder() {
+  if (const char* runtime = std::getenv("RUNTIME_DIRECTORY");
+      runtime != nullptr && *runtime == '/') {
+    const std::string_view dirs(runtime);
+    return std::string(dirs.substr(0, dirs.find(':')));
+  }
+  return DefaultInstanceFolder();
+}
+
+const char* SignalName(int number) {
+  switch (number) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal";
+  }
+}
+
+// The right to set the clock is kept only by the mode that sets it.
+std::string SettleClockRight(std::int16_t mode) {
+  if (mode == kModePcFromDevice) return HoldsClockRight() ? "held" : "missing";
+  if (!HoldsClockRight()) return "not-held";
+  return DropClockRight() ? "dropped" : "could-not-drop";
+}
+
+std::string ActiveList(std::int32_t mask) {
+  std::string list;
+  for (int n = 1; n <= kPortRows; ++n) {
+    if (mask & (1 << (n - 1))) list += (list.empty() ? "COM" : ",COM") + std::to_string(n);
+  }
+  return list.empty() ? "none" : list;
+}
+
+}  // namespace
+
+int RunCommand(const CliOptions&, const std::string& settingsPath) {
+  std::FILE* log = stderr;
+  CheckSettingsFile(settingsPath);
+  RegFileStore registry(settingsPath);
+  AppConfig config;
+  LoadConfig(registry, config);
+  const std::string clockRight = SettleClockRight(config.ConnectionMode);
+  LogLine(log, "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
+                   " mode=" + std::to_string(config.ConnectionMode) +
+                   " active=" + ActiveList(config.UsedComPorts) + " interval=" +
+                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
+
+  PosixSerialBackend serial(MakeRegistryPortResolver(registry));
+  PosixClock clock;
+  PollEventLoop loop;
+  PosixInstanceGuard instance(InstanceFolder());
+  LogMainWindow window(log);
+  NullPointer pointer;
+  LogMessageDialog messageView(log);
+  NullLoading loading;
+  Application app(
+      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, loading});
+
+  // The form has closed the port, stopped its timers and saved what it keeps: end at once,
+  // as the window does, so that no handler runs after this.
+  window.onQuit = [log] {
+    LogLine(log, "stop");
+    std::fflush(nullptr);
+    ::_exit(kExitOk);
+  };
+  const bool watching = loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&app, log](int number) {
+    LogLine(log, std::string("signal=") + SignalName(number) + " ending");
+    if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
+  });
+  if (!watching) LogLine(log, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+
+  if (!app.Start()) return kExitRunning;
+  loop.Run();
+  return kExitOk;
+}
+
+}  // namespace horalign
