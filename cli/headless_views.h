@@ -41,7 +41,9 @@ class LogMainWindow : public MainWindowView {
   void SetRowCount(int rows) override;
   void SetCell(int row, int column, const std::string& text) override;
   void SetRowColour(int row, Rgb) override;
-  int SelectedRow() const override { return 0; }
+  // Nobody clicks here; the selection is kept only so the core reads back what it set.
+  int SelectedRow() const override { return selectedRow_; }
+  void SetSelectedRow(int row) override { selectedRow_ = row; }
 
   void SetControlEnabled(Control control, bool enabled) override;
   bool ControlEnabled(Control control) const override;
@@ -91,6 +93,7 @@ class LogMainWindow : public MainWindowView {
   std::vector<std::array<std::string, 10>> rows_;
   int pendingRow_ = 0;  // stamped, not yet logged
   std::map<Control, bool> enabledControls_;
+  int selectedRow_ = 0;
   Control focus_ = Control::pbxDetails;
   std::vector<std::pair<std::string, int>> modes_;
   int modeIndex_ = -1;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/clock_right.h"
 #include "cli/commands.h"
@@ -22,13 +23,13 @@ namespace horalign {
 namespace {
 
 // The instance slot: the runtime directory systemd gives the service, else the session's.
-std::string InstanceFolder() {
+std::vector<std::string> InstanceFolders() {
   if (const char* runtime = std::getenv("RUNTIME_DIRECTORY");
       runtime != nullptr && *runtime == '/') {
     const std::string_view dirs(runtime);
-    return std::string(dirs.substr(0, dirs.find(':')));
+    return {std::string(dirs.substr(0, dirs.find(':')))};
   }
-  return DefaultInstanceFolder();
+  return DefaultInstanceFolders();
 }
 
 const char* SignalName(int number) {
@@ -76,7 +77,7 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   PosixSerialBackend serial(MakeRegistryPortResolver(registry));
   PosixClock clock;
   PollEventLoop loop;
-  PosixInstanceGuard instance(InstanceFolder());
+  PosixInstanceGuard instance(InstanceFolders());
   LogMainWindow window(log);
   NullPointer pointer;
   LogMessageDialog messageView(log);
