@@ -1,6 +1,6 @@
 // horalign-cli: the program without a window. One-shot commands for people and scripts,
 // and "run", the service. The commands and the exit codes are documented in CliUsage()
-// (cli/cli_options.cpp) and the manual page horalign-cli.1.
+// (cli/cli_options.cpp) and the manual page packaging/man/horalign-cli.1.
 #include <cstdio>
 #include <string>
 #include <vector>

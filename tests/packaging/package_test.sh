@@ -26,7 +26,8 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 app=com.quorvane.Horalign
 expected=(
-  usr/bin/horalign usr/bin/horalign-devsim usr/bin/horalign-autostart
+  usr/bin/horalign usr/bin/horalign-devsim usr/bin/horalign-autostart usr/bin/horalign-cli
+  usr/lib/systemd/system/horalign.service usr/share/man/man1/horalign-cli.1.gz
   usr/share/horalign/help/index.html usr/share/horalign/help/help.css
   "usr/share/applications/$app.desktop" "usr/share/metainfo/$app.metainfo.xml"
   usr/share/icons/hicolor/scalable/apps/horalign.svg
