@@ -4,7 +4,7 @@
 set -euo pipefail
 
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
-      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      libgtest-dev libgmock-dev googletest
       qt6-base-dev qt6-base-dev-tools libgl-dev
       xvfb xauth xdotool trayer openbox x11-utils x11-apps imagemagick fonts-dejavu-core
       procps util-linux tzdata

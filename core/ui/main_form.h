@@ -12,8 +12,9 @@
 namespace horalign {
 
 inline constexpr const char* kProgramName = "Horalign";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 41;
+// From project(VERSION) in the top CMakeLists.txt.
+inline constexpr int kVersionMajor = HORALIGN_VERSION_MAJOR;
+inline constexpr int kVersionMinor = HORALIGN_VERSION_MINOR;
 inline constexpr int kHelpTopicMain = 100000;
 
 // Synchronization modes, held in AppConfig::ConnectionMode.
