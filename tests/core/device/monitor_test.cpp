@@ -124,8 +124,8 @@ TEST(Monitor, HandsReceiverLinesOnOnlyInThePcFromDeviceModeWithAReceiver) {
     rig.paging.DeviceModel = c.model;
     dev.SendRaw("037143714050\r");
     rig.world.loop.RunForMs(500);
-    using Handed = std::vector<std::pair<std::int16_t, std::string>>;
-    EXPECT_EQ(rig.handedOn, c.handed ? Handed{{6, "037143714050\r"}} : Handed{}) << c.mode;
+    const std::vector<std::pair<std::int16_t, std::string>> none, line = {{6, "037143714050\r"}};
+    EXPECT_EQ(rig.handedOn, c.handed ? line : none) << c.mode << " " << c.model;
   }
 }
 
