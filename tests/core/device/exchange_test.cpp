@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -109,20 +108,19 @@ TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
   }
 }
 
-// Three tries of eight ticks (nine, strictly) each when only errors come back or nothing. A
+// Three tries of eight ticks (nine, strictly) each while only errors come back. A
 // reply read at the poll after the first try ends the second.
 TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
   struct Case {
-    std::optional<std::string> fixedReply;
+    const char* fixedReply;
     bool acceptError;
     const char* result;
     std::size_t sent;
   };
-  for (const Case& c :
-       {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3}, Case{std::nullopt, false, "", 3},
-        Case{"A1405091205267*", false, "1405091205267", 2}}) {
+  for (const Case& c : {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3},
+                        Case{"A1405091205267*", false, "1405091205267", 2}}) {
     PagingRig rig;
-    rig.world.AddDevice(5, {.silent = !c.fixedReply, .fixedReply = c.fixedReply});
+    rig.world.AddDevice(5, {.fixedReply = c.fixedReply});
     rig.Open(5);
     rig.world.loop.RunForMs(1000);
     std::string reply;
@@ -130,31 +128,30 @@ TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
     EXPECT_EQ(rig.paging.QueryDevice("Q", "X", 13, false, 0, reply, true, c.acceptError), c.result);
     EXPECT_EQ(rig.Sent(5).size(), c.sent);
     EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
-    EXPECT_EQ(reply, c.fixedReply ? *c.fixedReply + "\r" : "");
+    EXPECT_EQ(reply, std::string(c.fixedReply) + "\r");
     EXPECT_EQ(rig.delayTicks - start, c.sent == 3 ? 3 * 9 : 9 + 1) << c.result;
     EXPECT_FALSE(rig.paging.ReplyComplete);
   }
 }
 
-// After the probe, the query "?000M" up to three times until a complete line comes back. A
-// device that fails the probe or rejects the query is not named after the previous one.
+// After the probe (answered at the first poll, tick 10), the query "?000M" up to three times
+// with 100 ticks each until a complete line comes back. A device that fails the probe or
+// rejects the query (then gets "P", 8 ticks and three grace waits) is not named after the
+// previous one.
 TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
   struct Case {
-    sim::SimDeviceConfig device;
     const char* line;
     const char* modelAndSerial;
     std::size_t sent;
     const char* lastSent;
+    std::int32_t ticks;
+    sim::SimDeviceConfig device;
   };
   for (const Case& c :
-       {Case{{.letter = 'R', .serial = "ABCDE"}, "EDCBAR00000000\r", "QM8370 ABCDE", 2, "?000M\r"},
-        Case{{.letter = sim::kNoLetter, .eventEverySeconds = 0},
-             "?\r",
-             "Receiver 00000",
-             4,
-             "?000M\r"},
-        Case{{.silent = true}, "", "N/A 00000", 2, "\r"},
-        Case{{.fixedReply = "?99"}, "?99\r", "N/A 00000", 5, "P\r"}}) {
+       {Case{"00000R00000000\r", "QM8370 00000", 2, "?000M\r", 20, {.letter = 'R'}},
+        Case{"?\r", "Receiver 00000", 4, "?000M\r", 313, {.letter = sim::kNoLetter}},
+        Case{"", "N/A 00000", 2, "\r", 41, {.silent = true}},
+        Case{"?99\r", "N/A 00000", 5, "P\r", 373, {.fixedReply = "?99"}}}) {
     PagingRig rig;
     rig.world.AddDevice(2, c.device);
     rig.Open(2);
@@ -165,6 +162,7 @@ TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
     const auto sent = rig.Sent(2);
     ASSERT_EQ(sent.size(), c.sent) << c.line;
     EXPECT_EQ(sent.back().text, c.lastSent);
+    EXPECT_EQ(rig.delayTicks, c.ticks) << c.line;
   }
 }
 

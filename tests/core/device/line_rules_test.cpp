@@ -80,6 +80,7 @@ TEST(ModelTable, EveryLetterNamesItsModelAndItsWayOfSettingAndReadingTime) {
   EXPECT_EQ(receiver.model + " " + receiver.serial, "Receiver 00000");
   EXPECT_EQ(ParseIdentificationLine("21\r").serial, "\r12");
   EXPECT_EQ(ParseIdentificationLine("EDCBAW").model, "QM8340");
+  EXPECT_EQ(ParseIdentificationLine(std::string_view("EDCBAW", 5)).model, "N/A");
   EXPECT_FALSE(SupportsTimeQuery("Receiver"));
   EXPECT_FALSE(SupportsUtcTimeSet("kr9010"));
   EXPECT_FALSE(SupportsTimeQuery("tone generator"));
