@@ -86,6 +86,7 @@ TEST(SimLine, InputOutlivesAPurgeOfWhatIsInFlightAndACloseButNotAnUnplug) {
   b.Reopen("9600,N,8,1");
   EXPECT_EQ(b.w.serial.Read(b.handle, 1025), "2052672\rB");
   b.dev.SendRaw("lost");
+  b.w.time.AdvanceTo(b.w.time.NowUs() + 10'000);
   b.w.serial.Unplug(3);
   EXPECT_EQ(b.w.serial.Write(b.handle, "P\r"), 0);
   b.w.serial.Replug(3);
@@ -107,18 +108,18 @@ TEST(SimLine, SidesAtDifferentSpeedsHearOnlyScrambledBytes) {
 }
 
 TEST(SimLine, AWriteThatOutlastsItsTimeoutKeepsOnlyTheBytesStartedInTime) {
-  LineBench b({.settings = "1200,N,8,1"});
-  b.Reopen("1200,N,8,1", {0xFFFFFFFF, 0, 0, 8, 5});
+  LineBench b({.settings = "1200,E,8,2"});  // 12 bits: 10 ms a byte
+  b.Reopen("1200,E,8,2", {0xFFFFFFFF, 0, 0, 9, 10});
   b.w.serial.SetEnforceWriteTimeout(true);
-  // 17 bytes need 141.67 ms at 1200 baud; by the time-out of 17 x 8 + 5 = 141 ms the last
-  // one has started: the frame arrives whole, the write returns at 141 ms.
+  // 17 bytes need 170 ms; by the time-out of 17 x 9 + 10 = 163 ms the last one has started:
+  // the frame arrives whole, the write returns at 163 ms.
   EXPECT_EQ(b.w.serial.Write(b.handle, "T140509120526U?W\r"), 17);
-  EXPECT_EQ(b.w.time.NowUs(), 141'000);
+  EXPECT_EQ(b.w.time.NowUs(), 163'000);
   b.w.time.AdvanceTo(500'000);
   EXPECT_EQ(b.dev.Commands().size(), 1u);
-  // 41 bytes need 341.7 ms; by 8 x 41 + 5 = 333 ms the 41st has not started.
-  EXPECT_EQ(b.w.serial.Write(b.handle, std::string(41, 'x')), 40);
-  EXPECT_EQ(b.w.time.NowUs(), 833'000);
+  // 41 bytes need 410 ms; by 9 x 41 + 10 = 379 ms only 38 have started.
+  EXPECT_EQ(b.w.serial.Write(b.handle, std::string(41, 'x')), 38);
+  EXPECT_EQ(b.w.time.NowUs(), 879'000);
 }
 
 TEST(SimLine, AFloodRunsAtFullLineSpeedForItsDuration) {
