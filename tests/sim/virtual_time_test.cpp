@@ -28,7 +28,7 @@ TEST(VirtualLoop, AHandlerIsNeverReenteredAndItsMissedTicksCoalesceIntoOne) {
     entriesMs.push_back(Ms(t));
     maxDepth = std::max(maxDepth, ++depth);
     if (entriesMs.size() == 1) {  // waits 3 s in nested yields, as a device exchange does
-      slow->SetEnabled(false);    // and restarts its own timer, as the update handler does
+      slow->SetEnabled(false);    // and restarts its own timer, as a time write does
       slow->SetEnabled(true);
       const int before = ticks;
       while (Ms(t) < 4000) loop.Yield();
