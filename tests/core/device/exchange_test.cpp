@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
 #include <type_traits>
 
 #include "tests/core/device/paging_fixture.h"
@@ -7,17 +9,14 @@
 namespace horalign::test {
 namespace {
 
-constexpr std::int64_t kTickMs = 50;
-
 // The tick counter is held by reference, so a temporary must not bind to it.
 static_assert(!std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t,
                                        const AppConfig&>);
-static_assert(std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t&,
-                                      const AppConfig&>);
 
-// A silent line: one CR at once, a second at half the wait, false once the wait is over
-// (strictly: a 40-tick countdown ends on the 41st tick). A busy loop may let the tick count
-// pass half the wait between two looks; the second CR then goes out at the first look after.
+// A silent line: one CR at once, a second at half the wait (in 50 ms ticks), false once the
+// wait is over (strictly: a 40-tick countdown ends on the 41st tick). A busy loop may let the
+// tick count pass half the wait between two looks; the second CR then goes out at the first
+// look after.
 TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
   struct Case {
     const char* settings;
@@ -25,7 +24,7 @@ TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
     std::int32_t secondCrTick;
     std::int32_t endTick;
   };
-  for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,N,8,1", 3, 21, 42},
+  for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,n,8,1", 3, 21, 42},
                         Case{"1200,N,8,1", 1, 60, 121}, Case{"1200,N,8,1", 7, 63, 126}}) {
     PagingRig rig;
     rig.world.AddDevice(3, {.settings = c.settings, .silent = true});
@@ -35,162 +34,134 @@ TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
     EXPECT_FALSE(rig.paging.ProbeDevice());
     const auto sent = rig.Sent(3);
     ASSERT_EQ(sent.size(), 2u) << c.settings << " " << c.dueTimesPerWait;
-    EXPECT_EQ(sent[0].text, "\r");
-    EXPECT_EQ(sent[1].text, "\r");
-    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + c.secondCrTick) * kTickMs) << c.settings;
-    EXPECT_EQ(rig.NowMs(), (start + c.endTick) * kTickMs) << c.settings;
+    EXPECT_EQ(sent[0].text + sent[1].text, "\r\r");
+    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + c.secondCrTick) * 50) << c.settings;
+    EXPECT_EQ(rig.NowMs(), (start + c.endTick) * 50) << c.settings;
     EXPECT_EQ(rig.paging.ReplyLine, "");
   }
 }
 
-TEST(Probe, IsAnsweredByBothErrorLines) {
-  for (char letter : {'W', sim::kNoLetter}) {
-    PagingRig rig;
-    rig.world.AddDevice(3, {.letter = letter});
-    rig.Open(3);
-    EXPECT_TRUE(rig.paging.ProbeDevice()) << letter;
-    EXPECT_EQ(rig.paging.ReplyLine, letter ? "?99\r" : "?\r");
-    EXPECT_EQ(rig.Sent(3).size(), 1u) << "answered before the second CR";
-  }
-}
-
-TEST(Probe, FailsAtOnceOnAPortThatDidNotOpen) {
+TEST(Probe, FailsAtOnceOnAPortThatDidNotOpenWithTheDefaultSettingsForBlankOnes) {
   PagingRig rig;
-  rig.Open(7);  // COM7 does not exist
-  EXPECT_FALSE(rig.serialPort.PortOpen());
-  const auto before = rig.world.time.NowUs();
-  EXPECT_FALSE(rig.paging.ProbeDevice());
-  EXPECT_EQ(rig.world.time.NowUs(), before);
-}
-
-TEST(OpenPort, BlankSettingsMeanTheDefault) {
-  PagingRig rig;
-  rig.world.AddDevice(2);
-  EXPECT_TRUE(rig.paging.OpenPort(rig.serialPort, 2, "   "));
+  EXPECT_TRUE(rig.paging.OpenPort(rig.serialPort, 7, "   "));  // COM7 does not exist
   EXPECT_EQ(rig.serialPort.Settings(), "9600,N,8,1");
-  EXPECT_TRUE(rig.serialPort.PortOpen());
+  EXPECT_FALSE(rig.serialPort.PortOpen());
+  EXPECT_FALSE(rig.paging.ProbeDevice());
+  EXPECT_EQ(rig.world.time.NowUs(), 0);
+}
+
+// While a line without end keeps the receiver busy, every exchange waits a bounded number of
+// ticks for it (strictly: n ticks end on the (n+1)th), then gives up without sending.
+TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
+  struct Case {
+    const char* what;
+    std::int32_t ticks;
+    std::function<bool(QV_Paging&)> exchange;
+  };
+  const Case cases[] = {
+      {"probe", 9, [](QV_Paging& p) { return p.ProbeDevice(); }},
+      {"command", 16, [](QV_Paging& p) { return p.SendCommand("P", "", true, 0, p.ReplyLine); }},
+      {"query", 9, [](QV_Paging& p) {
+         return !p.QueryDevice("QT", "", 13, true, 0, p.ReplyLine, true, true).empty();
+       }}};
+  for (const Case& c : cases) {
+    PagingRig rig;
+    auto& dev = rig.world.AddDevice(4, {.missingCr = true});
+    rig.Open(4);
+    dev.Flood(5'000'000);          // noise without CR for five seconds
+    rig.world.loop.RunForMs(600);  // the poll at 500 ms began a line that never ends
+    const std::int32_t start = rig.delayTicks;
+    EXPECT_FALSE(c.exchange(rig.paging)) << c.what;
+    EXPECT_EQ(rig.delayTicks - start, c.ticks) << c.what;
+    EXPECT_TRUE(rig.Sent(4).empty()) << c.what;
+  }
 }
 
 // Where in the exchange the acknowledge is seen, and how long SendCommand then takes.
 // Sent at a whole second, an 8-tick timeout ends 450 ms later, before the next poll; each
 // grace wait lasts 17 ticks (850 ms). The monitor reads a line at its next 500 ms poll.
-struct AckCase {
-  const char* name;
-  std::int64_t replyDelayMs;
-  std::int32_t timeoutTicks;
-  bool acknowledged;
-  std::int64_t durationMs;
-};
-
-class SendCommandTiming : public ::testing::TestWithParam<AckCase> {};
-
-TEST_P(SendCommandTiming, EndsAtTheWaitWhereTheAcknowledgeWasSeen) {
-  const AckCase c = GetParam();
-  PagingRig rig;
-  rig.world.AddDevice(4, {.replyDelayUs = c.replyDelayMs * 1000});
-  rig.Open(4);
-  rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
-  std::string reply = "old";
-  const auto start = rig.NowMs();
-  EXPECT_EQ(rig.paging.SendCommand("P", "", true, c.timeoutTicks, reply), c.acknowledged);
-  EXPECT_EQ(rig.NowMs() - start, c.durationMs);
-  if (c.acknowledged) {
-    EXPECT_EQ(reply, "*\r");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, SendCommandTiming,
-                         ::testing::Values(AckCase{"InsideTheTimeout", 5, 100, true, 500},
-                                           AckCase{"InsideTheFirstGraceWait", 5, 8, true, 1300},
-                                           AckCase{"InsideTheSecondGraceWait", 1400, 8, true, 2150},
-                                           AckCase{"InsideTheThirdGraceWait", 2300, 8, true, 3000},
-                                           AckCase{"AfterTheLastGraceWait", 3600, 8, false, 3000}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SendCommand, ACompleteLineThatIsNotTheAcknowledgeFails) {
-  PagingRig rig;
-  rig.world.AddDevice(4, {.fixedReply = std::string("12345678901234")});  // 15 with CR
-  rig.Open(4);
-  std::string reply;
-  EXPECT_FALSE(rig.paging.SendCommand("PT", "140509", true, 100, reply));
-  EXPECT_EQ(reply, "12345678901234\r");
-}
-
-TEST(SendCommand, WithoutAnswerHandsBackThePreviousLine) {
-  PagingRig rig;
-  auto& dev = rig.world.AddDevice(4);
-  rig.Open(4);
-  ASSERT_TRUE(rig.paging.ProbeDevice());  // leaves "?99" CR
-  dev.Config().silent = true;
-  std::string reply;
-  EXPECT_FALSE(rig.paging.SendCommand("T", "140509120526U", false, 100, reply));
-  EXPECT_EQ(reply, "?99\r");
-  EXPECT_EQ(rig.Sent(4).back().text, "T140509120526U?W\r");
-}
-
-TEST(SendCommand, GivesUpWithoutSendingWhileTheReceiverStaysBusy) {
-  PagingRig rig;
-  auto& dev = rig.world.AddDevice(4, {.missingCr = true});
-  rig.Open(4);
-  dev.Flood(5'000'000);  // noise without CR for five seconds
-  rig.world.loop.RunForMs(600);
-  ASSERT_FALSE(rig.paging.ReceiverIdle);
-  std::string reply = "kept";
-  EXPECT_FALSE(rig.paging.SendCommand("P", "", true, 0, reply));
-  EXPECT_EQ(reply, "kept");
-  EXPECT_TRUE(rig.Sent(4).empty());
-}
-
-struct QueryCase {
-  const char* name;
-  std::string line;  // without CR
-  const char* result;
-};
-
-class QueryLength : public ::testing::TestWithParam<QueryCase> {};
-
-TEST_P(QueryLength, CutsTheReplyByItsLength) {
-  const QueryCase c = GetParam();
-  PagingRig rig;
-  rig.world.AddDevice(5, {.fixedReply = c.line});
-  rig.Open(5);
-  std::string reply;
-  EXPECT_EQ(rig.paging.QueryDevice("QT", "", 13, true, 30, reply), c.result);
-  EXPECT_EQ(reply, c.line + "\r");
-  EXPECT_FALSE(rig.paging.ReplyComplete);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lines, QueryLength,
-                         ::testing::Values(QueryCase{"Fifteen", "14050912052672", "1405091205267"},
-                                           QueryCase{"SixteenWithStar", "A1405091205267*",
-                                                     "1405091205267"},
-                                           QueryCase{"TwentyFive", "123456789012345678901234", ""},
-                                           QueryCase{"Acknowledge", "*", ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(QueryDevice, TriesThreeTimesWhenOnlyErrorsComeBack) {
-  for (bool accept : {false, true}) {
+// Another complete line ends the wait but fails.
+TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
+  struct Case {
+    sim::SimDeviceConfig device;
+    std::int32_t timeoutTicks;
+    const char* reply;
+    std::int64_t durationMs;
+  };
+  for (const Case& c : {Case{{}, 100, "*\r", 500}, Case{{}, 8, "*\r", 1300},
+                        Case{{}, 0, "*\r", 1300}, Case{{.replyDelayUs = 1'400'000}, 8, "*\r", 2150},
+                        Case{{.replyDelayUs = 2'300'000}, 8, "*\r", 3000},
+                        Case{{.replyDelayUs = 3'600'000}, 8, "", 3000},
+                        Case{{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
     PagingRig rig;
-    rig.world.AddDevice(5, {.fixedReply = std::string("?99")});
-    rig.Open(5);
-    std::string reply;
-    EXPECT_EQ(rig.paging.QueryDevice("QT", "", 13, true, 0, reply, true, accept),
-              accept ? "?99" : "");
-    EXPECT_EQ(rig.Sent(5).size(), 3u);
-    EXPECT_EQ(reply, "?99\r");
+    rig.world.AddDevice(4, c.device);
+    rig.Open(4);
+    rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
+    std::string reply = "old";
+    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", true, c.timeoutTicks, reply),
+              std::string(c.reply) == "*\r");
+    EXPECT_EQ(rig.NowMs() - 1000, c.durationMs) << c.reply;
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(rig.Sent(4).back().text, "PT1405\r");
   }
 }
 
-TEST(QueryDevice, UsesEightTicksForAZeroTimeoutAndTheConfirmedFrame) {
-  PagingRig rig;
-  rig.world.AddDevice(5, {.silent = true});
-  rig.Open(5);
-  rig.world.loop.RunForMs(1000);
-  std::string reply;
-  const auto start = rig.delayTicks;
-  EXPECT_EQ(rig.paging.QueryDevice("Q", "X", 13, false, 0, reply), "");
-  EXPECT_EQ(rig.delayTicks - start, 3 * 9);
-  EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
+// Three tries of eight ticks (nine, strictly) each while only errors come back. A
+// reply read at the poll after the first try ends the second.
+TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
+  struct Case {
+    const char* fixedReply;
+    bool acceptError;
+    const char* result;
+    std::size_t sent;
+  };
+  for (const Case& c : {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3},
+                        Case{"A1405091205267*", false, "1405091205267", 2}}) {
+    PagingRig rig;
+    rig.world.AddDevice(5, {.fixedReply = c.fixedReply});
+    rig.Open(5);
+    rig.world.loop.RunForMs(1000);
+    std::string reply;
+    const auto start = rig.delayTicks;
+    EXPECT_EQ(rig.paging.QueryDevice("Q", "X", 13, false, 0, reply, true, c.acceptError), c.result);
+    EXPECT_EQ(rig.Sent(5).size(), c.sent);
+    EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
+    EXPECT_EQ(reply, std::string(c.fixedReply) + "\r");
+    EXPECT_EQ(rig.delayTicks - start, c.sent == 3 ? 3 * 9 : 9 + 1) << c.result;
+    EXPECT_FALSE(rig.paging.ReplyComplete);
+  }
+}
+
+// After the probe (answered at the first poll, tick 10), the query "?000M" up to three times
+// with 100 ticks each until a complete line comes back. A device that fails the probe or
+// rejects the query (then gets "P", 8 ticks and three grace waits) is not named after the
+// previous one.
+TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
+  struct Case {
+    const char* line;
+    const char* modelAndSerial;
+    std::size_t sent;
+    const char* lastSent;
+    std::int32_t ticks;
+    sim::SimDeviceConfig device;
+  };
+  for (const Case& c :
+       {Case{"00000R00000000\r", "QM8370 00000", 2, "?000M\r", 20, {.letter = 'R'}},
+        Case{"?\r", "Receiver 00000", 4, "?000M\r", 313, {.letter = sim::kNoLetter}},
+        Case{"", "N/A 00000", 2, "\r", 41, {.silent = true}},
+        Case{"?99\r", "N/A 00000", 5, "P\r", 373, {.fixedReply = "?99"}}}) {
+    PagingRig rig;
+    rig.world.AddDevice(2, c.device);
+    rig.Open(2);
+    rig.paging.DeviceModel = "QM8340";
+    rig.paging.DeviceSerial = "12345";
+    EXPECT_EQ(rig.paging.IdentifyDevice(), c.line);
+    EXPECT_EQ(rig.paging.DeviceModel + " " + rig.paging.DeviceSerial, c.modelAndSerial);
+    const auto sent = rig.Sent(2);
+    ASSERT_EQ(sent.size(), c.sent) << c.line;
+    EXPECT_EQ(sent.back().text, c.lastSent);
+    EXPECT_EQ(rig.delayTicks, c.ticks) << c.line;
+  }
 }
 
 }  // namespace
