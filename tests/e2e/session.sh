@@ -12,21 +12,11 @@ HS_DIR=""      # the session's folder
 HS_KEEP_DIR=0  # 1: hs_cleanup leaves the folder (logs, screenshots) in place
 HS_PROGRAM_PID=""  # the program hs_start_program started last
 
-hs_note() { printf '%s\n' "$*" >&2; }
-
 # Reports a failed step and keeps the session folder for its logs.
 hs_fail() {
   HS_KEEP_DIR=1
-  hs_note "$* (logs: $HS_DIR)"
+  printf '%s\n' "$* (logs: $HS_DIR)" >&2
   return 1
-}
-
-# The tools that are missing, one per line; nothing when all are there.
-hs_missing_tools() {
-  local tool
-  for tool in "$@"; do
-    command -v "$tool" > /dev/null 2>&1 || printf '%s\n' "$tool"
-  done
 }
 
 # Makes the session folder and points the program's settings and instance lock into it.
@@ -94,7 +84,7 @@ hs_start_wm() {
   # Its own HOME, so that nothing of it lands in the user's.
   HOME="$HS_DIR" openbox --sm-disable > "$HS_DIR/openbox.log" 2>&1 &
   hs_track $!
-  hs_wait_until 15 hs_wm_running || { hs_fail "openbox did not start"; return 1; }
+  hs_wait_until 15 hs_wm_running || hs_fail "openbox did not start"
 }
 
 hs_tray_running() { xdotool search --onlyvisible --classname '^panel$' > /dev/null 2>&1; }
@@ -134,9 +124,7 @@ hs_write_settings() {
 }
 
 # One value of the settings file, as its text ("" when absent).
-hs_setting() {
-  sed -n "s/^\"$1\"=\"\(.*\)\"\r\{0,1\}$/\1/p" "$HS_SETTINGS" | tail -n 1
-}
+hs_setting() { sed -n "s/^\"$1\"=\"\(.*\)\"\r\{0,1\}$/\1/p" "$HS_SETTINGS" | tail -n 1; }
 
 # Serves simulated devices (each argument one --device DEVICE) and maps their COM numbers in
 # the settings file. HS_DEVSIM_LOG is the simulator's event log.
@@ -148,10 +136,8 @@ hs_start_devsim() {
   "$devsim" "${args[@]}" --write-ports --log "$HS_DEVSIM_LOG" > "$HS_DIR/devsim.out" \
     2> "$HS_DIR/devsim.err" &
   hs_track $!
-  hs_wait_until 10 hs_lines_at_least "$HS_DIR/devsim.out" $# || {
+  hs_wait_until 10 hs_lines_at_least "$HS_DIR/devsim.out" $# ||
     hs_fail "horalign-devsim did not start"
-    return 1
-  }
 }
 
 hs_lines_at_least() { [[ -f "$1" && $(wc -l < "$1") -ge $2 ]]; }
@@ -164,9 +150,7 @@ hs_start_program() {
 }
 
 # The visible windows of a process whose name matches, one id per line.
-hs_windows() {
-  xdotool search --all --onlyvisible --pid "$1" --name "$2" 2> /dev/null
-}
+hs_windows() { xdotool search --all --onlyvisible --pid "$1" --name "$2" 2> /dev/null; }
 
 hs_has_window() { [[ -n "$(hs_windows "$1" "$2")" ]]; }
 hs_no_window() { ! hs_has_window "$1" "$2"; }
@@ -186,7 +170,6 @@ hs_main_window() {
 hs_map_state() { xwininfo -id "$1" 2> /dev/null | sed -n 's/^ *Map State: //p'; }
 hs_unmapped() { [[ "$(hs_map_state "$1")" == IsUnMapped ]]; }
 hs_viewable() { [[ "$(hs_map_state "$1")" == IsViewable ]]; }
-hs_closed() { ! hs_viewable "$1"; }  # unmapped or destroyed
 
 hs_wm_state() { xprop -id "$1" WM_STATE 2> /dev/null | sed -n 's/^[[:space:]]*window state: //p'; }
 
@@ -199,26 +182,16 @@ hs_keys() {
   xdotool key --clearmodifiers --delay 60 "$@"
 }
 
-# Presses a key in a window until the window goes away, up to three times: a window that
-# maps meanwhile (another program's) may take the focus before the key arrives.
-hs_dismiss() {
-  local window=$1 key=$2 try
-  for try in 1 2 3; do
-    hs_keys "$window" "$key"
-    hs_wait_until 3 hs_closed "$window" && return 0
-  done
-  return 1
-}
-
 # The program's tray icon: a small window of class "horalign" embedded in the tray host.
-# Prints "x y" of its centre on the screen.
+# Prints "x y" of its centre on the screen. (awk reads to the end: an early exit would fail
+# the pipeline under pipefail.)
 hs_tray_icon_centre() {
   xwininfo -root -tree 2> /dev/null | awk '
     /\("horalign" "Horalign"\)/ {
       if (split($NF, at, "+") != 3) next
       for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, size, /[x+]/); break }
-      if (size[1] >= 8 && size[1] <= 64 && size[2] >= 8 && size[2] <= 64) {
-        print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2); found = 1; exit
+      if (!found && size[1] >= 8 && size[1] <= 64 && size[2] >= 8 && size[2] <= 64) {
+        print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2); found = 1
       }
     }
     END { exit !found }'
@@ -260,6 +233,7 @@ hs_check() {
   else
     printf 'FAILED: %s\n' "$what"
     HS_FAILED=$((HS_FAILED + 1))
+    return 1
   fi
 }
 
@@ -280,10 +254,10 @@ hs_finish() {
 
 # Skips the test (ctest's skip code 77) when the X tools it needs are missing.
 hs_skip_without() {
-  local missing
-  missing=$(hs_missing_tools "$@")
+  local tool missing=""
+  for tool in "$@"; do command -v "$tool" > /dev/null 2>&1 || missing+="$tool "; done
   if [[ -n "$missing" ]]; then
-    echo "skipped: missing $(tr '\n' ' ' <<< "$missing")(scripts/deps.sh installs them)"
+    echo "skipped: missing ${missing}(scripts/deps.sh installs them)"
     exit 77
   fi
 }
