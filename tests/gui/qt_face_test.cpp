@@ -272,7 +272,8 @@ class QtFaceTest : public QObject {
   // on as Tab does and presses no button, the interval box takes four digits at most, rows
   // chosen by mouse or keys bring the buttons in line, the mode choice asks, F1 opens help.
   void theUsersActionsReachTheFormAndTheCoresOwnDoNot() {
-    FormRig rig;  // loaded with a mode: every action button on, no row selected
+    FormRig rig;  // loaded with a mode: every action button on, row 01 selected
+    QCOMPARE(rig.window.SelectedRow(), 1);
     const auto shownBefore = rig.messages.shown.size();
     rig.Widget(Control::txtInterval)->setFocus(Qt::TabFocusReason);
     rig.window.SetControlEnabled(Control::txtInterval, false);  // the focus moves on to the list
@@ -288,7 +289,8 @@ class QtFaceTest : public QObject {
     QCOMPARE(rig.window.IntervalText(), "1234");
     QCOMPARE(GetRegSetting(rig.registry, kConfigKey, "Update Interval"), "1234");
     QCOMPARE(rig.window.FocusedControl(), Control::lvwMessages);
-    QVERIFY(!rig.Enabled(Control::cmdActivate) && !rig.Enabled(Control::cmdUpdate));  // no row
+    // In line with row 01, which is not active.
+    QVERIFY(!rig.Enabled(Control::cmdDeactivate) && !rig.Enabled(Control::cmdUpdate));
     QCOMPARE(rig.messages.shown.size(), shownBefore);
     QCOMPARE(rig.quits, 0);
 
