@@ -54,15 +54,17 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, RegistryRules, Win32Harness);
 
 namespace {
 
-TEST(Win32Registry, SettingsLiveInThe32BitViewAndALongValueIsReadWhole) {
+TEST(Win32Registry, SettingsLiveInThe32BitViewAndTextsReadBackWhole) {
   const std::string key =
       "Software\\Quorvane\\HoralignTest" + std::to_string(::GetCurrentProcessId());
   // The program's store: where earlier (32-bit) installations kept their settings.
   Win32RegistryStore store;
-  const std::string text(5000, 'q');
-  EXPECT_TRUE(store.SetString(key, "Long", text));
-  EXPECT_EQ(store.Query(key, "Long"), regtest::Sz(text));
-  EXPECT_FALSE(Win32RegistryStore(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Query(key, "Long"));
+  // Each with its NUL, also the empty one (the system adds a forgotten NUL to any other).
+  for (const std::string& text : {std::string(), std::string(5000, 'q')}) {
+    EXPECT_TRUE(store.SetString(key, "Text", text));
+    EXPECT_EQ(store.Query(key, "Text"), regtest::Sz(text));
+  }
+  EXPECT_FALSE(Win32RegistryStore(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Query(key, "Text"));
   EXPECT_EQ(::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
 }
 
