@@ -1,7 +1,4 @@
 // Line classification and the cutting of query replies, with lengths from the input.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
 #include <string>
 
 #include "core/device/line_rules.h"
@@ -9,16 +6,14 @@
 
 using namespace horalign;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider in(data, size);
+FUZZ_TARGET(in) {
   const int expectedLength = in.ConsumeIntegralInRange<int>(-40, 40);
   const bool replyComplete = in.ConsumeBool();
   const bool acceptErrorReply = in.ConsumeBool();
   const std::string line = in.ConsumeRemainingBytesAsString();
 
   const bool complete = IsCompleteReply(line);
-  const bool error = IsErrorReply(line);
-  FUZZ_CHECK(IsProbeAnswer(line) == error);
+  FUZZ_CHECK(IsProbeAnswer(line) == IsErrorReply(line));
   // The acknowledge is the shortest complete line; a line is judged by its ends and length.
   FUZZ_CHECK(!complete || line.size() >= 2);
   if (line.size() > 25) FUZZ_CHECK(complete == line.ends_with("*\r"));
@@ -27,15 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string result = QueryResult(line, expectedLength, replyComplete, acceptErrorReply);
   if (!replyComplete) {
     FUZZ_CHECK(result.empty() || (result == "?99" && acceptErrorReply && line.starts_with("?99")));
-    return 0;
-  }
-  if (result.empty()) {
+  } else if (result.empty()) {
     // Nothing cut out: either nothing was expected or the line had neither length.
     const auto n = static_cast<long>(line.size());
     FUZZ_CHECK(expectedLength <= 0 || (n - 2 != expectedLength && n - 3 != expectedLength));
-    return 0;
+  } else {
+    FUZZ_CHECK(static_cast<int>(result.size()) == expectedLength);
+    FUZZ_CHECK(result == line.substr(0, result.size()) || result == line.substr(1, result.size()));
   }
-  FUZZ_CHECK(static_cast<int>(result.size()) == expectedLength);
-  FUZZ_CHECK(result == line.substr(0, result.size()) || result == line.substr(1, result.size()));
-  return 0;
 }

@@ -1,7 +1,4 @@
 // Settings texts as the port object reads them: the line settings and the write time-out.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
 #include <string>
 
 #include "core/serial/line_settings.h"
@@ -10,8 +7,7 @@
 
 using namespace horalign;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider in(data, size);
+FUZZ_TARGET(in) {
   const int baud = in.ConsumeIntegralInRange<int>(1, 0x7FFFFFFE);
   const std::string text = in.ConsumeRemainingBytesAsString();
 
@@ -22,19 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(line->dataBits >= 5 && line->dataBits <= 8);
     FUZZ_CHECK(line->stopBits == 1 || line->stopBits == 2);
     // Written out in the usual shape, it reads back the same.
-    const std::string canonical = std::to_string(line->baud) + "," + line->parity + "," +
-                                  std::to_string(line->dataBits) + "," +
-                                  std::to_string(line->stopBits);
-    FUZZ_CHECK(ParseLineSettings(canonical) == line);
+    FUZZ_CHECK(ParseLineSettings(std::to_string(line->baud) + "," + line->parity + "," +
+                                 std::to_string(line->dataBits) + "," +
+                                 std::to_string(line->stopBits)) == line);
   }
 
+  // A text without a comma has the default time-out, one the line takes always has one.
   const auto multiplier = clsSerialCommAPI::WriteMultiplierMs(text);
-  if (text.find(',') == std::string::npos) {
-    FUZZ_CHECK(multiplier == 28u);
-  } else if (line) {
-    // A text the line takes always has a write time-out.
-    FUZZ_CHECK(multiplier.has_value());
-  }
+  if (text.find(',') == std::string::npos) FUZZ_CHECK(multiplier == 28u);
+  if (line) FUZZ_CHECK(multiplier.has_value());
   if (multiplier) FUZZ_CHECK(*multiplier >= 2 && *multiplier <= 8002);
 
   // The time-out per byte never grows with the speed, and is 2 ms from 9600 baud up.
@@ -42,5 +34,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto faster = clsSerialCommAPI::WriteMultiplierMs(std::to_string(baud + 1) + ",N,8,1");
   FUZZ_CHECK(slower && faster && *faster <= *slower);
   if (baud >= 9600) FUZZ_CHECK(*slower == 2);
-  return 0;
 }

@@ -1,12 +1,11 @@
 // The registry rules over values of any type and bytes: reading a value as text, the
 // blank-means-default rule, the configuration record, and the number rules on any text.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 #include "core/app/app_config.h"
@@ -29,10 +28,6 @@ RegValue ChooseValue(FuzzedDataProvider& in) {
   return {type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
-bool IsSpaces(const std::string& text) {
-  return text.find_first_not_of(' ') == std::string::npos;
-}
-
 void CheckQuery(sim::MemoryRegistry& store, const char* name) {
   const std::string text = QueryRegValue(store, kConfigKey, name);
   const auto stored = store.Query(kConfigKey, name);
@@ -53,7 +48,7 @@ void CheckQuery(sim::MemoryRegistry& store, const char* name) {
     FUZZ_CHECK(text.empty());
   }
   const std::string withDefault = GetRegSetting(store, kConfigKey, name, "D");
-  FUZZ_CHECK(withDefault == (IsSpaces(text) ? "D" : text));
+  FUZZ_CHECK(withDefault == (text.find_first_not_of(' ') == std::string::npos ? "D" : text));
 }
 
 template <typename Field>
@@ -66,30 +61,9 @@ void CheckField(sim::MemoryRegistry& store, const char* name, Field def, Field g
 // Blanks, a sign, digits with at most one point, an optional exponent, blanks: the texts
 // the C library reads the same way.
 bool IsPlainNumber(const std::string& s) {
-  std::size_t i = 0;
-  const auto blanks = [&] {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n')) ++i;
-  };
-  const auto digits = [&] {
-    const std::size_t from = i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-    return i - from;
-  };
-  blanks();
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  std::size_t count = digits();
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    count += digits();
-  }
-  if (count == 0) return false;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    if (digits() == 0) return false;
-  }
-  blanks();
-  return i == s.size();
+  static const std::regex kPlain(
+      R"([ \t\r\n]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?[ \t\r\n]*)");
+  return std::regex_match(s, kPlain);
 }
 
 void CheckNumberRules(const std::string& text, int bits) {
@@ -118,8 +92,7 @@ void CheckNumberRules(const std::string& text, int bits) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider in(data, size);
+FUZZ_TARGET(in) {
   sim::MemoryRegistry store;
   for (const char* name : kNames) {
     if (in.ConsumeBool()) store.Put(kConfigKey, name, ChooseValue(in));
@@ -140,5 +113,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int bits = in.ConsumeIntegralInRange(-1, 40);
   CheckNumberRules(in.ConsumeRemainingBytesAsString(), bits);
-  return 0;
 }

@@ -1,76 +1,34 @@
 #!/usr/bin/env python3
-"""Plays the device behind a COM port for the Win32 serial tests under Wine.
-
-Opens a pseudo-terminal, links its slave as the COM port's device
-($WINEPREFIX/dosdevices/comN -> /dev/pts/M) and echoes every byte it receives,
-except that a line "ID?" (ended by CR) is answered with "?99" CR instead: the
-tests see both the raw echo path and a command answered by a device. Writes
-"ready" to the ready file once the link is in place, and runs until killed.
-"""
-import argparse
+# Plays the device behind a COM port for the Win32 serial tests under Wine:
+#   serial_device.py --link LINK --ready READY
+# opens a pseudo-terminal, links its slave as LINK ($WINEPREFIX/dosdevices/comN, or a link
+# that the prefix's port mapping names), writes the slave's path to READY and echoes every
+# byte it receives, except that "ID?" CR is answered with "?99" CR: the tests see both the
+# raw echo path and a command answered by a device. Runs until killed.
 import os
-import select
-import signal
 import sys
 import tty
 
+options = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+link, ready = options["--link"], options["--ready"]
+master, slave = os.openpty()
+# The slave stays open here, so the pair outlives each open and close by the tests, and
+# starts raw: no echo or line editing by the terminal driver before the port is set up.
+tty.setraw(slave)
+tty.setraw(master)
+if os.path.lexists(link):
+    os.unlink(link)
+os.symlink(os.ttyname(slave), link)
+with open(ready, "w") as f:
+    f.write(os.ttyname(slave) + "\n")
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--link", required=True, help="dosdevices entry to create, e.g. .../com5")
-    parser.add_argument("--ready", required=True, help="file written once the link exists")
-    args = parser.parse_args()
-
-    master, slave = os.openpty()
-    # The slave stays open here, so the pair outlives each open and close by the tests, and
-    # starts raw: no echo or line editing by the terminal driver before the port is set up.
-    tty.setraw(slave)
-    tty.setraw(master)
-    slave_path = os.ttyname(slave)
-    if os.path.lexists(args.link):
-        os.unlink(args.link)
-    os.symlink(slave_path, args.link)
-
-    def stop(*_):
-        if os.path.islink(args.link) and os.readlink(args.link) == slave_path:
-            os.unlink(args.link)
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-    with open(args.ready, "w") as ready:
-        ready.write(slave_path + "\n")
-
-    line = b""
-    while True:
-        readable, _, _ = select.select([master], [], [], 1.0)
-        if not readable:
-            continue
-        try:
-            data = os.read(master, 4096)
-        except OSError:
-            continue
-        out = b""
-        for byte in data:
-            ch = bytes([byte])
-            if ch == b"\r":
-                if line == b"ID?":
-                    out += b"?99\r"
-                else:
-                    out += line + b"\r"
-                line = b""
-            else:
-                line += ch
-                if len(line) > 8192:
-                    out += line
-                    line = b""
-        # Bytes of an unfinished line are echoed as they come, except a possible "ID?".
-        if line and not b"ID?".startswith(line):
-            out += line
-            line = b""
-        if out:
-            os.write(master, out)
-
-
-if __name__ == "__main__":
-    main()
+held = b""  # the start of a possible "ID?" CR
+while True:
+    out = b""
+    for byte in os.read(master, 4096):
+        held += bytes([byte])
+        if held == b"ID?\r":
+            out, held = out + b"?99\r", b""
+        elif not b"ID?\r".startswith(held):
+            out, held = out + held, b""
+    os.write(master, out)

@@ -1,0 +1,141 @@
+// The clock, the registry store and the single-instance guard on the real system calls
+// (under Wine in scripts/test-windows.sh); the clock is never really set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/util/civil.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_instance.h"
+#include "platform/win32/win32_registry.h"
+#include "tests/core/app/registry_rules.h"
+
+namespace horalign {
+namespace regtest {
+
+// The shared registry rules, on the real registry below a scratch key of this process.
+const std::string kScratch = "Software\\HoralignTest" + std::to_string(::GetCurrentProcessId());
+
+struct Win32Harness {
+  ~Win32Harness() {
+    ::RegCloseKey(root);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratch.c_str());
+  }
+  RegistryStore& Store() { return store; }
+  // A value of any type, as another program (or an older installation) might write it.
+  void Put(const std::string& key, const std::string& name, const RegValue& value) {
+    EXPECT_EQ(::RegSetKeyValueA(root, key.c_str(), name.c_str(), value.type, value.data.data(),
+                                static_cast<DWORD>(value.data.size())),
+              ERROR_SUCCESS);
+  }
+  bool KeyExists(const std::string& key) {
+    HKEY k = nullptr;
+    const bool found = ::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS;
+    if (found) ::RegCloseKey(k);
+    return found;
+  }
+
+  HKEY root = [] {
+    HKEY key = nullptr;
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, kScratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr);
+    return key;
+  }();
+  Win32RegistryStore store{root, 0};
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, RegistryRules, Win32Harness);
+
+}  // namespace regtest
+
+namespace {
+
+TEST(Win32Registry, SettingsLiveInThe32BitViewAndTextsReadBackWhole) {
+  const std::string key =
+      "Software\\Quorvane\\HoralignTest" + std::to_string(::GetCurrentProcessId());
+  // The program's store: where earlier (32-bit) installations kept their settings.
+  Win32RegistryStore store;
+  // Each with its NUL, also the empty one (the system adds a forgotten NUL to any other).
+  for (const std::string& text : {std::string(), std::string(5000, 'q')}) {
+    EXPECT_TRUE(store.SetString(key, "Text", text));
+    EXPECT_EQ(store.Query(key, "Text"), regtest::Sz(text));
+  }
+  EXPECT_FALSE(Win32RegistryStore(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Query(key, "Text"));
+  EXPECT_EQ(::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+}
+
+constexpr std::uint64_t kEpochTicks = 116'444'736'000'000'000;
+
+// The readings of the clock are checked on the wire, by the end-to-end run.
+TEST(Win32Clock, ConvertsFileTimesToMicroseconds) {
+  const struct {
+    std::uint64_t ticks;
+    CivilTime expected;
+  } rows[] = {
+      {0, {1601, 1, 1, 0, 0, 0, 0, 2}},
+      // Rounded towards the past also before 1970.
+      {kEpochTicks - 5, {1969, 12, 31, 23, 59, 59, 999'999, 4}},
+      {kEpochTicks + 12'345'678, {1970, 1, 1, 0, 0, 1, 234'567, 5}},
+      // Saturday 5 December 2026, 14:05:09.5 UTC.
+      {kEpochTicks + 1'796'479'509'500'000ull * 10, {2026, 12, 5, 14, 5, 9, 500'000, 7}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(CivilFromFileTime(row.ticks), row.expected) << row.ticks;
+}
+
+TEST(Win32Clock, SetsTheLocalTimeAgainAcrossATransitionAndReportsRefusals) {
+  const CivilTime good{2026, 12, 5, 14, 5, 9, 42'999, 1};
+  constexpr DWORD kStd = TIME_ZONE_ID_STANDARD, kDst = TIME_ZONE_ID_DAYLIGHT;
+  using R = ClockSetResult;
+  const struct {
+    const char* what;
+    CivilTime when;
+    std::vector<DWORD> errors;  // SetLocalTime's answers in turn
+    DWORD zoneAfter;            // the daylight-saving state once the clock was set
+    ClockSetResult expected;
+    std::size_t calls;
+  } rows[] = {
+      {"set", good, {0}, kStd, R::kOk, 1},
+      {"across a transition", good, {0, 0}, kDst, R::kOk, 2},
+      {"refused the second time", good, {0, ERROR_ACCESS_DENIED}, kDst, R::kNoRight, 2},
+      {"privilege not held", good, {ERROR_PRIVILEGE_NOT_HELD}, kDst, R::kNoRight, 1},
+      {"access denied", good, {ERROR_ACCESS_DENIED}, kDst, R::kNoRight, 1},
+      {"other error", good, {ERROR_INVALID_PARAMETER}, kDst, R::kFailed, 1},
+      {"30 February", {2026, 2, 30, 1, 0, 0, 0, 1}, {}, kDst, R::kFailed, 0},
+      {"hour 24", {2026, 2, 3, 24, 0, 0, 0, 1}, {}, kDst, R::kFailed, 0},
+      {"before 1601", {1600, 12, 31, 0, 0, 0, 0, 1}, {}, kDst, R::kFailed, 0},
+  };
+  // Saturday: a caller's weekday counts for nothing.
+  const SYSTEMTIME expected{2026, 12, 6, 5, 14, 5, 9, 42};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<bool> set;  // whether each setting asked for the expected time
+    int zoneReads = 0;
+    ClockSetter setter;
+    setter.setLocalTime = [&](const SYSTEMTIME& st) -> DWORD {
+      set.push_back(std::memcmp(&st, &expected, sizeof st) == 0);
+      return set.size() <= row.errors.size() ? row.errors[set.size() - 1] : 0;
+    };
+    setter.zoneState = [&] { return zoneReads++ == 0 ? kStd : row.zoneAfter; };
+    EXPECT_EQ(Win32Clock(setter).SetLocal(row.when), row.expected);
+    EXPECT_EQ(set, std::vector<bool>(row.calls, true));
+  }
+}
+
+TEST(Win32InstanceGuard, OneClaimPerNameUntilItsHolderEnds) {
+  const std::string name =
+      "Local\\HoralignTest.Instance." + std::to_string(::GetCurrentProcessId());
+  auto first = std::make_unique<Win32InstanceGuard>(name);
+  EXPECT_TRUE(first->Claim());
+  EXPECT_TRUE(first->Claim());  // asking again keeps the claim
+  EXPECT_FALSE(Win32InstanceGuard(name).Claim());
+  EXPECT_TRUE(Win32InstanceGuard(name + ".other").Claim());  // another program's guard
+  first.reset();
+  EXPECT_TRUE(Win32InstanceGuard(name).Claim());
+}
+
+}  // namespace
+}  // namespace horalign
