@@ -62,6 +62,24 @@ inline void RunToUs(sim::SimApp& s, std::int64_t us) {
   s.world.loop.RunForMs((us - s.world.time.NowUs() + 999) / 1000);
 }
 
+// The texts a row's status showed while the event loop ran, in order, each change once.
+class StatusTrail {
+ public:
+  StatusTrail(sim::SimApp& s, int row) : s_(s) {
+    s.world.loop.SetYieldHook([this, row](std::int64_t) {
+      const std::string& text = s_.Cell(row, kColStatus);
+      if (texts.empty() || texts.back() != text) texts.push_back(text);
+    });
+  }
+  ~StatusTrail() { s_.world.loop.SetYieldHook(nullptr); }
+  StatusTrail(const StatusTrail&) = delete;
+  StatusTrail& operator=(const StatusTrail&) = delete;
+  std::vector<std::string> texts;
+
+ private:
+  sim::SimApp& s_;
+};
+
 // The user selects a row and presses a button that acts on it.
 inline void Click(sim::SimApp& s, int row, void (QV_MainForm::*handler)()) {
   s.Select(row);
