@@ -1,13 +1,9 @@
 #!/usr/bin/python3
 """A stand-in for systemd-timedated on a private bus, so tests never reach the real one.
 
-Usage: fake_timedated.py BUS_ADDRESS ANSWER...
-
-Owns org.freedesktop.timedate1 on BUS_ADDRESS, prints "ready", then answers one SetTime call
-per ANSWER, in order: "ok" succeeds, anything else is the D-Bus error name to refuse with;
-calls beyond them are refused. Each call is printed as
-"SetTime <usec_utc> <relative> <interactive>" before it is answered. The test ends it; should
-the test die first, it ends itself after 20 seconds.
+Usage: fake_timedated.py BUS_ADDRESS ANSWER...   Prints "ready", then each SetTime call as
+"SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER: "ok"
+succeeds, anything else is the D-Bus error name to refuse with. It ends itself after 20 s.
 """
 import sys
 
@@ -22,7 +18,7 @@ NAME = "org.freedesktop.timedate1"
 class TimeDate(dbus.service.Object):
     def __init__(self, bus, answers):
         super().__init__(bus, "/org/freedesktop/timedate1")
-        self.answers = list(answers)
+        self.answers = answers
 
     @dbus.service.method(NAME, in_signature="xbb", out_signature="")
     def SetTime(self, usec_utc, relative, interactive):
@@ -33,18 +29,11 @@ class TimeDate(dbus.service.Object):
             raise dbus.exceptions.DBusException("refused by the test", name=answer)
 
 
-def main():
-    address, answers = sys.argv[1], sys.argv[2:]
-    DBusGMainLoop(set_as_default=True)
-    loop = GLib.MainLoop()
-    bus = dbus.bus.BusConnection(address)
-    name = dbus.service.BusName(NAME, bus, do_not_queue=True)
-    service = TimeDate(bus, answers)
-    print("ready", flush=True)
-    GLib.timeout_add_seconds(20, loop.quit)
-    loop.run()
-    del service, name
-
-
-if __name__ == "__main__":
-    main()
+DBusGMainLoop(set_as_default=True)
+bus = dbus.bus.BusConnection(sys.argv[1])
+name = dbus.service.BusName(NAME, bus, do_not_queue=True)
+service = TimeDate(bus, sys.argv[2:])
+print("ready", flush=True)
+loop = GLib.MainLoop()
+GLib.timeout_add_seconds(20, loop.quit)
+loop.run()
