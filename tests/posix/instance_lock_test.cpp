@@ -10,8 +10,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace rig;
 
-// A missing folder is made private; the lock holds against a second guard and a second
-// process, and goes with its holder however that ends.
+// A missing folder is made private; the lock holds against a second guard and another
+// program, and goes with its holder however that ends.
 TEST(InstanceLock, OneHolderAtATimeUntilItIsDestroyedOrKilled) {
   TempDir dir;
   const std::string folder = dir.path + "/runtime";
@@ -21,29 +21,16 @@ TEST(InstanceLock, OneHolderAtATimeUntilItIsDestroyedOrKilled) {
     EXPECT_TRUE(first.Claim()) << "claiming again keeps the slot";
     EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
     PosixInstanceGuard second(folder);
-    EXPECT_FALSE(second.Claim());
-    EXPECT_FALSE(second.Held());
-    EXPECT_TRUE(second.Usable());
+    EXPECT_TRUE(!second.Claim() && !second.Held() && second.Usable());
   }
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    PosixInstanceGuard guard(folder);
-    (void)!::write(ready[1], guard.Claim() ? "y" : "n", 1);
-    ::pause();
-  }
-  char claimed = 0;
-  EXPECT_EQ(::read(ready[0], &claimed, 1), 1);
-  EXPECT_EQ(claimed, 'y') << "the slot is free once its holder is destroyed";
+  EXPECT_TRUE(PosixInstanceGuard(folder).Claim()) << "free once its holder is destroyed";
+  Child holder({"sh", "-c", "exec 9<>\"$0\" && flock -x 9 && echo held && exec sleep 60",
+                folder + "/horalign.lock"});
+  ASSERT_EQ(holder.ReadLine(5000), "held");
   PosixInstanceGuard meanwhile(folder);
   EXPECT_FALSE(meanwhile.Claim());
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
-  EXPECT_TRUE(meanwhile.Claim());
-  EXPECT_TRUE(meanwhile.Held());
-  ::close(ready[0]);
-  ::close(ready[1]);
+  holder.Stop(SIGKILL);
+  EXPECT_TRUE(meanwhile.Claim() && meanwhile.Held());
 }
 
 // Two copies whose runtime folders differ or cannot be used (a link, open to others) still
@@ -59,11 +46,10 @@ TEST(InstanceLock, AnUnsuitableRuntimeFolderFallsBackToTheSettingsFolder) {
   const std::pair<std::string, std::string> rows[] = {
       {open, open}, {dir.path + "/link", dir.path + "/link"}, {good, open}, {open, good}};
   for (const auto& [first, second] : rows) {
-    std::optional<ScopedEnv> runtime(std::in_place, "XDG_RUNTIME_DIR", first);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", first);
     PosixInstanceGuard firstCopy;
-    ASSERT_TRUE(firstCopy.Claim()) << first;
-    EXPECT_TRUE(firstCopy.Held()) << first;
-    runtime.emplace("XDG_RUNTIME_DIR", second);
+    ASSERT_TRUE(firstCopy.Claim() && firstCopy.Held()) << first;
+    runtime.Set(second);
     EXPECT_FALSE(PosixInstanceGuard().Claim()) << first << " then " << second;
   }
   EXPECT_FALSE(fs::exists(open + "/horalign.lock"));
@@ -72,9 +58,7 @@ TEST(InstanceLock, AnUnsuitableRuntimeFolderFallsBackToTheSettingsFolder) {
   fs::permissions(dir.path + "/config/Quorvane", fs::perms::all);
   ScopedEnv runtime("XDG_RUNTIME_DIR", open);
   PosixInstanceGuard unguarded;
-  EXPECT_TRUE(unguarded.Claim());
-  EXPECT_FALSE(unguarded.Usable());
-  EXPECT_FALSE(unguarded.Held());
+  EXPECT_TRUE(unguarded.Claim() && !unguarded.Usable() && !unguarded.Held());
 }
 
 }  // namespace

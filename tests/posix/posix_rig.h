@@ -46,21 +46,18 @@ inline void WriteFile(const std::string& path, const std::string& text) {
 }
 
 // Sets (with nullopt unsets) a variable and puts back what was there; TZ is read again.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) previous_ = old;
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name(name) {
+    if (const char* old = std::getenv(name)) previous = old;
     Set(value);
   }
-  ~ScopedEnv() { Set(previous_); }
-
- private:
+  ~ScopedEnv() { Set(previous); }
   void Set(const std::optional<std::string>& value) {
-    value ? ::setenv(name_, value->c_str(), 1) : ::unsetenv(name_);
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
     ::tzset();
   }
-  const char* name_;
-  std::optional<std::string> previous_;
+  const char* name;
+  std::optional<std::string> previous;
 };
 
 // A program run with its standard output on a pipe; it ends with this object, or with the
@@ -106,7 +103,6 @@ class Child {
     pid_ = -1;
     return status;
   }
-  pid_t Pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
