@@ -33,7 +33,15 @@ struct RegistryRules : ::testing::Test {
 };
 TYPED_TEST_SUITE_P(RegistryRules);
 
-TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndOnlySpacesGiveTheDefault) {
+// Defaults first; then every value type as text, where only missing values or text of spaces
+// give the default; then what saving stores.
+TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace) {
+  auto& store = this->harness.Store();
+  AppConfig config{0, 2, 3, 5, 5, 6};
+  LoadConfig(store, config);
+  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0}));
+  EXPECT_EQ(ReadWindowEdge(store, kValueLastY, kDefaultLastY), 200);
+  EXPECT_FALSE(this->harness.KeyExists(kConfigKey));
   const std::optional<std::string> none;
   const struct {
     std::optional<RegValue> stored;
@@ -44,11 +52,9 @@ TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndOnlySpacesGiveTheDefault)
               {Raw(kRegSz, {'a', 0, 'b', 0}), none, "a"},
               {Dword(0xFFFFFFFF), none, "-1"},
               {Raw(kRegBinary, {0x01, 0x02}), none, "513"},
-              {Raw(kRegBinary, {0, 0, 0, 0x80}), none, "-2147483648"},
               {Raw(kRegBinary, {1, 0, 0, 0, 0}), none, ""},  // longer than 4 bytes
               {Raw(2, {'7', 0}), none, ""},                  // an expandable string
               {std::nullopt, "60", "60"},
-              {Sz(""), "60", "60"},
               {Sz("   "), "7", "7"},
               {Sz(" "), none, " "},
               {Sz(" 15 "), "60", " 15 "},
@@ -57,11 +63,17 @@ TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndOnlySpacesGiveTheDefault)
   for (const auto& row : rows) {
     const std::string name = "Value" + std::to_string(index++);
     if (row.stored) this->harness.Put(kConfigKey, name, *row.stored);
-    EXPECT_EQ(GetRegSetting(this->harness.Store(), kConfigKey, "VALUE" + name.substr(5), row.def),
-              row.text)
+    EXPECT_EQ(GetRegSetting(store, kConfigKey, "VALUE" + name.substr(5), row.def), row.text)
         << name;
   }
-  EXPECT_EQ(QueryRegValue(this->harness.Store(), "Software\\Nowhere", "Value0"), "");
+  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, "75");
+  EXPECT_TRUE(this->harness.KeyExists(kConfigKey));
+  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, 4, "90");  // only kind 1 is written
+  EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz("75"));
+  for (const char* blank : {"", "   "}) {
+    SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, blank);
+    EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz(" "));
+  }
 }
 
 // What each field reads as at start-up with a value stored under its name.
@@ -77,18 +89,14 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueUpdateInterval, Sz("-5"), 60},
               {kValueUpdateInterval, Sz("10000"), 9999},
               {kValueUpdateInterval, Sz("32767.5"), 60},  // rounds to 32768: the default
-              {kValueUpdateInterval, Dword(30), 30},
               {kValueConnectionMode, Sz(" 2 "), 2},
               {kValueConnectionMode, Dword(1), 1},
               {kValueConnectionMode, Sz("1.5"), 0},  // not rounded into a mode
-              {kValueConnectionMode, Sz("3"), 0},
               {kValueUsedComPorts, Sz("2147483648"), 0},
-              {kValueSerialComPort, Sz("3.5"), 4},
-              {kValueSignalSource, Sz("-32768.5"), -32768},
               {kValueLastX, Sz("1235.5"), 1236},
               {kValueLastX, Sz(" -1.5E+07 "), -15000000},
-              {kValueLastX, Sz("12abc"), 400},
-              {kValueLastX, Sz("3e9"), 400}};
+              {kValueLastX, Sz(std::string(400, '0') + "7"), 7},
+              {kValueLastX, Sz("12abc"), 400}};
   for (const auto& row : rows) {
     this->harness.Put(kConfigKey, row.name, row.stored);
     AppConfig c;
@@ -97,33 +105,12 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
         {kValueUpdateInterval, c.UpdateInterval},
         {kValueConnectionMode, c.ConnectionMode},
         {kValueUsedComPorts, c.UsedComPorts},
-        {kValueSerialComPort, c.SerialComPort},
-        {kValueSignalSource, c.SignalSource},
         {kValueLastX, ReadWindowEdge(this->harness.Store(), kValueLastX, kDefaultLastX)}};
     EXPECT_EQ(fields.at(row.name), row.expected) << row.name << ", row " << &row - rows;
   }
 }
 
-TYPED_TEST_P(RegistryRules, AnEmptyStoreGivesTheDefaultsAndSavingCreatesTheKey) {
-  auto& store = this->harness.Store();
-  AppConfig config{0, 2, 3, 5, 5, 6};
-  LoadConfig(store, config);
-  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0}));
-  EXPECT_EQ(ReadWindowEdge(store, kValueLastY, kDefaultLastY), 200);
-  EXPECT_FALSE(this->harness.KeyExists(kConfigKey));
-  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, "75");
-  EXPECT_TRUE(this->harness.KeyExists(kConfigKey));
-  EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz("75"));
-  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, 4, "90");  // only kind 1 is written
-  EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz("75"));
-  for (const char* blank : {"", "   "}) {  // stored as one space, read as missing
-    SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, blank);
-    EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz(" "));
-  }
-}
-
-REGISTER_TYPED_TEST_SUITE_P(RegistryRules, EachValueTypeReadsAsTextAndOnlySpacesGiveTheDefault,
-                            NumbersAreReadFromTheFrontAndMustFitTheirField,
-                            AnEmptyStoreGivesTheDefaultsAndSavingCreatesTheKey);
+REGISTER_TYPED_TEST_SUITE_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace,
+                            NumbersAreReadFromTheFrontAndMustFitTheirField);
 
 }  // namespace horalign::regtest

@@ -26,10 +26,7 @@ TEST(LineSettings, GiveTheWriteTimeoutPerByteAndRefuseWhatAPortCannotTake) {
               {"1,S,6,1", 8001, LineSettings{1, 'S', 6, 1}},
               {"1000,N,8,1", 9, LineSettings{1000, 'N', 8, 1}},  // 8.5 ms rounds to the even 8
               {"9600", 28, LineSettings{9600, 'N', 8, 1}},       // no comma: 28 ms
-              {"2147483647,N", 2, LineSettings{2147483647, 'N', 8, 1}},
-              {"", 28, {}},
               {"0,N,8,1", {}, {}},
-              {"abc,N,8,1", {}, {}},
               {"9600,NN,8,1", 2, {}},
               {"9600,N,9,1", 2, {}},
               {"9600,N,4,1", 2, {}},
@@ -56,52 +53,38 @@ TEST(SerialPort, ReadsAtOnceWhatHasArrivedSendsWholeTextsAndIsNeutralWhenClosed)
       serial.SetOutputData(text);
     }
     w.time.AdvanceTo(w.time.NowUs() + 3'000'000);
-    EXPECT_EQ(serial.InputData(5000).size(), 1025u);
-    EXPECT_EQ(serial.InputData(1) + serial.InputData(0) + serial.InputData(-1), "z");
-    for (const int count : {5, 0}) {
-      serial.SetInBufferCount(count);
-      serial.SetOutBufferCount(count);
-      EXPECT_EQ(serial.InBufferCount(), count ? 974 : 0);
-    }
+    EXPECT_EQ(serial.InputData(5000).size() + serial.InputData(0).size(), 1025u);
+    serial.SetInBufferCount(5);
+    EXPECT_EQ(serial.InBufferCount(), 975);
+    serial.SetInBufferCount(0);
     serial.SetPortOpen(true);  // an open port is closed before it opens again
+    EXPECT_EQ(serial.InBufferCount(), 0);
     serial.SetSettings("0,N,8,1");
     serial.SetPortOpen(true);  // a baud rate of zero never reaches the port
     EXPECT_EQ(serial.InputData(1) + std::to_string(serial.InBufferCount()), "0");
-    serial.SetOutputData("P\r");
     serial.SetSettings("9600");
     serial.SetPortOpen(true);
   }
   EXPECT_FALSE(w.serial.IsOpen(3)) << "closed with the object";
   EXPECT_EQ(w.serial.TimeoutsRestoredAtClose(3), (CommTimeouts{1, 2, 3, 4, 5}));
   EXPECT_EQ(w.serial.OpenAttempts(3), 3);
-  EXPECT_EQ(w.serial.LinesToDevice(3).size(), 1u);
+  EXPECT_EQ(w.serial.LinesToDevice(3).at(0).text, "Q\r") << "and nothing else";
 }
 
 static_assert(!std::is_constructible_v<clsDelay, std::int32_t>, "a delay needs a live counter");
 
-// The counter runs from 1 to the largest 32-bit value and starts again at 1 (0 only before
-// the first tick); a delay counts across the wrap as anywhere else.
-TEST(Delay, ADelayOfNTicksExpiresAtTheTickAfterTheNthAndStaysExpiredUntilArmedAgain) {
-  for (const std::int32_t armedAt : {0, 500, kDelayTicksMax - 25, kDelayTicksMax}) {
-    for (const std::int32_t n : {-1, 0, 40}) {
-      std::int32_t ticks = armedAt;
-      clsDelay delay(ticks);
-      delay.InitDelay(n);
-      int expiredAt = 0;
-      for (; expiredAt < 100 && !delay.DelayExpired(); ++expiredAt) AdvanceDelayTicks(ticks);
-      EXPECT_EQ(expiredAt * 1000 + delay.CurrentValue(), (n + 1) * 1001) << armedAt << ", " << n;
-    }
-  }
-  std::int32_t ticks = 10;
+// The counter runs from 1 to the largest 32-bit value and starts again at 1; a delay of n
+// ticks expires at the tick after the nth, across the wrap as anywhere else.
+TEST(Delay, CountsTicksAcrossTheCountersWrapAsAnywhereElse) {
+  std::int32_t ticks = kDelayTicksMax - 1;
   clsDelay delay(ticks);
-  delay.InitDelay(5);
-  ticks = 9;  // a whole period of the counter, less one tick, later
-  EXPECT_EQ(delay.CurrentValue(), kDelayTicksMax - 1);
+  delay.InitDelay(2);
+  for (int tick = 0; tick < 3; ++tick, AdvanceDelayTicks(ticks)) EXPECT_FALSE(delay.DelayExpired());
+  EXPECT_EQ(ticks, 2);
   EXPECT_TRUE(delay.DelayExpired());
-  ticks = 10;
+  ticks = kDelayTicksMax - 2;  // a whole period of the counter, less one tick, after arming
+  EXPECT_EQ(delay.CurrentValue(), kDelayTicksMax - 1);
   EXPECT_TRUE(delay.DelayExpired()) << "until armed again";
-  delay.InitDelay(5);
-  EXPECT_FALSE(delay.DelayExpired());
 }
 
 }  // namespace

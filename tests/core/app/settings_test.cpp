@@ -5,14 +5,31 @@
 #include <string>
 
 #include "core/app/utf16.h"
+#include "sim/memory_registry.h"
 #include "tests/core/app/registry_rules.h"
 
 namespace horalign {
+namespace regtest {
+
+struct MemoryHarness {
+  RegistryStore& Store() { return store; }
+  void Put(const std::string& key, const std::string& name, const RegValue& value) {
+    store.Put(key, name, value);
+  }
+  bool KeyExists(const std::string& key) { return store.KeyExists(key); }
+  sim::MemoryRegistry store;
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Memory, RegistryRules, MemoryHarness);
+
+}  // namespace regtest
+
 namespace {
 
 using regtest::Dword;
 using regtest::Raw;
 using regtest::Sz;
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\K]";
 
 RegDocument Doc(const std::string& text) {
   auto doc = RegDocument::Parse(text);
@@ -40,26 +57,25 @@ TEST(RegDocument, ReadsEveryDataFormAndValuesOnlyOfTheKeyIgnoringCase) {
       {"[HKEY_LOCAL_MACHINE\\K\\Sub]\n\"A\"=\"a subkey\"", std::nullopt},
       {"[HKEY_CURRENT_USER\\K]\n\"A\"=\"another root\"", std::nullopt}};
   for (const auto& [line, value] : rows) {
-    EXPECT_EQ(Doc(std::string("REGEDIT4\n\"A\"=\"x\"\n[hkey_local_machine\\k\\]\n") + line + "\n")
-                  .Find("K", "A"),
-              value)
-        << line;
+    const std::string text =
+        "REGEDIT4\n\"A\"=\"x\"\n[hkey_local_machine\\k\\]\n" + std::string(line);
+    EXPECT_EQ(Doc(text).Find("K", "A"), value) << line;
   }
   const auto doc =
-      Doc("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n@=\"d\"\n[HKEY_USERS]\n"
-          "[HKEY_LOCAL_MACHINE\\K\\Sub]\n[HKEY_LOCAL_MACHINE\\K]\n\"a\"=\"last\"\n");
+      Doc("REGEDIT4\n" + kKey + "\n@=\"d\"\n[HKEY_USERS]\n[HKEY_LOCAL_MACHINE\\K\\Sub]\n" + kKey +
+          "\n\"a\"=\"last\"\n");
   EXPECT_EQ(doc.Find("k\\", "A"), Sz("last"));
   EXPECT_EQ(doc.Find("K", ""), Sz("d"));
   EXPECT_TRUE(doc.HasKey("K\\SUB") && !doc.HasKey("") && !doc.HasKey("K\\Other"));
 }
 
+// A UTF-16 file must hold whole units and surrogate pairs.
 TEST(RegDocument, RefusesWhatIsNotASettingsFile) {
   const std::string wide = "\xFF\xFE" + *Utf8ToUtf16("REGEDIT4\n;");
   for (const std::string& text :
-       {"REGEDIT4\n;" + std::string(1, '\0'), std::string("\177ELF\2"), std::string("hi\nREGEDIT4"),
-        std::string("REGEDIT5\n"), std::string("R\0E\0G\0", 6), wide + "R",
-        wide + std::string("\x00\xD8", 2),                                        // half a pair
-        wide + std::string("\x00\xD8R\0", 4), wide + std::string("\x00\xDC", 2),  // unpaired
+       {"REGEDIT4\n;" + std::string(1, '\0'), std::string("hi\nREGEDIT4"), std::string("REGEDIT5"),
+        std::string("R\0E\0G\0", 6), wide + "R", wide + std::string("\x00\xD8", 2),
+        wide + std::string("\x00\xD8R\0", 4), wide + std::string("\x00\xDC", 2),
         "REGEDIT4\n;" + std::string(RegDocument::kMaxBytes, 'x')}) {
     EXPECT_FALSE(RegDocument::Parse(text)) << text.substr(0, 20);
   }
@@ -76,13 +92,13 @@ TEST(RegDocument, BothExportShapesAreReadAndWrittenBackInTheirOwnShape) {
   for (const char* bad : {"\xC0\x80", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"}) {
     EXPECT_FALSE(IsUtf8(bad)) << bad;  // too long, a surrogate, past U+10FFFF, no lead
   }
-  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n; " + chars +
-                         "\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"75\"\r\n",
-                    added = "\"B\"=\"caf\xC3\xA9\"\r\n";
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n; " + chars + "\r\n" + kKey +
+                         "\r\n\"A\"=\"75\"\r\n";
+  const std::string added = v5 + "\"B\"=\"caf\xC3\xA9\"\r\n";
   const std::string shapes[][2] = {
-      {v5, v5 + added},
-      {"\xEF\xBB\xBF" + v5, "\xEF\xBB\xBF" + v5 + added},
-      {"\xFF\xFE" + *Utf8ToUtf16(v5), "\xFF\xFE" + *Utf8ToUtf16(v5 + added)}};
+      {v5, added},
+      {"\xEF\xBB\xBF" + v5, "\xEF\xBB\xBF" + added},
+      {"\xFF\xFE" + *Utf8ToUtf16(v5), "\xFF\xFE" + *Utf8ToUtf16(added)}};
   for (const auto& [before, after] : shapes) {
     auto doc = Doc(before);
     EXPECT_EQ(doc.Find("K", "A"), Sz("75"));
@@ -93,35 +109,29 @@ TEST(RegDocument, BothExportShapesAreReadAndWrittenBackInTheirOwnShape) {
 }
 
 TEST(RegDocument, ChangingOneValueRewritesNothingElse) {
-  auto doc = Doc(
-      "REGEDIT4\r\n\r\n; kept\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"Other\"=hex:01,\\\r\n  02\r\n"
-      "junk\r\n\"Interval\"=dword:00000001\r\n\"Last\"=\"l\"\r\n\r\n[HKEY_USERS\\X]\r\n\"B\"=-");
+  auto doc =
+      Doc("REGEDIT4\r\n\r\n; kept\r\n" + kKey + "\r\n\"Other\"=hex:01,\\\r\n  02\r\njunk\r\n" +
+          "\"Interval\"=dword:00000001\r\n\"Last\"=\"l\"\r\n\r\n[HKEY_USERS\\X]\r\n\"B\"=-");
   ASSERT_TRUE(doc.Set("k", "INTERVAL", Sz("75")) && doc.Set("K", "last", Sz("longer than it was")));
   ASSERT_TRUE(doc.Set("K", "New", Sz("n")) && doc.Set("Z", "", Dword(0xabc)));
-  EXPECT_EQ(
-      doc.Text(),
-      "REGEDIT4\r\n\r\n; kept\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"Other\"=hex:01,\\\r\n  02\r\n"
-      "junk\r\n\"Interval\"=\"75\"\r\n\"Last\"=\"longer than it was\"\r\n\"New\"=\"n\"\r\n\r\n"
-      "[HKEY_USERS\\X]\r\n\"B\"=-\r\n\r\n[HKEY_LOCAL_MACHINE\\Z]\r\n@=dword:00000abc\r\n");
+  EXPECT_EQ(doc.Text(),
+            "REGEDIT4\r\n\r\n; kept\r\n" + kKey +
+                "\r\n\"Other\"=hex:01,\\\r\n  02\r\njunk\r\n\"Interval\"=\"75\"\r\n"
+                "\"Last\"=\"longer than it was\"\r\n\"New\"=\"n\"\r\n\r\n[HKEY_USERS\\X]"
+                "\r\n\"B\"=-\r\n\r\n[HKEY_LOCAL_MACHINE\\Z]\r\n@=dword:00000abc\r\n");
   EXPECT_EQ(Doc(doc.Text()).Find("K", "Other"), Raw(kRegBinary, {1, 2}));
   for (const char* cut : {"", "\r"}) {  // a last line cut before or after its CR is ended once
-    auto each = Doc(std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"a\"") + cut);
+    auto each = Doc("REGEDIT4\r\n" + kKey + "\r\n\"A\"=\"a\"" + cut);
     ASSERT_TRUE(each.Set("K", "B", Sz("b")) && each.Set("K", "A", Sz("aa")));
-    EXPECT_EQ(each.Text(),
-              "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"A\"=\"aa\"\r\n\"B\"=\"b\"\r\n");
+    EXPECT_EQ(each.Text(), "REGEDIT4\r\n" + kKey + "\r\n\"A\"=\"aa\"\r\n\"B\"=\"b\"\r\n");
   }
 }
 
 // A UTF-16 file holds only UTF-8 text; what cannot stand in quotes goes as hex.
 TEST(RegDocument, AnEmptyDocumentGetsItsHeaderAndValuesThatCannotBeQuotedGoAsHex) {
-  const RegValue values[] = {Sz("A\\\"b"),
-                             Sz("two\nlines"),
-                             Raw(kRegSz, {'n', 'o', 'n', 'u', 'l'}),
-                             Raw(kRegSz, {'a', 0, 'b', 0}),
-                             Raw(kRegDword, {1, 2}),
-                             Raw(0x1a7, {'a', 0, 0}),
-                             Sz(""),
-                             Sz("\xFF not UTF-8")};
+  const RegValue values[] = {Sz("two\nlines"),         Raw(kRegSz, {'n', 'o', 'n', 'u', 'l'}),
+                             Raw(kRegSz, {'a', 0, 0}), Raw(kRegDword, {1, 2}),
+                             Raw(0x1a7, {'a', 0, 0}),  Sz("\xFF not UTF-8")};
   for (const char* empty : {"", "\xFF\xFE"}) {
     auto doc = Doc(empty);
     EXPECT_FALSE(doc.Set("K", "bad\nname", Sz("x")) || doc.Set("K\r", "A", Sz("x")) ||
@@ -132,14 +142,12 @@ TEST(RegDocument, AnEmptyDocumentGetsItsHeaderAndValuesThatCannotBeQuotedGoAsHex
       EXPECT_EQ(Doc(doc.Text()).Find("K", "A\\\"b"), value) << doc.Text();
     }
   }
-  auto doc = Doc("");
-  ASSERT_TRUE(doc.Set("Software\\Q", "A\\\"b", Sz("x")));
-  EXPECT_EQ(doc.Text(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"A\\\\\\\"b\"=\"x\"\n");
-  auto wide = Doc("\xFF\xFE");
+  auto doc = Doc(""), wide = Doc("\xFF\xFE");
   EXPECT_FALSE(wide.Set("K", "\xFF", Sz("x")) || wide.Set("K\xFF", "A", Sz("x")));
-  ASSERT_TRUE(wide.Set("K", "A", Sz("x")));
+  ASSERT_TRUE(doc.Set("Software\\Q", "A\\\"b", Sz("x")) && wide.Set("K", "A", Sz("x")));
+  EXPECT_EQ(doc.Text(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"A\\\\\\\"b\"=\"x\"\n");
   EXPECT_EQ(Utf16ToUtf8(wide.Text().substr(2)),
-            "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"x\"\n");
+            "Windows Registry Editor Version 5.00\n\n" + kKey + "\n\"A\"=\"x\"\n");
 }
 
 }  // namespace
