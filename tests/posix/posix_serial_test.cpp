@@ -1,304 +1,230 @@
 #include "platform/posix/posix_serial.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <atomic>
+#include <tuple>
+#include <utility>
 
-#include <chrono>
-#include <functional>
-#include <map>
-#include <string>
-#include <thread>
-
+#include "core/app/registry.h"
 #include "core/serial/serial_comm.h"
+#include "platform/posix/reg_file_store.h"
+#include "tests/posix/posix_rig.h"
 
 namespace horalign {
 namespace {
 
-using namespace std::chrono_literals;
+using namespace rig;
+using Steady = std::chrono::steady_clock;
 
-// A pseudo-terminal pair: the slave stands for a COM port, the master for the device.
-// The test keeps its own descriptor of the slave so the pair lives between opens and
-// the slave's line settings can be read back.
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+// Serial ports through termios, with every COM number the test uses mapped in a settings
+// file of its own.
+struct PosixSerial : ::testing::Test {
+  void Map(int com, const std::string& path) {
+    EXPECT_TRUE(store.SetString(kPortsKey, "COM" + std::to_string(com), path));
+  }
+  void Open(const std::string& settings, int com = 1) {
+    serial.SetCommPort(com);
+    serial.SetSettings(settings);
+    serial.SetPortOpen(true);
+  }
+  TempDir dir;
+  RegFileStore store{dir.path + "/Horalign.reg"};
+  PosixSerialBackend backend{MakeRegistryPortResolver(store)};
+  clsSerialCommAPI serial{backend};
+};
+
+// A pseudo-terminal pair on COM1: the master is the device's end. The test holds the slave
+// open too, so that the pair lives between opens and the line settings can be read back.
+struct PtyPort : PosixSerial {
+  PtyPort() {
     char name[128] = {};
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
-      ADD_FAILURE() << "no pseudo-terminal";
-      return;
-    }
-    slavePath = name;
+    EXPECT_TRUE(::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+                ::ptsname_r(master, name, sizeof name) == 0);
+    path = name;
     slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    EXPECT_GE(slave, 0);
+    Map(1, path);
   }
-  ~Pty() {
-    if (slave >= 0) ::close(slave);
-    if (master >= 0) ::close(master);
+  ~PtyPort() override {
+    ::close(slave);
+    ::close(master);
   }
-
-  // What the device receives within `limit`, up to `want` bytes.
-  std::string ReadMaster(std::size_t want, std::chrono::milliseconds limit) const {
-    std::string got;
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (got.size() < want && std::chrono::steady_clock::now() < end) {
-      pollfd p{master, POLLIN, 0};
-      if (::poll(&p, 1, 10) <= 0) continue;
-      char buf[1024];
-      const ssize_t n = ::read(master, buf, std::min(sizeof buf, want - got.size()));
-      if (n <= 0) break;
-      got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
+  std::string Read(std::size_t want) const {  // what the device receives, waiting 5 s at most
+    std::string got(want, '\0');
+    std::size_t n = 0;
+    for (pollfd p{master, POLLIN, 0}; n < want && ::poll(&p, 1, 5000) == 1;)
+      n += std::max<ssize_t>(::read(master, got.data() + n, want - n), 0);
+    return got.substr(0, n);
   }
-  void WriteMaster(const std::string& bytes) const {
-    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  termios SlaveTermios() const {
+  termios Line() const {
     termios t{};
     EXPECT_EQ(tcgetattr(slave, &t), 0);
     return t;
   }
-
-  int master = -1;
-  int slave = -1;
-  std::string slavePath;
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK), slave = -1;
+  std::string path;
 };
 
-// Bytes from the master reach the slave's queue a moment later.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 2000; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return done();
-}
-
-struct PosixSerial : ::testing::Test {
-  void Open(const std::string& settings) {
-    serial.SetCommPort(1);
-    serial.SetSettings(settings);
-    serial.SetPortOpen(true);
-  }
-  Pty pty;
-  std::map<int, std::string> paths{{1, pty.slavePath}};
-  PosixSerialBackend backend{[this](int port) { return paths.count(port) ? paths[port] : ""; }};
-  clsSerialCommAPI serial{backend};
-};
-
-TEST_F(PosixSerial, AReadOnAnIdleLineReturnsNothingAtOnce) {
-  Open("9600,N,8,1");
+TEST_F(PtyPort, BytesPassUnchangedBothWaysAndOnlyACountOfZeroPurges) {
+  Open("9600");  // no comma: the rest takes its defaults
   ASSERT_TRUE(serial.PortOpen());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(serial.InputData(1), "");
-  EXPECT_EQ(serial.InBufferCount(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-}
-
-TEST_F(PosixSerial, ReceivedBytesAreCountedReadAndPurgedOnlyByACountOfZero) {
-  Open("9600,N,8,1");
-  pty.WriteMaster("ab\r\n\xff");
-  ASSERT_TRUE(WaitUntil([&] { return serial.InBufferCount() == 5; }));
-  EXPECT_EQ(serial.InputData(1), "a");
-  EXPECT_EQ(serial.InputData(2), "b\r");
-  serial.SetInBufferCount(5);
-  EXPECT_EQ(serial.InBufferCount(), 2);
-  serial.SetInBufferCount(0);
-  EXPECT_EQ(serial.InBufferCount(), 0);
-  EXPECT_EQ(serial.InputData(10), "");
-}
-
-TEST_F(PosixSerial, A4096ByteTextArrivesUnchangedAndALongerOneSendsNothing) {
-  Open("9600,N,8,1");
+  const auto start = Steady::now();
+  EXPECT_EQ(serial.InputData(1), "") << "an idle line returns at once";
+  EXPECT_LT(Steady::now() - start, 500ms);
   std::string text;
   for (int i = 0; i < 4096; ++i) text.push_back(static_cast<char>(i % 256));
   std::string received;
-  std::thread device([&] { received = pty.ReadMaster(text.size(), 5s); });
+  std::thread device([&] { received = Read(text.size()); });
   serial.SetOutputData(text);
   device.join();
   EXPECT_EQ(received, text);
 
-  serial.SetOutputData(std::string(4097, 'x'));
-  EXPECT_EQ(pty.ReadMaster(1, 50ms), "");
-}
-
-TEST_F(PosixSerial, APortClosedOnAnObjectOpensAgainOnIt) {
-  for (const char* settings : {"9600,N,8,1", "1200,N,8,1", "38400,N,8,1"}) {
-    Open(settings);
-    ASSERT_TRUE(serial.PortOpen()) << settings;
-    serial.SetOutputData("QT\r");
-    EXPECT_EQ(pty.ReadMaster(3, 2s), "QT\r");
-    serial.SetPortOpen(false);
-    EXPECT_FALSE(serial.PortOpen());
-  }
-}
-
-TEST_F(PosixSerial, PortsThatAreNotTerminalsOrTextsTheLineCannotTakeStayClosed) {
-  const struct {
-    std::string path, settings;
-  } cases[] = {
-      {"/nonexistent/ttyQ0", "9600,N,8,1"}, {"/dev/null", "9600,N,8,1"}, {"", "9600,N,8,1"},
-      {pty.slavePath, "14400,N,8,1"},       {pty.slavePath, "abc"},      {pty.slavePath, "0"},
-  };
-  for (const auto& c : cases) {
-    paths[1] = c.path;
-    Open(c.settings);
-    EXPECT_FALSE(serial.PortOpen()) << c.path << " " << c.settings;
-  }
-  paths[1] = pty.slavePath;
-  Open("9600");  // no comma: the rest takes its defaults
-  EXPECT_TRUE(serial.PortOpen());
-}
-
-TEST_F(PosixSerial, APortHeldByAnotherProgramStaysClosedUntilReleased) {
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int fd = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY);
-    const char ok = (fd >= 0 && ::flock(fd, LOCK_EX) == 0) ? 'y' : 'n';
-    char go;
-    if (::write(ready[1], &ok, 1) != 1 || ::read(release[0], &go, 1) != 1) _exit(2);
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
-  Open("9600,N,8,1");
-  EXPECT_FALSE(serial.PortOpen());
-
-  ASSERT_EQ(::write(release[1], "g", 1), 1);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
-  Open("9600,N,8,1");
-  EXPECT_TRUE(serial.PortOpen());
-
-  PosixSerialBackend other([this](int) { return pty.slavePath; });
-  CommTimeouts saved;
-  EXPECT_EQ(other.Open(1, "9600,N,8,1", {}, saved), 0) << "held by the first object";
-}
-
-TEST_F(PosixSerial, ClosingPutsBackTheLineAsItWasBefore) {
-  termios before = pty.SlaveTermios();
-  cfsetispeed(&before, B2400);
-  cfsetospeed(&before, B2400);
-  before.c_lflag |= ICANON | ECHO;
-  before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB;
-  ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
-  before = pty.SlaveTermios();
-
-  Open("9600,N,8,1");
-  ASSERT_TRUE(serial.PortOpen());
-  EXPECT_EQ(pty.SlaveTermios().c_lflag & ICANON, 0u);
+  ASSERT_EQ(::write(master, "ab\r\n\x11\xff", 6), 6);
+  for (int i = 0; i < 2000 && serial.InBufferCount() < 6; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(serial.InputData(3), "ab\r");
+  serial.SetInBufferCount(5);
+  // A terminal keeps unread input across a close and reopen, as the simulated line does.
   serial.SetPortOpen(false);
+  serial.SetPortOpen(true);
+  EXPECT_EQ(serial.InBufferCount(), 3);
+  serial.SetInBufferCount(0);
+  EXPECT_EQ(serial.InputData(10) + std::to_string(serial.InBufferCount()), "0");
+}
 
-  const termios after = pty.SlaveTermios();
-  EXPECT_EQ(cfgetospeed(&after), B2400);
-  EXPECT_EQ(after.c_cflag, before.c_cflag);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(after.c_iflag, before.c_iflag);
-  EXPECT_EQ(after.c_oflag, before.c_oflag);
+TEST_F(PtyPort, PortsThatAreNotTerminalsHeldElsewhereOrTextsTheLineCannotTakeStayClosed) {
+  Child holder({"sh", "-c", "exec 9<>\"$0\" && flock -x 9 && echo held && exec sleep 60", path});
+  ASSERT_EQ(holder.ReadLine(5000), "held");
+  Open("9600");
+  EXPECT_FALSE(serial.PortOpen()) << "held by another program";
+  holder.Stop(SIGKILL);
+  Map(2, "/dev/null");
+  for (const auto& [settings, com] : {std::pair{"9600", 2}, {"9600", 0}, {"14400,N,8,1", 1}}) {
+    Open(settings, com);  // not a terminal, not mapped, no speed constant
+    EXPECT_FALSE(serial.PortOpen()) << settings << " COM" << com;
+  }
 }
 
 constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 
-const struct LineCase {
-  const char* settings;
-  speed_t speed;
-  tcflag_t lineBits;
-} kLineCases[] = {
-    {"9600,N,8,1", B9600, CS8},
-    {"38400,N,8,1", B38400, CS8},
-    {"1200,E,7,2", B1200, CS7 | PARENB | CSTOPB},
-    {"2400,O,8,1", B2400, CS8 | PARENB | PARODD},
-    {"300,M,7,1", B300, CS7 | PARENB | PARODD | CMSPAR},
-    {"19200,S,6,2", B19200, CS6 | PARENB | CMSPAR | CSTOPB},
-    {"115200,N,5,1", B115200, CS5},
+// Pseudo-terminals on some kernels keep only eight data bits without parity, so a setting is
+// either applied or the open refused, depending on what the slave keeps; both must hold,
+// and closing puts the line back as it was.
+TEST_F(PtyPort, TheSettingsAreAppliedRawOrRefusedAndClosingPutsTheLineBack) {
+  const struct {
+    const char* settings;
+    speed_t speed;
+    tcflag_t lineBits;
+  } cases[] = {{"9600,N,8,1", B9600, CS8},
+               {"1200,E,7,2", B1200, CS7 | PARENB | CSTOPB},
+               {"2400,O,8,1", B2400, CS8 | PARENB | PARODD},
+               {"300,M,7,1", B300, CS7 | PARENB | PARODD | CMSPAR},
+               {"19200,S,6,2", B19200, CS6 | PARENB | CMSPAR | CSTOPB},
+               {"115200,N,5,1", B115200, CS5}};
+  termios cooked = Line();
+  cfsetospeed(&cooked, B4800);
+  cooked.c_lflag |= ICANON | ECHO;
+  cooked.c_cflag = (cooked.c_cflag & ~kLineBits) | CS7 | PARENB | CRTSCTS;
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &cooked), 0);
+  const termios before = Line();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    Open(c.settings);
+    const bool kept = serial.PortOpen();
+    EXPECT_TRUE(kept || c.lineBits != CS8) << "every terminal keeps eight bits, no parity";
+    const termios open = Line();
+    EXPECT_EQ(cfgetospeed(&open), kept ? c.speed : B4800);
+    EXPECT_EQ(open.c_cflag & kLineBits, kept ? c.lineBits : before.c_cflag & kLineBits);
+    EXPECT_EQ(open.c_lflag & (ICANON | ECHO), kept ? 0u : before.c_lflag & (ICANON | ECHO));
+    serial.SetPortOpen(false);
+    const termios after = Line();
+    EXPECT_EQ(cfgetospeed(&after), B4800);
+    EXPECT_EQ(std::tie(after.c_cflag, after.c_lflag, after.c_iflag, after.c_oflag),
+              std::tie(before.c_cflag, before.c_lflag, before.c_iflag, before.c_oflag));
+  }
+}
+
+// The device reads nothing, so the terminal's buffer fills and a write blocks (its time-out
+// at 9600 baud is over 8 s) until the device goes away.
+TEST_F(PtyPort, ADeviceVanishingDuringAWriteEndsItAndTheLineGoesSilent) {
+  Open("9600,N,8,1");
+  ASSERT_TRUE(serial.PortOpen());
+  ::close(std::exchange(slave, -1));
+  std::atomic<bool> gone = false;
+  std::thread pull([&] {
+    std::this_thread::sleep_for(200ms);
+    ::close(std::exchange(master, -1));
+    gone = true;
+  });
+  const auto start = Steady::now();
+  for (int i = 0; i < 64 && !gone; ++i) serial.SetOutputData(std::string(4096, 'x'));
+  EXPECT_LT(Steady::now() - start, 3s);
+  pull.join();
+  serial.SetOutputData("P\r");  // goes nowhere, and returns
+  EXPECT_EQ(serial.InputData(1) + std::to_string(serial.InBufferCount()), "0");
+  serial.SetPortOpen(true);
+  EXPECT_FALSE(serial.PortOpen());
+}
+
+// The built simulator, mapping its terminals into the test's settings file: COM1 a device
+// that speaks only 1200 baud, COM2 one whose adapter is pulled 0.3 s after the start and
+// plugged back 0.2 s later.
+struct Devsim : PosixSerial {
+  // What follows `mark` on the first log line that has it and does not go on with `skip`,
+  // waiting up to 3 s for it to be written.
+  std::string WaitForLog(const std::string& mark, const std::string& skip = "\n") {
+    for (auto end = Steady::now() + 3s; Steady::now() < end; std::this_thread::sleep_for(5ms)) {
+      std::stringstream log(ReadFile(dir.path + "/devsim.log"));
+      for (std::string line; std::getline(log, line);) {
+        const auto at = line.find(mark);
+        const std::string rest = at == line.npos ? skip : line.substr(at + mark.size());
+        if (!rest.starts_with(skip)) return rest;
+      }
+    }
+    ADD_FAILURE() << "no log line with " << mark;
+    return "";
+  }
+  // Opens COM n, sends the text and collects what comes back until a CR or `limit`.
+  std::string Exchange(int com, const std::string& settings, const std::string& text,
+                       std::chrono::milliseconds limit = 1000ms) {
+    Open(settings, com);
+    EXPECT_TRUE(serial.PortOpen()) << "COM" << com;
+    serial.SetOutputData(text);
+    std::string got;
+    for (auto end = Steady::now() + limit; Steady::now() < end && !got.ends_with('\r');) {
+      got += serial.InputData(64);
+      std::this_thread::sleep_for(1ms);
+    }
+    return got;
+  }
+  Child devsim{{HORALIGN_DEVSIM_PATH, "--ports-file", dir.path + "/Horalign.reg", "--log",
+                dir.path + "/devsim.log", "--device", "com=1,letter=W,settings=1200", "--device",
+                "com=2,letter=A,fault=unplug:0.3:0.2"}};
+  // Each device prints "COMn <terminal>" once it is served.
+  std::string started = devsim.ReadLine(5000).value_or("") + devsim.ReadLine(5000).value_or("");
 };
 
-TEST(RawLine, TheSettingsTextGivesSpeedParityDataAndStopBitsWithoutFlowControl) {
-  termios cooked{};
-  cooked.c_iflag = ICRNL | IXON | IXOFF;
-  cooked.c_oflag = OPOST | ONLCR;
-  cooked.c_lflag = ICANON | ECHO | ISIG;
-  cooked.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL;
-  cooked.c_cc[VMIN] = 1;
-  for (const auto& c : kLineCases) {
-    const auto t = RawLineTermios(cooked, *ParseLineSettings(c.settings));
-    ASSERT_TRUE(t) << c.settings;
-    EXPECT_EQ(cfgetispeed(&*t), c.speed) << c.settings;
-    EXPECT_EQ(cfgetospeed(&*t), c.speed) << c.settings;
-    EXPECT_EQ(t->c_cflag & kLineBits, c.lineBits) << c.settings;
-    EXPECT_EQ(t->c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD}) << c.settings;
-    EXPECT_EQ(t->c_lflag & (ICANON | ECHO | ISIG), 0u) << c.settings;
-    EXPECT_EQ(t->c_iflag & (IXON | IXOFF | ICRNL), 0u) << c.settings;
-    EXPECT_EQ(t->c_oflag & OPOST, 0u) << c.settings;
-    EXPECT_EQ(t->c_cc[VMIN], 0);
-    EXPECT_EQ(t->c_cc[VTIME], 0);
-  }
-  EXPECT_FALSE(RawLineTermios(cooked, *ParseLineSettings("14400,N,8,1")));
-}
+TEST_F(Devsim, DevicesAnswerAtTheirSpeedComeBackOnANewTerminalAndEndOnSigterm) {
+  // The port is open when the cable goes: the old terminal lives on until it is closed, so
+  // the new one gets another name, and the mapping follows it.
+  EXPECT_EQ(Exchange(2, "9600,N,8,1", "\r"), "?99\r");
+  const std::string unplugged = WaitForLog("\tCOM2\tUNPLUG\t");
+  serial.SetOutputData("\r");
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(serial.InputData(64), "") << "nothing answers on a pulled cable";
+  const std::string plugged = WaitForLog("\tCOM2\tPORT\t", unplugged + "\t");
+  EXPECT_TRUE(plugged.starts_with(PortPathFromRegistry(store, 2) + "\t")) << plugged;
+  EXPECT_EQ(Exchange(2, "9600,N,8,1", "\r"), "?99\r");
+  Map(4, " ");
+  EXPECT_EQ(PortPathFromRegistry(store, 4), "/dev/ttyS3") << "unmapped: the matching ttyS";
 
-// Pseudo-terminals on some kernels keep only eight data bits without parity, so whether a
-// line setting is applied or refused depends on what the slave keeps; both must hold.
-TEST_F(PosixSerial, LineSettingsAreAppliedOrTheOpenIsRefusedWithTheLineUntouched) {
-  for (const auto& c : kLineCases) {
-    const termios before = pty.SlaveTermios();
-    termios probe = before;
-    probe.c_cflag = (probe.c_cflag & ~kLineBits) | c.lineBits;
-    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &probe), 0);
-    const bool kept = (pty.SlaveTermios().c_cflag & kLineBits) == c.lineBits;
-    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
-
-    Open(c.settings);
-    EXPECT_EQ(serial.PortOpen(), kept) << c.settings;
-    const termios t = pty.SlaveTermios();
-    if (kept) {
-      EXPECT_EQ(cfgetospeed(&t), c.speed) << c.settings;
-      EXPECT_EQ(t.c_cflag & kLineBits, c.lineBits) << c.settings;
-      EXPECT_EQ(t.c_lflag & ICANON, 0u) << c.settings;
-    } else {
-      EXPECT_EQ(cfgetospeed(&t), cfgetospeed(&before)) << c.settings;
-      EXPECT_EQ(t.c_cflag, before.c_cflag) << c.settings;
-      EXPECT_EQ(t.c_lflag, before.c_lflag) << c.settings;
-    }
-    serial.SetPortOpen(false);
-  }
-}
-
-TEST(PortPaths, ComesFromTheStoreOrDefaultsToTheMatchingTtyS) {
-  struct Store : RegistryStore {
-    std::optional<RegValue> Query(const std::string& key, const std::string& name) override {
-      if (key != "Software\\Quorvane\\Horalign\\Ports") return std::nullopt;
-      auto sz = [](std::string s) {
-        return RegValue{kRegSz, std::vector<std::uint8_t>(s.c_str(), s.c_str() + s.size() + 1)};
-      };
-      if (name == "COM3") return sz("/dev/ttyUSB0");
-      if (name == "COM4") return sz(" ");
-      if (name == "COM5") return RegValue{kRegDword, {1, 0, 0, 0}};
-      return std::nullopt;
-    }
-    bool SetString(const std::string&, const std::string&, const std::string&) override {
-      return false;
-    }
-  } store;
-  const auto resolve = MakeRegistryPortResolver(store);
-  EXPECT_EQ(resolve(3), "/dev/ttyUSB0");
-  EXPECT_EQ(resolve(4), "/dev/ttyS3");
-  EXPECT_EQ(resolve(5), "/dev/ttyS4");
-  EXPECT_EQ(resolve(1), "/dev/ttyS0");
-  EXPECT_EQ(resolve(16), "/dev/ttyS15");
-  EXPECT_EQ(resolve(0), "");
+  EXPECT_EQ(Exchange(1, "9600,N,8,1", "\r", 300ms), "");
+  EXPECT_TRUE(WaitForLog("\tCOM1\tNOISE\t").ends_with("\t9600,N,8,1"));
+  // Fifteen characters of ten bits at 1200 baud take 125 ms.
+  const auto sent = Steady::now();
+  EXPECT_EQ(Exchange(1, "1200,N,8,1", "?000M\r", 2000ms), "00000W00000000\r");
+  EXPECT_GE(Steady::now() - sent, 100ms);
+  EXPECT_EQ(devsim.Stop(SIGTERM), 0);
+  EXPECT_EQ(WaitForLog("\t-\tSTOP\t"), "SIGTERM");
 }
 
 }  // namespace
