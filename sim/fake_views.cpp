@@ -13,7 +13,8 @@ void FakeMainWindow::AddListColumn(const std::string& title, int widthTwips) {
 }
 
 void FakeMainWindow::SetListColumnWidth(int column, int widthTwips) {
-  if (column >= 0 && column < static_cast<int>(columns.size())) columns[column].widthTwips = widthTwips;
+  if (column >= 0 && column < static_cast<int>(columns.size()))
+    columns[column].widthTwips = widthTwips;
 }
 
 void FakeMainWindow::SetRowCount(int count) {
@@ -26,6 +27,12 @@ void FakeMainWindow::SetCell(int row, int column, const std::string& text) {
   if (row >= 1 && row <= static_cast<int>(rows.size()) && column >= 0 && column < 10) {
     rows[row - 1][column] = text;
   }
+  if (onCell) onCell(row, column, text);
+}
+
+void FakeMainWindow::SetWindowEnabled(bool on) {
+  enabled = on;
+  if (onWindowEnabled) onWindowEnabled(on);
 }
 
 void FakeMainWindow::SetRowColour(int row, Rgb colour) {

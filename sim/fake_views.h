@@ -31,6 +31,9 @@ class FakeMainWindow : public MainWindowView {
   std::function<int(const TrayMenuState&)> onTrayMenu;
   // Runs when the core ends the program.
   std::function<void()> onQuit;
+  // Watch the core as it draws: every cell written, every enabling of the window.
+  std::function<void(int row, int column, const std::string& text)> onCell;
+  std::function<void(bool on)> onWindowEnabled;
 
   // What the core did.
   std::vector<Column> columns;
@@ -97,7 +100,7 @@ class FakeMainWindow : public MainWindowView {
   void HideWindow() override { visible = false; }
   void MinimizeWindow() override { minimized = true; }
   bool WindowVisible() const override { return visible; }
-  void SetWindowEnabled(bool on) override { enabled = on; }
+  void SetWindowEnabled(bool on) override;
   bool WindowEnabled() const override { return enabled; }
   LocaleFormat Locale() const override { return locale; }
 

@@ -118,7 +118,7 @@ void SimDevice::Hear(std::uint8_t byte, bool garbled) {
   const std::string command = std::exchange(line_, std::string());
   commands_.push_back({time_.NowUs(), command});
   if (config_.silent) return;
-  Reply(Answer(command));
+  Reply(command, Answer(command));
 }
 
 std::string SimDevice::Answer(std::string_view command) {
@@ -230,17 +230,19 @@ std::string SimDevice::TimeEvent() const {
   return text;
 }
 
-void SimDevice::Transmit(std::string_view bytes) {
+std::int64_t SimDevice::Transmit(std::string_view bytes) {
   tx_.SetLine(Line());
-  tx_.Send(bytes);
+  return tx_.Send(bytes);
 }
 
-void SimDevice::Reply(std::string text) {
+void SimDevice::Reply(const std::string& command, std::string text) {
   std::string bytes = config_.garbageBeforeReply + text;
   if (!config_.missingCr) bytes += '\r';
   std::erase_if(pendingReplies_, [this](const EventId& id) { return !time_.Pending(id); });
-  pendingReplies_.push_back(
-      time_.After(config_.replyDelayUs, [this, bytes = std::move(bytes)] { Transmit(bytes); }));
+  pendingReplies_.push_back(time_.After(
+      config_.replyDelayUs, [this, causeUs = time_.NowUs(), command, bytes = std::move(bytes)] {
+        sent_.push_back({causeUs, command, bytes, Transmit(bytes)});
+      }));
 }
 
 void SimDevice::SendRaw(std::string_view bytes) {
@@ -269,7 +271,8 @@ void SimDevice::RestartEvents() {
 void SimDevice::OnEvent() {
   nextEvent_ = {};
   ++eventsSent_;
-  Transmit(TimeEvent());
+  const std::string text = TimeEvent();
+  sent_.push_back({time_.NowUs(), "", text, Transmit(text)});
   RestartEvents();
 }
 

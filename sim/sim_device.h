@@ -48,6 +48,15 @@ struct DeviceCommand {
   friend bool operator==(const DeviceCommand&, const DeviceCommand&) = default;
 };
 
+// A line the device sent of its own: a reply to a command or a receiver's time event
+// (never what a test made it send with SendRaw or Flood).
+struct DeviceLine {
+  std::int64_t causeUs = 0;  // the command's CR arrived, or the event fell due
+  std::string command;       // the command answered; "" for an event
+  std::string text;          // as sent, garbage and CR included
+  std::int64_t endUs = 0;    // its last byte has left the device
+};
+
 // A setting of the device's clock by a command.
 struct DeviceClockSet {
   std::int64_t atUs = 0;
@@ -102,6 +111,7 @@ class SimDevice {
 
   const std::vector<DeviceCommand>& Commands() const { return commands_; }
   const std::vector<DeviceClockSet>& ClockSets() const { return clockSets_; }
+  const std::vector<DeviceLine>& Sent() const { return sent_; }
   std::int64_t GarbageHeard() const { return garbageHeard_; }
   std::int64_t EventsSent() const { return eventsSent_; }
 
@@ -117,8 +127,8 @@ class SimDevice {
   std::string SetDate(std::string_view command, std::string_view digits);
   std::string SetUtc(std::string_view command);
   void Logged(std::string_view command);
-  void Transmit(std::string_view bytes);
-  void Reply(std::string text);
+  std::int64_t Transmit(std::string_view bytes);  // returns when the last byte has left
+  void Reply(const std::string& command, std::string text);
   void OnEvent();
 
   VirtualTime& time_;
@@ -135,6 +145,7 @@ class SimDevice {
   EventId nextEvent_;
   std::vector<DeviceCommand> commands_;
   std::vector<DeviceClockSet> clockSets_;
+  std::vector<DeviceLine> sent_;
   std::int64_t garbageHeard_ = 0;
   std::int64_t eventsSent_ = 0;
 };

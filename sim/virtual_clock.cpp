@@ -1,7 +1,9 @@
 #include "sim/virtual_clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "core/util/civil.h"
 
@@ -53,8 +55,23 @@ ClockSetResult VirtualClock::SetLocal(const CivilTime& local) {
   if (result != ClockSetResult::kOk) return result;
   const std::int64_t wantedUtc =
       ToEpochMicros(local) - std::int64_t{localOffsetMinutes_} * 60'000'000;
-  wallStepUs_ += wantedUtc - UtcEpochMicros();
+  Stepped(wantedUtc - UtcEpochMicros());
   return result;
+}
+
+void VirtualClock::StepWallMicros(std::int64_t deltaUs) {
+  Stepped(deltaUs);
+}
+
+void VirtualClock::Stepped(std::int64_t deltaUs) {
+  wallStepUs_ += deltaUs;
+  steps_.emplace_back(time_.NowUs(), wallStepUs_);
+}
+
+std::int64_t VirtualClock::WallStepAtMicros(std::int64_t virtualUs) const {
+  const auto after = std::upper_bound(steps_.begin(), steps_.end(), virtualUs,
+                                      [](std::int64_t us, const auto& s) { return us < s.first; });
+  return after == steps_.begin() ? 0 : std::prev(after)->second;
 }
 
 void VirtualClock::SleepMicros(std::int64_t micros) {

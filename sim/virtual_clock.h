@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "core/platform/clock.h"
@@ -47,13 +48,17 @@ class VirtualClock : public Clock {
   void RefuseSets(ClockSetResult result) { refusal_ = result; }
   // Every attempt, refused ones included, in order.
   const std::vector<ClockSetRecord>& SetLog() const { return log_; }
-  // Steps the wall clock as someone else would; not logged.
-  void StepWallMicros(std::int64_t deltaUs) { wallStepUs_ += deltaUs; }
+  // Steps the wall clock as someone else would; not in SetLog.
+  void StepWallMicros(std::int64_t deltaUs);
   std::int64_t WallStepMicros() const { return wallStepUs_; }
+  // The step in force at a moment of virtual time, so that a log stamped in virtual time
+  // can be read on the PC's clock.
+  std::int64_t WallStepAtMicros(std::int64_t virtualUs) const;
   std::int64_t SleptMicros() const { return sleptUs_; }
 
  private:
   void GuardAgainstSpin();
+  void Stepped(std::int64_t deltaUs);
 
   VirtualTime& time_;
   std::int64_t epochAtZeroUs_;
@@ -62,6 +67,7 @@ class VirtualClock : public Clock {
   std::int64_t sleptUs_ = 0;
   ClockSetResult refusal_ = ClockSetResult::kOk;
   std::vector<ClockSetRecord> log_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> steps_;  // (virtual time, step from then)
   std::int64_t lastReadUs_ = -1;
   std::int64_t readsWithoutTimePassing_ = 0;
 };
