@@ -93,6 +93,7 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueConnectionMode, Dword(1), 1},
               {kValueConnectionMode, Sz("1.5"), 0},  // not rounded into a mode
               {kValueUsedComPorts, Sz("2147483648"), 0},
+              {kValueUsedComPorts, Sz("-2147483648.5"), -2147483648},
               {kValueLastX, Sz("1235.5"), 1236},
               {kValueLastX, Sz(" -1.5E+07 "), -15000000},
               {kValueLastX, Sz(std::string(400, '0') + "7"), 7},
