@@ -11,13 +11,8 @@
 namespace horalign {
 namespace regtest {
 
-struct MemoryHarness {
-  RegistryStore& Store() { return store; }
-  void Put(const std::string& key, const std::string& name, const RegValue& value) {
-    store.Put(key, name, value);
-  }
-  bool KeyExists(const std::string& key) { return store.KeyExists(key); }
-  sim::MemoryRegistry store;
+struct MemoryHarness : sim::MemoryRegistry {
+  RegistryStore& Store() { return *this; }
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(Memory, RegistryRules, MemoryHarness);
 
