@@ -102,6 +102,8 @@ TEST_F(PtyPort, PortsThatAreNotTerminalsHeldElsewhereOrTextsTheLineCannotTakeSta
     Open(settings, com);  // not a terminal, not mapped, no speed constant
     EXPECT_FALSE(serial.PortOpen()) << settings << " COM" << com;
   }
+  Open("9600");
+  EXPECT_TRUE(serial.PortOpen()) << "released";
 }
 
 constexpr tcflag_t kLineBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;

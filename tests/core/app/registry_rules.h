@@ -42,21 +42,20 @@ TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace
   EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0}));
   EXPECT_EQ(ReadWindowEdge(store, kValueLastY, kDefaultLastY), 200);
   EXPECT_FALSE(this->harness.KeyExists(kConfigKey));
-  const std::optional<std::string> none;
   const struct {
     std::optional<RegValue> stored;
     std::optional<std::string> def;
     const char* text;
-  } rows[] = {{Sz("75"), none, "75"},
-              {Raw(kRegSz, {'7', '5'}), none, ""},  // no NUL
-              {Raw(kRegSz, {'a', 0, 'b', 0}), none, "a"},
-              {Dword(0xFFFFFFFF), none, "-1"},
-              {Raw(kRegBinary, {0x01, 0x02}), none, "513"},
-              {Raw(kRegBinary, {1, 0, 0, 0, 0}), none, ""},  // longer than 4 bytes
-              {Raw(2, {'7', 0}), none, ""},                  // an expandable string
+  } rows[] = {{Sz("75"), {}, "75"},
+              {Raw(kRegSz, {'7', '5'}), {}, ""},  // no NUL
+              {Raw(kRegSz, {'a', 0, 'b', 0}), {}, "a"},
+              {Dword(0xFFFFFFFF), {}, "-1"},
+              {Raw(kRegBinary, {0x01, 0x02}), {}, "513"},
+              {Raw(kRegBinary, {1, 0, 0, 0, 0}), {}, ""},  // longer than 4 bytes
+              {Raw(2, {'7', 0}), {}, ""},                  // an expandable string
               {std::nullopt, "60", "60"},
               {Sz("   "), "7", "7"},
-              {Sz(" "), none, " "},
+              {Sz(" "), {}, " "},
               {Sz(" 15 "), "60", " 15 "},
               {Sz("\t"), "60", "\t"}};
   int index = 0;
@@ -93,6 +92,7 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueConnectionMode, Dword(1), 1},
               {kValueConnectionMode, Sz("1.5"), 0},  // not rounded into a mode
               {kValueUsedComPorts, Sz("2147483648"), 0},
+              {kValueUsedComPorts, Sz("-2147483648.5"), -2147483648},
               {kValueLastX, Sz("1235.5"), 1236},
               {kValueLastX, Sz(" -1.5E+07 "), -15000000},
               {kValueLastX, Sz(std::string(400, '0') + "7"), 7},

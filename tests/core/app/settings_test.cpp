@@ -11,13 +11,8 @@
 namespace horalign {
 namespace regtest {
 
-struct MemoryHarness {
-  RegistryStore& Store() { return store; }
-  void Put(const std::string& key, const std::string& name, const RegValue& value) {
-    store.Put(key, name, value);
-  }
-  bool KeyExists(const std::string& key) { return store.KeyExists(key); }
-  sim::MemoryRegistry store;
+struct MemoryHarness : sim::MemoryRegistry {
+  RegistryStore& Store() { return *this; }
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(Memory, RegistryRules, MemoryHarness);
 
@@ -25,16 +20,13 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Memory, RegistryRules, MemoryHarness);
 
 namespace {
 
-using regtest::Dword;
-using regtest::Raw;
-using regtest::Sz;
+using namespace regtest;
 
 const std::string kKey = "[HKEY_LOCAL_MACHINE\\K]";
 
+// Throws, and so fails the test, when the text does not parse.
 RegDocument Doc(const std::string& text) {
-  auto doc = RegDocument::Parse(text);
-  EXPECT_TRUE(doc) << text;
-  return doc.value_or(*RegDocument::Parse(""));
+  return RegDocument::Parse(text).value();
 }
 
 // Each row follows a value "A" outside any section and the key's section header.

