@@ -18,9 +18,9 @@ double CpuMs() {
 
 TEST(PollEventLoop, AWaitingHandlerIsNotReenteredOthersTickAndItsMissedTicksCoalesce) {
   PollEventLoop loop;
-  int outer = 0, inner = 0, nested = 0;
+  int outer = 0, innerWhileWaiting = 0, nested = 0;
   bool inOuter = false;
-  auto innerTimer = loop.CreateTimer(5, true, [&] { ++inner; });
+  auto innerTimer = loop.CreateTimer(5, true, [&] { innerWhileWaiting += inOuter; });
   auto outerTimer = loop.CreateTimer(5, true, [&] {
     nested += inOuter;
     if (++outer > 1) return;
@@ -31,7 +31,7 @@ TEST(PollEventLoop, AWaitingHandlerIsNotReenteredOthersTickAndItsMissedTicksCoal
   const double cpuBefore = CpuMs();
   loop.RunForMs(100);
   EXPECT_EQ(nested, 0);
-  EXPECT_GE(inner, 10) << "the other timer ticks while the handler waits";
+  EXPECT_GE(innerWhileWaiting, 2) << "the other timer ticks while the handler waits";
   // The 12 periods missed inside the first call give one catch-up tick, followed by at
   // most seven regular ones in the 35 ms left.
   EXPECT_TRUE(outer >= 2 && outer <= 10) << outer;
@@ -39,22 +39,26 @@ TEST(PollEventLoop, AWaitingHandlerIsNotReenteredOthersTickAndItsMissedTicksCoal
 }
 
 TEST(PollEventLoop, EnablingOrANewIntervalStartsTheTimersPeriodAfresh) {
+  // Only the first tick after each change is looked at, and only for not coming early: a
+  // loaded machine may wake the loop late, never early.
   PollEventLoop loop;
   std::vector<std::int64_t> ticks;
   auto timer = loop.CreateTimer(30, true, [&] { ticks.push_back(MonotonicUs()); });
   loop.RunForMs(20);
   timer->SetEnabled(false);
   timer->SetEnabled(true);
+  ticks.clear();
   const std::int64_t enabledUs = MonotonicUs();
   loop.RunForMs(35);
-  ASSERT_EQ(ticks.size(), 1u);
+  ASSERT_FALSE(ticks.empty());
   EXPECT_GE(ticks[0] - enabledUs, 30'000);
 
   timer->SetInterval(40);
+  ticks.clear();
   const std::int64_t changedUs = MonotonicUs();
   loop.RunForMs(45);
-  ASSERT_EQ(ticks.size(), 2u);
-  EXPECT_GE(ticks[1] - changedUs, 40'000);
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_GE(ticks[0] - changedUs, 40'000);
 }
 
 }  // namespace
