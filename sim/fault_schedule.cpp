@@ -18,10 +18,11 @@ FaultSchedule::FaultSchedule(World& world, int port, SimDevice& device, std::uin
                              std::int64_t meanGapUs, std::int64_t untilUs)
     : world_(world), port_(port), device_(device), random_(seed) {
   constexpr std::int64_t kScalesUs[] = {1'000'000, 60'000'000, 3'600'000'000};
+  constexpr std::size_t kMaxEpisodes = 10'000;
   std::int64_t t = world.time.NowUs();
-  while (true) {
+  while (episodes_.size() < kMaxEpisodes) {
     t += random_.Uniform(0, 2 * meanGapUs);
-    // Seconds, minutes or hours.
+    // From a twentieth of a second to three hours, on three scales.
     const std::int64_t length = random_.Uniform(1, 59) * kScalesUs[random_.Uniform(0, 2)] / 20;
     if (t + length >= untilUs) break;
     const auto kind = static_cast<FaultKind>(random_.Uniform(0, 5));
