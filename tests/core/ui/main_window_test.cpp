@@ -206,8 +206,9 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
       s.Form().OnTrayNotify(516);
       stays = s.Form().OnQueryClose(CloseReason::kUser);
     };
-    const Locked seen = WhileLocked(
-        s, row, [&] { Click(s, row, click); }, duringAction);
+    // Copies: clang 14 cannot capture a structured binding.
+    const auto action = [&s, r = row, c = click] { Click(s, r, c); };
+    const Locked seen = WhileLocked(s, row, action, duringAction);
     EXPECT_EQ(std::tuple(seen.statuses, seen.flags, stays, s.view.trayMenus.back().enabled[3]),
               std::tuple(statuses, flags, true, false));
     EXPECT_EQ(std::tuple(s.Cell(row, kColActive), s.Stored("Used COM Ports"), s.view.rows.size(),
