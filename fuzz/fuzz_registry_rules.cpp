@@ -1,5 +1,6 @@
 // The registry rules over values of any type and bytes: reading a value as text, the
 // blank-means-default rule, the configuration record, and the number rules on any text.
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -52,10 +53,15 @@ void CheckQuery(sim::MemoryRegistry& store, const char* name) {
 }
 
 template <typename Field>
-void CheckField(sim::MemoryRegistry& store, const char* name, Field def, Field got) {
+Field StoredField(sim::MemoryRegistry& store, const char* name, Field def) {
   const std::string text = GetRegSetting(store, kConfigKey, name, std::to_string(def));
   const auto value = RoundIntoField(LeadingNumber(text), 8 * sizeof(Field));
-  FUZZ_CHECK(got == (value ? static_cast<Field>(*value) : def));
+  return value ? static_cast<Field>(*value) : def;
+}
+
+template <typename Field>
+void CheckField(sim::MemoryRegistry& store, const char* name, Field def, Field got) {
+  FUZZ_CHECK(got == StoredField(store, name, def));
 }
 
 // Blanks, a sign, digits with at most one point, an optional exponent, blanks: the texts
@@ -102,10 +108,15 @@ FUZZ_TARGET(in) {
   AppConfig config;
   LoadConfig(store, config);
   FUZZ_CHECK(config.ProtocolOption == 1);
-  CheckField<std::int16_t>(store, kValueConnectionMode, 0, config.ConnectionMode);
+  // The mode is only ever a whole 1 or 2; anything else is none.
+  const auto mode = WholeNumber(GetRegSetting(store, kConfigKey, kValueConnectionMode, "0"));
+  FUZZ_CHECK(config.ConnectionMode == (mode == 1.0 || mode == 2.0 ? *mode : 0));
   CheckField<std::int16_t>(store, kValueSerialComPort, 0, config.SerialComPort);
   CheckField<std::int32_t>(store, kValueUsedComPorts, 0, config.UsedComPorts);
-  CheckField<std::int16_t>(store, kValueUpdateInterval, 60, config.UpdateInterval);
+  // An interval the four-digit box cannot show is read as leaving the box would make it.
+  const std::int16_t interval = StoredField<std::int16_t>(store, kValueUpdateInterval, 60);
+  FUZZ_CHECK(config.UpdateInterval ==
+             (interval < 0 ? 60 : std::min<std::int16_t>(interval, 9999)));
   CheckField<std::int16_t>(store, kValueSignalSource, 0, config.SignalSource);
   const std::int32_t left = ReadWindowEdge(store, kValueLastX, 400);
   const auto number = WholeNumber(GetRegSetting(store, kConfigKey, kValueLastX, "400"));
