@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
 
 namespace horalign {
 namespace {
@@ -72,6 +73,13 @@ void QtEventLoop::ProcessPending() {
 std::unique_ptr<Timer> QtEventLoop::CreateTimer(int intervalMs, bool enabled,
                                                 std::function<void()> handler) {
   return std::make_unique<QtTimer>(intervalMs, enabled, std::move(handler));
+}
+
+// Qt's timers run on the steady clock.
+std::int64_t QtEventLoop::MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace horalign

@@ -17,6 +17,7 @@ class QtEventLoop : public EventLoop {
   void ProcessPending() override;
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
+  std::int64_t MonotonicMs() override;
 };
 
 }  // namespace horalign

@@ -54,6 +54,10 @@ VirtualLoop::~VirtualLoop() {
   for (auto& t : timers_) t->loop = nullptr;
 }
 
+std::int64_t VirtualLoop::MonotonicMs() {
+  return NowUs() / 1000;
+}
+
 std::unique_ptr<Timer> VirtualLoop::CreateTimer(int intervalMs, bool enabled,
                                                 std::function<void()> handler) {
   auto state = std::make_shared<TimerState>();

@@ -49,6 +49,7 @@ class VirtualLoop : public EventLoop {
 
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
+  std::int64_t MonotonicMs() override;
 
   // Test helpers: the top-level dispatch of a running program. They fire timers like the
   // real loop but are not counted as Yields and do not call the hook.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -35,6 +36,9 @@ class EventLoop {
   // dispatch. The timer stops when the returned object is destroyed.
   virtual std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                              std::function<void()> handler) = 0;
+
+  // The monotonic clock the timers run on, in milliseconds from an arbitrary start.
+  virtual std::int64_t MonotonicMs() = 0;
 };
 
 }  // namespace horalign

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "core/app/app_config.h"
@@ -39,12 +40,15 @@ struct FormContext {
   void BusyPointerOn() { pointer.SetBusy(true); }
   void BusyPointerOff() { pointer.SetBusy(false); }
   // While a device is served the minute timer counts as off: it keeps running, so the
-  // schedule keeps its whole minutes, but the ticks that fall due meanwhile are dropped.
-  // (Switching the timer itself off and on would start its period afresh each time.)
+  // schedule keeps its whole minutes, but the ticks that fall due meanwhile are dropped,
+  // the one that comes late after the pause too. (Switching the timer itself off and on
+  // would start its period afresh each time.)
   class MinuteTimerPause {
    public:
     explicit MinuteTimerPause(FormContext& ctx) : ctx_(ctx) { ++ctx_.minutePauses; }
-    ~MinuteTimerPause() { --ctx_.minutePauses; }
+    ~MinuteTimerPause() {
+      if (--ctx_.minutePauses == 0) ctx_.minutePauseEndMs = ctx_.loop.MonotonicMs();
+    }
     MinuteTimerPause(const MinuteTimerPause&) = delete;
     MinuteTimerPause& operator=(const MinuteTimerPause&) = delete;
 
@@ -60,6 +64,7 @@ struct FormContext {
   int PortOfRow(int row) const;
 
   int minutePauses = 0;  // counted by MinuteTimerPause
+  std::int64_t minutePauseEndMs = std::numeric_limits<std::int64_t>::min();
 };
 
 }  // namespace horalign

@@ -11,13 +11,13 @@ constexpr const char* kLoadingText = "Loading COM ports and detecting devices. P
 
 constexpr std::array<double, kPortColumns> kColumnWeights = {1, 1, 4, 2.5, 0, 2, 0, 0, 0, 0};
 constexpr std::array<const char*, kPortColumns> kColumnTitles = {
-    "COM Port", "Active", "Status", "Status Date & Time", "Settings", "Device", "", "", "S/N",
-    "Detected"};
+    "COM Port", "Active", "Status",  "Status Date & Time", "Settings", "Device", "",
+    "",         "S/N",    "Detected"};
 
 constexpr std::array<Control, 10> kControlGroup = {
-    Control::lbl_Mode,    Control::cmb_Mode,      Control::lblInterval, Control::txtInterval,
-    Control::cmdClose,    Control::cmdHide,       Control::cmdActivate, Control::cmdDeactivate,
-    Control::cmdUpdate,   Control::cmdRefresh};
+    Control::lbl_Mode,  Control::cmb_Mode,  Control::lblInterval, Control::txtInterval,
+    Control::cmdClose,  Control::cmdHide,   Control::cmdActivate, Control::cmdDeactivate,
+    Control::cmdUpdate, Control::cmdRefresh};
 
 double WeightTotal() {
   double total = 0;
@@ -40,13 +40,13 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       sync_(ctx_, connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
-    cycleJustEnded_ = false;
     AdvanceDelayTicks(deps_.delayTicks);
     deps_.paging.ContinueCollecting();
   });
   tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
-  tmrMinutes_ = deps.loop.CreateTimer(60000, true, [this] { OnMinutesTick(); });
+  tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
+  lastMinuteTickMs_ = deps.loop.MonotonicMs();
   ctx_.tmrCurrentTime = tmrCurrentTime_.get();
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
     sync_.ProcessTime(port, line);
@@ -63,7 +63,9 @@ std::string VersionCaption() {
          std::to_string(kVersionMinor) + ")";
 }
 
-std::string QV_MainForm::Caption() const { return VersionCaption(); }
+std::string QV_MainForm::Caption() const {
+  return VersionCaption();
+}
 
 std::int16_t QV_MainForm::EffectiveMode() const {
   const auto mode = deps_.config.ConnectionMode;
@@ -106,8 +108,8 @@ void QV_MainForm::Load() {
   if (terminated_) return;
 
   if (view.ModeListIndex() < 0) {
-    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.", 0, 1, 64, "",
-                               "", 0);
+    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.", 0, 1, 64, "", "",
+                               0);
     EnableControls(false);
     view.SetControlEnabled(Control::cmdClose, true);
     view.SetControlEnabled(Control::lbl_Mode, true);
@@ -191,9 +193,13 @@ void QV_MainForm::OnClockTick() {
   deps_.view.SetCurrentDate(FormatClockDate(now, locale));
 }
 
-void QV_MainForm::OnListGotFocus() { connection_.UpdateActionButtons(); }
+void QV_MainForm::OnListGotFocus() {
+  connection_.UpdateActionButtons();
+}
 
-void QV_MainForm::OnListItemClick() { connection_.UpdateActionButtons(); }
+void QV_MainForm::OnListItemClick() {
+  connection_.UpdateActionButtons();
+}
 
 void QV_MainForm::OnRefreshClick() {
   LockWindow(true);
@@ -219,6 +225,8 @@ int QV_MainForm::SelectedPort() const {
   return ports_.HasRow(row) ? ctx_.PortOfRow(row) : 0;
 }
 
-void QV_MainForm::OnHelp() { deps_.view.ShowHelp(kHelpTopicMain); }
+void QV_MainForm::OnHelp() {
+  deps_.view.ShowHelp(kHelpTopicMain);
+}
 
 }  // namespace horalign

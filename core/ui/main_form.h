@@ -16,6 +16,7 @@ inline constexpr const char* kProgramName = "Horalign";
 inline constexpr int kVersionMajor = HORALIGN_VERSION_MAJOR;
 inline constexpr int kVersionMinor = HORALIGN_VERSION_MINOR;
 inline constexpr int kHelpTopicMain = 100000;
+inline constexpr int kMinuteMs = 60000;
 
 // Synchronization modes, held in AppConfig::ConnectionMode.
 enum SyncMode : std::int16_t { kModeNone = 0, kModeDeviceFromPc = 1, kModePcFromDevice = 2 };
@@ -117,8 +118,7 @@ class QV_MainForm {
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
   bool terminated_ = false;
-  // Set when an update cycle ends, cleared by the next delay tick.
-  bool cycleJustEnded_ = false;
+  std::int64_t lastMinuteTickMs_ = 0;  // on the loop's monotonic clock
 };
 
 }  // namespace horalign

@@ -110,9 +110,13 @@ void QV_MainForm::OnIntervalGotFocus() {
   deps_.view.SelectIntervalText(0, static_cast<int>(deps_.view.IntervalText().size()));
 }
 
-int QV_MainForm::OnIntervalKeyPress(int keyCode) { return NumericKeyFilter(keyCode); }
+int QV_MainForm::OnIntervalKeyPress(int keyCode) {
+  return NumericKeyFilter(keyCode);
+}
 
-void QV_MainForm::OnIntervalLostFocus() { ApplyUpdateInterval(); }
+void QV_MainForm::OnIntervalLostFocus() {
+  ApplyUpdateInterval();
+}
 
 void QV_MainForm::ApplyUpdateInterval() {
   auto& view = deps_.view;
@@ -131,11 +135,14 @@ void QV_MainForm::ApplyUpdateInterval() {
 }
 
 void QV_MainForm::OnMinutesTick() {
-  // The timer counts as off while a device is served: a tick due meanwhile is dropped.
-  if (ctx_.MinuteTimerPaused()) return;
-  // A tick that fell due while the last cycle ran comes as soon as the cycle ends, ahead of
-  // every other timer: it fell due while the timer counted as off, so it is dropped too.
-  if (std::exchange(cycleJustEnded_, false)) return;
+  // When this tick fell due: whole minutes after the last one (a tick may come a little
+  // early, and one that fell due while its own handler ran comes late).
+  const std::int64_t now = deps_.loop.MonotonicMs();
+  const std::int64_t last = std::exchange(lastMinuteTickMs_, now);
+  const std::int64_t due = last + (now - last + kMinuteMs / 100) / kMinuteMs * kMinuteMs;
+  // The timer counts as off while a device is served: a tick due meanwhile is dropped, also
+  // when it comes only after the pause.
+  if (ctx_.MinuteTimerPaused() || due < ctx_.minutePauseEndMs) return;
   ++ctx_.MinuteCount;
   if (ctx_.MinuteCount < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
@@ -143,6 +150,7 @@ void QV_MainForm::OnMinutesTick() {
     ctx_.MinuteCount = 0;
     return;
   }
+  const FormContext::MinuteTimerPause pause(ctx_);
   LockWindow(false);
   deps_.loop.ProcessPending();
   if (EffectiveMode() == kModeDeviceFromPc) {
@@ -157,7 +165,6 @@ void QV_MainForm::OnMinutesTick() {
   EnableControls(true);
   connection_.UpdateActionButtons();
   ctx_.MinuteCount = 0;
-  cycleJustEnded_ = true;
 }
 
 // The PC follows the one active row: it is read when it can be queried, retried when its

@@ -80,6 +80,10 @@ PollEventLoop::~PollEventLoop() {
   }
 }
 
+std::int64_t PollEventLoop::MonotonicMs() {
+  return MonotonicUs() / 1000;
+}
+
 std::unique_ptr<Timer> PollEventLoop::CreateTimer(int intervalMs, bool enabled,
                                                   std::function<void()> handler) {
   auto state = std::make_shared<TimerState>();

@@ -28,6 +28,7 @@ class PollEventLoop : public EventLoop {
   void ProcessPending() override;
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
+  std::int64_t MonotonicMs() override;
 
   // Brings the signals onto this loop's thread: their handler only writes the number into
   // a pipe, and Yield or ProcessPending calls `onSignal` with it. One loop at a time may

@@ -97,6 +97,10 @@ void Win32EventLoop::Arm(TimerState& state) {
   ::SetTimer(window_, state.id, static_cast<UINT>(state.intervalMs), nullptr);
 }
 
+std::int64_t Win32EventLoop::MonotonicMs() {
+  return static_cast<std::int64_t>(::GetTickCount64());
+}
+
 void Win32EventLoop::Disarm(TimerState& state) {
   ::KillTimer(window_, state.id);
 }

@@ -33,6 +33,7 @@ class Win32EventLoop : public EventLoop {
   void ProcessPending() override;
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
+  std::int64_t MonotonicMs() override;
 
   // Windows add filters for their keyboard rules and dialog navigation. The newest filter
   // sees a message first.

@@ -345,6 +345,24 @@ TEST(MainWindow, CyclesComeWholeIntervalsApartAndSkipABusyUser) {
   EXPECT_EQ(writes(), 3u);
 }
 
+// However long a cycle runs, the minutes keep their phase: the tick that fell due while it ran
+// is dropped, and the next whole minute counts even when the cycle ended just before it.
+TEST(MainWindow, ACycleDropsOnlyTheTicksThatFellDueWhileItRan) {
+  for (const auto& [cycleUs, ticks] : {std::pair(59'990'000LL, 2), {70'000'000LL, 1}}) {
+    SimApp s;
+    s.Set("Update Interval", "60");
+    StartIn(s, 1, 0);
+    s.Form().Context().MinuteCount = 59;
+    s.view.onWindowEnabled = [&, cycleUs = cycleUs](bool on) {
+      if (!on) s.world.clock.SleepMicros(cycleUs);
+    };
+    RunToUs(s, kMinuteUs + 1000);
+    s.view.onWindowEnabled = nullptr;
+    RunToUs(s, 3 * kMinuteUs + 1000);
+    EXPECT_EQ(s.Form().MinuteCount(), ticks) << cycleUs;
+  }
+}
+
 // A refused change puts back the mode in force and leaves the action buttons as the load left
 // them: all enabled with a mode, all disabled without one.
 TEST(ModeList, ARefusedChangePutsBackTheModeInForceAndTheModeInForceAsksNothing) {
