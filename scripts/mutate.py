@@ -71,8 +71,10 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
 TEST_PROGRAMS = ("horalign_core_tests", "horalign_sim_tests")
-# What the two test programs need of the tree (bench/, gui/, winui/, fuzz/ are left out).
-MIRRORED = ("CMakeLists.txt", "cmake", "core", "sim", "platform/posix", "tests")
+# What configuring needs of the tree (gui/, winui/, fuzz/ are left out; only the two test
+# programs are built).
+MIRRORED = ("CMakeLists.txt", "cmake", "core", "sim", "platform/posix", "cli", "bench", "packaging",
+            "tests")
 DEFAULT_SAMPLE = 400
 DEFAULT_SEED = 1
 
