@@ -11,8 +11,8 @@ seconds=${1:-60}
 scripts/deps.sh
 cmake -S . -B build -G Ninja > /dev/null
 cmake --build build --target horalign horalign-devsim > /dev/null
-# shellcheck source=tests/e2e/session.sh
-source "$root/tests/e2e/session.sh"
+# shellcheck source=scripts/desktop-session.sh
+source "$root/scripts/desktop-session.sh"
 
 # utime + stime of a process, in clock ticks.
 cpu_ticks() {

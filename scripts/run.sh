@@ -42,8 +42,8 @@ if ((demo == 0)); then
   exec "$horalign"
 fi
 
-# shellcheck source=tests/e2e/session.sh
-source "$root/tests/e2e/session.sh"
+# shellcheck source=scripts/desktop-session.sh
+source "$root/scripts/desktop-session.sh"
 out=$root/build/demo
 mkdir -p "$out"
 hs_init demo
