@@ -106,14 +106,14 @@ else
   status=1
 fi
 
-msi=$(ls "$build"/horalign-*-x64.msi 2>/dev/null | head -1)
+msi=$(ls -t "$build"/horalign-*-x64.msi 2>/dev/null | head -1)  # the newest version
 if [[ " $stages " != *" msi "* ]]; then
   :
 elif [[ -z $msi ]]; then
   echo "installer: FAILED, no MSI in $build (is wixl installed?)" >&2
   status=1
 elif MSI_DIR="$work/msi" HORALIGN_MSI="$msi" MSI_STAGE="$build/packaging/windows/stage" \
-  timeout 300 bash ${MSI_TRACE:+-x} tests/win32/msi_test.sh >"$work/msi.log" 2>&1; then
+  timeout 300 tests/win32/msi_test.sh >"$work/msi.log" 2>&1; then
   echo "installer: $(tail -1 "$work/msi.log")"
 else
   echo "installer: FAILED" >&2

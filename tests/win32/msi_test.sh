@@ -14,7 +14,7 @@ msiexec() { quiet msiexec "$@" /qn || fail "msiexec $* returned $?"; }
 product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r'; }
 # A registry value's data, "" when the value or the key is missing.
 reg_value() {
-  { quiet reg query "$1" /v "$2" ${3:-} || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
+  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
 }
 expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
 
