@@ -55,11 +55,12 @@ quiet "$cli" config mode 1 >/dev/null || fail "config mode 1 failed"
 quiet "$cli" config active COM3 COM7 >/dev/null || fail "config active failed"
 quiet "$cli" --json scan COM3 COM7 COM9 >"$dir/scan.json" || fail "scan returned $?"
 quiet "$cli" --json update >"$dir/update.json" || fail "update returned $?"
+quiet "$cli" --json read COM7 >"$dir/read.json" || fail "read returned $?"
 rc=0 && quiet "$cli" update COM9 >/dev/null || rc=$?
 expect "update COM9's exit code" $rc 3
 rc=0 && quiet "$cli" run >/dev/null || rc=$?
 expect "run's exit code" $rc 2
-python3 - "$dir/scan.json" "$dir/update.json" <<'PY' || fail "scan or update printed the wrong thing"
+python3 - "$dir/scan.json" "$dir/update.json" "$dir/read.json" <<'PY' || fail "scan, update or read printed the wrong thing"
 import json, sys
 scan = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}
 update = {p["port"]: p for p in json.load(open(sys.argv[2]))["ports"]}
@@ -69,8 +70,10 @@ assert scan["COM9"]["open"] is False and scan["COM9"]["problem"].startswith("\\\
 assert sorted(update) == ["COM3", "COM7"], update
 for p in update.values():
     assert p["outcome"] == "updated" and 0 <= p["ms_past_second"] < 100, p
+read = json.load(open(sys.argv[3]))  # COM7 was set from this PC's clock a moment ago
+assert read["sn"] == "70707" and abs(read["offset_s"]) <= 1, read
 PY
-echo "horalign-cli.exe: scan, update (COM3, COM7), exit codes 3 and 2"
+echo "horalign-cli.exe: scan, update (COM3, COM7), read COM7, exit codes 3 and 2"
 
 # 1.42 replaces 1.41; given without STARTATLOGON it leaves no logon task.
 rm -rf "$dir/stage" && cp -r "$MSI_STAGE" "$dir/stage"
