@@ -1,9 +1,6 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
-#include <cstdlib>
-
-#include "platform/posix/reg_file_store.h"
 
 namespace horalign {
 namespace {
@@ -93,62 +90,6 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
     return {std::nullopt, "the device path must be absolute: " + o.args[1]};
   }
   return {o, ""};
-}
-
-std::string SettingsPathFor(const CliOptions& options) {
-  if (!options.configPath.empty()) return options.configPath;
-  if (options.system) return kSystemSettingsPath;
-  // systemd lists the unit's state directories separated by colons; the first is ours.
-  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && state[0] == '/') {
-    const std::string_view dirs(state);
-    return std::string(dirs.substr(0, dirs.find(':'))) + "/Horalign.reg";
-  }
-  return RegFileStore::DefaultPath();
-}
-
-std::string CliUsage() {
-  return R"(Usage: horalign-cli [OPTIONS] COMMAND [OPERANDS]
-
-Keeps the clocks of serial-attached devices in step with this PC, without a window.
-COM1 to COM16 are the device paths of the settings file's Ports key (default /dev/ttyS0
-to /dev/ttyS15).
-
-Commands:
-  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
-                       serial number and the line settings it answered at
-  update [COMn ...]    write the PC time to the devices now (default: the active ports);
-                       per port the outcome, the status text and how many ms past the
-                       second the time command started
-  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
-                       from the PC clock; --set-pc then sets the PC clock from it
-  map [COMn [PATH]]    show the port paths and the USB adapters found, or map COMn to PATH
-  unmap COMn           COMn back to its default path
-  config [mode 0|1|2 | active COMn ... | active none | interval MINUTES]
-                       show or change the synchronization settings: mode 1 writes the PC
-                       time to the active devices, mode 2 sets the PC clock from the one
-                       active device; a new mode deactivates every port, as in the window
-  run                  the service in the foreground: connect the active ports and run the
-                       update schedule; every change of a port is one line on standard
-                       error; SIGTERM or SIGINT ends it in order
-
-Options:
-  --config FILE   the settings file (default: $STATE_DIRECTORY/Horalign.reg when systemd
-                  sets it, else the desktop program's $XDG_CONFIG_HOME/Quorvane/Horalign.reg)
-  --system        the service's settings file, /var/lib/horalign/Horalign.reg
-  --json          print the result as JSON
-  -v, --verbose   log every change of a port row to standard error (always on for run)
-  -h, --help      show this text
-  --version       show the version
-
-Exit status:
-  0  done
-  1  a device did not answer, or did not take the time
-  2  the command line is wrong
-  3  a port could not be opened: missing, no permission, or in use (the holder is named)
-  4  the settings file could not be written
-  5  run: another Horalign runs with the same instance lock
-  6  read --set-pc: the PC clock could not be set
-)";
 }
 
 }  // namespace horalign

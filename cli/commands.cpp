@@ -1,25 +1,17 @@
 // The commands that talk to devices: scan, update and read.
 #include "cli/commands.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "cli/headless_core.h"
 #include "cli/json_text.h"
-#include "core/app/reg_document.h"
 #include "core/device/model_table.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/port_list.h"
 #include "core/ui/text_format.h"
 #include "core/util/civil.h"
-#include "platform/posix/port_holder.h"
 
 namespace horalign {
 namespace {
@@ -50,7 +42,7 @@ Connected ConnectPort(HeadlessCore& core, int port) {
   c.opened = core.Cell(port, kColActive) != "N/A";
   if (!c.opened) {
     const std::string path = core.PortPath(port);
-    c.reason = DescribeUnopenablePort(path);
+    c.reason = WhyPortDidNotOpen(path);
     c.problem = path + " " + c.reason;
   }
   return c;
@@ -110,21 +102,6 @@ std::string Escaped(const std::string& text) {
 
 void Complain(const std::string& text) {
   std::fprintf(stderr, "horalign-cli: %s\n", text.c_str());
-}
-
-bool CheckSettingsFile(const std::string& path) {
-  if (::access(path.c_str(), R_OK) != 0) {
-    if (errno == ENOENT) return true;  // none yet: the defaults apply
-    Complain(path + " cannot be read (" + std::strerror(errno) +
-             "); the defaults apply and nothing is written to it");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (RegDocument::Parse(text.str())) return true;
-  Complain(path + " is not a settings file; the defaults apply and nothing is written to it");
-  return false;
 }
 
 int ScanCommand(const CliOptions& options, const std::string& settingsPath) {

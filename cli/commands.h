@@ -1,8 +1,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_options.h"
+#include "core/platform/registry_store.h"
 
 namespace horalign {
 
@@ -20,7 +23,13 @@ int RunCommand(const CliOptions& options, const std::string& settingsPath);
 void Complain(const std::string& text);
 
 // A warning on standard error when the settings file exists but cannot be read as one
-// (the defaults apply then, and nothing is written to it). Returns true when usable.
+// (the defaults apply then, and nothing is written to it). Returns true when usable, as
+// the registry always is.
 bool CheckSettingsFile(const std::string& path);
+
+// Writes the values under `key` in order; false, with a word on standard error, at the
+// first refusal.
+bool StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
+                   const std::vector<std::pair<std::string, std::string>>& values);
 
 }  // namespace horalign

@@ -1,6 +1,6 @@
 #include "cli/headless_core.h"
 
-#include <time.h>
+#include <chrono>
 
 #include "core/ui/port_list.h"
 #include "core/ui/text_format.h"
@@ -8,9 +8,8 @@
 namespace horalign {
 
 std::int64_t RealtimeUs() {
-  timespec t{};
-  ::clock_gettime(CLOCK_REALTIME, &t);
-  return std::int64_t{t.tv_sec} * 1'000'000 + t.tv_nsec / 1000;
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 int TimedSerial::Write(CommHandle handle, std::string_view bytes) {
@@ -21,7 +20,10 @@ int TimedSerial::Write(CommHandle handle, std::string_view bytes) {
 }
 
 HeadlessCore::HeadlessCore(const std::string& settingsPath, bool logRows)
-    : registry(settingsPath),
+    : system(OpenCliSystem(settingsPath)),
+      registry(system->Settings()),
+      clock(system->PcClock()),
+      loop(system->Loop()),
       form(MainFormDeps{config, registry, clock, loop, serialPort, paging, delayTicks, view,
                         pointer, messages, loading}) {
   view.logRows = logRows;

@@ -5,15 +5,12 @@
 #include <string>
 
 #include "cli/headless_views.h"
+#include "cli/system.h"
 #include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/serial/serial_comm.h"
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
-#include "platform/posix/poll_event_loop.h"
-#include "platform/posix/posix_clock.h"
-#include "platform/posix/posix_serial.h"
-#include "platform/posix/reg_file_store.h"
 
 namespace horalign {
 
@@ -25,7 +22,8 @@ class TimedSerial : public SerialBackend {
  public:
   explicit TimedSerial(SerialBackend& inner) : inner_(inner) {}
 
-  // CLOCK_REALTIME in microseconds when the last time command's write began; 0 for none.
+  // The PC clock in microseconds since the epoch when the last time command's write began; 0 for
+  // none.
   std::int64_t TimeCommandUs() const { return timeCommandUs_; }
   // The same for the last write of any kind.
   std::int64_t LastWriteUs() const { return lastWriteUs_; }
@@ -54,7 +52,7 @@ class TimedSerial : public SerialBackend {
 
 std::int64_t RealtimeUs();
 
-// The core wired for one command: the real POSIX adapters and the main window's logic
+// The core wired for one command: the system's real adapters and the main window's logic
 // on headless views, without the start-up scan and without the instance slot (a command
 // takes only the ports it works on, each held with its lock meanwhile). The port list
 // has its 16 rows, untouched until a command works on one.
@@ -63,11 +61,11 @@ struct HeadlessCore {
   HeadlessCore(const HeadlessCore&) = delete;
   HeadlessCore& operator=(const HeadlessCore&) = delete;
 
-  RegFileStore registry;
-  PosixSerialBackend posixSerial{MakeRegistryPortResolver(registry)};
-  TimedSerial serial{posixSerial};
-  PosixClock clock;
-  PollEventLoop loop;
+  std::unique_ptr<CliSystem> system;
+  RegistryStore& registry;
+  TimedSerial serial{system->Serial()};
+  Clock& clock;
+  EventLoop& loop;
   LogMainWindow view{stderr};
   NullPointer pointer;
   LogMessageDialog dialog{stderr};
@@ -83,7 +81,7 @@ struct HeadlessCore {
   // Opens COM `port` and connects its device as the window does; false when the port
   // did not open or no device answered (the row says which).
   bool Connect(int port);
-  std::string PortPath(int port) { return PortPathFromRegistry(registry, port); }
+  std::string PortPath(int port) { return system->PortPath(port); }
   const std::string& Cell(int port, int column) { return form.Ports().Cell(port, column); }
 };
 

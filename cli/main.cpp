@@ -7,6 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/system.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;
@@ -23,6 +24,10 @@ int main(int argc, char** argv) {
   if (options.version) {
     std::printf("horalign-cli %s\n", HORALIGN_VERSION);
     return kExitOk;
+  }
+  if (const std::string why = Unsupported(options); !why.empty()) {
+    Complain(why + " (see horalign-cli --help)");
+    return kExitUsage;
   }
   const std::string settings = SettingsPathFor(options);
   if (options.command == "scan") return ScanCommand(options, settings);

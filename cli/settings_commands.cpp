@@ -1,28 +1,19 @@
-// The commands that edit the settings file: map, unmap and config.
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
+// The command that shows and changes the synchronization settings: config.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/json_text.h"
+#include "cli/system.h"
 #include "core/app/app_config.h"
 #include "core/app/registry.h"
 #include "core/ui/main_form.h"
 #include "core/ui/port_list.h"
-#include "platform/posix/posix_serial.h"
-#include "platform/posix/reg_file_store.h"
 
 namespace horalign {
 namespace {
 
-constexpr const char* kByIdFolder = "/dev/serial/by-id";
 constexpr int kMinInterval = 60;
 constexpr int kMaxInterval = 9999;
 
@@ -32,74 +23,6 @@ std::string ComName(int port) {
 
 void Print(const std::string& text) {
   std::fputs(text.c_str(), stdout);
-}
-
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : "";
-}
-
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
-// The stable names of the USB serial adapters on this machine, with the device each names.
-std::vector<std::pair<std::string, std::string>> UsbAdapters() {
-  std::vector<std::pair<std::string, std::string>> found;
-  if (DIR* dir = ::opendir(kByIdFolder)) {
-    while (const dirent* entry = ::readdir(dir)) {
-      if (entry->d_name[0] == '.') continue;
-      const std::string path = std::string(kByIdFolder) + "/" + entry->d_name;
-      found.emplace_back(path, RealPath(path));
-    }
-    ::closedir(dir);
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
-// A file written by root in a folder that belongs to the service's user goes to that user,
-// so the service can still read and write it.
-void HandToFolderOwner(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (::geteuid() != 0 || slash == std::string::npos || slash == 0) return;
-  struct stat info {};
-  if (::stat(path.substr(0, slash).c_str(), &info) != 0 || info.st_uid == 0) return;
-  for (const std::string& file : {path, path + ".lock"}) {
-    (void)!::chown(file.c_str(), info.st_uid, info.st_gid);
-  }
-}
-
-// Writes the values in order; false, with a word on standard error, at the first refusal.
-bool Store(RegFileStore& store, const char* key,
-           const std::vector<std::pair<std::string, std::string>>& values) {
-  for (const auto& [name, text] : values) {
-    if (!store.SetString(key, name, text)) {
-      Complain("cannot write " + store.Path());
-      return false;
-    }
-  }
-  HandToFolderOwner(store.Path());
-  return true;
-}
-
-std::string AdaptersJson() {
-  std::vector<std::string> items;
-  for (const auto& [byId, device] : UsbAdapters()) {
-    items.push_back(JsonObject().Add("path", byId).Add("device", device).Text());
-  }
-  return JsonArray(items);
-}
-
-void PrintAdapters() {
-  const auto adapters = UsbAdapters();
-  if (adapters.empty()) {
-    Print("USB serial adapters: none found under " + std::string(kByIdFolder) + "\n");
-    return;
-  }
-  Print("USB serial adapters (their names survive re-plugging):\n");
-  for (const auto& [byId, device] : adapters) Print("  " + byId + " -> " + device + "\n");
 }
 
 std::string ModeName(int mode) {
@@ -121,7 +44,7 @@ std::vector<int> ActivePorts(std::int32_t mask) {
   return ports;
 }
 
-int ShowConfig(const CliOptions& options, RegFileStore& store) {
+int ShowConfig(const CliOptions& options, RegistryStore& store, const std::string& settingsPath) {
   AppConfig config;
   LoadConfig(store, config);
   std::vector<std::string> names;
@@ -132,7 +55,7 @@ int ShowConfig(const CliOptions& options, RegFileStore& store) {
   }
   if (options.json) {
     Print(JsonObject()
-              .Add("settings", store.Path())
+              .Add("settings", settingsPath)
               .Add("mode", int{config.ConnectionMode})
               .Add("mode_name", ModeName(config.ConnectionMode))
               .Raw("active", JsonArray(names))
@@ -141,7 +64,7 @@ int ShowConfig(const CliOptions& options, RegFileStore& store) {
           "\n");
     return kExitOk;
   }
-  Print("settings  " + store.Path() + "\n");
+  Print("settings  " + settingsPath + "\n");
   Print("mode      " + std::to_string(config.ConnectionMode) + " (" +
         ModeName(config.ConnectionMode) + ")\n");
   Print("active    " + (list.empty() ? std::string("none") : list) + "\n");
@@ -151,90 +74,23 @@ int ShowConfig(const CliOptions& options, RegFileStore& store) {
 
 }  // namespace
 
-int MapCommand(const CliOptions& options, const std::string& settingsPath) {
-  const bool usable = CheckSettingsFile(settingsPath);
-  RegFileStore store(settingsPath);
-  if (options.args.size() == 2) {
-    if (!usable) return kExitSettings;
-    const int port = *ParsePortName(options.args[0]);
-    const std::string& path = options.args[1];
-    if (!Store(store, kPortsKey, {{ComName(port), path}})) return kExitSettings;
-    // A stable name for the same adapter, when the path is not one already.
-    std::string suggestion;
-    const std::string device = RealPath(path);
-    for (const auto& [byId, target] : UsbAdapters()) {
-      if (!device.empty() && target == device && path != byId) suggestion = byId;
-    }
-    if (options.json) {
-      JsonObject o;
-      o.Add("port", ComName(port)).Add("path", path).Add("exists", Exists(path));
-      if (suggestion.empty()) {
-        o.Null("suggestion");
-      } else {
-        o.Add("suggestion", suggestion);
-      }
-      Print(o.Text() + "\n");
-    } else {
-      Print(ComName(port) + " -> " + path + "\n");
-      if (!Exists(path)) Complain("note: " + path + " does not exist now");
-      if (!suggestion.empty()) {
-        Complain("note: " + suggestion + " names the same adapter and survives re-plugging");
-      }
-    }
-    return kExitOk;
-  }
-  std::vector<int> ports;
-  if (options.args.empty()) {
-    for (int n = 1; n <= kPortRows; ++n) ports.push_back(n);
-  } else {
-    ports.push_back(*ParsePortName(options.args[0]));
-  }
-  std::vector<std::string> items;
-  for (int port : ports) {
-    const std::string path = PortPathFromRegistry(store, port);
-    const bool mapped = path != "/dev/ttyS" + std::to_string(port - 1);
-    if (options.json) {
-      items.push_back(JsonObject()
-                          .Add("port", ComName(port))
-                          .Add("path", path)
-                          .Add("mapped", mapped)
-                          .Add("exists", Exists(path))
-                          .Text());
-    } else {
-      std::string name = ComName(port);
-      name.resize(7, ' ');
-      Print(name + path + (mapped ? "" : "  (default)") + (Exists(path) ? "" : "  (missing)") +
-            "\n");
+bool StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
+                   const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [name, text] : values) {
+    if (!store.SetString(key, name, text)) {
+      Complain("cannot write " + settingsPath);
+      return false;
     }
   }
-  if (options.json) {
-    Print(JsonObject().Raw("ports", JsonArray(items)).Raw("adapters", AdaptersJson()).Text() +
-          "\n");
-  } else {
-    PrintAdapters();
-  }
-  return kExitOk;
-}
-
-int UnmapCommand(const CliOptions& options, const std::string& settingsPath) {
-  if (!CheckSettingsFile(settingsPath)) return kExitSettings;
-  RegFileStore store(settingsPath);
-  const int port = *ParsePortName(options.args[0]);
-  // A blank value reads as no mapping: the port is back on its default path.
-  if (!Store(store, kPortsKey, {{ComName(port), ""}})) return kExitSettings;
-  const std::string path = PortPathFromRegistry(store, port);
-  if (options.json) {
-    Print(JsonObject().Add("port", ComName(port)).Add("path", path).Text() + "\n");
-  } else {
-    Print(ComName(port) + " -> " + path + " (default)\n");
-  }
-  return kExitOk;
+  SettingsWritten(settingsPath);
+  return true;
 }
 
 int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
   const bool usable = CheckSettingsFile(settingsPath);
-  RegFileStore store(settingsPath);
-  if (options.args.empty()) return ShowConfig(options, store);
+  const std::unique_ptr<RegistryStore> settings = OpenSettings(settingsPath);
+  RegistryStore& store = *settings;
+  if (options.args.empty()) return ShowConfig(options, store, settingsPath);
   if (!usable) return kExitSettings;
   const std::string& what = options.args[0];
   const std::vector<std::string> rest(options.args.begin() + 1, options.args.end());
@@ -271,8 +127,8 @@ int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
     Complain("config takes: mode 0|1|2, active COMn ... | none, or interval MINUTES");
     return kExitUsage;
   }
-  if (!Store(store, kConfigKey, values)) return kExitSettings;
-  return ShowConfig(options, store);
+  if (!StoreSettings(store, settingsPath, kConfigKey, values)) return kExitSettings;
+  return ShowConfig(options, store, settingsPath);
 }
 
 }  // namespace horalign

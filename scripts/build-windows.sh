@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program with mingw-w64: the core, the Win32 adapters, the core and
-# Win32 tests and horalign.exe, then packs dist/horalign-win64.zip (horalign.exe, help/,
-# README-windows.txt). Usage: scripts/build-windows.sh   (BUILD_DIR and JOBS may be set)
+# Cross-builds the Windows programs with mingw-w64: the core, the Win32 adapters, the core and
+# Win32 tests, horalign.exe and horalign-cli.exe, then packs dist/horalign-win64.zip
+# (horalign.exe, horalign-cli.exe, help/, README-windows.txt) and the installer
+# dist/horalign-<version>-x64.msi (wixl). Usage: scripts/build-windows.sh   (BUILD_DIR and JOBS may be set)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -9,7 +10,7 @@ build=${BUILD_DIR:-$root/build-win}
 jobs=${JOBS:-2}
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
-for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres wixl; do
   command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/deps.sh --windows" >&2; exit 1; }
 done
 
@@ -29,12 +30,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUIL
 cmake --build "$build" -j "$jobs"
 
 exe=$build/winui/horalign.exe
-[[ -f $exe ]] || { echo "horalign.exe was not built" >&2; exit 1; }
+cli=$build/cli/horalign-cli.exe
+for f in "$exe" "$cli"; do
+  [[ -f $f ]] || { echo "$(basename "$f") was not built" >&2; exit 1; }
+done
 
-# The package: the program, its HTML help beside it, and the Windows notes.
+# The zip: the programs, the HTML help beside them, and the Windows notes.
 stage=$build/dist/horalign
 rm -rf "$stage" && mkdir -p "$stage/help" "$root/dist"
-cp "$exe" "$stage/"
+cp "$exe" "$cli" "$stage/"
 if [[ -d $root/docs/help ]]; then
   cp -r "$root/docs/help/." "$stage/help/"
 fi
@@ -42,6 +46,8 @@ if [[ -f $root/docs/windows.md ]]; then
   sed 's/$/\r/' "$root/docs/windows.md" > "$stage/README-windows.txt"
 fi
 rm -f "$root/dist/horalign-win64.zip"
-(cd "$stage" && python3 -m zipfile -c "$root/dist/horalign-win64.zip" horalign.exe help \
+(cd "$stage" && python3 -m zipfile -c "$root/dist/horalign-win64.zip" horalign.exe horalign-cli.exe help \
   $( [[ -f README-windows.txt ]] && echo README-windows.txt ))
-echo "built $root/dist/horalign-win64.zip"
+msi=$(ls "$build"/horalign-*-x64.msi)
+cp "$msi" "$root/dist/"
+echo "built $root/dist/horalign-win64.zip and $root/dist/$(basename "$msi")"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing Horalign need, when missing.
-# Usage: scripts/deps.sh [--windows]   (--windows adds the cross compiler and Wine)
+# Usage: scripts/deps.sh [--windows]   (--windows adds the cross compiler, Wine and wixl)
 set -euo pipefail
 
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
@@ -11,7 +11,8 @@ pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
       dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
       pkg-config libsystemd-dev dbus-daemon python3-dbus python3-gi)
 if [[ "${1:-}" == "--windows" ]]; then
-  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3)
+  pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3
+        wixl msitools)
 fi
 
 missing=()

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine: the core and simulation test suites, the Win32 adapter
-# tests (a pseudo-terminal device behind COM5) and an end-to-end run of horalign.exe under
-# Xvfb against simulated devices on COM3 and COM7. Run scripts/build-windows.sh first.
+# tests (a pseudo-terminal device behind COM5), an end-to-end run of horalign.exe under
+# Xvfb against simulated devices on COM3 and COM7, and the installer (install, horalign-cli.exe
+# against the same devices, upgrade, uninstall). Run scripts/build-windows.sh first.
 # Environment: BUILD_DIR (the cross build, default build-win), DEVSIM (horalign-devsim;
 # default build/sim/horalign-devsim, built into build-devsim when missing),
 # SCREENSHOTS=DIR to keep the end-to-end screenshots.
-# Usage: scripts/test-windows.sh [suites] [e2e]   (both when none is named)
+# Usage: scripts/test-windows.sh [suites] [e2e] [msi]   (all when none is named)
 set -euo pipefail
-stages=${*:-suites e2e}
+stages=${*:-suites e2e msi}
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-$root/build-win}
@@ -102,6 +103,21 @@ elif E2E_DIR="$work/e2e" DEVSIM_LOG="$work/devsim.log" HORALIGN_EXE="$build/winu
 else
   echo "end to end: FAILED" >&2
   tail -20 "$work/e2e.log" >&2
+  status=1
+fi
+
+msi=$(ls -t "$build"/horalign-*-x64.msi 2>/dev/null | head -1)  # the newest version
+if [[ " $stages " != *" msi "* ]]; then
+  :
+elif [[ -z $msi ]]; then
+  echo "installer: FAILED, no MSI in $build (is wixl installed?)" >&2
+  status=1
+elif MSI_DIR="$work/msi" HORALIGN_MSI="$msi" MSI_STAGE="$build/packaging/windows/stage" \
+  timeout 300 tests/win32/msi_test.sh >"$work/msi.log" 2>&1; then
+  echo "installer: $(tail -1 "$work/msi.log")"
+else
+  echo "installer: FAILED" >&2
+  tail -20 "$work/msi.log" >&2
   status=1
 fi
 exit $status

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/clock_right.h"
 #include "cli/commands.h"
 #include "cli/headless_views.h"
+#include "cli/posix_clock_right.h"
 #include "core/app/application.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"

@@ -1,0 +1,142 @@
+// The command line on Linux: settings in a file, ports by the file's device paths, each
+// open port held with an exclusive flock.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/system.h"
+#include "core/app/reg_document.h"
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/port_holder.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_serial.h"
+#include "platform/posix/reg_file_store.h"
+
+namespace horalign {
+namespace {
+
+class PosixCliSystem : public CliSystem {
+ public:
+  explicit PosixCliSystem(const std::string& settingsPath) : registry_(settingsPath) {}
+
+  RegistryStore& Settings() override { return registry_; }
+  SerialBackend& Serial() override { return serial_; }
+  Clock& PcClock() override { return clock_; }
+  EventLoop& Loop() override { return loop_; }
+  std::string PortPath(int port) override { return PortPathFromRegistry(registry_, port); }
+
+ private:
+  RegFileStore registry_;
+  PosixSerialBackend serial_{MakeRegistryPortResolver(registry_)};
+  PosixClock clock_;
+  PollEventLoop loop_;
+};
+
+}  // namespace
+
+std::unique_ptr<CliSystem> OpenCliSystem(const std::string& settingsPath) {
+  return std::make_unique<PosixCliSystem>(settingsPath);
+}
+
+std::unique_ptr<RegistryStore> OpenSettings(const std::string& settingsPath) {
+  return std::make_unique<RegFileStore>(settingsPath);
+}
+
+// A file written by root in a folder that belongs to the service's user goes to that user,
+// so the service can still read and write it.
+void SettingsWritten(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (::geteuid() != 0 || slash == std::string::npos || slash == 0) return;
+  struct stat info {};
+  if (::stat(path.substr(0, slash).c_str(), &info) != 0 || info.st_uid == 0) return;
+  for (const std::string& file : {path, path + ".lock"}) {
+    (void)!::chown(file.c_str(), info.st_uid, info.st_gid);
+  }
+}
+
+std::string WhyPortDidNotOpen(const std::string& path) {
+  return DescribeUnopenablePort(path);
+}
+
+std::string Unsupported(const CliOptions&) {
+  return "";
+}
+
+bool CheckSettingsFile(const std::string& path) {
+  if (::access(path.c_str(), R_OK) != 0) {
+    if (errno == ENOENT) return true;  // none yet: the defaults apply
+    Complain(path + " cannot be read (" + std::strerror(errno) +
+             "); the defaults apply and nothing is written to it");
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (RegDocument::Parse(text.str())) return true;
+  Complain(path + " is not a settings file; the defaults apply and nothing is written to it");
+  return false;
+}
+
+std::string SettingsPathFor(const CliOptions& options) {
+  if (!options.configPath.empty()) return options.configPath;
+  if (options.system) return kSystemSettingsPath;
+  // systemd lists the unit's state directories separated by colons; the first is ours.
+  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && state[0] == '/') {
+    const std::string_view dirs(state);
+    return std::string(dirs.substr(0, dirs.find(':'))) + "/Horalign.reg";
+  }
+  return RegFileStore::DefaultPath();
+}
+
+std::string CliUsage() {
+  return R"(Usage: horalign-cli [OPTIONS] COMMAND [OPERANDS]
+
+Keeps the clocks of serial-attached devices in step with this PC, without a window.
+COM1 to COM16 are the device paths of the settings file's Ports key (default /dev/ttyS0
+to /dev/ttyS15).
+
+Commands:
+  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
+                       serial number and the line settings it answered at
+  update [COMn ...]    write the PC time to the devices now (default: the active ports);
+                       per port the outcome, the status text and how many ms past the
+                       second the time command started
+  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
+                       from the PC clock; --set-pc then sets the PC clock from it
+  map [COMn [PATH]]    show the port paths and the USB adapters found, or map COMn to PATH
+  unmap COMn           COMn back to its default path
+  config [mode 0|1|2 | active COMn ... | active none | interval MINUTES]
+                       show or change the synchronization settings: mode 1 writes the PC
+                       time to the active devices, mode 2 sets the PC clock from the one
+                       active device; a new mode deactivates every port, as in the window
+  run                  the service in the foreground: connect the active ports and run the
+                       update schedule; every change of a port is one line on standard
+                       error; SIGTERM or SIGINT ends it in order
+
+Options:
+  --config FILE   the settings file (default: $STATE_DIRECTORY/Horalign.reg when systemd
+                  sets it, else the desktop program's $XDG_CONFIG_HOME/Quorvane/Horalign.reg)
+  --system        the service's settings file, /var/lib/horalign/Horalign.reg
+  --json          print the result as JSON
+  -v, --verbose   log every change of a port row to standard error (always on for run)
+  -h, --help      show this text
+  --version       show the version
+
+Exit status:
+  0  done
+  1  a device did not answer, or did not take the time
+  2  the command line is wrong
+  3  a port could not be opened: missing, no permission, or in use (the holder is named)
+  4  the settings file could not be written
+  5  run: another Horalign runs with the same instance lock
+  6  read --set-pc: the PC clock could not be set
+)";
+}
+
+}  // namespace horalign

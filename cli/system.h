@@ -1,0 +1,44 @@
+#pragma once
+
+// What the command line needs of the operating system. cli/CMakeLists.txt picks one
+// definition: cli/posix_system.cpp (Linux, settings in a file) or cli/win32_system.cpp
+// (Windows, settings in the registry).
+#include <memory>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "core/platform/clock.h"
+#include "core/platform/event_loop.h"
+#include "core/platform/registry_store.h"
+#include "core/platform/serial_backend.h"
+
+namespace horalign {
+
+// The adapters one command works through.
+class CliSystem {
+ public:
+  virtual ~CliSystem() = default;
+  virtual RegistryStore& Settings() = 0;
+  virtual SerialBackend& Serial() = 0;
+  virtual Clock& PcClock() = 0;
+  virtual EventLoop& Loop() = 0;
+  // The device COM `port` stands for ("/dev/ttyS0", "\\.\COM1").
+  virtual std::string PortPath(int port) = 0;
+};
+
+std::unique_ptr<CliSystem> OpenCliSystem(const std::string& settingsPath);
+
+// The settings alone, for the commands that only read or write them.
+std::unique_ptr<RegistryStore> OpenSettings(const std::string& settingsPath);
+
+// Called after a command has written the settings.
+void SettingsWritten(const std::string& settingsPath);
+
+// Why the port at `path` did not open, as the end of a sentence that begins with the path
+// ("does not exist", "is in use by another program", ...). Called after an open failed.
+std::string WhyPortDidNotOpen(const std::string& path);
+
+// "" when this system runs the command line as given, else why it does not.
+std::string Unsupported(const CliOptions& options);
+
+}  // namespace horalign

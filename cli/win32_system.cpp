@@ -1,0 +1,166 @@
+// The command line on Windows: the settings in the registry, where horalign.exe keeps them,
+// COM ports under their own names, and the clock through Win32. The port mapping (map,
+// unmap) and the service (run) are Linux only: Windows names its COM ports itself, and on
+// Windows horalign.exe, started at logon, keeps the update schedule; a second schedule
+// beside it would only compete for the same ports.
+#include "platform/win32/win32_api.h"
+
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/system.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_event_loop.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_serial.h"
+
+namespace horalign {
+namespace {
+
+// How messages and "config" name the settings.
+constexpr const char* kSettingsName = "HKEY_LOCAL_MACHINE\\Software\\Quorvane\\Horalign";
+
+class Win32CliSystem : public CliSystem {
+ public:
+  RegistryStore& Settings() override { return registry_; }
+  SerialBackend& Serial() override { return serial_; }
+  Clock& PcClock() override { return clock_; }
+  EventLoop& Loop() override { return loop_; }
+  std::string PortPath(int port) override { return CommDevicePath(port); }
+
+ private:
+  Win32RegistryStore registry_;
+  Win32SerialBackend serial_;
+  Win32Clock clock_;
+  Win32EventLoop loop_;
+};
+
+// The system's own words for an error code, without the closing full stop and line break.
+std::string SystemMessage(DWORD code) {
+  char text[256] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == '.' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+int Refuse(const CliOptions& options) {
+  Complain(Unsupported(options) + " (see horalign-cli --help)");
+  return kExitUsage;
+}
+
+}  // namespace
+
+std::unique_ptr<CliSystem> OpenCliSystem(const std::string&) {
+  return std::make_unique<Win32CliSystem>();
+}
+
+std::unique_ptr<RegistryStore> OpenSettings(const std::string&) {
+  return std::make_unique<Win32RegistryStore>();
+}
+
+void SettingsWritten(const std::string&) {}
+
+std::string WhyPortDidNotOpen(const std::string& path) {
+  // Without sharing, as a device driver grants a COM port to one program at a time.
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    switch (code) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+        return "does not exist";
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+        return "is in use by another program";
+      default:
+        return "cannot be opened: " + SystemMessage(code);
+    }
+  }
+  DCB line{};
+  line.DCBlength = sizeof line;
+  const bool serial = ::GetCommState(h, &line) != 0;
+  ::CloseHandle(h);
+  return serial ? "could not be set up" : "is not a serial port";
+}
+
+std::string Unsupported(const CliOptions& options) {
+  if (options.system || !options.configPath.empty()) {
+    return "--config and --system are for Linux: on Windows the settings are in the registry";
+  }
+  if (options.command == "map" || options.command == "unmap") {
+    return options.command + " is for Linux: Windows names its COM ports itself";
+  }
+  if (options.command == "run") {
+    return "run is the Linux service: on Windows horalign.exe keeps the schedule";
+  }
+  return "";
+}
+
+// main() refuses these through Unsupported() before it dispatches.
+int MapCommand(const CliOptions& options, const std::string&) {
+  return Refuse(options);
+}
+int UnmapCommand(const CliOptions& options, const std::string&) {
+  return Refuse(options);
+}
+int RunCommand(const CliOptions& options, const std::string&) {
+  return Refuse(options);
+}
+
+bool CheckSettingsFile(const std::string&) {
+  return true;
+}
+
+std::string SettingsPathFor(const CliOptions&) {
+  return kSettingsName;
+}
+
+std::string CliUsage() {
+  return R"(Usage: horalign-cli [OPTIONS] COMMAND [OPERANDS]
+
+Keeps the clocks of serial-attached devices in step with this PC, without a window.
+It works on COM1 to COM16 and on the settings horalign.exe keeps in the registry
+(HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign, in the registry's 32-bit view).
+
+Commands:
+  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
+                       serial number and the line settings it answered at
+  update [COMn ...]    write the PC time to the devices now (default: the active ports);
+                       per port the outcome, the status text and how many ms past the
+                       second the time command started
+  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
+                       from the PC clock; --set-pc then sets the PC clock from it (run it
+                       as an administrator)
+  config [mode 0|1|2 | active COMn ... | active none | interval MINUTES]
+                       show or change the synchronization settings: mode 1 writes the PC
+                       time to the active devices, mode 2 sets the PC clock from the one
+                       active device; a new mode deactivates every port, as in the window;
+                       changing them needs an administrator
+
+The Linux commands map, unmap and run, and the options --config and --system, are not
+available on Windows: Windows names its COM ports itself, and horalign.exe, started at
+logon, keeps the update schedule.
+
+Options:
+  --json          print the result as JSON
+  -v, --verbose   log every change of a port row to standard error
+  -h, --help      show this text
+  --version       show the version
+
+Exit status:
+  0  done
+  1  a device did not answer, or did not take the time
+  2  the command line is wrong
+  3  a port could not be opened: missing, or in use by another program
+  4  the settings could not be written
+  6  read --set-pc: the PC clock could not be set
+)";
+}
+
+}  // namespace horalign
