@@ -126,7 +126,8 @@ TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) 
     EXPECT_EQ(s.Cell(row, kColActive), row == 15 ? "N/A" : row % 15 == 1 ? "Yes" : "No");
   }
   const PortListModel& ports = s.Form().Ports();  // no such column or row: empty, black
-  EXPECT_EQ(std::tuple(ports.Cell(1, kPortColumns), ports.Colour(17)), std::tuple("", Rgb{0, 0, 0}));
+  EXPECT_EQ(std::tuple(ports.Cell(1, kPortColumns), ports.Colour(17)),
+            std::tuple("", Rgb{0, 0, 0}));
   EXPECT_EQ(std::tuple(s.Cell(2, kColStatusTime), s.view.colours[0]),
             std::tuple("12/05/26, 02:05:09 PM", kGreen));
   ASSERT_EQ(s.dialog.shown.size(), 2u);
