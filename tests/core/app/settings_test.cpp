@@ -59,6 +59,9 @@ TEST(RegDocument, ReadsEveryDataFormAndValuesOnlyOfTheKeyIgnoringCase) {
   EXPECT_EQ(doc.Find("k\\", "A"), Sz("last"));
   EXPECT_EQ(doc.Find("K", ""), Sz("d"));
   EXPECT_TRUE(doc.HasKey("K\\SUB") && !doc.HasKey("") && !doc.HasKey("K\\Other"));
+  // Two keys whose names share a hash stay apart.
+  const auto clash = Doc("REGEDIT4\n[HKEY_LOCAL_MACHINE\\liquid]\n\"A\"=\"x\"\n");
+  EXPECT_FALSE(clash.Find("costarring", "A") || clash.HasKey("costarring"));
 }
 
 // Not a settings file: a NUL, no header first, too long, or UTF-16 without whole units and
@@ -137,6 +140,12 @@ TEST(RegDocument, AnEmptyDocumentGetsItsHeaderAndValuesThatCannotBeQuotedGoAsHex
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"A\\\\\\\"b\"=hex(7):01,02\n");
   EXPECT_EQ(Utf16ToUtf8(wide.Text().substr(2)),
             "Windows Registry Editor Version 5.00\n\n" + kKey + "\n\"A\"=hex(1):ff,00\n");
+}
+
+// A field of one bit holds -1 and 0.
+TEST(RoundIntoField, KeepsTheRangeOfTheFieldsWidth) {
+  EXPECT_EQ(std::tuple(RoundIntoField(-1.0, 1), RoundIntoField(1.0, 1), RoundIntoField(1.0, 0)),
+            std::tuple(-1, std::nullopt, std::nullopt));
 }
 
 }  // namespace
