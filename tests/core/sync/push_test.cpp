@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+
+#include "tests/core/sync/scenario.h"
+
+namespace horalign::test {
+namespace {
+
+using sim::SimApp;
+constexpr std::int64_t kSecond = 1'000'000;
+constexpr std::int64_t kHour = 3600 * kSecond;
+
+// COM1 takes UTC in one "T" command, COM2 local time in "PT" and "PD"; both active.
+void StartTwoFamilies(SimApp& s, const char* pushSetting = nullptr) {
+  s.world.AddDevice(1, {.letter = 'W'});
+  s.world.AddDevice(2, {.letter = 'A'});
+  if (pushSetting) s.Set("Push On Time Change", pushSetting);
+  StartIn(s, 1, 3);
+}
+
+// The time commands a port took from virtual time `fromUs` on.
+std::vector<sim::WireLine> TimeFramesFrom(const SimApp& s, int port, std::int64_t fromUs) {
+  std::vector<sim::WireLine> found;
+  for (const auto& l : s.world.serial.LinesToDevice(port)) {
+    const bool utc = l.text.size() > 1 && l.text[0] == 'T' && std::isdigit(l.text[1]);
+    if (l.firstByteUs >= fromUs && (utc || l.text.starts_with("PT"))) found.push_back(l);
+  }
+  return found;
+}
+
+// Runs the loop until the PC's local clock reads `local` (on the offset in force).
+void RunToLocal(SimApp& s, const CivilTime& local) {
+  const std::int64_t offsetUs = std::int64_t{s.world.clock.LocalOffsetMinutes()} * 60 * kSecond;
+  RunToUs(s,
+          s.world.time.NowUs() + ToEpochMicros(local) - offsetUs - s.world.clock.UtcEpochMicros());
+}
+
+struct Jump {
+  const char* what;
+  CivilTime utcAtStart;
+  int offsetMinutes;
+  CivilTime jumpAtLocal;
+  std::function<void(sim::VirtualClock&)> jump;
+  int pushedMask;             // bit n-1: COM n written once after the jump
+  std::int64_t withinUs;      // from the jump to the push's first byte
+  const char* localPtPrefix;  // what COM2's push says: the new local time
+  const char* localPdText;
+};
+
+// Every cause pushes, once, within its deadline, with the time as it now reads.
+TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
+  const Jump rows[] = {
+      {"DST begins at 02:00",
+       {2027, 3, 28, 0, 59, 0},
+       60,
+       {2027, 3, 28, 2, 0, 0},
+       [](auto& c) { c.ChangeOffsetWithNotice(120); },
+       2,
+       2 * kSecond,
+       "PT0300",
+       "PD0328271\r"},
+      {"DST ends at 03:00",
+       {2026, 10, 25, 0, 59, 0},
+       120,
+       {2026, 10, 25, 3, 0, 0},
+       [](auto& c) { c.ChangeOffsetWithNotice(60); },
+       2,
+       2 * kSecond,
+       "PT0200",
+       "PD1025261\r"},
+      {"US DST ends at 02:00",
+       {2026, 11, 1, 5, 59, 0},
+       -240,
+       {2026, 11, 1, 2, 0, 0},
+       [](auto& c) { c.ChangeOffsetWithNotice(-300); },
+       2,
+       2 * kSecond,
+       "PT0100",
+       "PD1101261\r"},
+      {"step back across midnight",
+       {2026, 12, 5, 23, 59, 0},
+       0,
+       {2026, 12, 6, 0, 0, 20},
+       [](auto& c) { c.StepWithNotice(-90 * kSecond); },
+       3,
+       2 * kSecond,
+       "PT2358",
+       "PD1205267\r"},
+      {"step forwards",
+       {2026, 12, 5, 14, 5, 9},
+       0,
+       {2026, 12, 5, 14, 6, 0},
+       [](auto& c) { c.StepWithNotice(kHour); },
+       3,
+       2 * kSecond,
+       "PT1506",
+       "PD1205267\r"},
+      {"a trim of 0.5 s",
+       {2026, 12, 5, 14, 5, 9},
+       0,
+       {2026, 12, 5, 14, 6, 0},
+       [](auto& c) { c.StepWithNotice(-kSecond / 2); },
+       0,
+       0,
+       "",
+       ""},
+      {"resume after 3 h",
+       {2026, 12, 5, 14, 5, 9},
+       0,
+       {2026, 12, 5, 14, 6, 0},
+       [](auto& c) { c.SleepAndResume(3 * kHour); },
+       3,
+       5 * kSecond,
+       "PT1706",
+       "PD1205267\r"},
+      {"resume, mode 1 only",
+       {2026, 12, 5, 14, 5, 9},
+       0,
+       {2026, 12, 5, 14, 6, 0},
+       [](auto& c) { c.SleepAndResume(3 * kHour); },
+       0,
+       0,
+       "",
+       ""},
+  };
+  for (const Jump& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimApp s({.utcAtStart = row.utcAtStart, .localOffsetMinutes = row.offsetMinutes});
+    StartTwoFamilies(s);
+    if (std::string_view(row.what) == "resume, mode 1 only") {
+      s.Form().Context().config.ConnectionMode = 2;
+    }
+    RunToLocal(s, row.jumpAtLocal);
+    row.jump(s.world.clock);
+    const std::int64_t jumpUs = s.world.time.NowUs();
+    // Two minutes on: a burst of missed minute cycles would write again.
+    s.Run(120'000);
+    int earlier = 0;  // each device takes a second boundary of its own
+    for (int port : {1, 2}) {
+      const auto frames = TimeFramesFrom(s, port, jumpUs);
+      const bool pushed = row.pushedMask & (1 << (port - 1));
+      ASSERT_EQ(frames.size(), pushed ? 1u : 0u) << "COM" << port;
+      if (!pushed) continue;
+      EXPECT_LE(frames[0].firstByteUs - jumpUs, row.withinUs + kSecond * earlier++)
+          << "COM" << port;
+      if (port == 2) {
+        EXPECT_TRUE(frames[0].text.starts_with(row.localPtPrefix)) << frames[0].text;
+        EXPECT_EQ(SentStartingWith(s, 2, "PD").back().text, row.localPdText);
+      }
+      EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.");
+    }
+  }
+}
+
+// A jump while a device is written waits for that operation, then writes the devices that
+// now show the wrong time, the one written before the jump included.
+TEST(Push, AJumpDuringAnUpdateIsQueuedThenPushed) {
+  SimApp s;
+  StartTwoFamilies(s);
+  s.Run(5000);
+  std::int64_t jumpUs = 0;
+  s.world.time.After(300'000, [&] {
+    jumpUs = s.world.time.NowUs();
+    s.world.clock.StepWithNotice(-kHour);
+  });
+  Click(s, 1, &QV_MainForm::OnUpdateClick);
+  const std::int64_t updateEndUs = s.world.time.NowUs();
+  ASSERT_GT(jumpUs, 0);
+  ASSERT_LT(jumpUs, updateEndUs);
+  ASSERT_TRUE(TimeFramesFrom(s, 2, 0).empty());  // no push ran inside the update
+  s.Run(3000);
+  for (int port : {1, 2}) {
+    const auto frames = TimeFramesFrom(s, port, updateEndUs);
+    ASSERT_EQ(frames.size(), 1u) << "COM" << port;
+    EXPECT_LE(frames[0].firstByteUs - updateEndUs, port * kSecond + kSecond / 2);
+  }
+  EXPECT_EQ(SentStartingWith(s, 2, "PT").back().text.substr(0, 6), "PT1305");
+}
+
+// "0" leaves the wire exactly as it is when nobody reports the jumps at all.
+TEST(Push, SettingZeroLeavesTheWireAsWithoutNotices) {
+  const std::function<void(sim::VirtualClock&, bool)> jumps[] = {
+      [](auto& c, bool notice) { notice ? c.StepWithNotice(-kHour) : c.StepWallMicros(-kHour); },
+      [](auto& c, bool notice) {
+        notice ? c.ChangeOffsetWithNotice(60) : c.SetLocalOffsetMinutes(60);
+      },
+      [](auto& c, bool notice) { notice ? c.SleepAndResume(kHour) : c.SleepMicros(kHour); }};
+  for (const auto& jump : jumps) {
+    std::vector<sim::WireLine> wires[2];
+    for (bool notice : {false, true}) {
+      SimApp s;
+      StartTwoFamilies(s, notice ? "0" : nullptr);
+      s.Run(20'000);
+      jump(s.world.clock, notice);
+      s.Run(70 * 60'000);
+      for (int port : {1, 2}) {
+        for (const auto& l : s.world.serial.LinesToDevice(port)) wires[notice].push_back(l);
+      }
+    }
+    EXPECT_FALSE(wires[0].empty());
+    EXPECT_EQ(wires[0], wires[1]);
+  }
+}
+
+}  // namespace
+}  // namespace horalign::test
