@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -114,8 +115,10 @@ class QV_MainForm {
   int SelectedPort() const;
   void ServeTimeSource();
   void OnPushTick();
-  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile,
-  // with the window locked as for a scheduled update.
+  // Runs an operation of the program's own (an update cycle, a push) with the window locked
+  // and the minute schedule paused.
+  void RunScheduled(const std::function<void()>& operation);
+  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile.
   void WriteDevices(std::uint32_t ports);
 
   MainFormDeps deps_;

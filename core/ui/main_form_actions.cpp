@@ -1,6 +1,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <utility>
 
 #include "core/app/registry.h"
@@ -152,26 +153,29 @@ void QV_MainForm::OnMinutesTick() {
     ctx_.MinuteCount = 0;
     return;
   }
-  if (EffectiveMode() == kModeDeviceFromPc) {
-    WriteDevices((1u << kPortRows) - 1);
-  } else {
-    const FormContext::MinuteTimerPause pause(ctx_);
-    LockWindow(false);
-    deps_.loop.ProcessPending();
-    if (EffectiveMode() == kModePcFromDevice) ServeTimeSource();
-    if (terminated_) return;
-    deps_.view.SetWindowEnabled(true);
-    EnableControls(true);
-    connection_.UpdateActionButtons();
-  }
+  RunScheduled([this] {
+    if (EffectiveMode() == kModeDeviceFromPc) {
+      WriteDevices((1u << kPortRows) - 1);
+    } else if (EffectiveMode() == kModePcFromDevice) {
+      ServeTimeSource();
+    }
+  });
   if (terminated_) return;
   ctx_.MinuteCount = 0;
 }
 
-void QV_MainForm::WriteDevices(std::uint32_t ports) {
+void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
   const FormContext::MinuteTimerPause pause(ctx_);
   LockWindow(false);
   deps_.loop.ProcessPending();
+  operation();
+  if (terminated_) return;
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  connection_.UpdateActionButtons();
+}
+
+void QV_MainForm::WriteDevices(std::uint32_t ports) {
   // A jump reported while a device is written queues it again, since its write may have
   // carried the time from before the jump; one written meanwhile needs no push of its own.
   while ((ports |= pendingPushes_) != 0 && !terminated_) {
@@ -181,10 +185,6 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
     const int n = std::countr_zero(bit) + 1;
     if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
   }
-  if (terminated_) return;
-  deps_.view.SetWindowEnabled(true);
-  EnableControls(true);
-  connection_.UpdateActionButtons();
 }
 
 // The PC follows the one active row: it is read when it can be queried, retried when its
@@ -257,7 +257,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
 void QV_MainForm::OnPushTick() {
   if (ctx_.UserBusy || ctx_.MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
   tmrPush_->SetEnabled(false);
-  if (pendingPushes_ != 0) WriteDevices(0);
+  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(0); });
 }
 
 }  // namespace horalign

@@ -12,12 +12,13 @@ using sim::SimApp;
 constexpr std::int64_t kSecond = 1'000'000;
 constexpr std::int64_t kHour = 3600 * kSecond;
 
-// COM1 takes UTC in one "T" command, COM2 local time in "PT" and "PD"; both active.
+// COM1 takes local time in "PT" and "PD", COM16 UTC in one "T" command; both active.
+constexpr int kLocal = 1, kUtc = 16;
 void StartTwoFamilies(SimApp& s, const char* pushSetting = nullptr) {
-  s.world.AddDevice(1, {.letter = 'W'});
-  s.world.AddDevice(2, {.letter = 'A'});
+  s.world.AddDevice(kLocal, {.letter = 'A'});
+  s.world.AddDevice(kUtc, {.letter = 'W'});
   if (pushSetting) s.Set("Push On Time Change", pushSetting);
-  StartIn(s, 1, 3);
+  StartIn(s, 1, 1 << 0 | 1 << 15);
 }
 
 // The time commands a port took from virtual time `fromUs` on.
@@ -43,21 +44,30 @@ struct Jump {
   int offsetMinutes;
   CivilTime jumpAtLocal;
   std::function<void(sim::VirtualClock&)> jump;
-  int pushedMask;             // bit n-1: COM n written once after the jump
-  std::int64_t withinUs;      // from the jump to the push's first byte
-  const char* localPtPrefix;  // what COM2's push says: the new local time
+  bool localPushed, utcPushed;  // written once after the jump
+  std::int64_t withinUs;        // from the jump to the push's first byte
+  const char* localPtPrefix;    // what the local device's push says: the new local time
   const char* localPdText;
 };
 
 // Every cause pushes, once, within its deadline, with the time as it now reads.
 TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
+  const auto offsetTo = [](int minutes) {
+    return [minutes](sim::VirtualClock& c) { c.ChangeOffsetWithNotice(minutes); };
+  };
+  const auto step = [](std::int64_t us) {
+    return [us](sim::VirtualClock& c) { c.StepWithNotice(us); };
+  };
+  const auto resume = [](sim::VirtualClock& c) { c.SleepAndResume(3 * kHour); };
+  const CivilTime saturday{2026, 12, 5, 14, 5, 9}, saturday1406{2026, 12, 5, 14, 6, 0};
   const Jump rows[] = {
       {"DST begins at 02:00",
        {2027, 3, 28, 0, 59, 0},
        60,
        {2027, 3, 28, 2, 0, 0},
-       [](auto& c) { c.ChangeOffsetWithNotice(120); },
-       2,
+       offsetTo(120),
+       true,
+       false,
        2 * kSecond,
        "PT0300",
        "PD0328271\r"},
@@ -65,8 +75,9 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
        {2026, 10, 25, 0, 59, 0},
        120,
        {2026, 10, 25, 3, 0, 0},
-       [](auto& c) { c.ChangeOffsetWithNotice(60); },
-       2,
+       offsetTo(60),
+       true,
+       false,
        2 * kSecond,
        "PT0200",
        "PD1025261\r"},
@@ -74,8 +85,9 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
        {2026, 11, 1, 5, 59, 0},
        -240,
        {2026, 11, 1, 2, 0, 0},
-       [](auto& c) { c.ChangeOffsetWithNotice(-300); },
-       2,
+       offsetTo(-300),
+       true,
+       false,
        2 * kSecond,
        "PT0100",
        "PD1101261\r"},
@@ -83,47 +95,18 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
        {2026, 12, 5, 23, 59, 0},
        0,
        {2026, 12, 6, 0, 0, 20},
-       [](auto& c) { c.StepWithNotice(-90 * kSecond); },
-       3,
+       step(-90 * kSecond),
+       true,
+       true,
        2 * kSecond,
        "PT2358",
        "PD1205267\r"},
-      {"step forwards",
-       {2026, 12, 5, 14, 5, 9},
-       0,
-       {2026, 12, 5, 14, 6, 0},
-       [](auto& c) { c.StepWithNotice(kHour); },
-       3,
-       2 * kSecond,
-       "PT1506",
+      {"step forwards", saturday, 0, saturday1406, step(kHour), true, true, 2 * kSecond, "PT1506",
        "PD1205267\r"},
-      {"a trim of 0.5 s",
-       {2026, 12, 5, 14, 5, 9},
-       0,
-       {2026, 12, 5, 14, 6, 0},
-       [](auto& c) { c.StepWithNotice(-kSecond / 2); },
-       0,
-       0,
-       "",
-       ""},
-      {"resume after 3 h",
-       {2026, 12, 5, 14, 5, 9},
-       0,
-       {2026, 12, 5, 14, 6, 0},
-       [](auto& c) { c.SleepAndResume(3 * kHour); },
-       3,
-       5 * kSecond,
-       "PT1706",
+      {"a trim of 0.5 s", saturday, 0, saturday1406, step(-kSecond / 2), false, false, 0, "", ""},
+      {"resume after 3 h", saturday, 0, saturday1406, resume, true, true, 5 * kSecond, "PT1706",
        "PD1205267\r"},
-      {"resume, mode 1 only",
-       {2026, 12, 5, 14, 5, 9},
-       0,
-       {2026, 12, 5, 14, 6, 0},
-       [](auto& c) { c.SleepAndResume(3 * kHour); },
-       0,
-       0,
-       "",
-       ""},
+      {"resume, mode 1 only", saturday, 0, saturday1406, resume, false, false, 0, "", ""},
   };
   for (const Jump& row : rows) {
     SCOPED_TRACE(row.what);
@@ -133,21 +116,22 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
       s.Form().Context().config.ConnectionMode = 2;
     }
     RunToLocal(s, row.jumpAtLocal);
+    s.Run(300);  // the platform's notice comes a little after the whole second
     row.jump(s.world.clock);
     const std::int64_t jumpUs = s.world.time.NowUs();
     // Two minutes on: a burst of missed minute cycles would write again.
     s.Run(120'000);
     int earlier = 0;  // each device takes a second boundary of its own
-    for (int port : {1, 2}) {
+    for (int port : {kLocal, kUtc}) {
       const auto frames = TimeFramesFrom(s, port, jumpUs);
-      const bool pushed = row.pushedMask & (1 << (port - 1));
+      const bool pushed = port == kLocal ? row.localPushed : row.utcPushed;
       ASSERT_EQ(frames.size(), pushed ? 1u : 0u) << "COM" << port;
       if (!pushed) continue;
       EXPECT_LE(frames[0].firstByteUs - jumpUs, row.withinUs + kSecond * earlier++)
           << "COM" << port;
-      if (port == 2) {
+      if (port == kLocal) {
         EXPECT_TRUE(frames[0].text.starts_with(row.localPtPrefix)) << frames[0].text;
-        EXPECT_EQ(SentStartingWith(s, 2, "PD").back().text, row.localPdText);
+        EXPECT_EQ(SentStartingWith(s, kLocal, "PD").back().text, row.localPdText);
       }
       EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.");
     }
@@ -165,18 +149,25 @@ TEST(Push, AJumpDuringAnUpdateIsQueuedThenPushed) {
     jumpUs = s.world.time.NowUs();
     s.world.clock.StepWithNotice(-kHour);
   });
-  Click(s, 1, &QV_MainForm::OnUpdateClick);
+  Click(s, kUtc, &QV_MainForm::OnUpdateClick);
   const std::int64_t updateEndUs = s.world.time.NowUs();
   ASSERT_GT(jumpUs, 0);
   ASSERT_LT(jumpUs, updateEndUs);
-  ASSERT_TRUE(TimeFramesFrom(s, 2, 0).empty());  // no push ran inside the update
+  ASSERT_TRUE(TimeFramesFrom(s, kLocal, 0).empty());  // no push ran inside the update
+  // The push holds the window as an update cycle does, and gives it back.
+  bool lockedMeanwhile = false;
+  s.world.loop.SetYieldHook([&](std::int64_t) { lockedMeanwhile |= !s.view.WindowEnabled(); });
   s.Run(3000);
-  for (int port : {1, 2}) {
+  s.world.loop.SetYieldHook(nullptr);
+  EXPECT_TRUE(lockedMeanwhile);
+  EXPECT_TRUE(s.view.WindowEnabled() && s.view.ControlEnabled(Control::cmdUpdate));
+  int earlier = 0;
+  for (int port : {kLocal, kUtc}) {
     const auto frames = TimeFramesFrom(s, port, updateEndUs);
     ASSERT_EQ(frames.size(), 1u) << "COM" << port;
-    EXPECT_LE(frames[0].firstByteUs - updateEndUs, port * kSecond + kSecond / 2);
+    EXPECT_LE(frames[0].firstByteUs - updateEndUs, kSecond * ++earlier + kSecond / 2);
   }
-  EXPECT_EQ(SentStartingWith(s, 2, "PT").back().text.substr(0, 6), "PT1305");
+  EXPECT_EQ(SentStartingWith(s, kLocal, "PT").back().text.substr(0, 6), "PT1305");
 }
 
 // "0" leaves the wire exactly as it is when nobody reports the jumps at all.
@@ -195,7 +186,7 @@ TEST(Push, SettingZeroLeavesTheWireAsWithoutNotices) {
       s.Run(20'000);
       jump(s.world.clock, notice);
       s.Run(70 * 60'000);
-      for (int port : {1, 2}) {
+      for (int port : {kLocal, kUtc}) {
         for (const auto& l : s.world.serial.LinesToDevice(port)) wires[notice].push_back(l);
       }
     }
