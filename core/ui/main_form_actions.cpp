@@ -257,7 +257,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
 void QV_MainForm::OnPushTick() {
   if (ctx_.UserBusy || ctx_.MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
   tmrPush_->SetEnabled(false);
-  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(0); });
+  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_); });
 }
 
 }  // namespace horalign
