@@ -18,6 +18,7 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
+#include "platform/posix/resume_watch.h"
 
 namespace horalign {
 namespace {
@@ -97,6 +98,13 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
     if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
   });
   if (!watching) LogLine(log, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+  // Jumps of the local time reach the form through the clock.
+  loop.WatchFd(clock.WatchJumps(), [&clock] {
+    clock.CheckJumps();
+    return true;
+  });
+  ResumeWatch resume(clock);
+  loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
 
   if (!app.Start()) return kExitRunning;
   loop.Run();

@@ -18,9 +18,9 @@ using namespace horalign;
 
 namespace {
 
-constexpr const char* kNames[] = {kValueConnectionMode, kValueSerialComPort, kValueUsedComPorts,
-                                  kValueUpdateInterval, kValueSignalSource,  kValueLastX,
-                                  kValueLastY};
+constexpr const char* kNames[] = {kValueConnectionMode, kValueSerialComPort,   kValueUsedComPorts,
+                                  kValueUpdateInterval, kValueSignalSource,    kValueLastX,
+                                  kValueLastY,          kValuePushOnTimeChange};
 
 RegValue ChooseValue(FuzzedDataProvider& in) {
   static constexpr std::uint32_t kTypes[] = {kRegSz, kRegDword, kRegBinary, kRegNone, 2, 7, 11};
@@ -115,9 +115,11 @@ FUZZ_TARGET(in) {
   CheckField<std::int32_t>(store, kValueUsedComPorts, 0, config.UsedComPorts);
   // An interval the four-digit box cannot show is read as leaving the box would make it.
   const std::int16_t interval = StoredField<std::int16_t>(store, kValueUpdateInterval, 60);
-  FUZZ_CHECK(config.UpdateInterval ==
-             (interval < 0 ? 60 : std::min<std::int16_t>(interval, 9999)));
+  FUZZ_CHECK(config.UpdateInterval == (interval < 0 ? 60 : std::min<std::int16_t>(interval, 9999)));
   CheckField<std::int16_t>(store, kValueSignalSource, 0, config.SignalSource);
+  // Only the number 0 turns the pushes off.
+  FUZZ_CHECK(config.PushOnTimeChange !=
+             (WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnTimeChange, "1")) == 0.0));
   const std::int32_t left = ReadWindowEdge(store, kValueLastX, 400);
   const auto number = WholeNumber(GetRegSetting(store, kConfigKey, kValueLastX, "400"));
   FUZZ_CHECK(left == (number ? RoundIntoField(*number, 32).value_or(400) : 400));

@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QSessionManager>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/app/application.h"
@@ -20,6 +22,7 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
+#include "platform/posix/resume_watch.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;
@@ -62,6 +65,23 @@ int main(int argc, char** argv) {
   signalBridge.Install({SIGTERM, SIGINT, SIGHUP});
   QObject::connect(&qtApp, &QGuiApplication::commitDataRequest, &window,
                    [&window](QSessionManager&) { window.RequestClose(CloseReason::kSession); });
+
+  // Jumps of the local time reach the form through the clock.
+  std::unique_ptr<QSocketNotifier> jumpNotifier;
+  if (const int fd = clock.WatchJumps(); fd >= 0) {
+    jumpNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(jumpNotifier.get(), &QSocketNotifier::activated,
+                     [&clock] { clock.CheckJumps(); });
+  }
+  ResumeWatch resume(clock);
+  std::unique_ptr<QSocketNotifier> resumeNotifier;
+  if (resume.Fd() >= 0) {
+    resumeNotifier = std::make_unique<QSocketNotifier>(resume.Fd(), QSocketNotifier::Read);
+    QSocketNotifier* notifier = resumeNotifier.get();
+    QObject::connect(notifier, &QSocketNotifier::activated, [&resume, notifier] {
+      if (!resume.Process()) notifier->setEnabled(false);
+    });
+  }
 
   // A second instance has told the user and ends here, having touched nothing.
   if (!app.Start()) return 0;

@@ -63,6 +63,21 @@ void VirtualClock::StepWallMicros(std::int64_t deltaUs) {
   Stepped(deltaUs);
 }
 
+void VirtualClock::StepWithNotice(std::int64_t deltaUs) {
+  Stepped(deltaUs);
+  NoticeJump({TimeJumpCause::kStep, deltaUs});
+}
+
+void VirtualClock::ChangeOffsetWithNotice(int localOffsetMinutes) {
+  localOffsetMinutes_ = localOffsetMinutes;
+  NoticeJump({TimeJumpCause::kOffsetChange});
+}
+
+void VirtualClock::SleepAndResume(std::int64_t micros) {
+  time_.AdvanceTo(time_.NowUs() + micros);
+  NoticeJump({TimeJumpCause::kResume});
+}
+
 void VirtualClock::Stepped(std::int64_t deltaUs) {
   wallStepUs_ += deltaUs;
   steps_.emplace_back(time_.NowUs(), wallStepUs_);

@@ -51,6 +51,13 @@ class VirtualClock : public Clock {
   // Steps the wall clock as someone else would; not in SetLog.
   void StepWallMicros(std::int64_t deltaUs);
   std::int64_t WallStepMicros() const { return wallStepUs_; }
+
+  // What the platform reports, with its notice: someone steps the wall clock; the zone's UTC
+  // offset changes (daylight saving time); the PC sleeps for `micros` and wakes (virtual
+  // time jumps with the event loop asleep, so its timers miss every tick meanwhile).
+  void StepWithNotice(std::int64_t deltaUs);
+  void ChangeOffsetWithNotice(int localOffsetMinutes);
+  void SleepAndResume(std::int64_t micros);
   // The step in force at a moment of virtual time, so that a log stamped in virtual time
   // can be read on the PC's clock.
   std::int64_t WallStepAtMicros(std::int64_t virtualUs) const;

@@ -42,6 +42,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Nothing in the program posts WM_QUIT; one from outside ends it in order.
   loop.SetQuitHandler([&window](int) { window.RequestClose(CloseReason::kSignal); });
 
+  // Jumps of the local time reach the form through the clock: a step announced by
+  // WM_TIMECHANGE or found at the check each second, which also sees the UTC offset change.
+  window.SetTimeHooks([&clock] { clock.CheckJumps(); },
+                      [&clock] { clock.NoticeJump({TimeJumpCause::kResume}); });
+  const auto jumpCheck = loop.CreateTimer(1000, true, [&clock] { clock.CheckJumps(); });
+
   // A second instance has told the user and ends here, having touched nothing.
   if (!app.Start()) return 0;
   // The program ends through the form (TerminateProgram), which ends the process.

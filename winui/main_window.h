@@ -38,6 +38,11 @@ class Win32MainWindow : public MainWindowView {
   void SetModalBlocked(bool blocked);
   // A close that does not come from the user (WM_QUIT, for instance).
   void RequestClose(CloseReason reason);
+  // Called on WM_TIMECHANGE (someone set the clock) and when the PC resumes from sleep.
+  void SetTimeHooks(std::function<void()> onTimeChange, std::function<void()> onResume) {
+    onTimeChange_ = std::move(onTimeChange);
+    onResume_ = std::move(onResume);
+  }
 
   // MainWindowView.
   void AddListColumn(const std::string& title, int widthTwips) override;
@@ -139,6 +144,8 @@ class Win32MainWindow : public MainWindowView {
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
   FormSource form_;
+  std::function<void()> onTimeChange_;
+  std::function<void()> onResume_;
   int filterId_ = 0;
   int coreCalls_ = 0;
   bool enabled_ = true;

@@ -133,6 +133,12 @@ LRESULT Win32MainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARA
     case WM_ENDSESSION:
       if (wParam) RequestClose(CloseReason::kSession);
       return 0;
+    case WM_TIMECHANGE:
+      if (onTimeChange_) onTimeChange_();
+      return 0;
+    case WM_POWERBROADCAST:
+      if (wParam == PBT_APMRESUMEAUTOMATIC && onResume_) onResume_();
+      return TRUE;
     default:
       if (msg == taskbarCreated_ && taskbarCreated_ != 0 && trayAdded_) {
         AddTrayIconNow();  // the shell restarted and lost the icon

@@ -40,6 +40,8 @@ void LoadConfig(RegistryStore& store, AppConfig& config) {
   config.UsedComPorts = ReadNumber<std::int32_t>(store, kValueUsedComPorts, 0);
   config.UpdateInterval = ReadInterval(store);
   config.SignalSource = ReadNumber<std::int16_t>(store, kValueSignalSource, 0);
+  config.PushOnTimeChange =
+      WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnTimeChange, "1")) != 0.0;
 }
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def) {

@@ -23,13 +23,16 @@ struct AppConfig {
   std::int32_t UsedComPorts = 0;                         // bit n-1 set: COM n is active
   std::int16_t UpdateInterval = kDefaultUpdateInterval;  // minutes
   std::int16_t SignalSource = 0;
+  // Writes every active device at once when the local time jumps (see QV_MainForm).
+  bool PushOnTimeChange = true;
   friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
 // Fills every field from the Config key. A missing or blank value takes its default, as
 // does a number that does not fit its field (a corrupt value rather than a wrapped one).
 // The mode is 1 or 2 written as a whole number, anything else 0; an interval below 0
-// reads as 60 and one above 9999 as 9999.
+// reads as 60 and one above 9999 as 9999. Pushes on a time change are on unless the value
+// is the number 0 (a value that is no number leaves them on).
 void LoadConfig(RegistryStore& store, AppConfig& config);
 
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value

@@ -26,6 +26,7 @@ inline constexpr char kValueUpdateInterval[] = "Update Interval";
 inline constexpr char kValueSignalSource[] = "Signal Source";
 inline constexpr char kValueLastX[] = "LastX";
 inline constexpr char kValueLastY[] = "LastY";
+inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
 
 // The only kind SaveRegSetting writes: a string value.
 inline constexpr int kRegStringKind = 1;

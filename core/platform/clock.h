@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace horalign {
 
@@ -26,6 +28,14 @@ enum class ClockSetResult {
   kFailed,      // any other refusal (an invalid time, an OS error)
 };
 
+// Why the local time jumped: the zone's UTC offset changed (daylight saving time began or
+// ended, or the zone was changed), someone stepped the clock, or the PC woke from sleep.
+enum class TimeJumpCause { kOffsetChange, kStep, kResume };
+struct TimeJump {
+  TimeJumpCause cause = TimeJumpCause::kStep;
+  std::int64_t stepMicros = 0;  // kStep: how far the wall clock moved (+ forwards)
+};
+
 // The PC's wall clock. It is settable and so is not the monotonic clock that drives
 // timers and ticks.
 class Clock {
@@ -40,6 +50,18 @@ class Clock {
 
   // Blocks the calling thread without running the event loop.
   virtual void SleepMicros(std::int64_t micros) = 0;
+
+  // The platform reports jumps of the local time on the event loop's thread; the program's
+  // own SetLocal is never reported as a step. One listener; an empty one stops the notices.
+  void SetJumpListener(std::function<void(const TimeJump&)> listener) {
+    jumpListener_ = std::move(listener);
+  }
+  void NoticeJump(const TimeJump& jump) const {
+    if (jumpListener_) jumpListener_(jump);
+  }
+
+ private:
+  std::function<void(const TimeJump&)> jumpListener_;
 };
 
 }  // namespace horalign

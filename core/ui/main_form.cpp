@@ -46,16 +46,19 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
+  tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });
   lastMinuteTickMs_ = deps.loop.MonotonicMs();
   ctx_.tmrCurrentTime = tmrCurrentTime_.get();
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
     sync_.ProcessTime(port, line);
   };
+  deps.clock.SetJumpListener([this](const TimeJump& jump) { OnTimeJump(jump); });
 }
 
 QV_MainForm::~QV_MainForm() {
   // The port monitor outlives the window: it must not call into a window that is gone.
   deps_.paging.OnReceiverTimeLine = nullptr;
+  deps_.clock.SetJumpListener(nullptr);
 }
 
 std::string VersionCaption() {

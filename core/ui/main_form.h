@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,8 @@ inline constexpr int kVersionMajor = HORALIGN_VERSION_MAJOR;
 inline constexpr int kVersionMinor = HORALIGN_VERSION_MINOR;
 inline constexpr int kHelpTopicMain = 100000;
 inline constexpr int kMinuteMs = 60000;
+// How often queued pushes look whether the operation they wait for has ended.
+inline constexpr int kPushPollMs = 250;
 
 // Synchronization modes, held in AppConfig::ConnectionMode.
 enum SyncMode : std::int16_t { kModeNone = 0, kModeDeviceFromPc = 1, kModePcFromDevice = 2 };
@@ -86,6 +89,10 @@ class QV_MainForm {
   void OnMinutesTick();
   void OnClockTick();
 
+  // A jump of the local time, as the clock reports it: in mode 1 the devices that now show
+  // the wrong time are queued for a write that runs once no other operation does.
+  void OnTimeJump(const TimeJump& jump);
+
   // Fields and parts, for tests and faces.
   FormContext& Context() { return ctx_; }
   PortListModel& Ports() { return ports_; }
@@ -107,6 +114,12 @@ class QV_MainForm {
   void LockWindow(bool userBusy);
   int SelectedPort() const;
   void ServeTimeSource();
+  void OnPushTick();
+  // Runs an operation of the program's own (an update cycle, a push) with the window locked
+  // and the minute schedule paused.
+  void RunScheduled(const std::function<void()>& operation);
+  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile.
+  void WriteDevices(std::uint32_t ports);
 
   MainFormDeps deps_;
   PortListModel ports_;
@@ -117,6 +130,8 @@ class QV_MainForm {
   std::unique_ptr<Timer> tmrCheckCOMPort_;
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
+  std::unique_ptr<Timer> tmrPush_;   // runs the queued pushes once nothing else runs
+  std::uint32_t pendingPushes_ = 0;  // bit n-1: COM n
   bool terminated_ = false;
   std::int64_t lastMinuteTickMs_ = 0;  // on the loop's monotonic clock
 };

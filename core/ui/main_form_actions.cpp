@@ -1,4 +1,7 @@
+#include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
 #include <utility>
 
 #include "core/app/registry.h"
@@ -150,21 +153,38 @@ void QV_MainForm::OnMinutesTick() {
     ctx_.MinuteCount = 0;
     return;
   }
+  RunScheduled([this] {
+    if (EffectiveMode() == kModeDeviceFromPc) {
+      WriteDevices((1u << kPortRows) - 1);
+    } else if (EffectiveMode() == kModePcFromDevice) {
+      ServeTimeSource();
+    }
+  });
+  if (terminated_) return;
+  ctx_.MinuteCount = 0;
+}
+
+void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
   const FormContext::MinuteTimerPause pause(ctx_);
   LockWindow(false);
   deps_.loop.ProcessPending();
-  if (EffectiveMode() == kModeDeviceFromPc) {
-    for (int n = 1; n <= kPortRows && !terminated_; ++n) {
-      if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
-    }
-  } else if (EffectiveMode() == kModePcFromDevice) {
-    ServeTimeSource();
-  }
+  operation();
   if (terminated_) return;
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
   connection_.UpdateActionButtons();
-  ctx_.MinuteCount = 0;
+}
+
+void QV_MainForm::WriteDevices(std::uint32_t ports) {
+  // A jump reported while a device is written queues it again, since its write may have
+  // carried the time from before the jump; one written meanwhile needs no push of its own.
+  while ((ports |= pendingPushes_) != 0 && !terminated_) {
+    const std::uint32_t bit = ports & -ports;
+    ports &= ~bit;
+    pendingPushes_ &= ~bit;
+    const int n = std::countr_zero(bit) + 1;
+    if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
+  }
 }
 
 // The PC follows the one active row: it is read when it can be queried, retried when its
@@ -201,6 +221,43 @@ void QV_MainForm::OnUpdateClick() {
   deps_.loop.ProcessPending();
   ctx_.UserBusy = false;
   SetFocusSafe(Control::lvwMessages);
+}
+
+}  // namespace horalign
+
+namespace horalign {
+namespace {
+
+// A step this small is the clock being trimmed, not a time the devices lack.
+constexpr std::int64_t kPushStepMicros = 500'000;
+
+}  // namespace
+
+void QV_MainForm::OnTimeJump(const TimeJump& jump) {
+  if (!deps_.config.PushOnTimeChange || EffectiveMode() != kModeDeviceFromPc || terminated_) {
+    return;
+  }
+  if (jump.cause == TimeJumpCause::kStep && std::llabs(jump.stepMicros) <= kPushStepMicros) {
+    return;
+  }
+  for (int n = 1; n <= kPortRows; ++n) {
+    if (!ports_.HasRow(n) || ports_.Cell(n, kColActive) != "Yes") continue;
+    // The UTC family's command carries UTC, which a new UTC offset leaves as it was.
+    if (jump.cause == TimeJumpCause::kOffsetChange &&
+        SupportsUtcTimeSet(ports_.Cell(n, kColDevice))) {
+      continue;
+    }
+    pendingPushes_ |= 1u << (n - 1);
+  }
+  if (pendingPushes_ != 0 && !tmrPush_->Enabled()) tmrPush_->SetEnabled(true);
+}
+
+// The pushes wait while an operation runs: a user's action, a device being served, or
+// anything else that has the window locked.
+void QV_MainForm::OnPushTick() {
+  if (ctx_.UserBusy || ctx_.MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
+  tmrPush_->SetEnabled(false);
+  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_); });
 }
 
 }  // namespace horalign

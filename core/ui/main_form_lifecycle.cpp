@@ -84,9 +84,14 @@ void QV_MainForm::OnMenuClick(int index) {
       deps_.view.ShowWindow();
       SetFocusSafe(Control::lvwMessages);
       break;
-    case 1: deps_.view.HideWindow(); break;
-    case 3: TerminateProgram(); break;
-    default: break;
+    case 1:
+      deps_.view.HideWindow();
+      break;
+    case 3:
+      TerminateProgram();
+      break;
+    default:
+      break;
   }
 }
 
@@ -99,6 +104,7 @@ void QV_MainForm::TerminateProgram() {
   tmrCheckCOMPort_->SetEnabled(false);
   tmrCurrentTime_->SetEnabled(false);
   tmrMinutes_->SetEnabled(false);
+  tmrPush_->SetEnabled(false);
   SaveRegSetting(deps_.registry, kConfigKey, kValueLastX, 1,
                  std::to_string(deps_.view.LeftTwips()));
   SaveRegSetting(deps_.registry, kConfigKey, kValueLastY, 1, std::to_string(deps_.view.TopTwips()));

@@ -10,10 +10,14 @@ constexpr int kEscapeKey = 27;
 
 MessageIcon IconFor(int icon) {
   switch (icon) {
-    case 32: return MessageIcon::kQuestion;
-    case 48: return MessageIcon::kExclamation;
-    case 64: return MessageIcon::kInformation;
-    default: return MessageIcon::kCritical;
+    case 32:
+      return MessageIcon::kQuestion;
+    case 48:
+      return MessageIcon::kExclamation;
+    case 64:
+      return MessageIcon::kInformation;
+    default:
+      return MessageIcon::kCritical;
   }
 }
 
@@ -42,12 +46,24 @@ MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::
     }
   };
   switch (buttonSet) {
-    case 1: place(kOk, 1200), place(kCancel, 2500), l.escapeCode = kCancel; break;
-    case 2: place(kCancel, 1850), l.escapeCode = kCancel; break;
-    case 3: place(kYes, 550), place(kNo, 1850), place(kCancel, 3150), l.escapeCode = kCancel; break;
-    case 4: place(kYes, 1200), place(kNo, 2500), l.escapeCode = kNo; break;
-    case 0: place(kOk, 1850), l.escapeCode = kOk; break;
-    default: place(kOk, 1850), l.escapeCode = 0; break;
+    case 1:
+      place(kOk, 1200), place(kCancel, 2500), l.escapeCode = kCancel;
+      break;
+    case 2:
+      place(kCancel, 1850), l.escapeCode = kCancel;
+      break;
+    case 3:
+      place(kYes, 550), place(kNo, 1850), place(kCancel, 3150), l.escapeCode = kCancel;
+      break;
+    case 4:
+      place(kYes, 1200), place(kNo, 2500), l.escapeCode = kNo;
+      break;
+    case 0:
+      place(kOk, 1850), l.escapeCode = kOk;
+      break;
+    default:
+      place(kOk, 1850), l.escapeCode = 0;
+      break;
   }
   // The focus moves only to a button that is shown.
   for (const auto& b : l.buttons) {
@@ -67,8 +83,8 @@ int QV_SYS_Message::ShowMessage(const std::string& text, int buttonSet, int focu
   // Loading the dialog: the pointer shows the arrow while the user answers.
   savedBusy_ = pointer_.Busy();
   pointer_.SetBusy(false);
-  layout_ = Layout(programName_, text, buttonSet, focusButton, icon, title, optionText,
-                   optionValue);
+  layout_ =
+      Layout(programName_, text, buttonSet, focusButton, icon, title, optionText, optionValue);
   // A time-out of 0 ms never fires, as with any timer of interval 0.
   if (timeoutOn && timeoutMs > 0) {
     timeout_ = loop_.CreateTimer(timeoutMs, true, [this] {
@@ -103,11 +119,20 @@ bool QV_SYS_Message::OnKey(int key) {
     code = layout_.escapeCode;
   } else {
     switch (std::toupper(key & 0xFF)) {
-      case 'Y': code = kYes; break;
-      case 'N': code = kNo; break;
-      case 'O': code = kOk; break;
-      case 'C': code = kCancel; break;
-      default: break;
+      case 'Y':
+        code = kYes;
+        break;
+      case 'N':
+        code = kNo;
+        break;
+      case 'O':
+        code = kOk;
+        break;
+      case 'C':
+        code = kCancel;
+        break;
+      default:
+        break;
     }
     bool shown = false;
     for (const auto& b : layout_.buttons) shown |= b.code == code && b.visible;

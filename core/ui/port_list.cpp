@@ -26,7 +26,9 @@ void PortListModel::SetCell(int row, int column, const std::string& text) {
   view_.SetCell(row, column, text);
 }
 
-Rgb PortListModel::Colour(int row) const { return HasRow(row) ? rows_[row - 1].colour : Rgb{}; }
+Rgb PortListModel::Colour(int row) const {
+  return HasRow(row) ? rows_[row - 1].colour : Rgb{};
+}
 
 void PortListModel::SetColour(int row, Rgb colour) {
   if (!HasRow(row)) return;

@@ -158,21 +158,50 @@ std::int64_t PollEventLoop::UntilNextUs() const {
   return next < 0 ? -1 : std::max<std::int64_t>(0, next - MonotonicUs());
 }
 
-void PollEventLoop::Wait(std::int64_t us) {
+void PollEventLoop::WatchFd(int fd, std::function<bool()> onReadable) {
+  if (fd >= 0) fds_.emplace_back(fd, std::move(onReadable));
+}
+
+int PollEventLoop::Wait(std::int64_t us) {
   // ppoll measures its time-out on the monotonic clock: setting the PC clock moves nothing.
   const timespec timeout = ToTimespec(std::max<std::int64_t>(us, 0));
-  pollfd watched{signalRead_, POLLIN, 0};
-  const bool withPipe = signalRead_ >= 0 && !dispatching_;
-  ::ppoll(withPipe ? &watched : nullptr, withPipe ? 1 : 0, us < 0 ? nullptr : &timeout, nullptr);
+  std::vector<pollfd> watched;
+  if (signalRead_ >= 0 && !dispatching_) watched.push_back({signalRead_, POLLIN, 0});
+  // A handler that yields must not be called again inside itself.
+  const bool withFds = !servingFds_;
+  if (withFds) {
+    for (const auto& [fd, handler] : fds_) watched.push_back({fd, POLLIN, 0});
+  }
+  if (::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr) <= 0 ||
+      !withFds) {
+    return 0;
+  }
+  std::vector<int> ready;
+  for (const pollfd& p : watched) {
+    if (p.fd != signalRead_ && p.revents != 0) ready.push_back(p.fd);
+  }
+  servingFds_ = true;
+  for (int fd : ready) {
+    const auto it = std::find_if(fds_.begin(), fds_.end(),
+                                 [fd](const auto& entry) { return entry.first == fd; });
+    if (it == fds_.end()) continue;
+    const std::function<bool()> handler = it->second;
+    if (!handler()) {
+      std::erase_if(fds_, [fd](const auto& entry) { return entry.first == fd; });
+    }
+  }
+  servingFds_ = false;
+  return static_cast<int>(ready.size());
 }
 
 void PollEventLoop::ProcessPending() {
   DispatchSignals();
+  if (!fds_.empty()) Wait(0);
   FireDue();
 }
 
 void PollEventLoop::Yield() {
-  if (DispatchSignals() + FireDue() > 0) return;
+  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue() > 0) return;
   if (!CanWake()) return;  // nothing could ever wake it
   Wait(UntilNextUs());
   DispatchSignals();

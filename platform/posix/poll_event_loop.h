@@ -36,6 +36,10 @@ class PollEventLoop : public EventLoop {
   // when the pipe or a handler could not be set up (the signals keep their action then).
   bool WatchSignals(std::initializer_list<int> signalNumbers, std::function<void(int)> onSignal);
 
+  // Calls `onReadable` from Yield or ProcessPending whenever `fd` has something to read,
+  // until it answers false. The descriptor stays the caller's.
+  void WatchFd(int fd, std::function<bool()> onReadable);
+
   // Yields until Stop() is called, or until nothing could ever wake the loop (no timer
   // enabled and no signal watched).
   void Run();
@@ -53,12 +57,18 @@ class PollEventLoop : public EventLoop {
   int DispatchSignals();
   // Microseconds until the earliest enabled timer is due, or -1 without one.
   std::int64_t UntilNextUs() const;
-  bool CanWake() const { return UntilNextUs() >= 0 || (signalRead_ >= 0 && !dispatching_); }
-  // Sleeps up to `us` (forever when negative) or until a watched signal arrives.
-  void Wait(std::int64_t us);
+  bool CanWake() const {
+    return UntilNextUs() >= 0 || (signalRead_ >= 0 && !dispatching_) || !fds_.empty();
+  }
+  // Sleeps up to `us` (forever when negative) or until a watched signal arrives or a
+  // watched descriptor is readable; then calls the handlers of the readable descriptors.
+  // Returns how many it called.
+  int Wait(std::int64_t us);
 
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::function<void(int)> onSignal_;
+  std::vector<std::pair<int, std::function<bool()>>> fds_;
+  bool servingFds_ = false;
   int signalRead_ = -1;
   bool dispatching_ = false;
   bool stopped_ = false;

@@ -1,6 +1,10 @@
 #include "platform/posix/posix_clock.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -60,6 +64,18 @@ std::optional<std::int64_t> InstantOfLocal(std::int64_t wall) {
   return wall - *before;
 }
 
+std::int64_t MicrosOf(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * kMicrosPerSecond + t.tv_nsec / 1000;
+}
+
+std::int64_t OffsetNow() {
+  ::tzset();
+  return OffsetAt(ReadRealtime().tv_sec).value_or(0);
+}
+
+// Zones change their offset at whole minutes; a look just after each one sees it at once.
+constexpr long kLookPastMinuteNanos = 20'000'000;
+
 bool IsValidCivil(const CivilTime& t) {
   return IsValidDate(t.year, t.month, t.day) && IsValidTimeOfDay(t.hour, t.minute, t.second) &&
          t.micro >= 0 && t.micro < kMicrosPerSecond;
@@ -107,10 +123,60 @@ ClockSetResult PosixClock::SetLocal(const CivilTime& local) {
   when.tv_sec = static_cast<time_t>(*instant);
   when.tv_nsec = static_cast<long>(local.micro) * 1000;
   const int error = setRealtime_(when);
-  if (error == 0) return ClockSetResult::kOk;
-  if (error != EPERM) return ClockSetResult::kFailed;
-  if (!askSystem_) return ClockSetResult::kNoRight;
-  return askSystem_(*instant * kMicrosPerSecond + local.micro);
+  ClockSetResult result = ClockSetResult::kFailed;
+  if (error == 0) {
+    result = ClockSetResult::kOk;
+  } else if (error == EPERM) {
+    result = askSystem_ ? askSystem_(*instant * kMicrosPerSecond + local.micro)
+                        : ClockSetResult::kNoRight;
+  }
+  // The program's own step is no jump to report.
+  if (result == ClockSetResult::kOk) wallAheadUs_ = WallAheadOfMonotonicUs();
+  return result;
+}
+
+std::int64_t WallAheadOfMonotonicUs() {
+  timespec mono{};
+  ::clock_gettime(CLOCK_MONOTONIC, &mono);
+  const std::int64_t wall = MicrosOf(ReadRealtime());
+  return wall - MicrosOf(mono);
+}
+
+PosixClock::~PosixClock() {
+  if (jumpFd_ >= 0) ::close(jumpFd_);
+}
+
+int PosixClock::WatchJumps() {
+  if (jumpFd_ < 0) {
+    jumpFd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (jumpFd_ < 0) return -1;
+  }
+  wallAheadUs_ = WallAheadOfMonotonicUs();
+  offsetSeconds_ = OffsetNow();
+  CheckJumps(wallAheadUs_);
+  return jumpFd_;
+}
+
+void PosixClock::CheckJumps() {
+  CheckJumps(WallAheadOfMonotonicUs());
+}
+
+void PosixClock::CheckJumps(std::int64_t wallAheadUs) {
+  if (jumpFd_ >= 0) {
+    std::uint64_t expirations = 0;
+    // ECANCELED after a clock set, EAGAIN when nothing is due: either way it is re-armed.
+    [[maybe_unused]] const ssize_t n = ::read(jumpFd_, &expirations, sizeof expirations);
+    itimerspec next{};
+    next.it_value.tv_sec = (ReadRealtime().tv_sec / 60 + 1) * 60;
+    next.it_value.tv_nsec = kLookPastMinuteNanos;
+    ::timerfd_settime(jumpFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &next, nullptr);
+  }
+  const std::int64_t step = wallAheadUs - std::exchange(wallAheadUs_, wallAheadUs);
+  const std::int64_t offset = OffsetNow();
+  const bool offsetChanged = offset != std::exchange(offsetSeconds_, offset);
+  // Reading the two clocks apart leaves a few microseconds of noise.
+  if (std::llabs(step) >= 1000) NoticeJump({TimeJumpCause::kStep, step});
+  if (offsetChanged) NoticeJump({TimeJumpCause::kOffsetChange});
 }
 
 void PosixClock::SleepMicros(std::int64_t micros) {

@@ -32,6 +32,8 @@ class PosixClock : public Clock {
   PosixClock();  // clock_settime, then systemd-timedated on the system bus
   // An empty `askSystem` leaves a refusal as it is.
   explicit PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem = {});
+  PosixClock(const PosixClock&) = delete;
+  PosixClock& operator=(const PosixClock&) = delete;
 
   CivilTime UtcNow() override;
   CivilTime LocalNow() override;
@@ -43,9 +45,28 @@ class PosixClock : public Clock {
   // Sleeps on the monotonic clock to an absolute deadline, so signals do not stretch it.
   void SleepMicros(std::int64_t micros) override;
 
+  // Arms a timerfd on CLOCK_REALTIME that becomes readable when anyone sets the clock
+  // (TFD_TIMER_CANCEL_ON_SET) and at every whole minute, and returns it; -1 when none could
+  // be made. The caller's event loop calls CheckJumps whenever it is readable.
+  int WatchJumps();
+  // Reports a step of the wall clock against the monotonic clock since the last look (the
+  // program's own SetLocal excepted) and a change of the local UTC offset, which no step
+  // accompanies (daylight saving time, new zone data); then re-arms the timer.
+  void CheckJumps();
+  // The same with the wall clock's lead over the monotonic clock given, for tests.
+  void CheckJumps(std::int64_t wallAheadUs);
+  ~PosixClock() override;
+
  private:
   SetRealtimeFn setRealtime_;
   AskSystemFn askSystem_;
+  int jumpFd_ = -1;
+  std::int64_t wallAheadUs_ = 0;  // CLOCK_REALTIME - CLOCK_MONOTONIC at the last look
+  std::int64_t offsetSeconds_ = 0;
 };
+
+// CLOCK_REALTIME - CLOCK_MONOTONIC in microseconds: it changes only when the clock is set
+// (or the machine slept), since slewing moves both clocks alike.
+std::int64_t WallAheadOfMonotonicUs();
 
 }  // namespace horalign

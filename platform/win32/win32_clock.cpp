@@ -110,6 +110,8 @@ Win32Clock::Win32Clock(ClockSetter setter) : setter_(std::move(setter)) {
   timer_ = ::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                     TIMER_ALL_ACCESS);
   if (timer_ == nullptr) timer_ = ::CreateWaitableTimerW(nullptr, TRUE, nullptr);
+  wallAheadUs_ = WallAheadUs();
+  offsetMinutes_ = OffsetMinutes();
 }
 
 Win32Clock::~Win32Clock() {
@@ -161,8 +163,37 @@ ClockSetResult Win32Clock::SetLocal(const CivilTime& local) {
   const DWORD before = setter_.zoneState();
   const ClockSetResult first = ResultOf(setter_.setLocalTime(st));
   if (first != ClockSetResult::kOk) return first;
-  if (setter_.zoneState() == before) return first;
-  return ResultOf(setter_.setLocalTime(st));
+  ClockSetResult result = first;
+  if (setter_.zoneState() != before) result = ResultOf(setter_.setLocalTime(st));
+  // The program's own step is no jump to report.
+  if (result == ClockSetResult::kOk) wallAheadUs_ = WallAheadUs();
+  return result;
+}
+
+std::int64_t Win32Clock::WallAheadUs() const {
+  const auto wallUs = static_cast<std::int64_t>(NowTicks() / kTicksPerMicro);
+  return wallUs - static_cast<std::int64_t>(::GetTickCount64()) * 1000;
+}
+
+std::int64_t Win32Clock::OffsetMinutes() {
+  const CivilTime utc = UtcNow();
+  const CivilTime local = LocalNow();
+  const std::int64_t apartUs = ToEpochMicros(local) - ToEpochMicros(utc);
+  // The two readings are microseconds apart: round to whole minutes.
+  return (apartUs + (apartUs < 0 ? -30'000'000 : 30'000'000)) / 60'000'000;
+}
+
+void Win32Clock::CheckJumps() {
+  CheckJumps(WallAheadUs());
+}
+
+void Win32Clock::CheckJumps(std::int64_t wallAheadUs) {
+  const std::int64_t step = wallAheadUs - std::exchange(wallAheadUs_, wallAheadUs);
+  const std::int64_t offset = OffsetMinutes();
+  const bool offsetChanged = offset != std::exchange(offsetMinutes_, offset);
+  // The tick count moves in steps of 10 to 16 ms.
+  if (step >= 50'000 || step <= -50'000) NoticeJump({TimeJumpCause::kStep, step});
+  if (offsetChanged) NoticeJump({TimeJumpCause::kOffsetChange});
 }
 
 void Win32Clock::SleepMicros(std::int64_t micros) {

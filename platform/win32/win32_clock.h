@@ -49,13 +49,24 @@ class Win32Clock : public Clock {
   // timer period, so the wait for the start of a second ends within a millisecond or two.
   void SleepMicros(std::int64_t micros) override;
 
+  // Reports a step of the wall clock against the tick count since the last look (the
+  // program's own SetLocal excepted) and a change of the local UTC offset.
+  void CheckJumps();
+  // The same with the wall clock's lead over the tick count given, for tests.
+  void CheckJumps(std::int64_t wallAheadUs);
+  // The wall clock's lead over GetTickCount64, which runs on through sleep, in microseconds.
+  std::int64_t WallAheadUs() const;
+
  private:
   std::uint64_t NowTicks() const;
+  std::int64_t OffsetMinutes();
 
   ClockSetter setter_;
   using PreciseFn = void(WINAPI*)(LPFILETIME);
   PreciseFn precise_ = nullptr;
   HANDLE timer_ = nullptr;
+  std::int64_t wallAheadUs_ = 0;
+  std::int64_t offsetMinutes_ = 0;
 };
 
 }  // namespace horalign

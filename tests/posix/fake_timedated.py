@@ -3,6 +3,8 @@
 # Usage: fake_timedated.py BUS_ADDRESS ANSWER...   Prints "ready", then each SetTime call as
 # "SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER: "ok"
 # succeeds, anything else is the D-Bus error name to refuse with. It ends itself after 20 s.
+# With the first ANSWER "--sleeps" it stands in for logind instead: every 200 ms the PC goes
+# to sleep and wakes (PrepareForSleep true, then false).
 import sys
 
 import dbus
@@ -21,11 +23,27 @@ class TimeDate(dbus.service.Object):
             raise dbus.exceptions.DBusException("refused by the test", name=answer)
 
 
+class Login(dbus.service.Object):
+    @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
+    def PrepareForSleep(self, start):
+        pass
+
+    def SleepAndWake(self):
+        self.PrepareForSleep(True)
+        self.PrepareForSleep(False)
+        return True
+
+
 ANSWERS = sys.argv[2:]
 DBusGMainLoop(set_as_default=True)
 bus = dbus.bus.BusConnection(sys.argv[1])
-name = dbus.service.BusName("org.freedesktop.timedate1", bus, do_not_queue=True)
-service = TimeDate(bus, "/org/freedesktop/timedate1")
+if ANSWERS[:1] == ["--sleeps"]:
+    name = dbus.service.BusName("org.freedesktop.login1", bus, do_not_queue=True)
+    service = Login(bus, "/org/freedesktop/login1")
+    GLib.timeout_add(200, service.SleepAndWake)
+else:
+    name = dbus.service.BusName("org.freedesktop.timedate1", bus, do_not_queue=True)
+    service = TimeDate(bus, "/org/freedesktop/timedate1")
 print("ready", flush=True)
 loop = GLib.MainLoop()
 GLib.timeout_add_seconds(20, loop.quit)

@@ -1,11 +1,17 @@
 #include "platform/posix/posix_clock.h"
 
+#include <sys/timerfd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include <vector>
+
 #include "core/util/civil.h"
+#include "platform/posix/poll_event_loop.h"
+#include "platform/posix/resume_watch.h"
 #include "platform/posix/timedated.h"
 #include "tests/posix/posix_rig.h"
 
@@ -66,6 +72,23 @@ TEST(PosixClock, ReadsThePresentInUtcAndInTheLocalZone) {
 const std::string kAutoSync = "org.freedesktop.timedate1.AutomaticTimeSyncEnabled";
 const std::string kError = "org.freedesktop.DBus.Error.";
 
+// A message bus of the test's own, so that nothing reaches the system's services.
+struct PrivateBus {
+  PrivateBus()
+      : daemon((WriteFile(dir.path + "/bus.conf",
+                          "<busconfig><type>session</type><listen>unix:dir=" + dir.path +
+                              "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                              "<allow own=\"*\"/></policy></busconfig>\n"),
+                std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
+                                         "--config-file=" + dir.path + "/bus.conf"})),
+        // Never let a failed start leave the clock on the real system bus.
+        address(daemon.ReadLine(5000).value_or("unix:path=/nonexistent")) {}
+  TempDir dir;
+  Child daemon;
+  std::string address;
+};
+
 TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnswer) {
   const struct {
     int directError;     // what clock_settime answers
@@ -83,16 +106,8 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
               {EPERM, "", kNoRight, true}};
   // A message bus of the test's own, where a real timedated cannot be started on demand, and
   // on it a fake one that gives the rows' answers to SetTime in order, printing each call.
-  TempDir dir;
-  WriteFile(dir.path + "/bus.conf",
-            "<busconfig><type>session</type><listen>unix:dir=" + dir.path +
-                "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                "<allow own=\"*\"/></policy></busconfig>\n");
-  Child bus(
-      {"dbus-daemon", "--nofork", "--print-address=1", "--config-file=" + dir.path + "/bus.conf"});
-  // Never let a failed start leave the clock on the real system bus.
-  const std::string address = bus.ReadLine(5000).value_or("unix:path=/nonexistent");
+  PrivateBus bus;
+  const std::string& address = bus.address;
   std::vector<std::string> args{HORALIGN_FAKE_TIMEDATED, address};
   for (const auto& row : rows)
     if (!row.answer.empty()) args.push_back(row.answer);
@@ -110,6 +125,55 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
     EXPECT_EQ(directSets, 1);
     EXPECT_EQ(timedated.ReadLine(0).value_or(""),
               row.answer.empty() ? "" : "SetTime 1780281000250000 false true");
+  }
+}
+
+// Jumps: the timerfd is armed for the next whole minute; a step against the monotonic clock
+// and a new UTC offset are reported, the program's own setting is not.
+TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSetting) {
+  ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+  PosixClock clock([](const timespec&) { return 0; });
+  std::vector<TimeJump> jumps;
+  clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
+  const int fd = clock.WatchJumps();
+  ASSERT_GE(fd, 0);
+  itimerspec armed{};
+  ::timerfd_gettime(fd, &armed);
+  EXPECT_LE(armed.it_value.tv_sec, 60);
+  EXPECT_GT(armed.it_value.tv_sec * 1'000'000'000L + armed.it_value.tv_nsec, 0);
+  clock.CheckJumps(WallAheadOfMonotonicUs() + 2'000'000);  // stepped 2 s forwards
+  clock.SetLocal(clock.LocalNow());                        // the program's own step back
+  clock.CheckJumps();
+  ScopedEnv zone("TZ", "IST-5:30");
+  clock.CheckJumps();
+  ASSERT_EQ(jumps.size(), 2u);
+  EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
+  EXPECT_NEAR(static_cast<double>(jumps[0].stepMicros), 2e6, 1000);
+  EXPECT_EQ(jumps[1].cause, TimeJumpCause::kOffsetChange);
+}
+
+// Waking from sleep comes from logind on the system bus, through the poll loop; without a
+// bus there is nothing to watch and nothing fails.
+TEST(ResumeWatch, ReportsAWakeFromLogindAndNothingWithoutABus) {
+  PrivateBus bus;
+  Child login({HORALIGN_FAKE_TIMEDATED, bus.address, "--sleeps"});
+  ASSERT_EQ(login.ReadLine(10'000), "ready");
+  for (const bool withBus : {false, true}) {
+    ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS",
+                     withBus ? bus.address : std::string("unix:path=/nonexistent"));
+    PosixClock clock([](const timespec&) { return 0; });
+    std::vector<TimeJump> jumps;
+    clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
+    ResumeWatch resume(clock);
+    EXPECT_EQ(resume.Fd() >= 0, withBus);
+    PollEventLoop loop;
+    loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
+    auto timer = loop.CreateTimer(50, true, [] {});
+    for (int i = 0; i < 40 && withBus && jumps.empty(); ++i) loop.RunForMs(50);
+    ASSERT_EQ(jumps.empty(), !withBus);
+    if (withBus) {
+      EXPECT_EQ(jumps[0].cause, TimeJumpCause::kResume);
+    }
   }
 }
 

@@ -125,6 +125,22 @@ TEST(Win32Clock, SetsTheLocalTimeAgainAcrossATransitionAndReportsRefusals) {
   }
 }
 
+// A step against the tick count is reported; the program's own setting is not.
+TEST(Win32Clock, ReportsAStepButNotItsOwnSetting) {
+  ClockSetter setter;
+  setter.setLocalTime = [](const SYSTEMTIME&) -> DWORD { return 0; };
+  setter.zoneState = [] { return DWORD{TIME_ZONE_ID_STANDARD}; };
+  Win32Clock clock(setter);
+  std::vector<TimeJump> jumps;
+  clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
+  clock.CheckJumps(clock.WallAheadUs() + 2'000'000);
+  clock.SetLocal(clock.LocalNow());
+  clock.CheckJumps();
+  ASSERT_EQ(jumps.size(), 1u);
+  EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
+  EXPECT_NEAR(static_cast<double>(jumps[0].stepMicros), 2e6, 50'000);
+}
+
 TEST(Win32InstanceGuard, OneClaimPerNameUntilItsHolderEnds) {
   const std::string name =
       "Local\\HoralignTest.Instance." + std::to_string(::GetCurrentProcessId());

@@ -37,9 +37,9 @@ TYPED_TEST_SUITE_P(RegistryRules);
 // give the default; then what saving stores.
 TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace) {
   auto& store = this->harness.Store();
-  AppConfig config{0, 2, 3, 5, 5, 6};
+  AppConfig config{0, 2, 3, 5, 5, 6, false};
   LoadConfig(store, config);
-  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0}));
+  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0, true}));
   EXPECT_EQ(ReadWindowEdge(store, kValueLastY, kDefaultLastY), 200);
   EXPECT_FALSE(this->harness.KeyExists(kConfigKey));
   const struct {
@@ -96,7 +96,10 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueLastX, Sz("1235.5"), 1236},
               {kValueLastX, Sz(" -1.5E+07 "), -15000000},
               {kValueLastX, Sz(std::string(400, '0') + "7"), 7},
-              {kValueLastX, Sz("12abc"), 400}};
+              {kValueLastX, Sz("12abc"), 400},
+              {kValuePushOnTimeChange, Sz(" 0 "), 0},
+              {kValuePushOnTimeChange, Dword(0), 0},
+              {kValuePushOnTimeChange, Sz("0 pushes"), 1}};
   for (const auto& row : rows) {
     this->harness.Put(kConfigKey, row.name, row.stored);
     AppConfig c;
@@ -105,6 +108,7 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
         {kValueUpdateInterval, c.UpdateInterval},
         {kValueConnectionMode, c.ConnectionMode},
         {kValueUsedComPorts, c.UsedComPorts},
+        {kValuePushOnTimeChange, c.PushOnTimeChange},
         {kValueLastX, ReadWindowEdge(this->harness.Store(), kValueLastX, kDefaultLastX)}};
     EXPECT_EQ(fields.at(row.name), row.expected) << row.name << ", row " << &row - rows;
   }

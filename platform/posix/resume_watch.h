@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/platform/clock.h"
+
+struct sd_bus;
+struct sd_bus_slot;
+
+namespace horalign {
+
+// Hears logind say that the PC woke from sleep (PrepareForSleep(false) on the system bus)
+// and reports it as a jump of `clock`. Without a system bus or logind there are simply no
+// such reports. DBUS_SYSTEM_BUS_ADDRESS, when set, names the bus.
+class ResumeWatch {
+ public:
+  explicit ResumeWatch(Clock& clock);
+  ~ResumeWatch();
+  ResumeWatch(const ResumeWatch&) = delete;
+  ResumeWatch& operator=(const ResumeWatch&) = delete;
+
+  // The bus connection's descriptor for the event loop to watch; -1 without a bus.
+  int Fd() const;
+  // Reads what the bus sent; call it whenever Fd() is readable. False once the bus is gone
+  // (the descriptor is then closed and must no longer be watched).
+  bool Process();
+
+ private:
+  Clock& clock_;
+  sd_bus* bus_ = nullptr;
+  sd_bus_slot* slot_ = nullptr;
+};
+
+}  // namespace horalign

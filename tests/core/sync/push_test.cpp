@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+
+#include "tests/core/sync/scenario.h"
+
+namespace horalign::test {
+namespace {
+
+using sim::SimApp;
+constexpr std::int64_t kSecond = 1'000'000;
+constexpr std::int64_t kHour = 3600 * kSecond;
+
+// COM1 takes local time in "PT" and "PD", COM16 UTC in one "T" command; both active.
+constexpr int kLocal = 1, kUtc = 16;
+void StartTwoFamilies(SimApp& s, const char* pushSetting = nullptr) {
+  s.world.AddDevice(kLocal, {.letter = 'A'});
+  s.world.AddDevice(kUtc, {.letter = 'W'});
+  if (pushSetting) s.Set("Push On Time Change", pushSetting);
+  StartIn(s, 1, 1 << 0 | 1 << 15);
+}
+
+// The time commands a port took from virtual time `fromUs` on.
+std::vector<sim::WireLine> TimeFramesFrom(const SimApp& s, int port, std::int64_t fromUs) {
+  std::vector<sim::WireLine> found;
+  for (const auto& l : s.world.serial.LinesToDevice(port)) {
+    const bool utc = l.text.size() > 1 && l.text[0] == 'T' && std::isdigit(l.text[1]);
+    if (l.firstByteUs >= fromUs && (utc || l.text.starts_with("PT"))) found.push_back(l);
+  }
+  return found;
+}
+
+// Runs the loop until the PC's local clock reads `local` (on the offset in force).
+void RunToLocal(SimApp& s, const CivilTime& local) {
+  const std::int64_t offsetUs = std::int64_t{s.world.clock.LocalOffsetMinutes()} * 60 * kSecond;
+  RunToUs(s,
+          s.world.time.NowUs() + ToEpochMicros(local) - offsetUs - s.world.clock.UtcEpochMicros());
+}
+
+CivilTime T(int year, int month, int day, int hour, int minute = 0, int second = 0) {
+  return {year, month, day, hour, minute, second};
+}
+
+struct Jump {
+  const char* what;
+  CivilTime utcAtStart, jumpAtLocal;
+  int offsetMinutes;
+  std::function<void(sim::VirtualClock&)> jump;
+  const char* localWrite;  // the start of the local device's push and its date; "": none
+  bool utcPushed = false;
+  std::int64_t withinUs = 2'000'000;  // from the jump to the push's first byte
+  std::int16_t mode = 1;
+};
+
+// Every cause pushes, once, within its deadline, with the time as it now reads.
+TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
+  const auto offsetTo = [](int minutes) {
+    return [minutes](sim::VirtualClock& c) { c.ChangeOffsetWithNotice(minutes); };
+  };
+  const auto step = [](std::int64_t us) {
+    return [us](sim::VirtualClock& c) { c.StepWithNotice(us); };
+  };
+  const auto resume = [](sim::VirtualClock& c) { c.SleepAndResume(3 * kHour); };
+  const CivilTime sat = T(2026, 12, 5, 14, 5, 9), sat1406 = T(2026, 12, 5, 14, 6);
+  const Jump rows[] = {
+      {"DST begins at 02:00", T(2027, 3, 28, 0, 59), T(2027, 3, 28, 2), 60, offsetTo(120),
+       "PT0300 PD0328271\r"},
+      {"DST ends at 03:00", T(2026, 10, 25, 0, 59), T(2026, 10, 25, 3), 120, offsetTo(60),
+       "PT0200 PD1025261\r"},
+      {"US DST ends at 02:00", T(2026, 11, 1, 5, 59), T(2026, 11, 1, 2), -240, offsetTo(-300),
+       "PT0100 PD1101261\r"},
+      {"step back across midnight", T(2026, 12, 5, 23, 59), T(2026, 12, 6, 0, 0, 20), 0,
+       step(-90 * kSecond), "PT2358 PD1205267\r", true},
+      {"step forwards", sat, sat1406, 0, step(kHour), "PT1506 PD1205267\r", true},
+      {"a trim of 0.5 s", sat, sat1406, 0, step(-kSecond / 2), ""},
+      {"resume after 3 h", sat, sat1406, 0, resume, "PT1706 PD1205267\r", true, 5 * kSecond},
+      {"resume in mode 2", sat, sat1406, 0, resume, "", false, 0, 2},
+  };
+  for (const Jump& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimApp s({.utcAtStart = row.utcAtStart, .localOffsetMinutes = row.offsetMinutes});
+    StartTwoFamilies(s);
+    s.Form().Context().config.ConnectionMode = row.mode;
+    RunToLocal(s, row.jumpAtLocal);
+    s.Run(300);  // the platform's notice comes a little after the whole second
+    row.jump(s.world.clock);
+    const std::int64_t jumpUs = s.world.time.NowUs();
+    // Two minutes on: a burst of missed minute cycles would write again.
+    s.Run(120'000);
+    int earlier = 0;  // each device takes a second boundary of its own
+    for (int port : {kLocal, kUtc}) {
+      const auto frames = TimeFramesFrom(s, port, jumpUs);
+      const bool pushed = port == kLocal ? *row.localWrite != 0 : row.utcPushed;
+      ASSERT_EQ(frames.size(), pushed ? 1u : 0u) << "COM" << port;
+      if (!pushed) continue;
+      EXPECT_LE(frames[0].firstByteUs - jumpUs, row.withinUs + kSecond * earlier++) << port;
+      EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.");
+    }
+    if (*row.localWrite) {
+      EXPECT_EQ(TimeFramesFrom(s, kLocal, jumpUs)[0].text.substr(0, 6) + " " +
+                    SentStartingWith(s, kLocal, "PD").back().text,
+                row.localWrite);
+    }
+  }
+}
+
+// A jump while a device is written waits for that operation, then writes the devices that
+// now show the wrong time, the one written before the jump included.
+TEST(Push, AJumpDuringAnUpdateIsQueuedThenPushed) {
+  SimApp s;
+  StartTwoFamilies(s);
+  s.Run(5000);
+  std::int64_t jumpUs = 0;
+  s.world.time.After(300'000, [&] {
+    jumpUs = s.world.time.NowUs();
+    s.world.clock.StepWithNotice(-kHour);
+  });
+  Click(s, kUtc, &QV_MainForm::OnUpdateClick);
+  const std::int64_t updateEndUs = s.world.time.NowUs();
+  ASSERT_GT(jumpUs, 0);
+  ASSERT_LT(jumpUs, updateEndUs);
+  ASSERT_TRUE(TimeFramesFrom(s, kLocal, 0).empty());  // no push ran inside the update
+  // The push holds the window as an update cycle does, and gives it back.
+  bool lockedMeanwhile = false;
+  s.world.loop.SetYieldHook([&](std::int64_t) { lockedMeanwhile |= !s.view.WindowEnabled(); });
+  s.Run(3000);
+  s.world.loop.SetYieldHook(nullptr);
+  EXPECT_TRUE(lockedMeanwhile);
+  EXPECT_TRUE(s.view.WindowEnabled() && s.view.ControlEnabled(Control::cmdUpdate));
+  int earlier = 0;
+  for (int port : {kLocal, kUtc}) {
+    const auto frames = TimeFramesFrom(s, port, updateEndUs);
+    ASSERT_EQ(frames.size(), 1u) << "COM" << port;
+    EXPECT_LE(frames[0].firstByteUs - updateEndUs, kSecond * ++earlier + kSecond / 2);
+  }
+  EXPECT_EQ(SentStartingWith(s, kLocal, "PT").back().text.substr(0, 6), "PT1305");
+}
+
+// "0" leaves the wire exactly as it is when nobody reports the jumps at all.
+TEST(Push, SettingZeroLeavesTheWireAsWithoutNotices) {
+  const std::function<void(sim::VirtualClock&, bool)> jumps[] = {
+      [](auto& c, bool notice) { notice ? c.StepWithNotice(-kHour) : c.StepWallMicros(-kHour); },
+      [](auto& c, bool notice) {
+        notice ? c.ChangeOffsetWithNotice(60) : c.SetLocalOffsetMinutes(60);
+      },
+      [](auto& c, bool notice) { notice ? c.SleepAndResume(kHour) : c.SleepMicros(kHour); }};
+  for (const auto& jump : jumps) {
+    std::vector<sim::WireLine> wires[2];
+    for (bool notice : {false, true}) {
+      SimApp s;
+      StartTwoFamilies(s, notice ? "0" : nullptr);
+      s.Run(20'000);
+      jump(s.world.clock, notice);
+      s.Run(70 * 60'000);
+      for (int port : {kLocal, kUtc}) {
+        for (const auto& l : s.world.serial.LinesToDevice(port)) wires[notice].push_back(l);
+      }
+    }
+    EXPECT_FALSE(wires[0].empty());
+    EXPECT_EQ(wires[0], wires[1]);
+  }
+}
+
+}  // namespace
+}  // namespace horalign::test
