@@ -23,6 +23,10 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
                                         "KR9010", "", "", "54321", "Yes"}));
     EXPECT_EQ(s.view.colours[2], kGreen);
     EXPECT_EQ(s.Stored("Used COM Ports"), "4");
+    Click(s, 3, &QV_MainForm::OnDeactivateClick);
+    EXPECT_EQ(s.view.rows[2],
+              (std::vector<std::string>{"03", "No", "Disconnected from device.", stamp,
+                                        "9600,N,8,1", "N/A", "", "", "N/A", "No"}));
   }
 }
 
@@ -72,7 +76,6 @@ TEST(Scan, ReconnectsTheStoredPortsInOrderAndTheButtonsFollowTheSelectedRow) {
   EXPECT_LT(s.world.serial.LinesToDevice(1).back().firstByteUs,
             s.world.serial.LinesToDevice(16).front().firstByteUs);
   EXPECT_FALSE(s.Form().UserBusy());
-  // Row 0: nothing selected, so there is nothing to act on.
   const auto buttons = [&s] {
     std::string on;
     for (Control c : {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}) {
