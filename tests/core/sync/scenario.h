@@ -48,18 +48,16 @@ inline void RunToUs(sim::SimApp& s, std::int64_t us) {
   s.world.loop.RunForMs((us - s.world.time.NowUs() + 999) / 1000);
 }
 
-// The texts a row's status showed under a busy pointer while the event loop ran, in order,
-// each change once.
+// The texts written to a row's status under a busy pointer, in order, each change once.
 class StatusTrail {
  public:
   StatusTrail(sim::SimApp& s, int row) : s_(s) {
-    s.world.loop.SetYieldHook([this, row](std::int64_t) {
-      if (!s_.pointer.busy) return;
-      const std::string& text = s_.Cell(row, kColStatus);
+    s.view.onCell = [this, row](int r, int column, const std::string& text) {
+      if (r != row || column != kColStatus || !s_.pointer.busy) return;
       if (texts.empty() || texts.back() != text) texts.push_back(text);
-    });
+    };
   }
-  ~StatusTrail() { s_.world.loop.SetYieldHook(nullptr); }
+  ~StatusTrail() { s_.view.onCell = nullptr; }
   StatusTrail(const StatusTrail&) = delete;
   StatusTrail& operator=(const StatusTrail&) = delete;
   std::vector<std::string> texts;
