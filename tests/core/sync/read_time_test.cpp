@@ -112,16 +112,6 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   EXPECT_EQ(s.Form().Context().MinuteCount, 0);
 }
 
-TEST(ReadTime, AReplyEqualToThePcTimeSetsNothing) {
-  SimApp s;
-  s.world.AddDevice(4, {.letter = 'J', .keepsUtc = false});
-  StartIn(s, 2, 8);
-  RunToSubsecond(s, 100'000);  // so the reply is read within the second it tells
-  EXPECT_TRUE(s.Form().Sync().ReadTime(4));
-  EXPECT_EQ(s.Cell(4, kColStatus), "PC updated successfully.");
-  EXPECT_TRUE(s.world.clock.SetLog().empty());
-}
-
 // Events count only in the last two minutes of the update interval. A row with nothing
 // identified yet is named "Receiver" by its first accepted event.
 TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {

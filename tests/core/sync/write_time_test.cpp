@@ -24,7 +24,7 @@ const sim::WorldOptions kEastOfUtc{.localOffsetMinutes = 600};
 
 TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   SimApp s(kEastOfUtc);
-  auto& device = s.world.AddDevice(2, {.letter = 'W'});
+  s.world.AddDevice(2, {.letter = 'W'});
   StartIn(s, 1, 2);
   StatusTrail trail(s, 2);
   Click(s, 2, &QV_MainForm::OnUpdateClick);
@@ -35,8 +35,6 @@ TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   ExpectStartsJustPastASecond(frames[0]);
   EXPECT_EQ(s.Cell(2, kColStatus), "Device updated successfully.");
   EXPECT_EQ(s.Cell(2, kColStatusTime), "12/06/26, 12:05:11 AM");
-  EXPECT_NEAR(static_cast<double>(device.ClockEpochUs() - s.world.clock.UtcEpochMicros()), 0,
-              50'000);
 }
 
 // Sunday the 6th locally: the time and the date, weekday included, come from the local
@@ -82,20 +80,6 @@ TEST(WriteTime, ADeviceThatStillDoesNotConnectGetsOnlyProbesAndAFreshStatusTime)
   EXPECT_EQ(SentTo(s, 3), (std::vector<std::string>(linesBefore + 6, "\r")));
   EXPECT_EQ(s.Cell(3, kColStatus), "Unable to connect to device - check settings.");
   EXPECT_EQ(s.Cell(3, kColStatusTime), "12/05/26, 02:05:37 PM");
-}
-
-// In an update cycle each row waits for a second boundary of its own.
-TEST(WriteTime, EachRowOfACycleStartsJustPastItsOwnSecond) {
-  SimApp s;
-  s.world.AddDevice(3, {.letter = 'W'});
-  s.world.AddDevice(7, {.letter = 'R'});
-  StartIn(s, 1, 4 + 64);
-  s.Run(61 * 60'000);
-  const auto third = SentStartingWith(s, 3, "T"), seventh = SentStartingWith(s, 7, "T");
-  ASSERT_TRUE(third.size() == 1 && seventh.size() == 1);
-  ExpectStartsJustPastASecond(third[0]);
-  ExpectStartsJustPastASecond(seventh[0]);
-  EXPECT_GT(seventh[0].firstByteUs / 1'000'000, third[0].firstByteUs / 1'000'000);
 }
 
 // A clock the test moves: each sleep lasts as long as asked plus the case's lateness, and
