@@ -2,16 +2,11 @@
 
 #include <functional>
 #include <string>
-#include <type_traits>
 
 #include "tests/core/device/paging_fixture.h"
 
 namespace horalign::test {
 namespace {
-
-// The tick counter is held by reference, so a temporary must not bind to it.
-static_assert(!std::is_constructible_v<QV_Paging, clsSerialCommAPI&, EventLoop&, std::int32_t,
-                                       const AppConfig&>);
 
 // A silent line: one CR at once, a second at half the wait (in 50 ms ticks), false once the
 // wait is over (strictly: a 40-tick countdown ends on the 41st tick). A busy loop may let the

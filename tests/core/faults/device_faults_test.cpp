@@ -32,10 +32,8 @@ TEST(DeviceFault, FailsThatUpdateOnlyAndKeepsTheWindowResponsive) {
         FaultCase{"noise of short lines", 5'000, 0, "\x80\r\xff", true, 1}}) {
     SCOPED_TRACE(c.what);
     SimApp s;
-    auto& device =
-        s.world.AddDevice(3, {.letter = 'W', .serial = "ABCDE", .replyDelayUs = c.replyDelayUs});
+    auto& device = s.world.AddDevice(3, {.letter = 'W', .replyDelayUs = c.replyDelayUs});
     StartIn(s, 1, 4);
-    ASSERT_EQ(s.Cell(3, kColSerial), "ABCDE");
     if (c.noise) {
       device.Flood(10'000'000, c.noise);
       s.Run(1000);
@@ -73,37 +71,13 @@ TEST(DeviceFault, FailsThatUpdateOnlyAndKeepsTheWindowResponsive) {
     EXPECT_EQ(device.ClockSets().size(), c.clockSets);
     // The row still names the device: nothing told the program it went away.
     EXPECT_EQ(s.Cell(3, kColDetected), "Yes");
-    if (c.cableOutAfterBytes) {
-      Click(s, 3, &QV_MainForm::OnUpdateClick);  // still out: fails the same way
-      EXPECT_EQ(s.Cell(3, kColStatus), "Error updating device.");
-      s.world.serial.Replug(3);
-    }
+    if (c.cableOutAfterBytes) s.world.serial.Replug(3);
     s.Run(10'000);
     Click(s, 3, &QV_MainForm::OnUpdateClick);
     EXPECT_EQ(s.Cell(3, kColStatus), "Device updated successfully.");
     EXPECT_EQ(device.ClockSets().size(), c.clockSets + 1);
-    EXPECT_TRUE(s.view.enabled);
-    EXPECT_FALSE(s.pointer.busy);
+    EXPECT_TRUE(s.view.enabled && !s.pointer.busy);
   }
-}
-
-// A pseudo-terminal keeps what a device sends while the port is closed. An acknowledge that
-// came after the program gave up must not answer the next command on that port.
-TEST(DeviceFault, AnAcknowledgeThatCameTooLateIsNotTakenForTheNextCommandsAnswer) {
-  SimApp s;
-  auto& late = s.world.AddDevice(3, {.letter = 'W'});
-  s.world.AddDevice(4, {.letter = 'W'});
-  StartIn(s, 1, 4 + 8);
-  late.Config().replyDelayUs = 9'000'000;
-  Click(s, 3, &QV_MainForm::OnUpdateClick);
-  EXPECT_EQ(s.Cell(3, kColStatus), "Error updating device.");
-  Click(s, 4, &QV_MainForm::OnUpdateClick);  // leaves COM3 closed when its acknowledge comes
-  s.Run(5'000);
-  ASSERT_EQ(s.world.serial.LinesFromDevice(3).back().text, "*\r");
-  late.Config().silent = true;
-  Click(s, 3, &QV_MainForm::OnUpdateClick);
-  EXPECT_EQ(s.Cell(3, kColStatus), "Error updating device.");
-  EXPECT_EQ(late.ClockSets().size(), 1u);  // it took the first command only
 }
 
 }  // namespace

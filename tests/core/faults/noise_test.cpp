@@ -21,7 +21,6 @@ TEST(Noise, IsDroppedOrHandledAndTheNextCommandIsAnsweredNormally) {
   const std::string nulAnd8Bit("\0\xff\x80?99\r", 7);
   const NoiseCase cases[] = {
       {"bytes that never end in CR", "9600,N,8,1", "abc\x01\x7f", ""},
-      {"a line of 5,000 characters", "38400,N,8,1", std::string(5000, 'x') + "\r", ""},
       // Cut at the monitor's limit, its tail would be 15 characters: a "complete reply".
       {"a long line whose tail looks complete", "38400,N,8,1", std::string(4110, '1') + "\r", ""},
       {"NUL and 8-bit bytes", "9600,N,8,1", nulAnd8Bit, nulAnd8Bit},
@@ -33,8 +32,7 @@ TEST(Noise, IsDroppedOrHandledAndTheNextCommandIsAnsweredNormally) {
     dev.SendRaw(c.noise);
     rig.world.loop.RunForMs(4000);
     EXPECT_EQ(rig.paging.ReplyLine, c.lineTaken) << c.what;
-    EXPECT_FALSE(rig.paging.ReplyComplete) << c.what;
-    EXPECT_FALSE(rig.paging.ErrorReply) << c.what;
+    EXPECT_FALSE(rig.paging.ReplyComplete || rig.paging.ErrorReply) << c.what;
     EXPECT_TRUE(rig.paging.ReceiverIdle) << c.what;
 
     std::string reply;

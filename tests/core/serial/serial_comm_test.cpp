@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
 
 #include "core/serial/delay.h"
 #include "core/serial/line_settings.h"
@@ -57,8 +56,6 @@ TEST(SerialPort, ReadsAtOnceWhatHasArrivedSendsWholeTextsAndIsNeutralWhenClosed)
   serial.SetInBufferCount(5);
   EXPECT_EQ(serial.InBufferCount(), 975) << "only a count of zero discards";
 }
-
-static_assert(!std::is_constructible_v<clsDelay, std::int32_t>, "a delay needs a live counter");
 
 // The counter runs from 1 to the largest 32-bit value and starts again at 1; a delay of n
 // ticks expires at the tick after the nth, across the wrap as anywhere else.

@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "tests/core/sync/scenario.h"
@@ -17,12 +16,18 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
     StartIn(s, 1, 0);
     StatusTrail trail(s, 3);
     Click(s, 3, &QV_MainForm::OnActivateClick);
-    EXPECT_THAT(trail.texts, ::testing::Contains("Connecting to device..."));
     EXPECT_EQ(s.view.rows[2],
               (std::vector<std::string>{"03", "Yes", "Connected to device.", stamp, settings,
                                         "KR9010", "", "", "54321", "Yes"}));
     EXPECT_EQ(s.view.colours[2], kGreen);
     EXPECT_EQ(s.Stored("Used COM Ports"), "4");
+    Click(s, 3, &QV_MainForm::OnDeactivateClick);
+    EXPECT_EQ(trail.texts, (std::vector<std::string>{
+                               "Connecting to device...", "Connected to device.",
+                               "Disconnecting from device...", "Disconnected from device."}));
+    EXPECT_EQ(s.view.rows[2],
+              (std::vector<std::string>{"03", "No", "Disconnected from device.", stamp,
+                                        "9600,N,8,1", "N/A", "", "", "N/A", "No"}));
   }
 }
 
@@ -34,24 +39,13 @@ TEST(Connect, ADeviceThatNoLongerAnswersLeavesTheRowActiveWithTheDefaultSettings
   StartIn(s, 1, 32);
   ASSERT_EQ(s.Cell(6, kColSettings), "38400,N,8,1");
   device.Config().silent = true;
-  const std::size_t linesBefore = SentTo(s, 6).size();
-  const std::int64_t before = s.world.time.NowUs();
   Click(s, 6, &QV_MainForm::OnActivateClick);
-  EXPECT_GE(s.world.time.NowUs() - before, 14'000'000);
-  EXPECT_LT(s.world.time.NowUs() - before, 14'600'000);
   EXPECT_EQ(s.view.rows[5],
             (std::vector<std::string>{"06", "Yes", "Unable to connect to device - check settings.",
                                       "12/05/26, 02:05:26 PM", "9600,N,8,1", "N/A", "", "", "N/A",
                                       "No"}));
   EXPECT_EQ(s.view.colours[5], kDarkRed);
   EXPECT_EQ(s.Stored("Used COM Ports"), "32");
-  EXPECT_EQ(SentTo(s, 6).size(), linesBefore + 6);
-  // A port that cannot be opened now is treated as one with nothing attached.
-  s.world.serial.HoldPort(4, true);
-  Click(s, 4, &QV_MainForm::OnActivateClick);
-  EXPECT_EQ(s.Cell(4, kColStatus), "Unable to connect to device - check settings.");
-  EXPECT_EQ(s.view.colours[3], kDarkRed);
-  EXPECT_TRUE(SentTo(s, 4).empty());
 }
 
 // The load lists every port first, greys those that do not open, then reconnects the
@@ -62,17 +56,19 @@ TEST(Scan, ReconnectsTheStoredPortsInOrderAndTheButtonsFollowTheSelectedRow) {
   s.world.AddDevice(3, {.letter = sim::kNoLetter});
   s.world.serial.Unplug(5);
   s.world.serial.HoldPort(9, true);
-  StartIn(s, 1, 1 + 4 + (1 << 15));
+  {
+    StatusTrail unavailable(s, 9);
+    StartIn(s, 1, 1 + 4 + (1 << 15));
+    EXPECT_EQ(unavailable.texts, std::vector<std::string>{"Disconnected from device."});
+  }
   for (int row : {5, 9}) {
     EXPECT_EQ(s.Cell(row, kColActive), "N/A") << row;
-    EXPECT_EQ(s.Cell(row, kColStatus), "Disconnected from device.") << row;
     EXPECT_EQ(s.view.colours[row - 1], kGrey) << row;
   }
   ASSERT_EQ(s.Cell(16, kColDevice), "QM8340");
   EXPECT_LT(s.world.serial.LinesToDevice(1).back().firstByteUs,
             s.world.serial.LinesToDevice(16).front().firstByteUs);
   EXPECT_FALSE(s.Form().UserBusy());
-  // Row 0: nothing selected, so there is nothing to act on.
   const auto buttons = [&s] {
     std::string on;
     for (Control c : {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 
+#include "core/util/civil.h"
 #include "tests/core/sync/scenario.h"
 
 namespace horalign::test {
@@ -19,9 +20,9 @@ struct DecisionCase {
 };
 
 // The date and time of day, without the weekday.
-std::optional<std::array<int, 6>> Fields(const std::optional<CivilTime>& t) {
+std::optional<std::array<int, 7>> Fields(const std::optional<CivilTime>& t) {
   if (!t) return std::nullopt;
-  return std::array{t->year, t->month, t->day, t->hour, t->minute, t->second};
+  return std::array{t->year, t->month, t->day, t->hour, t->minute, t->second, t->micro};
 }
 
 void ExpectDecisions(ClockDecision (*decide)(const std::string&, const CivilTime&),
@@ -73,6 +74,9 @@ TEST(ReceiverEvent, IsCheckedAndSetsTheTimeOfDayNearestThePresent) {
        // Across midnight the date nearest the present is kept.
        {"037146207007\r", {2026, 12, 5, 23, 59, 30}, true, CivilTime{2026, 12, 6, 0, 0, 0}},
        {"037146206590\r", {2026, 12, 6, 0, 1, 0}, true, CivilTime{2026, 12, 5, 23, 59, 0}},
+       {"037146206006\r", {1970, 1, 1, 0, 30, 0}, true, CivilTime{1969, 12, 31, 23, 0, 0}},
+       // One character short, the CR stands where the check digit goes and counts as 0.
+       {"03714621405\r", pc, true, CivilTime{2026, 12, 5, 7, 5, 0}},
        {"037146314050\r", pc, false, std::nullopt},
        {"037146114051\r", pc, false, std::nullopt},
        {"037146225052\r", pc, false, std::nullopt},
@@ -98,24 +102,24 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   EXPECT_FALSE(s.Form().Sync().ReadTime(4));
   EXPECT_EQ(s.Cell(4, kColStatus), "Error reading device.");
   EXPECT_EQ(s.world.clock.SetLog().size(), 1u);
-  EXPECT_EQ(SentStartingWith(s, 4, "QT").size(), 4u) << "one answered, three unanswered";
-}
-
-TEST(ReadTime, AReplyEqualToThePcTimeSetsNothing) {
-  SimApp s;
-  s.world.AddDevice(4, {.letter = 'J', .keepsUtc = false});
-  StartIn(s, 2, 8);
-  RunToSubsecond(s, 100'000);  // so the reply is read within the second it tells
-  EXPECT_TRUE(s.Form().Sync().ReadTime(4));
-  EXPECT_EQ(s.Cell(4, kColStatus), "PC updated successfully.");
-  EXPECT_TRUE(s.world.clock.SetLog().empty());
+  const auto queries = SentStartingWith(s, 4, "QT");
+  ASSERT_EQ(queries.size(), 4u) << "one answered, three unanswered";
+  EXPECT_NEAR(queries[3].firstByteUs - queries[2].firstByteUs, 1'550'000, 25'000);
+  // A minute tick that fell due while a reply was handled is dropped.
+  s.world.clock.SleepMicros(60'000'000);
+  s.Form().Sync().ProcessTime(4, "");
+  s.world.loop.ProcessPending();
+  EXPECT_EQ(s.Form().Context().MinuteCount, 0);
 }
 
 // Events count only in the last two minutes of the update interval. A row with nothing
 // identified yet is named "Receiver" by its first accepted event.
 TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   SimApp s;
-  StartIn(s, 2, 0);
+  s.world.AddDevice(1, {.letter = 'A'});
+  StartIn(s, 1, 1);
+  EXPECT_FALSE(s.Form().Sync().ProcessTime(1, "037146214050\r")) << "not a time source";
+  EXPECT_EQ(s.Cell(1, kColStatus), "Error reading device.");
   Click(s, 9, &QV_MainForm::OnActivateClick);  // nothing attached: Device "N/A"
   const auto rowBefore = s.view.rows[8];
   s.Form().Context().MinuteCount = 57;
@@ -127,7 +131,10 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   EXPECT_FALSE(s.Form().SkipTimeEvent());
   EXPECT_EQ(s.Cell(9, kColStatus), "Error reading device.");
   EXPECT_EQ(s.Cell(9, kColDevice), "N/A");
+  s.world.clock.SleepMicros(60'000'000);  // a minute tick falls due meanwhile: dropped
   EXPECT_TRUE(s.Form().Sync().ProcessTime(9, "037146214050\r"));
+  s.world.loop.ProcessPending();
+  EXPECT_EQ(s.Form().Context().MinuteCount, 58);
   EXPECT_EQ(s.Cell(9, kColStatus), "PC updated successfully.");
   EXPECT_EQ(s.Cell(9, kColStatusTime), "12/05/26, 07:05:00 AM");
   EXPECT_EQ(s.Cell(9, kColDevice), "Receiver");

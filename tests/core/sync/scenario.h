@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "core/ui/port_list.h"
-#include "core/ui/text_format.h"
-#include "core/util/civil.h"
 #include "sim/sim_app.h"
 
 namespace horalign::test {
@@ -35,18 +33,6 @@ inline std::vector<sim::WireLine> SentStartingWith(const sim::SimApp& s, int por
   return found;
 }
 
-// The status time stamp a row written now would carry.
-inline std::string StampNow(sim::SimApp& s) {
-  return FormatStatusTime(s.world.clock.LocalNow(), s.view.locale);
-}
-
-// The PC's local time at a moment of virtual time, as long as nobody set the clock since.
-inline CivilTime LocalAt(sim::SimApp& s, std::int64_t virtualUs) {
-  const std::int64_t offsetUs = std::int64_t{s.world.clock.LocalOffsetMinutes()} * 60'000'000;
-  return FromEpochMicros(s.world.clock.UtcEpochMicros() - s.world.time.NowUs() + virtualUs +
-                         offsetUs);
-}
-
 // Lets the world and the timers run until the PC's UTC clock reads `us` past a whole second.
 inline void RunToSubsecond(sim::SimApp& s, std::int64_t us) {
   const std::int64_t now = s.world.clock.UtcEpochMicros() % 1'000'000;
@@ -62,16 +48,16 @@ inline void RunToUs(sim::SimApp& s, std::int64_t us) {
   s.world.loop.RunForMs((us - s.world.time.NowUs() + 999) / 1000);
 }
 
-// The texts a row's status showed while the event loop ran, in order, each change once.
+// The texts written to a row's status under a busy pointer, in order, each change once.
 class StatusTrail {
  public:
   StatusTrail(sim::SimApp& s, int row) : s_(s) {
-    s.world.loop.SetYieldHook([this, row](std::int64_t) {
-      const std::string& text = s_.Cell(row, kColStatus);
+    s.view.onCell = [this, row](int r, int column, const std::string& text) {
+      if (r != row || column != kColStatus || !s_.pointer.busy) return;
       if (texts.empty() || texts.back() != text) texts.push_back(text);
-    });
+    };
   }
-  ~StatusTrail() { s_.world.loop.SetYieldHook(nullptr); }
+  ~StatusTrail() { s_.view.onCell = nullptr; }
   StatusTrail(const StatusTrail&) = delete;
   StatusTrail& operator=(const StatusTrail&) = delete;
   std::vector<std::string> texts;
