@@ -3,6 +3,7 @@
 #include <cctype>
 #include <functional>
 
+#include "core/util/civil.h"
 #include "tests/core/sync/scenario.h"
 
 namespace horalign::test {
