@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/poll_event_loop.h"
 #include "core/app/application.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"
+#include "platform/posix/poll_event_loop.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"

@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [--windows]   (--windows adds the cross compiler, Wine and wixl)
 set -euo pipefail
 
-pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
+pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-format git
       libgtest-dev libgmock-dev googletest
       qt6-base-dev qt6-base-dev-tools libgl-dev
       xvfb xauth xdotool trayer openbox x11-utils x11-apps imagemagick fonts-dejavu-core

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test:
+# Checks the C++ sources' format (clang-format), then builds and runs every test:
 #  1. the GCC tree (warnings as errors): unit, adapter, Qt (offscreen) and end-to-end tests,
 #     then the Debian package built from it and checked (files, validators, lintian, dpkg);
 #  2. the clang address+undefined sanitizer tree: unit and adapter tests, short fuzzing runs;
@@ -11,6 +11,9 @@ if [[ "${HORALIGN_SKIP_WINDOWS:-0}" == 1 ]]; then scripts/deps.sh; else scripts/
 
 jobs=$(nproc)
 step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
+
+step "Format check"
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 step "GCC build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHORALIGN_WERROR=ON

@@ -34,8 +34,8 @@ struct SimApp {
   FakeLoading loading;
   FakeMessageDialog dialog{world.loop};
   FakeInstanceGuard instance;
-  Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view,
-                           pointer, dialog, loading}};
+  Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
+                           dialog, loading}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

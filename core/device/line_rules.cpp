@@ -12,11 +12,13 @@ bool IsErrorReply(std::string_view line) {
   return line.starts_with("?99") || line.starts_with("?\r");
 }
 
-bool IsProbeAnswer(std::string_view line) { return IsErrorReply(line); }
+bool IsProbeAnswer(std::string_view line) {
+  return IsErrorReply(line);
+}
 
 bool IsReceiverTimeLine(std::string_view line) {
-  static constexpr std::array<std::string_view, 4> kPartNumbers = {"0371461", "0371437",
-                                                                   "0371462", "0371438"};
+  static constexpr std::array<std::string_view, 4> kPartNumbers = {"0371461", "0371437", "0371462",
+                                                                   "0371438"};
   for (auto part : kPartNumbers) {
     if (line.starts_with(part)) return true;
   }

@@ -10,6 +10,7 @@ struct ModelRow {
   std::string_view model;
 };
 
+// clang-format off
 constexpr std::array<ModelRow, 20> kModels = {{
     {'A', "QM6840"}, {'B', "QM6850"}, {'E', "QM5101"}, {'F', "QM5120"},
     {'G', "QM5150"}, {'H', "QM4700"}, {'I', "QM4705"}, {'J', "KR9010"},
@@ -17,6 +18,7 @@ constexpr std::array<ModelRow, 20> kModels = {{
     {'Q', "KR9025"}, {'R', "QM8370"}, {'S', "PA Speaker"}, {'T', "Tone Generator"},
     {'V', "Receiver (Ver. 2)"}, {'W', "QM8340"}, {'X', "QM8390"}, {'Z', "QM8391"},
 }};
+// clang-format on
 
 constexpr std::array<std::string_view, 9> kUtcModels = {
     "KR9010", "KR9020", "KR9021", "KR9340", "KR9025", "QM8340", "QM8370", "QM8390", "QM8391"};
@@ -57,7 +59,9 @@ Identification ParseIdentificationLine(std::string_view line) {
   return id;
 }
 
-bool SupportsUtcTimeSet(std::string_view model) { return Contains(kUtcModels, model); }
+bool SupportsUtcTimeSet(std::string_view model) {
+  return Contains(kUtcModels, model);
+}
 
 bool SupportsTimeQuery(std::string_view model) {
   return Contains(kUtcModels, model) || model == "Tone Generator" || model == "Receiver (Ver. 2)";

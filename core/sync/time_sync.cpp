@@ -21,9 +21,13 @@ constexpr int kLateAcceptMicros = 90'000;
 constexpr std::int64_t kMaxSleepMicros = 3'000'000;
 constexpr int kMaxSleeps = 12;
 
-std::string TwoDigitText(int n) { return ZeroPad(n % 100, 2); }
+std::string TwoDigitText(int n) {
+  return ZeroPad(n % 100, 2);
+}
 
-int SecondsOfDay(const CivilTime& t) { return t.hour * 3600 + t.minute * 60 + t.second; }
+int SecondsOfDay(const CivilTime& t) {
+  return t.hour * 3600 + t.minute * 60 + t.second;
+}
 
 }  // namespace
 
@@ -89,9 +93,8 @@ bool TimeSync::WaitForSecondStart() {
 bool TimeSync::WriteUtcFamily(int row) {
   if (!WaitForSecondStart()) return false;
   const CivilTime t = ctx_.clock.UtcNow();
-  const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) +
-                           TwoDigitText(t.second) + TwoDigitText(t.month) + TwoDigitText(t.day) +
-                           TwoDigitText(t.year) + "U";
+  const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second) +
+                           TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) + "U";
   // Written after the clock is read, so it cannot delay the command.
   ctx_.SetStatus(row, "Writing date & time to device...");
   std::string reply;
@@ -131,7 +134,7 @@ bool TimeSync::WriteTime(std::int16_t port) {
   if (connected) {
     if (ctx_.paging.OpenPort(ctx_.serialPort, port, ctx_.ports.Cell(row, kColSettings))) {
       outcome = SupportsUtcTimeSet(ctx_.ports.Cell(row, kColDevice)) ? WriteUtcFamily(row)
-                                                                      : WriteLocalFamily();
+                                                                     : WriteLocalFamily();
     }
     ctx_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
   }
@@ -166,10 +169,14 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
 
 TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
   switch (ctx_.clock.SetLocal(target)) {
-    case ClockSetResult::kOk: return Outcome::kAccepted;
-    case ClockSetResult::kNoRight: return Outcome::kNoRight;
-    case ClockSetResult::kAutoSyncOn: return Outcome::kAutoSyncOn;
-    case ClockSetResult::kFailed: return Outcome::kRejected;
+    case ClockSetResult::kOk:
+      return Outcome::kAccepted;
+    case ClockSetResult::kNoRight:
+      return Outcome::kNoRight;
+    case ClockSetResult::kAutoSyncOn:
+      return Outcome::kAutoSyncOn;
+    case ClockSetResult::kFailed:
+      return Outcome::kRejected;
   }
   return Outcome::kRejected;
 }
@@ -195,8 +202,7 @@ ClockDecision DecideQtReply(const std::string& text, const CivilTime& now) {
   // Some time-readable devices keep no calendar: an invalid date is skipped.
   const int month = TwoDigits(text, 6), day = TwoDigits(text, 8), yy = TwoDigits(text, 10);
   const int year = yy < 0 ? -1 : NearestCentury(yy, now.year);
-  if (IsValidDate(year, month, day) &&
-      (year != now.year || month != now.month || day != now.day)) {
+  if (IsValidDate(year, month, day) && (year != now.year || month != now.month || day != now.day)) {
     target.year = year, target.month = month, target.day = day;
     change = true;
   }

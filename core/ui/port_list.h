@@ -10,8 +10,8 @@ namespace horalign {
 
 // Columns of the port list, one PortRecord a row.
 enum PortColumn : int {
-  kColPort = 0,        // "01".."16", the row's own text
-  kColActive = 1,      // "Yes", "No", "N/A"
+  kColPort = 0,    // "01".."16", the row's own text
+  kColActive = 1,  // "Yes", "No", "N/A"
   kColStatus = 2,
   kColStatusTime = 3,
   kColSettings = 4,

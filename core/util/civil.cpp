@@ -30,7 +30,9 @@ void CivilFromDays(std::int64_t days, CivilTime& out) {
   out.weekday = static_cast<int>(wd) + 1;
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -54,8 +56,8 @@ int WeekdayOf(int year, int month, int day) {
 }
 
 std::int64_t ToEpochMicros(const CivilTime& t) {
-  const std::int64_t secs = DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 +
-                            t.minute * 60 + t.second;
+  const std::int64_t secs =
+      DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
   return secs * 1'000'000 + t.micro;
 }
 
