@@ -142,5 +142,24 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   EXPECT_EQ(Fields(s.world.clock.SetLog()[0].local), Fields(CivilTime{2026, 12, 5, 7, 5, 0}));
 }
 
+// However often a receiver speaks, the schedule keeps its whole minutes: four hours run four
+// cycles, and only the events of an interval's last two minutes are used (the clock cannot be
+// set here, so each is one attempt).
+TEST(ReceiverEvents, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
+  constexpr std::int64_t kMinuteUs = 60'000'000;
+  for (const int every : {30, 60}) {
+    SimApp s;
+    s.world.AddDevice(2, {.letter = sim::kNoLetter, .eventEverySeconds = every});
+    s.world.clock.RefuseSets(ClockSetResult::kNoRight);
+    StartIn(s, 2, 2);
+    int cycles = 0;
+    s.view.onWindowEnabled = [&cycles](bool on) { cycles += on ? 0 : 1; };
+    RunToUs(s, 240 * kMinuteUs + 1000);
+    EXPECT_EQ(cycles, 4) << every << " s";
+    EXPECT_EQ(s.world.clock.SetLog().size(), 4u * 120 / every) << every << " s";
+    for (const auto& set : s.world.clock.SetLog()) EXPECT_GE(set.atUs / kMinuteUs % 60, 58);
+  }
+}
+
 }  // namespace
 }  // namespace horalign::test
