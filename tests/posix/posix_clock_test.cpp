@@ -27,19 +27,16 @@ CivilTime At(int y, int mo, int d, int h, int mi, int s, int micro = 0) {
 
 // The setter only records what it was asked to set; nothing here reaches the real clock.
 TEST(PosixClock, SetsTheInstantOfALocalTimeWithTheOffsetInForceBeforeAGapOrRepeat) {
-  // Berlin: 2026-03-29 02:00 CET -> 03:00 CEST, 2026-10-25 03:00 CEST -> 02:00 CET;
-  // New York: 2026-11-01 02:00 EDT -> 01:00 EST.
+  // Berlin: 2026-03-29 02:00 CET -> 03:00 CEST, 2026-10-25 03:00 CEST -> 02:00 CET.
   const struct {
     const char* zone;
     CivilTime local, utc;
   } rows[] = {
-      {"UTC0", At(2026, 12, 5, 14, 5, 9, 123456), At(2026, 12, 5, 14, 5, 9)},
       {"IST-5:30", At(2027, 1, 1, 3, 0, 0, 999999), At(2026, 12, 31, 21, 30, 0)},
       {"Europe/Berlin", At(2026, 3, 29, 3, 0, 0), At(2026, 3, 29, 1, 0, 0)},
       {"Europe/Berlin", At(2026, 3, 29, 2, 30, 0), At(2026, 3, 29, 1, 30, 0)},    // in the gap
       {"Europe/Berlin", At(2026, 10, 25, 2, 30, 0), At(2026, 10, 25, 0, 30, 0)},  // first pass
       {"Europe/Berlin", At(2026, 10, 25, 3, 0, 0), At(2026, 10, 25, 2, 0, 0)},
-      {"America/New_York", At(2026, 11, 1, 1, 30, 0), At(2026, 11, 1, 5, 30, 0)},
   };
   std::vector<timespec> calls;
   PosixClock clock([&](const timespec& when) { return calls.push_back(when), 0; });

@@ -7,6 +7,9 @@
 # With SCREENSHOTS=DIR it leaves windows-main.png and windows-message.png there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# The polling helpers (hs_wait_until, hs_gone) of the Linux desktop sessions.
+# shellcheck source=../../scripts/desktop-session.sh
+source "$here/../../scripts/desktop-session.sh"
 dir=$E2E_DIR
 log=$DEVSIM_LOG
 mkdir -p "$dir"
@@ -17,20 +20,9 @@ fail() {
   exit 1
 }
 
-# Runs "$2..." every 0.1 s until it succeeds or $1 seconds have passed.
-wait_for() {
-  local limit=$1 i
-  shift
-  for ((i = 0; i < limit * 10; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 present() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
 absent() { ! present "$1"; }
 gone() { ! xdotool getwindowname "$1" >/dev/null 2>&1; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
 logged() { grep -qP "^[^\t]*\t$1\t$2" "$log"; }
 keys() { xdotool key --delay 120 "$@"; sleep 0.5; }
 # Lets Wine hand the keyboard to the window that comes forward after another closed.
@@ -39,7 +31,7 @@ settle() { sleep 1.5; }
 # Waits until the simulator's log holds a line matching $2 for port $1, then until the log
 # has been quiet for a second (the program has finished its exchange).
 wait_log() {
-  wait_for 60 logged "$1" "$2" || fail "no '$2' for $1 in 60 s"
+  hs_wait_until 60 logged "$1" "$2" || fail "no '$2' for $1 in 60 s"
   local last=-1 now
   while now=$(wc -l <"$log") && [[ $now != "$last" ]]; do
     last=$now
@@ -53,7 +45,7 @@ wait_log() {
 press_for_window() {
   for _ in 1 2 3 4 5; do
     keys "$1"
-    wait_for 3 present "$2" && return 0
+    hs_wait_until 3 present "$2" && return 0
   done
   fail "'$1' did not bring up '$2'"
 }
@@ -71,13 +63,13 @@ app=$!
 
 # First run: no mode chosen yet. The notice, then the help hint (which also closes by itself
 # after 5 seconds), each closed with Enter.
-wait_for 120 present "$message" || fail "no first-run notice"
-wait_for 60 present "$main_title" || fail "no main window"
+hs_wait_until 120 present "$message" || fail "no first-run notice"
+hs_wait_until 60 present "$main_title" || fail "no main window"
 for _ in notice hint; do
   id=$(xdotool search --name "^${message}\$" | head -1) || break
   settle
   keys Return
-  wait_for 10 gone "$id" || fail "message $id stayed"
+  hs_wait_until 10 gone "$id" || fail "message $id stayed"
 done
 settle
 
@@ -86,8 +78,8 @@ press_for_window Home "$message"
 settle
 shot "$message" windows-message.png
 keys y
-wait_for 10 absent "$message" || fail "the mode question stayed"
-wait_for 60 absent "Horalign" || fail "the loading message stayed"  # while the ports are scanned
+hs_wait_until 10 absent "$message" || fail "the mode question stayed"
+hs_wait_until 60 absent "Horalign" || fail "the loading message stayed"  # while the ports are scanned
 settle
 
 # Row 3 (a local-time model), activate it; row 7 (a UTC model), activate it.
@@ -115,7 +107,7 @@ shot "$main_title" windows-main.png
 press_for_window alt+c "$message"
 settle
 keys y
-wait_for 30 ended "$app" || fail "horalign.exe did not end"
+hs_wait_until 30 hs_gone "$app" || fail "horalign.exe did not end"
 wait "$app" || true
 
 wine reg query 'HKLM\Software\Quorvane\Horalign\Config' /reg:32 >"$dir/registry.txt" 2>&1 || true
