@@ -63,8 +63,10 @@ void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
 
 void Win32MainWindow::ShowHelp(int topic) {
   // The HTML help, at the topic's section: a file URL keeps the section mark.
-  std::string page = "file:///" + ProgramFolder() + "/help/index.html";
-  std::replace(page.begin(), page.end(), '\\', '/');
+  std::string page = "file:///";
+  for (char c : ProgramFolder() + "\\help\\index.html") {
+    page += c == '\\' ? std::string("/") : c == ' ' ? std::string("%20") : std::string(1, c);
+  }
   const std::string anchor = HelpAnchor(topic);
   if (!anchor.empty()) page += "#" + anchor;
   ::ShellExecuteA(hwnd_, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
