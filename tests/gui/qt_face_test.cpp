@@ -266,13 +266,7 @@ class QtFaceTest : public QObject {
     }
     auto* modes = qobject_cast<QComboBox*>(window.Widget(Control::cmb_Mode));
     for (const char* text : kModeTexts) modes->addItem(text);
-    QStyleOptionComboBox option;
-    option.initFrom(modes);
-    const QRect field = modes->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                       QStyle::SC_ComboBoxEditField, modes);
-    for (const char* text : kModeTexts) {
-      QVERIFY2(modes->fontMetrics().horizontalAdvance(text) <= field.width(), text);
-    }
+    QCOMPARE_GE(modes->width(), modes->sizeHint().width());
     window.Widget(Control::cmb_Mode)->setFocus(Qt::TabFocusReason);
     for (int i = 1; i <= 11; ++i) {
       QTest::keyClick(window.focusWidget(), Qt::Key_Tab);
