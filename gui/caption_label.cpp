@@ -3,12 +3,9 @@
 #include <QPainter>
 #include <QStyle>
 
-#include "gui/main_window.h"
-
 namespace horalign {
 namespace {
 
-constexpr double kSmallestPoints = 6.0;
 const QString kGap = QStringLiteral("  ");
 
 }  // namespace
@@ -23,24 +20,6 @@ CaptionLabel::CaptionLabel(const QString& caption, QWidget* parent) : QLabel(cap
 void CaptionLabel::SetGapEnd(int px) {
   gapEnd_ = px;
   update();
-}
-
-QString CaptionLabel::FirstPart() const {
-  const int gap = text().indexOf(kGap);
-  return MainWindow::ShownCaption(gap < 0 || gapEnd_ < 0 ? text() : text().left(gap));
-}
-
-void FitFontToWidth(QWidget* widget, const QString& sample, int widthPx) {
-  QFont f = widget->font();
-  while (QFontMetrics(f).horizontalAdvance(sample) > widthPx &&
-         f.pointSizeF() - 0.25 >= kSmallestPoints) {
-    f.setPointSizeF(f.pointSizeF() - 0.25);
-  }
-  widget->setFont(f);
-}
-
-void CaptionLabel::FitFont(int widthPx) {
-  FitFontToWidth(this, FirstPart(), widthPx);
 }
 
 void CaptionLabel::paintEvent(QPaintEvent* event) {

@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "core/ui/main_form.h"
+#include "core/ui/window_layout.h"
 
 namespace horalign {
 
@@ -29,7 +29,8 @@ QString DefaultHelpFolder() {
 
 QUrl HelpUrl(const QString& folder, int topic) {
   QUrl url = QUrl::fromLocalFile(QDir(folder).filePath(QStringLiteral("index.html")));
-  if (topic == kHelpTopicMain) url.setFragment(QStringLiteral("main-window"));
+  const std::string anchor = HelpAnchor(topic);
+  if (!anchor.empty()) url.setFragment(QString::fromStdString(anchor));
   return url;
 }
 

@@ -3,13 +3,9 @@
 #include <QCloseEvent>
 #include <QLabel>
 
+#include "core/ui/window_layout.h"
+
 namespace horalign {
-namespace {
-
-constexpr int kLabelTopTwips = 135;
-constexpr int kLabelHeightTwips = 255;
-
-}  // namespace
 
 LoadingWindow::LoadingWindow(QWidget* owner, double logicalDpi)
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -35,7 +31,8 @@ void LoadingWindow::Show(const std::string& caption, const std::string& text, in
                          int heightTwips) {
   setWindowTitle(QString::fromStdString(caption));
   setFixedSize(scale_.ToPx(widthTwips), scale_.ToPx(heightTwips));
-  label_->setGeometry(0, scale_.ToPx(kLabelTopTwips), width(), scale_.ToPx(kLabelHeightTwips));
+  label_->setGeometry(0, scale_.ToPx(kLoadingTextTopTwips), width(),
+                      scale_.ToPx(kLoadingTextHeightTwips));
   label_->setText(QString::fromStdString(text));
   if (owner_ && owner_->isVisible()) {
     move(owner_->geometry().center() - QPoint(width() / 2, height() / 2));

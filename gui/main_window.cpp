@@ -12,8 +12,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
+#include <cmath>
 #include <cstdio>
 
 #include "core/ui/main_form.h"
@@ -24,12 +27,59 @@
 namespace horalign {
 namespace {
 
-constexpr int kClientWidthTwips = 9405;
-constexpr int kClientHeightTwips = 5220;
 // The frame's sunken border; the controls inside it are placed from its inner corner.
 constexpr int kFrameBorderPx = 2;
-// A line edit's frame and text margins, both sides together.
-constexpr int kBoxMarginsPx = 10;
+
+// Widths at the window's own fonts, as the layout asks for them.
+class QtTextMetrics : public TextMetrics {
+ public:
+  QtTextMetrics(const QWidget& window, const TwipsScale& scale) : window_(window), scale_(scale) {}
+
+  int TextTwips(const std::string& text, bool bold) const override {
+    QFont font = window_.font();
+    font.setBold(bold);
+    return ToTwips(QFontMetrics(font).horizontalAdvance(QString::fromStdString(text)));
+  }
+
+  int ChromeTwips(ControlKind kind) const override {
+    const QStyle* style = window_.style();
+    const int height = window_.fontMetrics().height();
+    switch (kind) {
+      case ControlKind::kDropDown: {
+        QStyleOptionComboBox option;
+        option.initFrom(&window_);
+        return ToTwips(
+            style->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(0, height)).width());
+      }
+      case ControlKind::kTextBox:
+      case ControlKind::kDisplayBox: {
+        QStyleOptionFrame option;
+        option.initFrom(&window_);
+        option.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        // A line edit keeps 2 px of margin each side and a pixel for the cursor.
+        return ToTwips(
+            style->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(5, height)).width());
+      }
+      case ControlKind::kButton: {
+        QStyleOptionButton option;
+        option.initFrom(&window_);
+        return ToTwips(
+            style->sizeFromContents(QStyle::CT_PushButton, &option, QSize(0, height)).width());
+      }
+      default:
+        return 0;
+    }
+  }
+
+ private:
+  // Rounded up, and a pixel more, so that placing the result in whole pixels cuts nothing.
+  int ToTwips(int px) const {
+    return static_cast<int>(std::ceil((px + 1) * 1440.0 / scale_.Dpi()));
+  }
+
+  const QWidget& window_;
+  const TwipsScale& scale_;
+};
 
 }  // namespace
 
@@ -44,7 +94,6 @@ MainWindow::MainWindow(double logicalDpi) : scale_(logicalDpi), helpFolder_(Defa
   QFont designFont = font();
   designFont.setPointSizeF(kDesignFontPoints);
   setFont(designFont);
-  setFixedSize(scale_.ToPx(kClientWidthTwips), scale_.ToPx(kClientHeightTwips));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint);
   BuildControls();
   BuildTabOrder();
@@ -55,118 +104,93 @@ MainWindow::MainWindow(double logicalDpi) : scale_(logicalDpi), helpFolder_(Defa
 
 MainWindow::~MainWindow() = default;
 
-QPushButton* MainWindow::AddButton(Control control, QWidget* parent, const char* caption,
-                                   const char* toolTip, QRect place) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setToolTip(QString::fromUtf8(toolTip));
-  button->setAutoDefault(false);
-  button->setGeometry(place);
-  controls_[control] = button;
-  return button;
-}
-
-// Labels show their "&" signs as access keys only with a buddy; each has the control it names.
-CaptionLabel* MainWindow::AddBoldLabel(Control control, const char* caption, QRect place,
-                                       QWidget* buddy) {
-  auto* label = new CaptionLabel(QString::fromUtf8(caption), this);
-  label->setGeometry(place);
-  label->setBuddy(buddy);
-  label->lower();  // under the controls it may touch
-  controls_[control] = label;
-  return label;
-}
-
-QLineEdit* MainWindow::AddDisplayBox(Control control, QRect place) {
-  auto* box = new QLineEdit(this);
-  box->setReadOnly(true);
-  box->setGeometry(place);
-  QPalette palette = box->palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-  box->setPalette(palette);
-  // The longest texts the clock shows must fit inside the frame and margins.
-  const LocaleFormat locale = Locale();
-  const std::string& designator = locale.am.size() > locale.pm.size() ? locale.am : locale.pm;
-  const QString longest = control == Control::txtCurrentDate
-                              ? QStringLiteral("00/00/0000")
-                              : QStringLiteral("00:00:00 ") + QString::fromStdString(designator);
-  FitFontToWidth(box, longest, box->width() - kBoxMarginsPx);
-  controls_[control] = box;
-  return box;
+QWidget* MainWindow::CreateControl(const ControlSpec& spec, QWidget* parent) {
+  const QString caption = QString::fromUtf8(spec.caption);
+  QWidget* widget = nullptr;
+  switch (spec.kind) {
+    case ControlKind::kLabel:
+      widget = new CaptionLabel(caption, parent);
+      widget->lower();  // under the controls it may touch
+      break;
+    case ControlKind::kDropDown:
+      widget = modeList_ = new QComboBox(parent);
+      modeList_->setEditable(false);
+      break;
+    case ControlKind::kTextBox:
+    case ControlKind::kDisplayBox: {
+      auto* box = new QLineEdit(parent);
+      if (spec.maxLength > 0) box->setMaxLength(spec.maxLength);
+      if (spec.kind == ControlKind::kDisplayBox) {
+        box->setReadOnly(true);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+        box->setPalette(palette);
+      }
+      widget = box;
+      break;
+    }
+    case ControlKind::kFrame:
+      widget = details_ = new QFrame(parent);
+      details_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      details_->setLineWidth(kFrameBorderPx);
+      details_->setFocusPolicy(Qt::NoFocus);
+      break;
+    case ControlKind::kList:
+      widget = list_ = new QTreeWidget(parent);
+      list_->setColumnCount(0);
+      list_->setRootIsDecorated(false);
+      list_->setItemsExpandable(false);
+      list_->setUniformRowHeights(true);
+      list_->setSelectionMode(QAbstractItemView::SingleSelection);
+      list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+      list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+      list_->setAllColumnsShowFocus(true);
+      list_->header()->setStretchLastSection(false);
+      list_->header()->setMinimumSectionSize(0);
+      list_->header()->setSectionsMovable(false);
+      break;
+    case ControlKind::kButton: {
+      auto* button = new QPushButton(caption, parent);
+      button->setAutoDefault(false);
+      widget = button;
+      break;
+    }
+  }
+  widget->setObjectName(QString::fromUtf8(spec.name));
+  if (*spec.toolTip) widget->setToolTip(QString::fromUtf8(spec.toolTip));
+  return widget;
 }
 
 void MainWindow::BuildControls() {
-  const TwipsScale& s = scale_;
-  modeList_ = new QComboBox(this);
-  modeList_->setEditable(false);
-  modeList_->setToolTip(QStringLiteral("Synchronization mode "));
-  modeList_->setGeometry(s.Rect(2150, 100, 4500, 315));
-  controls_[Control::cmb_Mode] = modeList_;
-  AddBoldLabel(Control::lbl_Mode, "Synchronization &Mode:", s.Rect(200, 152, 2000, 210), modeList_)
-      ->FitFont(s.ToPx(2150 - 200) - 2);
-
-  interval_ = new QLineEdit(this);
-  interval_->setMaxLength(4);
-  interval_->setGeometry(s.Rect(8350, 107, 500, 300));
-  controls_[Control::txtInterval] = interval_;
-  // The box sits in the gap of its label's caption.
-  CaptionLabel* intervalLabel =
-      AddBoldLabel(Control::lblInterval, "Update &Interval:          Min.",
-                   s.Rect(6950, 150, 2600, 210), interval_);
-  intervalLabel->SetGapEnd(interval_->geometry().right() + 4 - intervalLabel->x());
-  intervalLabel->FitFont(interval_->x() - intervalLabel->x() - 3);
-
-  details_ = new QFrame(this);
-  details_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  details_->setLineWidth(kFrameBorderPx);
-  details_->setToolTip(QStringLiteral("Press F1 for help "));
-  details_->setGeometry(s.Rect(0, 500, 9400, 4200));
-  controls_[Control::pbxDetails] = details_;
+  for (const ControlSpec& spec : MainWindowControls()) {
+    controls_[spec.control] =
+        CreateControl(spec, spec.inFrame ? static_cast<QWidget*>(details_) : this);
+  }
+  interval_ = static_cast<QLineEdit*>(controls_[Control::txtInterval]);
+  currentDate_ = static_cast<QLineEdit*>(controls_[Control::txtCurrentDate]);
+  currentTime_ = static_cast<QLineEdit*>(controls_[Control::txtCurrentTime]);
+  // Labels show their "&" signs as access keys only with a buddy; each has the control it names.
+  for (const ControlSpec& spec : MainWindowControls()) {
+    if (spec.kind == ControlKind::kLabel) {
+      static_cast<QLabel*>(controls_[spec.control])->setBuddy(controls_[spec.names]);
+    }
+  }
+  // Every text whole at this window's fonts, measured.
+  const MainLayout layout = FitMainWindow(QtTextMetrics(*this, scale_), Locale());
+  setFixedSize(scale_.ToPx(layout.clientWidthTwips), scale_.ToPx(layout.clientHeightTwips));
   const QPoint inner(kFrameBorderPx, kFrameBorderPx);
-
-  list_ = new QTreeWidget(details_);
-  list_->setGeometry(s.Rect(0, 0, 9330, 3700).translated(inner));
-  list_->setColumnCount(0);
-  list_->setRootIsDecorated(false);
-  list_->setItemsExpandable(false);
-  list_->setUniformRowHeights(true);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setAllColumnsShowFocus(true);
-  list_->header()->setStretchLastSection(false);
-  list_->header()->setMinimumSectionSize(0);
-  list_->header()->setSectionsMovable(false);
-  controls_[Control::lvwMessages] = list_;
-
-  AddButton(Control::cmdActivate, details_, "Ac&tivate", "Activate selected COM port ",
-            s.Rect(200, 3750, 1100, 350).translated(inner));
-  AddButton(Control::cmdDeactivate, details_, "&Deactivate", "Deactivate selected COM port ",
-            s.Rect(1500, 3750, 1100, 350).translated(inner));
-  AddButton(Control::cmdUpdate, details_, "&Update Now", "Update time now ",
-            s.Rect(2800, 3750, 1100, 350).translated(inner));
-  AddButton(Control::cmdRefresh, details_, "&Refresh", "Reconnect to all devices and refresh list ",
-            s.Rect(8150, 3750, 1100, 350).translated(inner));
-
-  AddButton(Control::cmdClose, this, "&Close", "Close & exit ", s.Rect(200, 4800, 1100, 350));
-  AddButton(Control::cmdHide, this, "&Hide", "Hide (send to system tray) ",
-            s.Rect(1500, 4800, 1100, 350));
-  currentDate_ = AddDisplayBox(Control::txtCurrentDate, s.Rect(7200, 4825, 1050, 300));
-  currentTime_ = AddDisplayBox(Control::txtCurrentTime, s.Rect(8250, 4825, 1050, 300));
-  AddBoldLabel(Control::lblCurrentDate, "Current Date && Time:", s.Rect(5400, 4870, 1800, 210),
-               currentDate_)
-      ->FitFont(s.ToPx(1800));
+  for (const ControlSpec& spec : MainWindowControls()) {
+    const TwipsRect& r = layout.Rect(spec.control);
+    const QRect place = scale_.Rect(r.left, r.top, r.width, r.height);
+    controls_[spec.control]->setGeometry(spec.inFrame ? place.translated(inner) : place);
+  }
+  static_cast<CaptionLabel*>(controls_[Control::lblInterval])
+      ->SetGapEnd(scale_.ToPx(layout.gapEndTwips));
 }
 
-// The designed tab indices: mode list 1, interval 3, list 4, Activate 5, Deactivate 6,
-// Close 7, Hide 8, time 12, date 13, Update Now 15, Refresh 16. Labels and the frame take no
-// focus.
 void MainWindow::BuildTabOrder() {
-  const Control order[] = {Control::cmb_Mode,    Control::txtInterval,    Control::lvwMessages,
-                           Control::cmdActivate, Control::cmdDeactivate,  Control::cmdClose,
-                           Control::cmdHide,     Control::txtCurrentTime, Control::txtCurrentDate,
-                           Control::cmdUpdate,   Control::cmdRefresh};
-  details_->setFocusPolicy(Qt::NoFocus);
-  for (std::size_t i = 1; i < std::size(order); ++i) {
+  const std::span<const Control> order = TabOrder();
+  for (std::size_t i = 1; i < order.size(); ++i) {
     QWidget::setTabOrder(controls_[order[i - 1]], controls_[order[i]]);
   }
 }
@@ -194,20 +218,6 @@ void MainWindow::ConnectControls() {
       Forward([](QV_MainForm& f) { f.OnListItemClick(); });
     }
   });
-}
-
-QString MainWindow::ShownCaption(const QString& caption) {
-  QString shown;
-  for (int i = 0; i < caption.size(); ++i) {
-    if (caption[i] == u'&') {
-      if (i + 1 < caption.size() && caption[i + 1] == u'&') shown += u'&';
-      ++i;
-      if (i < caption.size() && caption[i] != u'&') shown += caption[i];
-      continue;
-    }
-    shown += caption[i];
-  }
-  return shown;
 }
 
 void MainWindow::Forward(const std::function<void(QV_MainForm&)>& action) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/ui/views.h"
+#include "core/ui/window_layout.h"
 #include "gui/twips.h"
 
 class QComboBox;
@@ -52,8 +53,6 @@ class MainWindow : public QWidget, public MainWindowView {
   QSystemTrayIcon* TrayIcon() const { return tray_; }
   // The tray menu for these states: "Show", "Hide", a separator and "Close".
   static std::unique_ptr<QMenu> BuildTrayMenu(const TrayMenuState& state);
-  // The text a caption shows: "&" marks the access key and is not shown, "&&" shows "&".
-  static QString ShownCaption(const QString& caption);
 
   // MainWindowView.
   void AddListColumn(const std::string& title, int widthTwips) override;
@@ -127,10 +126,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void BuildControls();
   void BuildTabOrder();
   void ConnectControls();
-  QPushButton* AddButton(Control control, QWidget* parent, const char* caption, const char* toolTip,
-                         QRect place);
-  CaptionLabel* AddBoldLabel(Control control, const char* caption, QRect place, QWidget* buddy);
-  QLineEdit* AddDisplayBox(Control control, QRect place);
+  QWidget* CreateControl(const ControlSpec& spec, QWidget* parent);
   bool FilterKey(QObject* watched, QKeyEvent* event);
   void FilterFocus(QObject* watched, QFocusEvent* event);
   // Follows the notification area as it comes and goes (see AddTrayIcon).

@@ -10,9 +10,7 @@
 namespace horalign {
 namespace {
 
-constexpr int kMenuItems = 4;
-constexpr int kDoubleClick = 515;
-constexpr int kRightButtonDown = 516;
+constexpr int kMenuItems = static_cast<int>(kTrayMenuCaptions.size());
 // How often the notification area is looked for; each look is one short query at most.
 constexpr int kTrayWatchMs = 1000;
 
@@ -31,8 +29,12 @@ void MainWindow::AddTrayIcon(const std::string& tip) {
             [this](QSystemTrayIcon::ActivationReason reason) {
               // The icon's own notifications, as the form knows them.
               int message = 0;
-              if (reason == QSystemTrayIcon::DoubleClick) message = kDoubleClick;
-              if (reason == QSystemTrayIcon::Context) message = kRightButtonDown;
+              if (reason == QSystemTrayIcon::DoubleClick) {
+                message = static_cast<int>(TrayEvent::kDoubleClick);
+              }
+              if (reason == QSystemTrayIcon::Context) {
+                message = static_cast<int>(TrayEvent::kRightButtonDown);
+              }
               if (message) Forward([message](QV_MainForm& f) { f.OnTrayNotify(message); });
             });
     // A tray host may start after the program (a login race) or end while it runs.
@@ -58,10 +60,10 @@ void MainWindow::WatchTray() {
 
 std::unique_ptr<QMenu> MainWindow::BuildTrayMenu(const TrayMenuState& state) {
   auto menu = std::make_unique<QMenu>();
-  const QString captions[kMenuItems] = {QStringLiteral("Show"), QStringLiteral("Hide"), QString(),
-                                        QStringLiteral("Close")};
   for (int i = 0; i < kMenuItems; ++i) {
-    QAction* action = i == 2 ? menu->addSeparator() : menu->addAction(captions[i]);
+    QAction* action = i == static_cast<int>(TrayMenuItem::kSeparator)
+                          ? menu->addSeparator()
+                          : menu->addAction(QString::fromUtf8(kTrayMenuCaptions[i]));
     action->setData(i);
     action->setEnabled(state.enabled[i]);
     action->setVisible(state.visible[i]);

@@ -7,15 +7,18 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "core/ui/window_layout.h"
+
 namespace horalign {
 namespace {
 
-constexpr int kClientWidthTwips = 4710;
-// The designed outer height is 2100 for a client area of 1725: the rest is the frame's.
-constexpr int kFrameHeightTwips = 2100 - 1725;
-constexpr int kButtonWidthTwips = 1100;
-constexpr int kButtonHeightTwips = 350;
+// The designed outer height is 2100 for the client area: the rest is the frame's.
+constexpr int kFrameHeightTwips = 2100 - kMessageClientHeightTwips;
 constexpr int kEscapeKey = 27;
+
+QRect ToPx(const TwipsScale& scale, const TwipsRect& r) {
+  return scale.Rect(r.left, r.top, r.width, r.height);
+}
 
 QStyle::StandardPixmap PixmapFor(MessageIcon icon) {
   switch (icon) {
@@ -44,24 +47,24 @@ MessageWindow::MessageWindow(const MessageLayout& layout, MessageController& con
   QFont designFont = font();
   designFont.setPointSizeF(kDesignFontPoints);
   setFont(designFont);
-  setFixedSize(scale.ToPx(kClientWidthTwips),
+  setFixedSize(scale.ToPx(kMessageClientWidthTwips),
                scale.ToPx(layout.windowHeightTwips - kFrameHeightTwips));
 
   icon_ = new QLabel(this);
-  icon_->setGeometry(scale.Rect(135, 105, 500, 500));
+  icon_->setGeometry(ToPx(scale, kMessageIconRect));
   const int iconPx = std::min(icon_->width(), style()->pixelMetric(QStyle::PM_MessageBoxIconSize));
   icon_->setPixmap(style()->standardIcon(PixmapFor(layout.icon)).pixmap(iconPx, iconPx));
   icon_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   text_ = new QLabel(this);
-  text_->setGeometry(scale.Rect(720, 150, 3810, 1005));
+  text_->setGeometry(ToPx(scale, kMessageTextRect));
   text_->setTextFormat(Qt::PlainText);
   text_->setWordWrap(true);
   text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   text_->setText(QString::fromStdString(layout.text).replace(QStringLiteral("\r\n"), "\n"));
 
   option_ = new QCheckBox(QString::fromStdString(layout.optionText), this);
-  option_->setGeometry(scale.Rect(300, 945, 4200, 240));
+  option_->setGeometry(ToPx(scale, kMessageOptionRect));
   option_->setChecked(layout.optionChecked);
   option_->setVisible(layout.optionVisible);
 
@@ -69,7 +72,8 @@ MessageWindow::MessageWindow(const MessageLayout& layout, MessageController& con
   for (const MessageButton& b : layout.buttons) {
     auto* button = new QPushButton(QString::fromStdString(b.caption), this);
     button->setAutoDefault(false);
-    button->setGeometry(scale.Rect(b.leftTwips, b.topTwips, kButtonWidthTwips, kButtonHeightTwips));
+    button->setGeometry(
+        scale.Rect(b.leftTwips, b.topTwips, kMessageButtonWidthTwips, kMessageButtonHeightTwips));
     button->setVisible(b.visible);
     connect(button, &QPushButton::clicked, this,
             [this, code = b.code] { controller_.OnButton(code); });

@@ -1,5 +1,7 @@
 #include "winui/loading_window.h"
 
+#include "core/ui/window_layout.h"
+
 namespace horalign::winui {
 namespace {
 
@@ -36,8 +38,9 @@ void Win32LoadingWindow::Show(const std::string& caption, const std::string& tex
                             owner, nullptr, ::GetModuleHandleA(nullptr), this);
   // The label spans the window, its text centred.
   HWND label = ::CreateWindowExA(
-      0, "Static", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0, twips_.Y(135),
-      twips_.X(widthTwips), twips_.Y(255), hwnd_, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+      0, "Static", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 0,
+      twips_.Y(kLoadingTextTopTwips), twips_.X(widthTwips), twips_.Y(kLoadingTextHeightTwips),
+      hwnd_, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   // In front of its owner without taking the focus from it.
   ::ShowWindow(hwnd_, SW_SHOWNA);

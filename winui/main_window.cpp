@@ -11,58 +11,81 @@ namespace {
 
 constexpr const char* kWindowClass = "HoralignMainWindow";
 constexpr const char* kFrameClass = "HoralignFrame";
-// Client area of the window, in twips.
-constexpr int kClientWidthTwips = 9405;
-constexpr int kClientHeightTwips = 5220;
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
 
-struct ChildSpec {
-  Control control;
+struct ChildClass {
   const char* windowClass;
-  const char* text;
   DWORD style;
   DWORD exStyle;
-  bool inFrame;
-  int left, top, width, height;  // twips; inside the frame for its controls
-  bool bold;
 };
 
-// In creation order, which is also the order from top to bottom where children overlap:
-// txtInterval sits in the gap of lblInterval's caption and must stay above it.
-constexpr ChildSpec kChildren[] = {
-    {Control::lbl_Mode, "Static", "Synchronization &Mode:", SS_LEFTNOWORDWRAP, 0, false, 200, 152,
-     2000, 210, true},
-    {Control::cmb_Mode, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, false, 2150,
-     100, 4500, 315, false},
-    {Control::txtInterval, "Edit", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE,
-     false, 8350, 107, 500, 300, false},
-    {Control::lblInterval, "Static", "Update &Interval:          Min.", SS_LEFTNOWORDWRAP, 0, false,
-     6950, 150, 2600, 210, true},
-    {Control::pbxDetails, kFrameClass, "", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE,
-     false, 0, 500, 9400, 4200, false},
-    {Control::lvwMessages, WC_LISTVIEWA, "",
-     LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP, WS_EX_CLIENTEDGE, true, 0, 0,
-     9330, 3700, false},
-    {Control::cmdActivate, "Button", "Ac&tivate", BS_PUSHBUTTON | WS_TABSTOP, 0, true, 200, 3750,
-     1100, 350, false},
-    {Control::cmdDeactivate, "Button", "&Deactivate", BS_PUSHBUTTON | WS_TABSTOP, 0, true, 1500,
-     3750, 1100, 350, false},
-    {Control::cmdUpdate, "Button", "&Update Now", BS_PUSHBUTTON | WS_TABSTOP, 0, true, 2800, 3750,
-     1100, 350, false},
-    {Control::cmdRefresh, "Button", "&Refresh", BS_PUSHBUTTON | WS_TABSTOP, 0, true, 8150, 3750,
-     1100, 350, false},
-    {Control::cmdClose, "Button", "&Close", BS_PUSHBUTTON | WS_TABSTOP, 0, false, 200, 4800, 1100,
-     350, false},
-    {Control::cmdHide, "Button", "&Hide", BS_PUSHBUTTON | WS_TABSTOP, 0, false, 1500, 4800, 1100,
-     350, false},
-    {Control::lblCurrentDate, "Static", "Current Date && Time:", SS_LEFTNOWORDWRAP, 0, false, 5400,
-     4870, 1800, 210, true},
-    {Control::txtCurrentDate, "Edit", "", ES_READONLY | ES_CENTER | WS_TABSTOP, WS_EX_CLIENTEDGE,
-     false, 7200, 4825, 1050, 300, false},
-    {Control::txtCurrentTime, "Edit", "", ES_READONLY | ES_CENTER | WS_TABSTOP, WS_EX_CLIENTEDGE,
-     false, 8250, 4825, 1050, 300, false},
+// The platform's control for each kind.
+ChildClass ClassOf(const ControlSpec& spec) {
+  switch (spec.kind) {
+    case ControlKind::kLabel:
+      // A caption with a gap is drawn in two parts, around the control in the gap.
+      return {
+          "Static",
+          SplitAtGap(spec.caption).after.empty() ? DWORD{SS_LEFTNOWORDWRAP} : DWORD{SS_OWNERDRAW},
+          0};
+    case ControlKind::kDropDown:
+      return {"ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0};
+    case ControlKind::kTextBox:
+      return {"Edit", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
+    case ControlKind::kDisplayBox:
+      return {"Edit", ES_READONLY | ES_CENTER | WS_TABSTOP, WS_EX_CLIENTEDGE};
+    case ControlKind::kFrame:
+      return {kFrameClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT | WS_EX_CLIENTEDGE};
+    case ControlKind::kList:
+      return {WC_LISTVIEWA, LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP,
+              WS_EX_CLIENTEDGE};
+    case ControlKind::kButton:
+      break;
+  }
+  return {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0};
+}
+
+// Widths with the controls' own fonts, as the layout asks for them.
+class GdiTextMetrics : public TextMetrics {
+ public:
+  GdiTextMetrics(HFONT font, HFONT bold, int dpiX)
+      : font_(font), bold_(bold), dpiX_(dpiX), dc_(::GetDC(nullptr)) {}
+  ~GdiTextMetrics() override { ::ReleaseDC(nullptr, dc_); }
+  GdiTextMetrics(const GdiTextMetrics&) = delete;
+  GdiTextMetrics& operator=(const GdiTextMetrics&) = delete;
+
+  int TextTwips(const std::string& text, bool bold) const override {
+    const HGDIOBJ old = ::SelectObject(dc_, bold ? bold_ : font_);
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc_, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc_, old);
+    return ToTwips(size.cx);
+  }
+
+  int ChromeTwips(ControlKind kind) const override {
+    const int edges = 2 * ::GetSystemMetrics(SM_CXEDGE);
+    switch (kind) {
+      case ControlKind::kDropDown:  // the arrow, the frame and the field's margins
+        return ToTwips(::GetSystemMetrics(SM_CXVSCROLL) + 2 * edges + 4);
+      case ControlKind::kTextBox:
+      case ControlKind::kDisplayBox:  // the frame, the margins set below and the caret
+        return ToTwips(edges + 2 + 2);
+      case ControlKind::kButton:
+        return ToTwips(edges + 8);
+      default:
+        return 0;
+    }
+  }
+
+ private:
+  // Rounded up, and a pixel more, so that placing the result in whole pixels cuts nothing.
+  int ToTwips(int px) const { return ((px + 1) * 1440 + dpiX_ - 1) / dpiX_; }
+
+  HFONT font_, bold_;
+  int dpiX_;
+  HDC dc_;
 };
 
 COLORREF ToColorRef(Rgb c) {
@@ -101,7 +124,9 @@ Win32MainWindow::Win32MainWindow(Win32EventLoop& loop, Win32Pointer& pointer)
   boldFont_ = CreateFormFont(true, twips_.DpiY());
   taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
 
-  RECT frame{0, 0, twips_.X(kClientWidthTwips), twips_.Y(kClientHeightTwips)};
+  // Every text whole at the controls' fonts, measured.
+  layout_ = FitMainWindow(GdiTextMetrics(font_, boldFont_, twips_.DpiX()), Locale());
+  RECT frame{0, 0, twips_.X(layout_.clientWidthTwips), twips_.Y(layout_.clientHeightTwips)};
   ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   hwnd_ = ::CreateWindowExA(0, kWindowClass, "", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
@@ -120,43 +145,78 @@ Win32MainWindow::~Win32MainWindow() {
   ::DeleteObject(boldFont_);
 }
 
-HWND Win32MainWindow::CreateChild(Control control, const char* windowClass, const char* text,
-                                  DWORD style, DWORD exStyle, HWND parent, int left, int top,
-                                  int width, int height) {
-  HWND child = ::CreateWindowExA(exStyle, windowClass, text, kChild | style, twips_.X(left),
-                                 twips_.Y(top), twips_.X(width), twips_.Y(height), parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(control))),
-                                 ::GetModuleHandleA(nullptr), this);
-  controls_[Index(control)] = child;
-  return child;
-}
-
 void Win32MainWindow::CreateControls() {
-  for (const ChildSpec& desc : kChildren) {
-    HWND parent = desc.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
+  HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  for (const ControlSpec& spec : MainWindowControls()) {
+    HWND parent = spec.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
+    const TwipsRect& r = layout_.Rect(spec.control);
     // A drop-down list is created with the height of its open list.
-    const int height = desc.control == Control::cmb_Mode ? desc.height * 6 : desc.height;
-    HWND child = CreateChild(desc.control, desc.windowClass, desc.text, desc.style, desc.exStyle,
-                             parent, desc.left, desc.top, desc.width, height);
-    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(desc.bold ? boldFont_ : font_),
+    const int height = spec.kind == ControlKind::kDropDown ? r.height * 6 : r.height;
+    const ChildClass kind = ClassOf(spec);
+    HWND child = ::CreateWindowExA(
+        kind.exStyle, kind.windowClass, spec.caption, kChild | kind.style, twips_.X(r.left),
+        twips_.Y(r.top), twips_.X(r.width), twips_.Y(height), parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(spec.control))), instance, this);
+    controls_[Index(spec.control)] = child;
+    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(spec.bold ? boldFont_ : font_),
                    FALSE);
+    if (spec.maxLength > 0) ::SendMessageA(child, EM_LIMITTEXT, spec.maxLength, 0);
+    // Narrow boxes: the text gets the room a text box of the designed size has always had.
+    if (spec.kind == ControlKind::kTextBox || spec.kind == ControlKind::kDisplayBox) {
+      ::SendMessageA(child, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(1, 1));
+    }
   }
   HWND list = ControlHandle(Control::lvwMessages);
   ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   HWND mode = ControlHandle(Control::cmb_Mode);
   // The closed list is as tall as designed: the selection field plus its border.
-  const int field = twips_.Y(315) - 2 * ::GetSystemMetrics(SM_CYEDGE) - 2;
+  const int field =
+      twips_.Y(layout_.Rect(Control::cmb_Mode).height) - 2 * ::GetSystemMetrics(SM_CYEDGE) - 2;
   ::SendMessageA(mode, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
-  ::SendMessageA(ControlHandle(Control::txtInterval), EM_LIMITTEXT, 4, 0);
-  // Narrow boxes: the text gets the room a text box of the designed size has always had.
-  for (Control c : {Control::txtInterval, Control::txtCurrentDate, Control::txtCurrentTime}) {
-    ::SendMessageA(ControlHandle(c), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(1, 1));
-  }
   // The list, the edit boxes and the buttons report through these procedures.
   for (Control c : {Control::lvwMessages, Control::txtInterval}) {
     ::SetWindowSubclass(ControlHandle(c), &Win32MainWindow::ControlProc, IdOf(c),
                         reinterpret_cast<DWORD_PTR>(this));
   }
+  AddToolTips();
+}
+
+void Win32MainWindow::AddToolTips() {
+  toolTips_ = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                ::GetModuleHandleA(nullptr), nullptr);
+  for (const ControlSpec& spec : MainWindowControls()) {
+    if (*spec.toolTip == '\0') continue;
+    TTTOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(ControlHandle(spec.control));
+    tool.lpszText = const_cast<char*>(spec.toolTip);
+    ::SendMessageA(toolTips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+void Win32MainWindow::DrawGapLabel(const DRAWITEMSTRUCT& item) const {
+  const CaptionParts parts = SplitAtGap(WindowText(item.hwndItem));
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  ::FillRect(dc, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+  const HGDIOBJ old = ::SelectObject(dc, boldFont_);
+  ::SetBkMode(dc, TRANSPARENT);
+  const bool enabled = ::IsWindowEnabled(item.hwndItem) != FALSE;
+  ::SetTextColor(dc, ::GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+  // The access key is underlined as on the other labels; the parts are already shown texts,
+  // so the first is drawn from the caption itself, up to its gap.
+  const std::string caption = WindowText(item.hwndItem);
+  const std::string before = caption.substr(0, caption.find("  "));
+  const UINT flags = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP |
+                     ((item.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0);
+  ::DrawTextA(dc, before.c_str(), -1, &r, flags);
+  r.left += twips_.X(layout_.gapEndTwips);
+  ::DrawTextA(dc, parts.after.c_str(), -1, &r, flags | DT_NOPREFIX);
+  ::SelectObject(dc, old);
 }
 
 void Win32MainWindow::AddListColumn(const std::string& title, int widthTwips) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/ui/views.h"
+#include "core/ui/window_layout.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_event_loop.h"
 #include "winui/pointer.h"
@@ -23,7 +24,6 @@ namespace horalign::winui {
 class Win32MainWindow : public MainWindowView {
  public:
   using FormSource = std::function<QV_MainForm*()>;
-  static constexpr int kControlCount = static_cast<int>(Control::lblCurrentDate) + 1;
 
   Win32MainWindow(Win32EventLoop& loop, Win32Pointer& pointer);
   ~Win32MainWindow() override;
@@ -34,6 +34,7 @@ class Win32MainWindow : public MainWindowView {
   void SetForm(FormSource form) { form_ = std::move(form); }
   HWND Handle() const { return hwnd_; }
   HWND ControlHandle(Control control) const { return controls_[Index(control)]; }
+  HWND ToolTips() const { return toolTips_; }
   // A modal message blocks input to this window whatever the core's enabled state is.
   void SetModalBlocked(bool blocked);
   // A close that does not come from the user (WM_QUIT, for instance).
@@ -113,8 +114,8 @@ class Win32MainWindow : public MainWindowView {
 
   // Creation (main_window.cpp).
   void CreateControls();
-  HWND CreateChild(Control control, const char* windowClass, const char* text, DWORD style,
-                   DWORD exStyle, HWND parent, int left, int top, int width, int height);
+  void AddToolTips();
+  void DrawGapLabel(const DRAWITEMSTRUCT& item) const;
   void ApplyEnabled();
   // Tray (main_window_tray.cpp).
   bool AddTrayIconNow();
@@ -137,7 +138,9 @@ class Win32MainWindow : public MainWindowView {
   Win32EventLoop& loop_;
   Win32Pointer& pointer_;
   Twips twips_;
+  MainLayout layout_;
   HWND hwnd_ = nullptr;
+  HWND toolTips_ = nullptr;
   std::array<HWND, kControlCount> controls_{};
   HFONT font_ = nullptr;
   HFONT boldFont_ = nullptr;

@@ -3,25 +3,15 @@
 
 #include <commctrl.h>
 
-#include <array>
+#include <span>
 
 #include "core/ui/main_form.h"
 
 namespace horalign::winui {
 namespace {
 
-constexpr int kTrayDoubleClick = 515;  // WM_LBUTTONDBLCLK, as the form knows it
-constexpr int kTrayRightDown = 516;    // WM_RBUTTONDOWN
-
-// The order in which Tab (and Enter) move the focus: the designed tab indices.
-constexpr std::array<Control, 11> kTabOrder = {
-    Control::cmb_Mode,       Control::txtInterval, Control::lvwMessages, Control::cmdActivate,
-    Control::cmdDeactivate,  Control::cmdClose,    Control::cmdHide,     Control::txtCurrentTime,
-    Control::txtCurrentDate, Control::cmdUpdate,   Control::cmdRefresh};
-
-bool IsEdit(Control c) {
-  return c == Control::txtInterval || c == Control::txtCurrentDate || c == Control::txtCurrentTime;
-}
+constexpr int kTrayDoubleClick = static_cast<int>(TrayEvent::kDoubleClick);
+constexpr int kTrayRightDown = static_cast<int>(TrayEvent::kRightButtonDown);
 
 }  // namespace
 
@@ -102,6 +92,12 @@ LRESULT Win32MainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARA
       return 0;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
+    case WM_DRAWITEM:
+      if (reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->CtlType == ODT_STATIC) {
+        DrawGapLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+      }
+      break;
     case kTrayMessage:
       if (lParam == WM_RBUTTONDOWN) {
         Forward([](QV_MainForm& f) { f.OnTrayNotify(kTrayRightDown); });
@@ -217,9 +213,11 @@ bool Win32MainWindow::FilterMessage(MSG& msg) {
   if (msg.message == WM_SYSCHAR) {
     // The labels' access keys lead to the control each one names.
     const int key = static_cast<int>(msg.wParam) | 0x20;
-    const Control target = key == 'm' ? Control::cmb_Mode : Control::txtInterval;
-    if ((key == 'm' || key == 'i') && ::IsWindowEnabled(ControlHandle(target))) {
-      ::SetFocus(ControlHandle(target));
+    for (const ControlSpec& spec : MainWindowControls()) {
+      if (spec.kind != ControlKind::kLabel || AccessKeyOf(spec.caption) != key) continue;
+      HWND target = ControlHandle(spec.names);
+      if (!::IsWindowEnabled(target)) break;
+      ::SetFocus(target);
       return true;
     }
   }
@@ -249,21 +247,22 @@ bool Win32MainWindow::OnKeyDown(const MSG& msg) {
 }
 
 void Win32MainWindow::MoveFocus(bool backwards) {
-  const int count = static_cast<int>(kTabOrder.size());
+  const std::span<const Control> order = TabOrder();
+  const int count = static_cast<int>(order.size());
   int at = -1;
   const Control focused = FocusedControl();
   for (int i = 0; i < count; ++i) {
-    if (kTabOrder[static_cast<std::size_t>(i)] == focused) at = i;
+    if (order[static_cast<std::size_t>(i)] == focused) at = i;
   }
   for (int step = 1; step <= count; ++step) {
     const int i = ((at < 0 && backwards ? count : at) + (backwards ? -step : step) + count) % count;
-    const Control next = kTabOrder[static_cast<std::size_t>(i)];
+    const Control next = order[static_cast<std::size_t>(i)];
     HWND target = ControlHandle(next);
     if (!::IsWindowVisible(target) || !::IsWindowEnabled(target)) continue;
     // A disabled frame disables what it holds.
     if (::GetParent(target) != hwnd_ && !::IsWindowEnabled(::GetParent(target))) continue;
     ::SetFocus(target);
-    if (IsEdit(next) && next != Control::txtInterval) {
+    if (SpecOf(next).kind == ControlKind::kDisplayBox) {
       ::SendMessageA(target, EM_SETSEL, 0, -1);
     }
     return;

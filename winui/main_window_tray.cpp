@@ -11,7 +11,7 @@ namespace horalign::winui {
 namespace {
 
 constexpr UINT kMenuFirstId = 1000;
-constexpr UINT kMenuItems = 4;
+constexpr UINT kMenuItems = static_cast<UINT>(kTrayMenuCaptions.size());
 
 }  // namespace
 
@@ -37,16 +37,15 @@ void Win32MainWindow::AddTrayIcon(const std::string& tip) {
 }
 
 void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
-  const char* captions[kMenuItems] = {"Show", "Hide", nullptr, "Close"};
   HMENU menu = ::CreatePopupMenu();
   for (UINT i = 0; i < kMenuItems; ++i) {
     if (!state.visible[i]) continue;
-    if (captions[i] == nullptr) {
+    if (i == static_cast<UINT>(TrayMenuItem::kSeparator)) {
       ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
       continue;
     }
     ::AppendMenuA(menu, MF_STRING | (state.enabled[i] ? MF_ENABLED : MF_GRAYED), kMenuFirstId + i,
-                  captions[i]);
+                  kTrayMenuCaptions[i]);
   }
   POINT at{};
   ::GetCursorPos(&at);
@@ -62,9 +61,14 @@ void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   }
 }
 
-void Win32MainWindow::ShowHelp(int /*topic*/) {
-  // The HTML help opens at its start, which is the main window's topic.
-  const std::string page = ProgramFolder() + "\\help\\index.html";
+void Win32MainWindow::ShowHelp(int topic) {
+  // The HTML help, at the topic's section: a file URL keeps the section mark.
+  std::string page = "file:///";
+  for (char c : ProgramFolder() + "\\help\\index.html") {
+    page += c == '\\' ? std::string("/") : c == ' ' ? std::string("%20") : std::string(1, c);
+  }
+  const std::string anchor = HelpAnchor(topic);
+  if (!anchor.empty()) page += "#" + anchor;
   ::ShellExecuteA(hwnd_, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

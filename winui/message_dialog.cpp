@@ -2,13 +2,12 @@
 
 #include <cctype>
 
+#include "core/ui/window_layout.h"
+
 namespace horalign::winui {
 namespace {
 
 constexpr const char* kWindowClass = "HoralignMessage";
-constexpr int kClientWidthTwips = 4710;
-constexpr int kButtonWidthTwips = 1100;
-constexpr int kButtonHeightTwips = 350;
 constexpr int kOptionId = 900;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -52,7 +51,7 @@ HWND Win32MessageDialog::AddChild(const char* windowClass, const char* text, DWO
 
 void Win32MessageDialog::Create(const MessageLayout& layout, HWND owner) {
   // The layout gives the client width and the outer height.
-  RECT frame{0, 0, twips_.X(kClientWidthTwips), 0};
+  RECT frame{0, 0, twips_.X(kMessageClientWidthTwips), 0};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   const int width = frame.right - frame.left;
   const int height = twips_.Y(layout.windowHeightTwips);
@@ -65,23 +64,27 @@ void Win32MessageDialog::Create(const MessageLayout& layout, HWND owner) {
                             layout.caption.c_str(), kStyle, left, top, width, height, owner,
                             nullptr, ::GetModuleHandleA(nullptr), this);
 
-  HWND icon = AddChild("Static", "", WS_VISIBLE | SS_ICON, -1, 135, 105, 500, 500);
+  const TwipsRect& i = kMessageIconRect;
+  HWND icon = AddChild("Static", "", WS_VISIBLE | SS_ICON, -1, i.left, i.top, i.width, i.height);
   ::SendMessageA(icon, STM_SETICON,
                  reinterpret_cast<WPARAM>(::LoadIconA(nullptr, StockIcon(layout.icon))), 0);
-  AddChild("Static", layout.text.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, -1, 720, 150, 3810,
-           1005);
+  const TwipsRect& t = kMessageTextRect;
+  AddChild("Static", layout.text.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, -1, t.left, t.top,
+           t.width, t.height);
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
     buttons_[i] = {0, nullptr};
     if (i >= layout.buttons.size()) continue;
     const MessageButton& b = layout.buttons[i];
-    HWND button = AddChild(
-        "Button", b.caption.c_str(), BS_PUSHBUTTON | WS_TABSTOP | (b.visible ? WS_VISIBLE : 0),
-        kButtonIdBase + b.code, b.leftTwips, b.topTwips, kButtonWidthTwips, kButtonHeightTwips);
+    HWND button =
+        AddChild("Button", b.caption.c_str(),
+                 BS_PUSHBUTTON | WS_TABSTOP | (b.visible ? WS_VISIBLE : 0), kButtonIdBase + b.code,
+                 b.leftTwips, b.topTwips, kMessageButtonWidthTwips, kMessageButtonHeightTwips);
     buttons_[i] = {b.code, button};
   }
   option_ = AddChild("Button", layout.optionText.c_str(),
                      BS_AUTOCHECKBOX | WS_TABSTOP | (layout.optionVisible ? WS_VISIBLE : 0),
-                     kOptionId, 300, 945, 4200, 240);
+                     kOptionId, kMessageOptionRect.left, kMessageOptionRect.top,
+                     kMessageOptionRect.width, kMessageOptionRect.height);
   ::SendMessageA(option_, BM_SETCHECK, layout.optionChecked ? BST_CHECKED : BST_UNCHECKED, 0);
   optionChecked_ = layout.optionChecked;
 }

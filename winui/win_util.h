@@ -15,6 +15,7 @@ class Twips {
   int Y(int twips) const { return ::MulDiv(twips, dpiY_, 1440); }
   int FromX(int pixels) const { return ::MulDiv(pixels, 1440, dpiX_); }
   int FromY(int pixels) const { return ::MulDiv(pixels, 1440, dpiY_); }
+  int DpiX() const { return dpiX_; }
   int DpiY() const { return dpiY_; }
 
  private:

@@ -229,7 +229,7 @@ int QV_MainForm::SelectedPort() const {
 }
 
 void QV_MainForm::OnHelp() {
-  deps_.view.ShowHelp(kHelpTopicMain);
+  deps_.view.ShowHelp(HelpTopicOf(deps_.view.FocusedControl()));
 }
 
 }  // namespace horalign

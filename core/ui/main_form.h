@@ -9,6 +9,7 @@
 #include "core/sync/form_context.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/message.h"
+#include "core/ui/window_layout.h"
 
 namespace horalign {
 
@@ -16,7 +17,6 @@ inline constexpr const char* kProgramName = "Horalign";
 // From project(VERSION) in the top CMakeLists.txt.
 inline constexpr int kVersionMajor = HORALIGN_VERSION_MAJOR;
 inline constexpr int kVersionMinor = HORALIGN_VERSION_MINOR;
-inline constexpr int kHelpTopicMain = 100000;
 inline constexpr int kMinuteMs = 60000;
 // How often queued pushes look whether the operation they wait for has ended.
 inline constexpr int kPushPollMs = 250;
@@ -72,7 +72,7 @@ class QV_MainForm {
   void OnIntervalGotFocus();
   int OnIntervalKeyPress(int keyCode);
   void OnIntervalLostFocus();
-  void OnTrayNotify(int mouseMessage);  // 515 double-click, 516 right button down
+  void OnTrayNotify(int mouseMessage);  // a TrayEvent
   void OnMenuClick(int index);
   void OnHelp();
 

@@ -19,8 +19,8 @@ constexpr int kMaxInterval = 9999;
 
 void QV_MainForm::FillModeList(int index) {
   auto& view = deps_.view;
-  view.AddModeEntry("Synchronize Device Time to PC Time", kModeDeviceFromPc);
-  view.AddModeEntry("Synchronize PC Time to Device Time (Single COM Port)", kModePcFromDevice);
+  view.AddModeEntry(kModeTexts[0], kModeDeviceFromPc);
+  view.AddModeEntry(kModeTexts[1], kModePcFromDevice);
   view.SetModeListIndex(index >= 0 && index <= view.ModeEntryCount() - 1 ? index : -1);
 }
 

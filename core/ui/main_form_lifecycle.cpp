@@ -64,10 +64,10 @@ void QV_MainForm::OnTrayNotify(int mouseMessage) {
   TrayMenuState state;
   const bool enabled = view.WindowEnabled();
   state.enabled[0] = state.enabled[1] = state.enabled[3] = enabled;
-  if (mouseMessage == 515) {
+  if (mouseMessage == static_cast<int>(TrayEvent::kDoubleClick)) {
     view.ShowWindow();
     SetFocusSafe(Control::lvwMessages);
-  } else if (mouseMessage == 516) {
+  } else if (mouseMessage == static_cast<int>(TrayEvent::kRightButtonDown)) {
     const bool visible = view.WindowVisible();
     state.visible[0] = !visible;
     state.visible[1] = visible;

@@ -254,6 +254,19 @@ class QtFaceTest : public QObject {
       QCOMPARE(face->text(QAccessible::Description), row.toolTip);
       QCOMPARE(widget->property("text").toString(), row.caption);
     }
+    // Every text whole at the window's own fonts: each label's before what it names, and
+    // the longest mode in the closed list.
+    for (const ControlSpec& spec : MainWindowControls()) {
+      if (spec.kind != ControlKind::kLabel) continue;
+      const QWidget* label = window.Widget(spec.control);
+      const QString text = QString::fromStdString(SplitAtGap(spec.caption).before);
+      QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(text) <
+                   window.Widget(spec.names)->x(),
+               spec.name);
+    }
+    auto* modes = qobject_cast<QComboBox*>(window.Widget(Control::cmb_Mode));
+    for (const char* text : kModeTexts) modes->addItem(text);
+    QCOMPARE_GE(modes->width(), modes->sizeHint().width());
     window.Widget(Control::cmb_Mode)->setFocus(Qt::TabFocusReason);
     for (int i = 1; i <= 11; ++i) {
       QTest::keyClick(window.focusWidget(), Qt::Key_Tab);

@@ -1,6 +1,8 @@
-// The message loop's timer rules, and the message dialog that runs its own loop on it.
+// The message loop's timer rules, the message dialog that runs its own loop on it, and the
+// main window as built from the description of its controls.
 #include "platform/win32/win32_event_loop.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "core/ui/message.h"
+#include "winui/main_window.h"
 #include "winui/message_dialog.h"
 #include "winui/pointer.h"
 
@@ -165,6 +168,56 @@ TEST(Win32MessageDialog, KeysClicksAndTheTimeOutAnswerWhileTheOwnerIsBlocked) {
     EXPECT_EQ(blocked, (std::vector<bool>{true, false}));
   }
   EXPECT_GE(ticks, 30);  // during the last dialog's 1.5 seconds
+}
+
+// The window is built from the one description: every tool tip it names is on its control,
+// and each label's text, the longest mode and the clock's time end inside their places at
+// the fonts the controls really have.
+TEST(Win32MainWindow, ShowsEveryToolTipAndEveryTextWhole) {
+  Win32EventLoop loop;
+  Win32Pointer pointer;
+  Win32MainWindow window{loop, pointer};
+  auto extent = [](HWND control, const std::string& text) {
+    HDC dc = ::GetDC(control);
+    const HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return static_cast<int>(size.cx);
+  };
+  auto place = [&window](Control c) {
+    RECT r{};
+    ::GetWindowRect(window.ControlHandle(c), &r);
+    return r;
+  };
+  for (const ControlSpec& spec : MainWindowControls()) {
+    HWND control = window.ControlHandle(spec.control);
+    char text[128] = {};
+    TTTOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = window.Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = text;
+    ::SendMessageA(window.ToolTips(), TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, spec.toolTip) << spec.name;
+    if (spec.kind == ControlKind::kLabel) {
+      EXPECT_LT(place(spec.control).left + extent(control, SplitAtGap(spec.caption).before),
+                place(spec.names).left)
+          << spec.name;
+    }
+  }
+  EXPECT_EQ(::SendMessageA(window.ToolTips(), TTM_GETTOOLCOUNT, 0, 0), 8);
+  const RECT m = place(Control::cmb_Mode);
+  EXPECT_LE(extent(window.ControlHandle(Control::cmb_Mode), kModeTexts[1]),
+            m.right - m.left - ::GetSystemMetrics(SM_CXVSCROLL));
+  HWND time = window.ControlHandle(Control::txtCurrentTime);
+  RECT field{};
+  ::SendMessageA(time, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
+  for (const std::string& designator : {window.Locale().am, window.Locale().pm}) {
+    EXPECT_LE(extent(time, "00:00:00 " + designator), field.right - field.left);
+  }
 }
 
 }  // namespace

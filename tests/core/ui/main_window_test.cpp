@@ -91,6 +91,40 @@ TEST(TextFormat, ClockTextsUseTwelveHoursAndTheLocaleAndStampsTwoYearDigits) {
   for (int key : {47, 58, 20, 97}) EXPECT_EQ(NumericKeyFilter(key), 0) << key;
 }
 
+// A font as narrow as the design's keeps every designed place; a wider one pushes controls
+// along their row only as far as their texts need, and the window widens for the longest row.
+TEST(WindowLayout, TextsFitTheirControlsAndTheWindowWidensOnlyAsFarAsTheyNeed) {
+  struct EvenFont : TextMetrics {
+    int perChar;
+    explicit EvenFont(int twips) : perChar(twips) {}
+    int TextTwips(const std::string& text, bool bold) const override {
+      return static_cast<int>(text.size()) * (perChar + (bold ? 10 : 0));
+    }
+    int ChromeTwips(ControlKind kind) const override {
+      return kind == ControlKind::kDropDown ? 300 : kind == ControlKind::kButton ? 200 : 100;
+    }
+  };
+  const MainLayout designed = FitMainWindow(EvenFont(55), {});
+  for (const ControlSpec& spec : MainWindowControls()) {
+    EXPECT_EQ(designed.Rect(spec.control), spec.rect) << spec.name;
+  }
+  EXPECT_EQ(designed.clientWidthTwips, 9405);
+
+  const MainLayout wide = FitMainWindow(EvenFont(100), {});
+  const std::pair<Control, TwipsRect> moved[] = {
+      {lbl_Mode, {200, 152, 2310, 210}},         {cmb_Mode, {2570, 100, 5500, 315}},
+      {lblInterval, {8370, 150, 2820, 210}},     {txtInterval, {10190, 107, 500, 300}},
+      {pbxDetails, {0, 500, 11290, 4200}},       {lvwMessages, {0, 0, 11220, 3700}},
+      {cmdUpdate, {2900, 3750, 1200, 350}},      {cmdRefresh, {10040, 3750, 1100, 350}},
+      {cmdHide, {1500, 4800, 1100, 350}},        {lblCurrentDate, {6630, 4870, 2200, 210}},
+      {txtCurrentDate, {8890, 4825, 1100, 300}}, {txtCurrentTime, {9990, 4825, 1200, 300}}};
+  for (const auto& [control, rect] : moved) {
+    EXPECT_EQ(wide.Rect(control), rect) << SpecOf(control).name;
+  }
+  EXPECT_EQ(wide.clientWidthTwips, 11295);
+  EXPECT_EQ(wide.gapEndTwips, 2380);  // "Min." just right of the interval box
+}
+
 // Ports 1 and 16 were active when the program last ran, without a mode; another program has
 // COM 15. The list is tall enough for every row.
 TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) {

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/ui/views.h"
+
+namespace horalign {
+
+// The one description of the program's windows that every face draws: each control's kind,
+// caption, tool tip, place in twips, tab index and help topic, the tray menu and its events,
+// and the dialogs' geometry. A face adds nothing but its drawing.
+
+inline constexpr int kHelpTopicMain = 100000;
+inline constexpr int kControlCount = static_cast<int>(Control::lblCurrentDate) + 1;
+inline constexpr int kMainClientWidthTwips = 9405;
+inline constexpr int kMainClientHeightTwips = 5220;
+
+// The two synchronization modes as the mode list shows them, mode 1 first.
+inline constexpr std::array<const char*, 2> kModeTexts = {
+    "Synchronize Device Time to PC Time", "Synchronize PC Time to Device Time (Single COM Port)"};
+
+enum class ControlKind { kLabel, kDropDown, kTextBox, kDisplayBox, kFrame, kList, kButton };
+
+// How a control follows a window that grew to hold its texts: it stays, it keeps its distance
+// to the right edge, or it widens with it.
+enum class Anchor { kLeft, kRight, kStretch };
+
+struct TwipsRect {
+  int left = 0, top = 0, width = 0, height = 0;
+  int Right() const { return left + width; }
+  friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
+};
+
+struct ControlSpec {
+  Control control;
+  ControlKind kind;
+  const char* name;
+  const char* caption;  // "&" marks the access key and is not shown; "&&" shows "&"
+  const char* toolTip;  // "" for none
+  TwipsRect rect;       // as designed; inside pbxDetails for the controls it holds
+  bool inFrame;
+  int tabIndex;
+  bool bold;
+  int maxLength;  // the most characters a text box takes; 0 for no limit
+  int helpTopic;  // 0: the topic of what holds the control
+  Anchor anchor;
+  Control names;  // a label: the control its access key leads to; others: itself
+};
+
+// Every control of the main window, in creation order, which is also the stacking order
+// where two overlap: the interval box sits in the gap of its label's caption, above it.
+std::span<const ControlSpec> MainWindowControls();
+const ControlSpec& SpecOf(Control control);
+// The controls that take the focus, in the order Tab moves it.
+std::span<const Control> TabOrder();
+// What F1 opens with `focused` holding the focus.
+int HelpTopicOf(Control focused);
+// The section of the help page for a topic.
+std::string HelpAnchor(int topic);
+
+// The letter after a caption's single "&" (lower case), or 0.
+char AccessKeyOf(std::string_view caption);
+// A caption as shown: "&" marks dropped, "&&" shown as "&".
+std::string ShownCaption(std::string_view caption);
+// A caption with a gap of blanks, where another control sits, in its two parts (shown);
+// `after` is empty for a caption without a gap.
+struct CaptionParts {
+  std::string before, after;
+};
+CaptionParts SplitAtGap(std::string_view caption);
+
+// The tray menu's items by index, and the mouse messages the tray icon reports.
+enum class TrayMenuItem { kShow = 0, kHide = 1, kSeparator = 2, kClose = 3 };
+inline constexpr std::array<const char*, 4> kTrayMenuCaptions = {"Show", "Hide", "", "Close"};
+enum class TrayEvent { kDoubleClick = 515, kRightButtonDown = 516 };
+
+// The message dialog; the buttons' places come with each message's layout.
+inline constexpr int kMessageClientWidthTwips = 4710;
+inline constexpr int kMessageClientHeightTwips = 1725;
+inline constexpr TwipsRect kMessageIconRect{135, 105, 500, 500};
+inline constexpr TwipsRect kMessageTextRect{720, 150, 3810, 1005};
+inline constexpr TwipsRect kMessageOptionRect{300, 945, 4200, 240};
+inline constexpr int kMessageButtonWidthTwips = 1100;
+inline constexpr int kMessageButtonHeightTwips = 350;
+// The loading message's one line, across the whole window.
+inline constexpr int kLoadingTextTopTwips = 135;
+inline constexpr int kLoadingTextHeightTwips = 255;
+
+// What a face measures at its own font, in twips.
+class TextMetrics {
+ public:
+  virtual ~TextMetrics() = default;
+  // The width `text` takes as drawn.
+  virtual int TextTwips(const std::string& text, bool bold) const = 0;
+  // What a control of this kind needs around its text: frame, margins, a drop-down's arrow.
+  virtual int ChromeTwips(ControlKind kind) const = 0;
+};
+
+// The main window with every text whole at a face's font: the designed places where the
+// texts fit, else controls moved along their row and the window widened as far as needed.
+struct MainLayout {
+  int clientWidthTwips = kMainClientWidthTwips;
+  int clientHeightTwips = kMainClientHeightTwips;
+  std::array<TwipsRect, kControlCount> rects{};
+  // Where a gap caption's second part starts, from its label's left edge.
+  int gapEndTwips = 0;
+  const TwipsRect& Rect(Control c) const { return rects[static_cast<std::size_t>(c)]; }
+};
+
+MainLayout FitMainWindow(const TextMetrics& metrics, const LocaleFormat& locale);
+
+}  // namespace horalign
