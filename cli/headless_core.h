@@ -6,9 +6,9 @@
 
 #include "cli/headless_views.h"
 #include "cli/system.h"
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
 

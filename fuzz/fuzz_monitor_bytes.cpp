@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "core/app/app_config.h"
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "fuzz/fuzz_check.h"
 #include "sim/world.h"
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <string>
 
-#include "core/app/app_config.h"
 #include "core/platform/event_loop.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 
 namespace horalign {
 

@@ -4,12 +4,12 @@
 #include <limits>
 #include <string>
 
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/platform/clock.h"
 #include "core/platform/event_loop.h"
 #include "core/platform/registry_store.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "core/ui/port_list.h"
 #include "core/ui/text_format.h"
 #include "core/ui/views.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 
 namespace horalign {
 namespace {

@@ -4,8 +4,8 @@
 #include <functional>
 #include <utility>
 
-#include "core/app/registry.h"
 #include "core/device/model_table.h"
+#include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {

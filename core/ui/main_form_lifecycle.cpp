@@ -1,4 +1,4 @@
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {

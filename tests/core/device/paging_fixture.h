@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "sim/world.h"
 
 namespace horalign::test {

@@ -1,4 +1,4 @@
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 
 #include <algorithm>
 #include <charconv>

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/app/app_config.h"
-#include "core/app/registry.h"
+#include "core/settings/app_config.h"
+#include "core/settings/registry.h"
 
 namespace horalign::regtest {
 
