@@ -75,7 +75,7 @@ struct HeadlessCore {
   clsSerialCommAPI serialPort{serial};
   QV_SYS_Message messages{dialog, loop, pointer, kProgramName};
   QV_SYS_LoadingMessage loading{loadingView, loop, pointer, kProgramName};
-  QV_Paging paging{serialPort, loop, delayTicks, config};
+  QV_Paging paging{serialPort, loop, delayTicks};
   QV_MainForm form;
 
   // Opens COM `port` and connects its device as the window does; false when the port

@@ -14,7 +14,6 @@
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
-#include "core/settings/app_config.h"
 #include "fuzz/fuzz_check.h"
 #include "sim/world.h"
 
@@ -28,10 +27,9 @@ constexpr int kPort = 4;
 
 struct Rig {
   sim::World world;
-  AppConfig config;
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{world.serial};
-  QV_Paging paging{serialPort, world.loop, delayTicks, config};
+  QV_Paging paging{serialPort, world.loop, delayTicks};
   std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(delayTicks);
     paging.ContinueCollecting();
@@ -109,7 +107,6 @@ FUZZ_TARGET(in) {
   auto& device =
       rig.world.AddDevice(kPort, {.settings = in.PickValueInArray(kSpeeds), .silent = true});
   rig.paging.OpenPort(rig.serialPort, kPort, in.PickValueInArray(kSpeeds));
-  rig.config.ConnectionMode = in.ConsumeIntegralInRange<std::int16_t>(0, 2);
   rig.paging.DeviceModel = in.ConsumeBool() ? "Receiver" : "QM8340";
   rig.paging.OnReceiverTimeLine = [](std::int16_t port, const std::string& line) {
     FUZZ_CHECK(port == kPort && IsReceiverTimeLine(line));

@@ -9,7 +9,7 @@ Application::Application(const Platform& platform)
       serialPort_(platform.serial),
       messages_(platform.messageView, platform.loop, platform.pointer, kProgramName),
       loading_(platform.loadingView, platform.loop, platform.pointer, kProgramName),
-      paging_(serialPort_, platform.loop, delayTicks_, config_) {}
+      paging_(serialPort_, platform.loop, delayTicks_) {}
 
 bool Application::Start() {
   if (!platform_.instance.Claim()) {

@@ -32,13 +32,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
-                     const AppConfig& config)
-    : serialPort_(serialPort),
-      loop_(loop),
-      delayTicks_(delayTicks),
-      config_(config),
-      lineDeadline_(delayTicks) {}
+QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks)
+    : serialPort_(serialPort), loop_(loop), delayTicks_(delayTicks), lineDeadline_(delayTicks) {}
 
 bool QV_Paging::OpenPort(clsSerialCommAPI& port, std::int16_t comPortId,
                          const std::string& portSettings) {
@@ -254,8 +249,7 @@ void QV_Paging::Collect() {
 void QV_Paging::HandleDeviceLine(const std::string& line) {
   if (IsCompleteReply(line)) ReplyComplete = true;
   if (IsErrorReply(line)) ErrorReply = true;
-  if (config_.ConnectionMode == 2 && DeviceModel == "Receiver" && IsReceiverTimeLine(line) &&
-      OnReceiverTimeLine) {
+  if (DeviceModel == "Receiver" && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
     OnReceiverTimeLine(static_cast<std::int16_t>(serialPort_.CommPort()), line);
   }
 }

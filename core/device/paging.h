@@ -7,7 +7,6 @@
 #include "core/platform/event_loop.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
-#include "core/settings/app_config.h"
 
 namespace horalign {
 
@@ -22,10 +21,9 @@ namespace horalign {
 // resumes on a port that was reopened meanwhile.
 class QV_Paging {
  public:
-  QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
-            const AppConfig& config);
+  QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks);
   // The tick counter is kept by reference: a temporary would dangle.
-  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&, const AppConfig&) = delete;
+  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&) = delete;
 
   // Link state, written by the monitor and reset by the exchange routines.
   std::string ReplyLine;
@@ -37,7 +35,8 @@ class QV_Paging {
   std::string DeviceModel;
   std::string DeviceSerial;
 
-  // Receives the time lines a receiver sends of its own accord (port number, line).
+  // Receives the time lines a receiver sends of its own accord (port number, line); the
+  // subscriber decides whether the current mode wants them.
   std::function<void(std::int16_t, const std::string&)> OnReceiverTimeLine;
 
   bool OpenPort(clsSerialCommAPI& port, std::int16_t comPortId, const std::string& portSettings);
@@ -74,7 +73,6 @@ class QV_Paging {
   clsSerialCommAPI& serialPort_;
   EventLoop& loop_;
   const std::int32_t& delayTicks_;
-  const AppConfig& config_;
 
   bool collecting_ = false;
   bool overlong_ = false;  // the line passed kMaxLineLength: read on to its CR, keep nothing

@@ -49,8 +49,9 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });
   lastMinuteTickMs_ = deps.loop.MonotonicMs();
   ctx_.tmrCurrentTime = tmrCurrentTime_.get();
+  // Only the mode that sets the PC clock from a device listens to a receiver.
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
-    sync_.ProcessTime(port, line);
+    if (deps_.config.ConnectionMode == kModePcFromDevice) sync_.ProcessTime(port, line);
   };
   deps.clock.SetJumpListener([this](const TimeJump& jump) { OnTimeJump(jump); });
 }

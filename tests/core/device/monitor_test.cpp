@@ -32,7 +32,6 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   PagingRig rig;
   auto& dev = rig.world.AddDevice(6);
   rig.Open(6);
-  rig.config.ConnectionMode = 2;
   rig.paging.DeviceModel = "Receiver";
   std::vector<std::string> said;
   std::function<void()> chatter = [&] {
