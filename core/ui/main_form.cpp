@@ -36,8 +36,8 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       ports_(deps.view),
       ctx_{deps.config, deps.registry, deps.clock,   deps.loop, deps.serialPort,
            deps.paging, deps.view,     deps.pointer, ports_},
-      connection_(ctx_),
-      sync_(ctx_, connection_) {
+      connection_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}),
+      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}, connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(deps_.delayTicks);
@@ -48,7 +48,6 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
   tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });
   lastMinuteTickMs_ = deps.loop.MonotonicMs();
-  ctx_.tmrCurrentTime = tmrCurrentTime_.get();
   // Only the mode that sets the PC clock from a device listens to a receiver.
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
     if (deps_.config.ConnectionMode == kModePcFromDevice) sync_.ProcessTime(port, line);
@@ -198,11 +197,11 @@ void QV_MainForm::OnClockTick() {
 }
 
 void QV_MainForm::OnListGotFocus() {
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::OnListItemClick() {
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::OnRefreshClick() {

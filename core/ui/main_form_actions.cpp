@@ -81,7 +81,7 @@ void QV_MainForm::OnActivateClick() {
   deps_.loop.ProcessPending();
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
   ctx_.UserBusy = false;
   SetFocusSafe(Control::lvwMessages);
 }
@@ -165,14 +165,14 @@ void QV_MainForm::OnMinutesTick() {
 }
 
 void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
-  const FormContext::MinuteTimerPause pause(ctx_);
+  const MinuteTimerPause pause(*this);
   LockWindow(false);
   deps_.loop.ProcessPending();
   operation();
   if (terminated_) return;
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::WriteDevices(std::uint32_t ports) {
@@ -217,7 +217,7 @@ void QV_MainForm::OnUpdateClick() {
   if (terminated_) return;
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
   deps_.loop.ProcessPending();
   ctx_.UserBusy = false;
   SetFocusSafe(Control::lvwMessages);
