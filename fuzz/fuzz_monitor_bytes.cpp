@@ -72,7 +72,8 @@ void RunExchange(FuzzedDataProvider& in, Rig& rig) {
     case 1: {
       std::string reply = "before";
       const std::string command = in.ConsumeRandomLengthString(8);
-      if (paging.SendCommand(command, "", in.ConsumeBool(), timeout, reply, in.ConsumeBool())) {
+      if (paging.SendCommand(command, "", in.ConsumeBool() ? Frame::kPlain : Frame::kMarked,
+                             timeout, reply, in.ConsumeBool() ? LineEnd::kCr : LineEnd::kNone)) {
         FUZZ_CHECK(reply == kAcknowledge);
       }
       break;
@@ -81,8 +82,9 @@ void RunExchange(FuzzedDataProvider& in, Rig& rig) {
       std::string reply;
       const auto expected = in.ConsumeIntegralInRange<std::int16_t>(-4, 30);
       const bool acceptError = in.ConsumeBool();
-      const std::string result = paging.QueryDevice("QT", "", expected, in.ConsumeBool(), timeout,
-                                                    reply, true, acceptError);
+      const std::string result =
+          paging.QueryDevice("QT", "", expected, in.ConsumeBool() ? Frame::kPlain : Frame::kMarked,
+                             timeout, reply, LineEnd::kCr, acceptError);
       FUZZ_CHECK(result.empty() || static_cast<int>(result.size()) == expected ||
                  (acceptError && result == "?99"));
       break;

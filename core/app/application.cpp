@@ -13,7 +13,8 @@ Application::Application(const Platform& platform)
 
 bool Application::Start() {
   if (!platform_.instance.Claim()) {
-    messages_.ShowMessage(std::string(kProgramName) + " is already active.", 0, 0, 16, "", "", 0);
+    messages_.ShowMessage(std::string(kProgramName) + " is already active.", MessageButtons::kOk, 0,
+                          MessageIconCode::kCritical, "", "", 0);
     return false;
   }
   LoadConfig(platform_.registry, config_);

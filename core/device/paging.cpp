@@ -95,12 +95,12 @@ bool QV_Paging::ProbeDevice() {
   return IsProbeAnswer(ReplyLine);
 }
 
-bool QV_Paging::SendCommand(const std::string& command, const std::string& data, bool plainFrame,
-                            std::int32_t timeoutTicks, std::string& reply, bool appendCR) {
+bool QV_Paging::SendCommand(const std::string& command, const std::string& data, Frame frame,
+                            std::int32_t timeoutTicks, std::string& reply, LineEnd end) {
   if (!WaitForIdleReceiver(15)) return false;
   ReplyComplete = false;
-  if (plainFrame) {
-    Transmit(command + data + (appendCR ? "\r" : ""));
+  if (frame == Frame::kPlain) {
+    Transmit(command + data + (end == LineEnd::kCr ? "\r" : ""));
   } else {
     Transmit(command + data + "?W\r");
   }
@@ -118,16 +118,17 @@ bool QV_Paging::SendCommand(const std::string& command, const std::string& data,
 }
 
 std::string QV_Paging::QueryDevice(const std::string& command, const std::string& data,
-                                   std::int16_t expectedLength, bool plainFrame,
-                                   std::int32_t timeoutTicks, std::string& reply, bool appendCR,
+                                   std::int16_t expectedLength, Frame frame,
+                                   std::int32_t timeoutTicks, std::string& reply, LineEnd end,
                                    bool acceptErrorReply) {
   if (!WaitForIdleReceiver(kDefaultTimeoutTicks)) return "";
   ReplyComplete = false;
-  const std::string frame =
-      plainFrame ? command + data + (appendCR ? "\r" : "") : command + data + "?\r";
+  const std::string bytes = frame == Frame::kPlain
+                                ? command + data + (end == LineEnd::kCr ? "\r" : "")
+                                : command + data + "?\r";
   clsDelay delay(delayTicks_);
   for (int sent = 0; sent < kQueryAttempts && !ReplyComplete; ++sent) {
-    Transmit(frame);
+    Transmit(bytes);
     delay.InitDelay(timeoutTicks == 0 ? kDefaultTimeoutTicks : timeoutTicks);
     WaitTicks(delay, &ReplyComplete);
   }
@@ -145,13 +146,13 @@ std::string QV_Paging::IdentifyDevice() {
     return "";
   }
   std::string line;
-  QueryDevice("?", std::string("000") + "M", 0, true, 100, line, true);
+  QueryDevice("?", std::string("000") + "M", 0, Frame::kPlain, 100, line);
   if (line.empty() || line.starts_with("?99")) {
     // The device did not take the query. The answer to "P" tells nothing about the model,
     // so it gets "N/A" rather than the name of whichever device was identified before.
     DeviceSerial = "00000";
     std::string pReply;
-    SendCommand("P", "", true, 0, pReply);
+    SendCommand("P", "", Frame::kPlain, 0, pReply);
     DeviceModel = "N/A";
     return line;
   }

@@ -19,6 +19,12 @@ namespace horalign {
 // find there. A line still open keeps its 20-tick deadline and is continued at the next
 // delay tick. Waiting senders therefore never run inside a suspended poll, and a poll never
 // resumes on a port that was reopened meanwhile.
+// How a frame is built: a plain frame is the command and its data; a marked one ends in the
+// mark the UTC family expects ("?W" after a command, "?" after a query) and a CR.
+enum class Frame { kMarked, kPlain };
+// Whether a plain frame ends in CR.
+enum class LineEnd { kCr, kNone };
+
 class QV_Paging {
  public:
   QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks);
@@ -41,11 +47,12 @@ class QV_Paging {
 
   bool OpenPort(clsSerialCommAPI& port, std::int16_t comPortId, const std::string& portSettings);
   bool ProbeDevice();
-  bool SendCommand(const std::string& command, const std::string& data, bool plainFrame,
-                   std::int32_t timeoutTicks, std::string& reply, bool appendCR = true);
+  bool SendCommand(const std::string& command, const std::string& data, Frame frame,
+                   std::int32_t timeoutTicks, std::string& reply, LineEnd end = LineEnd::kCr);
   std::string QueryDevice(const std::string& command, const std::string& data,
-                          std::int16_t expectedLength, bool plainFrame, std::int32_t timeoutTicks,
-                          std::string& reply, bool appendCR = true, bool acceptErrorReply = false);
+                          std::int16_t expectedLength, Frame frame, std::int32_t timeoutTicks,
+                          std::string& reply, LineEnd end = LineEnd::kCr,
+                          bool acceptErrorReply = false);
   std::string IdentifyDevice();
 
   // The 500 ms monitor tick.

@@ -95,7 +95,7 @@ bool TimeSync::WriteUtcFamily(int row) {
   // Written after the clock is read, so it cannot delay the command.
   host_.SetStatus(row, "Writing date & time to device...");
   std::string reply;
-  return parts_.paging.SendCommand("T", data, false, kWriteTimeoutTicks, reply);
+  return parts_.paging.SendCommand("T", data, Frame::kMarked, kWriteTimeoutTicks, reply);
 }
 
 bool TimeSync::WriteLocalFamily() {
@@ -103,19 +103,19 @@ bool TimeSync::WriteLocalFamily() {
   std::string reply;
   CivilTime t = parts_.clock.LocalNow();
   bool timeSet = parts_.paging.SendCommand(
-      "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), true,
+      "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), Frame::kPlain,
       kWriteTimeoutTicks, reply);
   if (!timeSet) {
     t = parts_.clock.LocalNow();
-    timeSet = parts_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute), true,
-                                        kWriteTimeoutTicks, reply);
+    timeSet = parts_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute),
+                                        Frame::kPlain, kWriteTimeoutTicks, reply);
   }
   if (timeSet) {
     // The date is a courtesy: the device counts as updated once its time was taken.
     t = parts_.clock.LocalNow();
     const std::string date = TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) +
                              std::to_string(t.weekday);
-    parts_.paging.SendCommand("PD", date, true, kWriteTimeoutTicks, reply);
+    parts_.paging.SendCommand("PD", date, Frame::kPlain, kWriteTimeoutTicks, reply);
   }
   return timeSet;
 }
@@ -153,7 +153,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
     host_.SetStatus(row, "Reading date & time from device...");
     const std::uint64_t linesBefore = parts_.paging.LinesReceived();
     std::string reply;
-    parts_.paging.QueryDevice("QT", "", 13, true, kQueryTimeoutTicks, reply, true);
+    parts_.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);
     // Only a line that arrived during this query is an answer: a device that stopped
     // answering must not replay its last time.
     if (parts_.paging.LinesReceived() == linesBefore) reply.clear();

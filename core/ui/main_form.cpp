@@ -111,8 +111,9 @@ void QV_MainForm::Load() {
   if (terminated_) return;
 
   if (view.ModeListIndex() < 0) {
-    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.", 0, 1, 64, "", "",
-                               0);
+    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.",
+                               MessageButtons::kOk, QV_SYS_Message::kOk,
+                               MessageIconCode::kInformation, "", "", 0);
     EnableControls(false);
     view.SetControlEnabled(Control::cmdClose, true);
     view.SetControlEnabled(Control::lbl_Mode, true);
@@ -123,7 +124,9 @@ void QV_MainForm::Load() {
   }
   if (terminated_) return;
   loop.ProcessPending();
-  deps_.messages.ShowMessage("Help is available by pressing F1.", 0, 1, 64, "", "", 0, true, 5000);
+  deps_.messages.ShowMessage("Help is available by pressing F1.", MessageButtons::kOk,
+                             QV_SYS_Message::kOk, MessageIconCode::kInformation, "", "", 0, true,
+                             5000);
 }
 
 void QV_MainForm::SetupPortListColumns() {

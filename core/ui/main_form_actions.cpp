@@ -35,16 +35,18 @@ void QV_MainForm::OnModeClick() {
   if (chosen == EffectiveMode()) return;
 
   const int answer = deps_.messages.ShowMessage(
-      "Are you sure you to change time synchronization mode?", 4, 7, 32, "", "", 0);
+      "Are you sure you to change time synchronization mode?", MessageButtons::kYesNo,
+      QV_SYS_Message::kNo, MessageIconCode::kQuestion, "", "", 0);
   if (answer == QV_SYS_Message::kYes) {
     EnableControls(false);
     view.SetWindowEnabled(false);
     deps_.loading.ShowLoadMessage(kLoadingText);
     deps_.loop.ProcessPending();
     deps_.config.ConnectionMode = static_cast<std::int16_t>(chosen);
-    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, 1, std::to_string(chosen));
+    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, RegKind::kString,
+                   std::to_string(chosen));
     deps_.config.UsedComPorts = 0;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, "0");
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString, "0");
     RefreshPortList();
     deps_.loading.Unload();
     deps_.loop.ProcessPending();
@@ -68,7 +70,7 @@ void QV_MainForm::OnActivateClick() {
         deps_.messages.ShowMessage(
             "Only one device can be used to synchronize the PC time.\r\n"
             "Please deactivate all other devices before activating this device.",
-            0, 1, 48, "", "", 0);
+            MessageButtons::kOk, QV_SYS_Message::kOk, MessageIconCode::kExclamation, "", "", 0);
         SetFocusSafe(Control::lvwMessages);
         return;
       }
@@ -106,7 +108,8 @@ void QV_MainForm::SaveUsedPorts() {
     if (ports_.Cell(n, kColActive) == "Yes") mask |= 1 << (n - 1);
   }
   deps_.config.UsedComPorts = mask;
-  SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, std::to_string(mask));
+  SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString,
+                 std::to_string(mask));
 }
 
 void QV_MainForm::OnIntervalGotFocus() {
@@ -133,7 +136,8 @@ void QV_MainForm::ApplyUpdateInterval() {
   view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
   if (minutes != deps_.config.UpdateInterval) {
     deps_.config.UpdateInterval = minutes;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, 1, std::to_string(minutes));
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, RegKind::kString,
+                   std::to_string(minutes));
   }
 }
 

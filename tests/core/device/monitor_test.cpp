@@ -43,7 +43,7 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   chatter();
   rig.world.loop.RunForMs(10'000);
   std::string reply;
-  EXPECT_TRUE(rig.paging.SendCommand("P", "", true, 100, reply));
+  EXPECT_TRUE(rig.paging.SendCommand("P", "", Frame::kPlain, 100, reply));
   EXPECT_EQ(reply, "*\r");
   rig.world.loop.RunForMs(12'000);
   std::vector<std::string> handed;
