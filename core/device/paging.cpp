@@ -141,7 +141,7 @@ std::string QV_Paging::QueryDevice(const std::string& command, const std::string
 
 std::string QV_Paging::IdentifyDevice() {
   if (!ProbeDevice()) {
-    DeviceModel = "N/A";
+    DeviceModel = kNoModel;
     DeviceSerial = "00000";
     return "";
   }
@@ -153,7 +153,7 @@ std::string QV_Paging::IdentifyDevice() {
     DeviceSerial = "00000";
     std::string pReply;
     SendCommand("P", "", Frame::kPlain, 0, pReply);
-    DeviceModel = "N/A";
+    DeviceModel = kNoModel;
     return line;
   }
   const Identification id = ParseIdentificationLine(line);
@@ -250,7 +250,7 @@ void QV_Paging::Collect() {
 void QV_Paging::HandleDeviceLine(const std::string& line) {
   if (IsCompleteReply(line)) ReplyComplete = true;
   if (IsErrorReply(line)) ErrorReply = true;
-  if (DeviceModel == "Receiver" && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
+  if (DeviceModel == kReceiverModel && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
     OnReceiverTimeLine(static_cast<std::int16_t>(serialPort_.CommPort()), line);
   }
 }

@@ -1,5 +1,7 @@
 #include "core/sync/connection.h"
 
+#include "core/device/model_table.h"
+
 namespace horalign {
 
 bool DeviceConnection::OpenPortDefault(std::int16_t comPortId) {
@@ -30,7 +32,7 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
                     parts_.paging.DeviceSerial});
   } else {
     host_.SetStatus(row, "Unable to connect to device - check settings.");
-    host_.ShowPort(row, PortActive::kYes, {false, kDefaultSettings, "N/A", "N/A"});
+    host_.ShowPort(row, PortActive::kYes, {false, kDefaultSettings, kNoModel, kNoModel});
   }
   host_.StampStatusTime(row);
   return found;
@@ -39,7 +41,7 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
 void DeviceConnection::ResetRow(int row, PortActive active) {
   host_.SetStatus(row, "Disconnected from device.");
   host_.StampStatusTime(row);
-  host_.ShowPort(row, active, {false, kDefaultSettings, "N/A", "N/A"});
+  host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel});
 }
 
 void DeviceConnection::DisconnectDevice(std::int16_t comPortId) {

@@ -240,7 +240,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
-  } else if (device == "Receiver" || device == "N/A") {
+  } else if (device == kReceiverModel || device == kNoModel) {
     // Receiver events count only in the last two minutes of each update interval.
     if (host_.MinuteCount() < parts_.config.UpdateInterval - 2) {
       skipTimeEvent_ = true;
@@ -250,8 +250,8 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     pause.emplace(host_);
     host_.SetBusy(true);
     outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
-    if (outcome == Outcome::kAccepted && device == "N/A") {
-      host_.SetDeviceModel(row, "Receiver");
+    if (outcome == Outcome::kAccepted && device == kNoModel) {
+      host_.SetDeviceModel(row, kReceiverModel);
     }
   }
   const bool result = outcome == Outcome::kAccepted;

@@ -33,8 +33,6 @@ struct FormContext {
   bool UserBusy = false;
 
   bool MinuteTimerPaused() const { return minutePauses > 0; }
-  // The port number a row's own text names ("03" gives 3); 0 when it names none.
-  int PortOfRow(int row) const;
 
   // While a device is served the minute timer counts as off: it keeps running, so the
   // schedule keeps its whole minutes, but the ticks that fall due meanwhile are dropped,

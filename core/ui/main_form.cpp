@@ -156,7 +156,7 @@ void QV_MainForm::ResizeListColumns() {
 void QV_MainForm::RefreshPortList() {
   ports_.Clear();
   for (int n = 1; n <= kPortRows; ++n) {
-    ports_.AddRow(ZeroPad(n, 2));
+    ports_.AddRow(n);
     connection_.OpenPortDefault(static_cast<std::int16_t>(n));
     // OpenPort answers true even when the port stayed closed: look at the port itself.
     if (deps_.serialPort.PortOpen()) {
@@ -228,7 +228,7 @@ void QV_MainForm::LockWindow(bool userBusy) {
 
 int QV_MainForm::SelectedPort() const {
   const int row = deps_.view.SelectedRow();
-  return ports_.HasRow(row) ? ctx_.PortOfRow(row) : 0;
+  return ports_.Port(row);
 }
 
 void QV_MainForm::OnHelp() {

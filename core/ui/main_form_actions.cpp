@@ -66,7 +66,7 @@ void QV_MainForm::OnActivateClick() {
   if (selectedPort == 0) return;  // no row to act on
   if (EffectiveMode() == kModePcFromDevice) {
     for (int n = 1; n <= ports_.RowCount(); ++n) {
-      if (n != selectedPort && ports_.Cell(n, kColActive) == "Yes") {
+      if (n != selectedPort && ports_.Active(n) == PortActive::kYes) {
         deps_.messages.ShowMessage(
             "Only one device can be used to synchronize the PC time.\r\n"
             "Please deactivate all other devices before activating this device.",
@@ -105,7 +105,7 @@ void QV_MainForm::OnDeactivateClick() {
 void QV_MainForm::SaveUsedPorts() {
   std::int32_t mask = 0;
   for (int n = 1; n <= kPortRows; ++n) {
-    if (ports_.Cell(n, kColActive) == "Yes") mask |= 1 << (n - 1);
+    if (ports_.Active(n) == PortActive::kYes) mask |= 1 << (n - 1);
   }
   deps_.config.UsedComPorts = mask;
   SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString,
@@ -187,7 +187,7 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
     ports &= ~bit;
     pendingPushes_ &= ~bit;
     const int n = std::countr_zero(bit) + 1;
-    if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
+    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n));
   }
 }
 
@@ -195,9 +195,9 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
 // device was missing, and otherwise kept listening so a receiver's events are heard.
 void QV_MainForm::ServeTimeSource() {
   for (int n = 1; n <= kPortRows; ++n) {
-    if (ports_.Cell(n, kColActive) != "Yes") continue;
+    if (ports_.Active(n) != PortActive::kYes) continue;
     const auto port = static_cast<std::int16_t>(n);
-    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Cell(n, kColDetected) == "No") {
+    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Undetected(n)) {
       sync_.ReadTime(port);
     } else if (deps_.serialPort.CommPort() != port || !deps_.serialPort.PortOpen()) {
       deps_.paging.OpenPort(deps_.serialPort, port, ports_.Cell(n, kColSettings));
@@ -210,8 +210,8 @@ void QV_MainForm::OnUpdateClick() {
   LockWindow(true);
   deps_.loop.ProcessPending();
   const int row = deps_.view.SelectedRow();
-  if (ports_.HasRow(row) && ports_.Cell(row, kColActive) == "Yes") {
-    const auto port = static_cast<std::int16_t>(ctx_.PortOfRow(row));
+  if (ports_.HasRow(row) && ports_.Active(row) == PortActive::kYes) {
+    const auto port = static_cast<std::int16_t>(ports_.Port(row));
     if (EffectiveMode() == kModePcFromDevice) {
       sync_.ReadTime(port);
     } else if (EffectiveMode() == kModeDeviceFromPc) {
@@ -245,7 +245,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
     return;
   }
   for (int n = 1; n <= kPortRows; ++n) {
-    if (!ports_.HasRow(n) || ports_.Cell(n, kColActive) != "Yes") continue;
+    if (!ports_.HasRow(n) || ports_.Active(n) != PortActive::kYes) continue;
     // The UTC family's command carries UTC, which a new UTC offset leaves as it was.
     if (jump.cause == TimeJumpCause::kOffsetChange &&
         SupportsUtcTimeSet(ports_.Cell(n, kColDevice))) {

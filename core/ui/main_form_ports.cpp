@@ -1,38 +1,14 @@
 #include <string>
 
+#include "core/device/model_table.h"
 #include "core/ui/main_form.h"
 
 // How the device routines' reports reach the port list and the window.
 namespace horalign {
-namespace {
-
-const char* ActiveText(PortActive active) {
-  switch (active) {
-    case PortActive::kYes:
-      return "Yes";
-    case PortActive::kNo:
-      return "No";
-    case PortActive::kUnavailable:
-      return "N/A";
-  }
-  return "N/A";
-}
-
-}  // namespace
-
-int FormContext::PortOfRow(int row) const {
-  const std::string& text = ports.Cell(row, kColPort);
-  int n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9' || n > 1000) break;
-    n = n * 10 + (c - '0');
-  }
-  return n;
-}
 
 PortDevice QV_MainForm::Port(int port) const {
-  return {ports_.Cell(port, kColDetected) != "No", ports_.Cell(port, kColSettings),
-          ports_.Cell(port, kColDevice), ports_.Cell(port, kColSerial)};
+  return {!ports_.Undetected(port), ports_.Cell(port, kColSettings), ports_.Cell(port, kColDevice),
+          ports_.Cell(port, kColSerial)};
 }
 
 void QV_MainForm::ShowPort(int port, PortActive active, const PortDevice& device) {
@@ -41,11 +17,11 @@ void QV_MainForm::ShowPort(int port, PortActive active, const PortDevice& device
     SetActionButtons(active == PortActive::kNo, active == PortActive::kYes,
                      active == PortActive::kYes);
   }
-  ports_.SetCell(port, kColActive, ActiveText(active));
+  ports_.SetActive(port, active);
   ports_.SetCell(port, kColSettings, device.settings);
   ports_.SetCell(port, kColDevice, device.model);
   ports_.SetCell(port, kColSerial, device.serial);
-  ports_.SetCell(port, kColDetected, device.detected ? "Yes" : "No");
+  ports_.SetDetected(port, device.detected);
   ports_.SetColour(port, active != PortActive::kYes ? kGrey : device.detected ? kGreen : kDarkRed);
 }
 
@@ -94,11 +70,11 @@ void QV_MainForm::UpdateActionButtons() {
     SetActionButtons(false, false, false);
     return;
   }
-  const std::string& active = ports_.Cell(row, kColActive);
-  if (active == "N/A") {
+  const PortActive active = ports_.Active(row);
+  if (active == PortActive::kUnavailable) {
     SetActionButtons(false, false, false);
-  } else if (active == "Yes") {
-    SetActionButtons(false, true, ports_.Cell(row, kColDevice) != "Receiver");
+  } else if (active == PortActive::kYes) {
+    SetActionButtons(false, true, ports_.Cell(row, kColDevice) != kReceiverModel);
   } else {
     SetActionButtons(true, false, false);
   }

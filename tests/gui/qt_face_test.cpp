@@ -298,7 +298,7 @@ class QtFaceTest : public QObject {
     clickRow(3);  // COM 3 opens and is inactive
     QCOMPARE(rig.window.SelectedRow(), 3);
     QVERIFY(rig.Enabled(Control::cmdActivate) && !rig.Enabled(Control::cmdDeactivate));
-    rig.app.MainForm()->Ports().SetCell(4, kColActive, "Yes");
+    rig.app.MainForm()->Ports().SetActive(4, PortActive::kYes);
     QTest::keyClick(list, Qt::Key_Down);
     QCOMPARE(rig.window.SelectedRow(), 4);
     QVERIFY(!rig.Enabled(Control::cmdActivate) && rig.Enabled(Control::cmdDeactivate));
