@@ -214,7 +214,7 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
   core.paging.OpenPort(core.serialPort, id, core.Cell(port, kColSettings));
   const std::uint64_t linesBefore = core.paging.LinesReceived();
   std::string reply;
-  core.paging.QueryDevice("QT", "", 13, true, kQueryTimeoutTicks, reply, true);
+  core.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);
   if (core.paging.LinesReceived() == linesBefore) reply.clear();
   // The device answers within milliseconds; the monitor takes the answer in up to half a
   // second later. The PC's time is therefore the time the question was written.

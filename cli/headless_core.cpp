@@ -28,7 +28,7 @@ HeadlessCore::HeadlessCore(const std::string& settingsPath, bool logRows)
                         pointer, messages, loading}) {
   view.logRows = logRows;
   LoadConfig(registry, config);
-  for (int n = 1; n <= kPortRows; ++n) form.Ports().AddRow(ZeroPad(n, 2));
+  for (int n = 1; n <= kPortRows; ++n) form.Ports().AddRow(n);
 }
 
 bool HeadlessCore::Connect(int port) {

@@ -6,9 +6,9 @@
 
 #include "cli/headless_views.h"
 #include "cli/system.h"
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
 
@@ -75,7 +75,7 @@ struct HeadlessCore {
   clsSerialCommAPI serialPort{serial};
   QV_SYS_Message messages{dialog, loop, pointer, kProgramName};
   QV_SYS_LoadingMessage loading{loadingView, loop, pointer, kProgramName};
-  QV_Paging paging{serialPort, loop, delayTicks, config};
+  QV_Paging paging{serialPort, loop, delayTicks};
   QV_MainForm form;
 
   // Opens COM `port` and connects its device as the window does; false when the port

@@ -12,7 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_text.h"
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"

@@ -11,7 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/system.h"
-#include "core/app/reg_document.h"
+#include "core/settings/reg_document.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/port_holder.h"
 #include "platform/posix/posix_clock.h"

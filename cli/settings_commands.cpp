@@ -6,8 +6,8 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/system.h"
-#include "core/app/app_config.h"
-#include "core/app/registry.h"
+#include "core/settings/app_config.h"
+#include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 #include "core/ui/port_list.h"
 

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "core/app/app_config.h"
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
 #include "core/device/paging.h"
@@ -28,10 +27,9 @@ constexpr int kPort = 4;
 
 struct Rig {
   sim::World world;
-  AppConfig config;
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{world.serial};
-  QV_Paging paging{serialPort, world.loop, delayTicks, config};
+  QV_Paging paging{serialPort, world.loop, delayTicks};
   std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(delayTicks);
     paging.ContinueCollecting();
@@ -74,7 +72,8 @@ void RunExchange(FuzzedDataProvider& in, Rig& rig) {
     case 1: {
       std::string reply = "before";
       const std::string command = in.ConsumeRandomLengthString(8);
-      if (paging.SendCommand(command, "", in.ConsumeBool(), timeout, reply, in.ConsumeBool())) {
+      if (paging.SendCommand(command, "", in.ConsumeBool() ? Frame::kPlain : Frame::kMarked,
+                             timeout, reply, in.ConsumeBool() ? LineEnd::kCr : LineEnd::kNone)) {
         FUZZ_CHECK(reply == kAcknowledge);
       }
       break;
@@ -83,8 +82,9 @@ void RunExchange(FuzzedDataProvider& in, Rig& rig) {
       std::string reply;
       const auto expected = in.ConsumeIntegralInRange<std::int16_t>(-4, 30);
       const bool acceptError = in.ConsumeBool();
-      const std::string result = paging.QueryDevice("QT", "", expected, in.ConsumeBool(), timeout,
-                                                    reply, true, acceptError);
+      const std::string result =
+          paging.QueryDevice("QT", "", expected, in.ConsumeBool() ? Frame::kPlain : Frame::kMarked,
+                             timeout, reply, LineEnd::kCr, acceptError);
       FUZZ_CHECK(result.empty() || static_cast<int>(result.size()) == expected ||
                  (acceptError && result == "?99"));
       break;
@@ -109,7 +109,6 @@ FUZZ_TARGET(in) {
   auto& device =
       rig.world.AddDevice(kPort, {.settings = in.PickValueInArray(kSpeeds), .silent = true});
   rig.paging.OpenPort(rig.serialPort, kPort, in.PickValueInArray(kSpeeds));
-  rig.config.ConnectionMode = in.ConsumeIntegralInRange<std::int16_t>(0, 2);
   rig.paging.DeviceModel = in.ConsumeBool() ? "Receiver" : "QM8340";
   rig.paging.OnReceiverTimeLine = [](std::int16_t port, const std::string& line) {
     FUZZ_CHECK(port == kPort && IsReceiverTimeLine(line));

@@ -9,8 +9,8 @@
 #include <regex>
 #include <string>
 
-#include "core/app/app_config.h"
-#include "core/app/registry.h"
+#include "core/settings/app_config.h"
+#include "core/settings/registry.h"
 #include "fuzz/fuzz_check.h"
 #include "sim/memory_registry.h"
 

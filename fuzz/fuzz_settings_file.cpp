@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/app/reg_document.h"
-#include "core/app/registry.h"
-#include "core/app/utf16.h"
+#include "core/settings/reg_document.h"
+#include "core/settings/registry.h"
+#include "core/settings/utf16.h"
 #include "fuzz/fuzz_check.h"
 
 using namespace horalign;

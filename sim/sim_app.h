@@ -4,8 +4,8 @@
 #include <string>
 
 #include "core/app/application.h"
-#include "core/app/registry.h"
 #include "core/platform/instance.h"
+#include "core/settings/registry.h"
 #include "sim/fake_views.h"
 #include "sim/memory_registry.h"
 #include "sim/world.h"

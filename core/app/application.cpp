@@ -9,11 +9,12 @@ Application::Application(const Platform& platform)
       serialPort_(platform.serial),
       messages_(platform.messageView, platform.loop, platform.pointer, kProgramName),
       loading_(platform.loadingView, platform.loop, platform.pointer, kProgramName),
-      paging_(serialPort_, platform.loop, delayTicks_, config_) {}
+      paging_(serialPort_, platform.loop, delayTicks_) {}
 
 bool Application::Start() {
   if (!platform_.instance.Claim()) {
-    messages_.ShowMessage(std::string(kProgramName) + " is already active.", 0, 0, 16, "", "", 0);
+    messages_.ShowMessage(std::string(kProgramName) + " is already active.", MessageButtons::kOk, 0,
+                          MessageIconCode::kCritical, "", "", 0);
     return false;
   }
   LoadConfig(platform_.registry, config_);

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/platform/clock.h"
 #include "core/platform/event_loop.h"
@@ -11,6 +10,7 @@
 #include "core/platform/registry_store.h"
 #include "core/platform/serial_backend.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/app_config.h"
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
 #include "core/ui/views.h"

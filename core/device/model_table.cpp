@@ -51,10 +51,10 @@ Identification ParseIdentificationLine(std::string_view line) {
     id.model = std::string(model);
     if (letter == 'V') id.serial = "00000";
   } else if (line == "?\r") {
-    id.model = "Receiver";
+    id.model = kReceiverModel;
     id.serial = "00000";
   } else {
-    id.model = "N/A";
+    id.model = kNoModel;
   }
   return id;
 }

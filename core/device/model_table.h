@@ -9,6 +9,10 @@ namespace horalign {
 // when the letter is not in the table. Letters are compared case-sensitively.
 std::string_view ModelForLetter(char letter);
 
+// The model of a device that named none it is known by, and of a receiver.
+inline constexpr char kNoModel[] = "N/A";
+inline constexpr char kReceiverModel[] = "Receiver";
+
 struct Identification {
   std::string model;   // DeviceModel
   std::string serial;  // DeviceSerial

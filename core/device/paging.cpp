@@ -32,13 +32,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
-                     const AppConfig& config)
-    : serialPort_(serialPort),
-      loop_(loop),
-      delayTicks_(delayTicks),
-      config_(config),
-      lineDeadline_(delayTicks) {}
+QV_Paging::QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks)
+    : serialPort_(serialPort), loop_(loop), delayTicks_(delayTicks), lineDeadline_(delayTicks) {}
 
 bool QV_Paging::OpenPort(clsSerialCommAPI& port, std::int16_t comPortId,
                          const std::string& portSettings) {
@@ -100,12 +95,12 @@ bool QV_Paging::ProbeDevice() {
   return IsProbeAnswer(ReplyLine);
 }
 
-bool QV_Paging::SendCommand(const std::string& command, const std::string& data, bool plainFrame,
-                            std::int32_t timeoutTicks, std::string& reply, bool appendCR) {
+bool QV_Paging::SendCommand(const std::string& command, const std::string& data, Frame frame,
+                            std::int32_t timeoutTicks, std::string& reply, LineEnd end) {
   if (!WaitForIdleReceiver(15)) return false;
   ReplyComplete = false;
-  if (plainFrame) {
-    Transmit(command + data + (appendCR ? "\r" : ""));
+  if (frame == Frame::kPlain) {
+    Transmit(command + data + (end == LineEnd::kCr ? "\r" : ""));
   } else {
     Transmit(command + data + "?W\r");
   }
@@ -123,16 +118,17 @@ bool QV_Paging::SendCommand(const std::string& command, const std::string& data,
 }
 
 std::string QV_Paging::QueryDevice(const std::string& command, const std::string& data,
-                                   std::int16_t expectedLength, bool plainFrame,
-                                   std::int32_t timeoutTicks, std::string& reply, bool appendCR,
+                                   std::int16_t expectedLength, Frame frame,
+                                   std::int32_t timeoutTicks, std::string& reply, LineEnd end,
                                    bool acceptErrorReply) {
   if (!WaitForIdleReceiver(kDefaultTimeoutTicks)) return "";
   ReplyComplete = false;
-  const std::string frame =
-      plainFrame ? command + data + (appendCR ? "\r" : "") : command + data + "?\r";
+  const std::string bytes = frame == Frame::kPlain
+                                ? command + data + (end == LineEnd::kCr ? "\r" : "")
+                                : command + data + "?\r";
   clsDelay delay(delayTicks_);
   for (int sent = 0; sent < kQueryAttempts && !ReplyComplete; ++sent) {
-    Transmit(frame);
+    Transmit(bytes);
     delay.InitDelay(timeoutTicks == 0 ? kDefaultTimeoutTicks : timeoutTicks);
     WaitTicks(delay, &ReplyComplete);
   }
@@ -145,19 +141,19 @@ std::string QV_Paging::QueryDevice(const std::string& command, const std::string
 
 std::string QV_Paging::IdentifyDevice() {
   if (!ProbeDevice()) {
-    DeviceModel = "N/A";
+    DeviceModel = kNoModel;
     DeviceSerial = "00000";
     return "";
   }
   std::string line;
-  QueryDevice("?", std::string("000") + "M", 0, true, 100, line, true);
+  QueryDevice("?", std::string("000") + "M", 0, Frame::kPlain, 100, line);
   if (line.empty() || line.starts_with("?99")) {
     // The device did not take the query. The answer to "P" tells nothing about the model,
     // so it gets "N/A" rather than the name of whichever device was identified before.
     DeviceSerial = "00000";
     std::string pReply;
-    SendCommand("P", "", true, 0, pReply);
-    DeviceModel = "N/A";
+    SendCommand("P", "", Frame::kPlain, 0, pReply);
+    DeviceModel = kNoModel;
     return line;
   }
   const Identification id = ParseIdentificationLine(line);
@@ -254,8 +250,7 @@ void QV_Paging::Collect() {
 void QV_Paging::HandleDeviceLine(const std::string& line) {
   if (IsCompleteReply(line)) ReplyComplete = true;
   if (IsErrorReply(line)) ErrorReply = true;
-  if (config_.ConnectionMode == 2 && DeviceModel == "Receiver" && IsReceiverTimeLine(line) &&
-      OnReceiverTimeLine) {
+  if (DeviceModel == kReceiverModel && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
     OnReceiverTimeLine(static_cast<std::int16_t>(serialPort_.CommPort()), line);
   }
 }

@@ -4,7 +4,6 @@
 #include <functional>
 #include <string>
 
-#include "core/app/app_config.h"
 #include "core/platform/event_loop.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
@@ -20,12 +19,17 @@ namespace horalign {
 // find there. A line still open keeps its 20-tick deadline and is continued at the next
 // delay tick. Waiting senders therefore never run inside a suspended poll, and a poll never
 // resumes on a port that was reopened meanwhile.
+// How a frame is built: a plain frame is the command and its data; a marked one ends in the
+// mark the UTC family expects ("?W" after a command, "?" after a query) and a CR.
+enum class Frame { kMarked, kPlain };
+// Whether a plain frame ends in CR.
+enum class LineEnd { kCr, kNone };
+
 class QV_Paging {
  public:
-  QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks,
-            const AppConfig& config);
+  QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks);
   // The tick counter is kept by reference: a temporary would dangle.
-  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&, const AppConfig&) = delete;
+  QV_Paging(clsSerialCommAPI&, EventLoop&, const std::int32_t&&) = delete;
 
   // Link state, written by the monitor and reset by the exchange routines.
   std::string ReplyLine;
@@ -37,16 +41,18 @@ class QV_Paging {
   std::string DeviceModel;
   std::string DeviceSerial;
 
-  // Receives the time lines a receiver sends of its own accord (port number, line).
+  // Receives the time lines a receiver sends of its own accord (port number, line); the
+  // subscriber decides whether the current mode wants them.
   std::function<void(std::int16_t, const std::string&)> OnReceiverTimeLine;
 
   bool OpenPort(clsSerialCommAPI& port, std::int16_t comPortId, const std::string& portSettings);
   bool ProbeDevice();
-  bool SendCommand(const std::string& command, const std::string& data, bool plainFrame,
-                   std::int32_t timeoutTicks, std::string& reply, bool appendCR = true);
+  bool SendCommand(const std::string& command, const std::string& data, Frame frame,
+                   std::int32_t timeoutTicks, std::string& reply, LineEnd end = LineEnd::kCr);
   std::string QueryDevice(const std::string& command, const std::string& data,
-                          std::int16_t expectedLength, bool plainFrame, std::int32_t timeoutTicks,
-                          std::string& reply, bool appendCR = true, bool acceptErrorReply = false);
+                          std::int16_t expectedLength, Frame frame, std::int32_t timeoutTicks,
+                          std::string& reply, LineEnd end = LineEnd::kCr,
+                          bool acceptErrorReply = false);
   std::string IdentifyDevice();
 
   // The 500 ms monitor tick.
@@ -74,7 +80,6 @@ class QV_Paging {
   clsSerialCommAPI& serialPort_;
   EventLoop& loop_;
   const std::int32_t& delayTicks_;
-  const AppConfig& config_;
 
   bool collecting_ = false;
   bool overlong_ = false;  // the line passed kMaxLineLength: read on to its CR, keep nothing

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/sync/form_context.h"
+#include "core/sync/sync_host.h"
 
 namespace horalign {
 
@@ -11,7 +11,7 @@ inline constexpr const char* kDefaultSettings = "9600,N,8,1";
 // Connecting, disconnecting and marking the ports of the port list.
 class DeviceConnection {
  public:
-  explicit DeviceConnection(FormContext& ctx) : ctx_(ctx) {}
+  explicit DeviceConnection(const SyncParts& parts) : parts_(parts), host_(parts.host) {}
 
   // Searches the line speeds for a device, identifies it and records the outcome in the
   // port's row. True when a device answered.
@@ -19,14 +19,12 @@ class DeviceConnection {
   void DisconnectDevice(std::int16_t comPortId);
   void MarkPortUnavailable(std::int16_t comPortId);
   bool OpenPortDefault(std::int16_t comPortId);
-  // Brings Activate, Deactivate and Update Now in line with the selected row.
-  void UpdateActionButtons();
 
  private:
-  void SetActionButtons(bool activate, bool deactivate, bool update);
-  void ResetRow(int row, const char* active);
+  void ResetRow(int row, PortActive active);
 
-  FormContext& ctx_;
+  SyncParts parts_;
+  SyncHost& host_;
 };
 
 }  // namespace horalign

@@ -82,93 +82,89 @@ bool SleepToSecondStart(Clock& clock) {
 }
 
 bool TimeSync::WaitForSecondStart() {
-  if (!SleepToSecondStart(ctx_.clock)) return false;
-  if (ctx_.tmrCurrentTime) {
-    ctx_.tmrCurrentTime->SetEnabled(false);
-    ctx_.tmrCurrentTime->SetEnabled(true);
-  }
+  if (!SleepToSecondStart(parts_.clock)) return false;
+  host_.RestartClockDisplay();
   return true;
 }
 
 bool TimeSync::WriteUtcFamily(int row) {
   if (!WaitForSecondStart()) return false;
-  const CivilTime t = ctx_.clock.UtcNow();
+  const CivilTime t = parts_.clock.UtcNow();
   const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second) +
                            TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) + "U";
   // Written after the clock is read, so it cannot delay the command.
-  ctx_.SetStatus(row, "Writing date & time to device...");
+  host_.SetStatus(row, "Writing date & time to device...");
   std::string reply;
-  return ctx_.paging.SendCommand("T", data, false, kWriteTimeoutTicks, reply);
+  return parts_.paging.SendCommand("T", data, Frame::kMarked, kWriteTimeoutTicks, reply);
 }
 
 bool TimeSync::WriteLocalFamily() {
   if (!WaitForSecondStart()) return false;
   std::string reply;
-  CivilTime t = ctx_.clock.LocalNow();
-  bool timeSet = ctx_.paging.SendCommand(
-      "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), true,
+  CivilTime t = parts_.clock.LocalNow();
+  bool timeSet = parts_.paging.SendCommand(
+      "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), Frame::kPlain,
       kWriteTimeoutTicks, reply);
   if (!timeSet) {
-    t = ctx_.clock.LocalNow();
-    timeSet = ctx_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute), true,
-                                      kWriteTimeoutTicks, reply);
+    t = parts_.clock.LocalNow();
+    timeSet = parts_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute),
+                                        Frame::kPlain, kWriteTimeoutTicks, reply);
   }
   if (timeSet) {
     // The date is a courtesy: the device counts as updated once its time was taken.
-    t = ctx_.clock.LocalNow();
+    t = parts_.clock.LocalNow();
     const std::string date = TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) +
                              std::to_string(t.weekday);
-    ctx_.paging.SendCommand("PD", date, true, kWriteTimeoutTicks, reply);
+    parts_.paging.SendCommand("PD", date, Frame::kPlain, kWriteTimeoutTicks, reply);
   }
   return timeSet;
 }
 
 bool TimeSync::WriteTime(std::int16_t port) {
-  const FormContext::MinuteTimerPause pause(ctx_);
-  ctx_.BusyPointerOn();
+  const MinuteTimerPause pause(host_);
+  host_.SetBusy(true);
   const int row = port;
   bool connected = true;
-  if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(port);
+  if (!host_.Port(row).detected) connected = connection_.ConnectDevice(port);
 
   bool outcome = false;
   if (connected) {
-    if (ctx_.paging.OpenPort(ctx_.serialPort, port, ctx_.ports.Cell(row, kColSettings))) {
-      outcome = SupportsUtcTimeSet(ctx_.ports.Cell(row, kColDevice)) ? WriteUtcFamily(row)
-                                                                     : WriteLocalFamily();
+    if (parts_.paging.OpenPort(parts_.serialPort, port, host_.Port(row).settings)) {
+      outcome =
+          SupportsUtcTimeSet(host_.Port(row).model) ? WriteUtcFamily(row) : WriteLocalFamily();
     }
-    ctx_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
+    host_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
   }
-  ctx_.StampStatusTime(row);
-  ctx_.BusyPointerOff();
+  host_.StampStatusTime(row);
+  host_.SetBusy(false);
   return outcome;
 }
 
 bool TimeSync::ReadTime(std::int16_t comPortId) {
-  const FormContext::MinuteTimerPause pause(ctx_);
-  ctx_.BusyPointerOn();
+  const MinuteTimerPause pause(host_);
+  host_.SetBusy(true);
   const int row = comPortId;
   bool result = false;
   bool connected = true;
-  if (ctx_.ports.Cell(row, kColDetected) == "No") connected = connection_.ConnectDevice(comPortId);
-  if (connected &&
-      ctx_.paging.OpenPort(ctx_.serialPort, comPortId, ctx_.ports.Cell(row, kColSettings)) &&
-      SupportsTimeQuery(ctx_.ports.Cell(row, kColDevice))) {
-    ctx_.SkipTimeEvent = false;
-    ctx_.SetStatus(row, "Reading date & time from device...");
-    const std::uint64_t linesBefore = ctx_.paging.LinesReceived();
+  if (!host_.Port(row).detected) connected = connection_.ConnectDevice(comPortId);
+  if (connected && parts_.paging.OpenPort(parts_.serialPort, comPortId, host_.Port(row).settings) &&
+      SupportsTimeQuery(host_.Port(row).model)) {
+    skipTimeEvent_ = false;
+    host_.SetStatus(row, "Reading date & time from device...");
+    const std::uint64_t linesBefore = parts_.paging.LinesReceived();
     std::string reply;
-    ctx_.paging.QueryDevice("QT", "", 13, true, kQueryTimeoutTicks, reply, true);
+    parts_.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);
     // Only a line that arrived during this query is an answer: a device that stopped
     // answering must not replay its last time.
-    if (ctx_.paging.LinesReceived() == linesBefore) reply.clear();
+    if (parts_.paging.LinesReceived() == linesBefore) reply.clear();
     result = ProcessTime(comPortId, reply);
   }
-  ctx_.BusyPointerOff();
+  host_.SetBusy(false);
   return result;
 }
 
 TimeSync::Outcome TimeSync::Apply(const CivilTime& target) {
-  switch (ctx_.clock.SetLocal(target)) {
+  switch (parts_.clock.SetLocal(target)) {
     case ClockSetResult::kOk:
       return Outcome::kAccepted;
     case ClockSetResult::kNoRight:
@@ -235,37 +231,37 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
 
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
   const int row = comPortId;
-  const std::string device = ctx_.ports.Cell(row, kColDevice);
+  const std::string device = host_.Port(row).model;
   Outcome outcome = Outcome::kRejected;
-  std::optional<FormContext::MinuteTimerPause> pause;
+  std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
-    pause.emplace(ctx_);
-    ctx_.BusyPointerOn();
-    ctx_.SkipTimeEvent = false;
-    ctx_.SetStatus(row, "Reading date & time from device...");
-    outcome = Settle(DecideQtReply(timeEventInfo, ctx_.clock.LocalNow()));
-  } else if (device == "Receiver" || device == "N/A") {
+    pause.emplace(host_);
+    host_.SetBusy(true);
+    skipTimeEvent_ = false;
+    host_.SetStatus(row, "Reading date & time from device...");
+    outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
+  } else if (device == kReceiverModel || device == kNoModel) {
     // Receiver events count only in the last two minutes of each update interval.
-    if (ctx_.MinuteCount < ctx_.config.UpdateInterval - 2) {
-      ctx_.SkipTimeEvent = true;
+    if (host_.MinuteCount() < parts_.config.UpdateInterval - 2) {
+      skipTimeEvent_ = true;
       return false;
     }
-    ctx_.SkipTimeEvent = false;
-    pause.emplace(ctx_);
-    ctx_.BusyPointerOn();
-    outcome = Settle(DecideReceiverEvent(timeEventInfo, ctx_.clock.LocalNow()));
-    if (outcome == Outcome::kAccepted && device == "N/A") {
-      ctx_.ports.SetCell(row, kColDevice, "Receiver");
+    skipTimeEvent_ = false;
+    pause.emplace(host_);
+    host_.SetBusy(true);
+    outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
+    if (outcome == Outcome::kAccepted && device == kNoModel) {
+      host_.SetDeviceModel(row, kReceiverModel);
     }
   }
   const bool result = outcome == Outcome::kAccepted;
-  if (!ctx_.SkipTimeEvent) {
-    ctx_.SetStatus(row, result                            ? "PC updated successfully."
-                        : outcome == Outcome::kNoRight    ? kNoRightText
-                        : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
-                                                          : "Error reading device.");
-    ctx_.StampStatusTime(row);
-    ctx_.BusyPointerOff();
+  if (!skipTimeEvent_) {
+    host_.SetStatus(row, result                            ? "PC updated successfully."
+                         : outcome == Outcome::kNoRight    ? kNoRightText
+                         : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
+                                                           : "Error reading device.");
+    host_.StampStatusTime(row);
+    host_.SetBusy(false);
   }
   return result;
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/sync/connection.h"
-#include "core/sync/form_context.h"
+#include "core/sync/sync_host.h"
 
 namespace horalign {
 
@@ -26,7 +26,8 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
 // Writing the PC time to devices, and setting the PC clock from a device.
 class TimeSync {
  public:
-  TimeSync(FormContext& ctx, DeviceConnection& connection) : ctx_(ctx), connection_(connection) {}
+  TimeSync(const SyncParts& parts, DeviceConnection& connection)
+      : parts_(parts), host_(parts.host), connection_(connection) {}
 
   // Writes the PC's date and time to the device of a port row; true when it took them.
   bool WriteTime(std::int16_t port);
@@ -39,6 +40,8 @@ class TimeSync {
   bool ReadTime(std::int16_t comPortId);
   // Checks a "QT" reply or a receiver time event and sets the PC clock from it.
   bool ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo);
+  // Set while receiver events fall outside the interval's last two minutes.
+  bool SkipTimeEvent() const { return skipTimeEvent_; }
 
  private:
   bool WriteUtcFamily(int row);
@@ -47,8 +50,10 @@ class TimeSync {
   Outcome Settle(const ClockDecision& decision);
   Outcome Apply(const CivilTime& target);
 
-  FormContext& ctx_;
+  SyncParts parts_;
+  SyncHost& host_;
   DeviceConnection& connection_;
+  bool skipTimeEvent_ = false;
 };
 
 // Sleeps (never spins) until the UTC clock reads 1 to 99 ms past a whole second. False when

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 
 namespace horalign {
 namespace {
@@ -36,8 +36,8 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       ports_(deps.view),
       ctx_{deps.config, deps.registry, deps.clock,   deps.loop, deps.serialPort,
            deps.paging, deps.view,     deps.pointer, ports_},
-      connection_(ctx_),
-      sync_(ctx_, connection_) {
+      connection_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}),
+      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}, connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(deps_.delayTicks);
@@ -48,9 +48,9 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
   tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });
   lastMinuteTickMs_ = deps.loop.MonotonicMs();
-  ctx_.tmrCurrentTime = tmrCurrentTime_.get();
+  // Only the mode that sets the PC clock from a device listens to a receiver.
   deps.paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
-    sync_.ProcessTime(port, line);
+    if (deps_.config.ConnectionMode == kModePcFromDevice) sync_.ProcessTime(port, line);
   };
   deps.clock.SetJumpListener([this](const TimeJump& jump) { OnTimeJump(jump); });
 }
@@ -111,8 +111,9 @@ void QV_MainForm::Load() {
   if (terminated_) return;
 
   if (view.ModeListIndex() < 0) {
-    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.", 0, 1, 64, "", "",
-                               0);
+    deps_.messages.ShowMessage("To activate, please select Synchronization Mode.",
+                               MessageButtons::kOk, QV_SYS_Message::kOk,
+                               MessageIconCode::kInformation, "", "", 0);
     EnableControls(false);
     view.SetControlEnabled(Control::cmdClose, true);
     view.SetControlEnabled(Control::lbl_Mode, true);
@@ -123,7 +124,9 @@ void QV_MainForm::Load() {
   }
   if (terminated_) return;
   loop.ProcessPending();
-  deps_.messages.ShowMessage("Help is available by pressing F1.", 0, 1, 64, "", "", 0, true, 5000);
+  deps_.messages.ShowMessage("Help is available by pressing F1.", MessageButtons::kOk,
+                             QV_SYS_Message::kOk, MessageIconCode::kInformation, "", "", 0, true,
+                             5000);
 }
 
 void QV_MainForm::SetupPortListColumns() {
@@ -153,7 +156,7 @@ void QV_MainForm::ResizeListColumns() {
 void QV_MainForm::RefreshPortList() {
   ports_.Clear();
   for (int n = 1; n <= kPortRows; ++n) {
-    ports_.AddRow(ZeroPad(n, 2));
+    ports_.AddRow(n);
     connection_.OpenPortDefault(static_cast<std::int16_t>(n));
     // OpenPort answers true even when the port stayed closed: look at the port itself.
     if (deps_.serialPort.PortOpen()) {
@@ -197,11 +200,11 @@ void QV_MainForm::OnClockTick() {
 }
 
 void QV_MainForm::OnListGotFocus() {
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::OnListItemClick() {
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::OnRefreshClick() {
@@ -225,7 +228,7 @@ void QV_MainForm::LockWindow(bool userBusy) {
 
 int QV_MainForm::SelectedPort() const {
   const int row = deps_.view.SelectedRow();
-  return ports_.HasRow(row) ? ctx_.PortOfRow(row) : 0;
+  return ports_.Port(row);
 }
 
 void QV_MainForm::OnHelp() {

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "core/sync/connection.h"
-#include "core/sync/form_context.h"
+#include "core/sync/sync_host.h"
 #include "core/sync/time_sync.h"
+#include "core/ui/form_context.h"
 #include "core/ui/message.h"
+#include "core/ui/text_format.h"
 #include "core/ui/window_layout.h"
 
 namespace horalign {
@@ -47,7 +49,8 @@ struct MainFormDeps {
 
 // The main window's logic: its fields, its four timers, the port list and every handler.
 // A face calls the On... handlers for the user's actions and draws what the view is told.
-class QV_MainForm {
+// The device routines report to it through SyncHost.
+class QV_MainForm : private SyncHost {
  public:
   explicit QV_MainForm(const MainFormDeps& deps);
   ~QV_MainForm();
@@ -93,14 +96,17 @@ class QV_MainForm {
   // the wrong time are queued for a write that runs once no other operation does.
   void OnTimeJump(const TimeJump& jump);
 
+  // Brings Activate, Deactivate and Update Now in line with the selected row.
+  void UpdateActionButtons();
+
   // Fields and parts, for tests and faces.
   FormContext& Context() { return ctx_; }
   PortListModel& Ports() { return ports_; }
   DeviceConnection& Connection() { return connection_; }
   TimeSync& Sync() { return sync_; }
-  std::int16_t MinuteCount() const { return ctx_.MinuteCount; }
+  int MinuteCount() const override { return ctx_.MinuteCount; }
   bool UserBusy() const { return ctx_.UserBusy; }
-  bool SkipTimeEvent() const { return ctx_.SkipTimeEvent; }
+  bool SkipTimeEvent() const { return sync_.SkipTimeEvent(); }
   bool Terminated() const { return terminated_; }
   // The stored mode, or 0 when it is none the mode list knows.
   std::int16_t EffectiveMode() const;
@@ -134,6 +140,17 @@ class QV_MainForm {
   std::uint32_t pendingPushes_ = 0;  // bit n-1: COM n
   bool terminated_ = false;
   std::int64_t lastMinuteTickMs_ = 0;  // on the loop's monotonic clock
+
+  // SyncHost, in main_form_ports.cpp.
+  PortDevice Port(int port) const override;
+  void ShowPort(int port, PortActive active, const PortDevice& device) override;
+  void SetDeviceModel(int port, const std::string& model) override;
+  void SetStatus(int port, const std::string& text) override;
+  void StampStatusTime(int port) override;
+  void SetBusy(bool busy) override;
+  void PauseMinuteTimer(bool paused) override;
+  void RestartClockDisplay() override;
+  void SetActionButtons(bool activate, bool deactivate, bool update);
 };
 
 }  // namespace horalign

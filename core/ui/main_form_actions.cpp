@@ -4,8 +4,8 @@
 #include <functional>
 #include <utility>
 
-#include "core/app/registry.h"
 #include "core/device/model_table.h"
+#include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {
@@ -35,16 +35,18 @@ void QV_MainForm::OnModeClick() {
   if (chosen == EffectiveMode()) return;
 
   const int answer = deps_.messages.ShowMessage(
-      "Are you sure you to change time synchronization mode?", 4, 7, 32, "", "", 0);
+      "Are you sure you to change time synchronization mode?", MessageButtons::kYesNo,
+      QV_SYS_Message::kNo, MessageIconCode::kQuestion, "", "", 0);
   if (answer == QV_SYS_Message::kYes) {
     EnableControls(false);
     view.SetWindowEnabled(false);
     deps_.loading.ShowLoadMessage(kLoadingText);
     deps_.loop.ProcessPending();
     deps_.config.ConnectionMode = static_cast<std::int16_t>(chosen);
-    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, 1, std::to_string(chosen));
+    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, RegKind::kString,
+                   std::to_string(chosen));
     deps_.config.UsedComPorts = 0;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, "0");
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString, "0");
     RefreshPortList();
     deps_.loading.Unload();
     deps_.loop.ProcessPending();
@@ -64,11 +66,11 @@ void QV_MainForm::OnActivateClick() {
   if (selectedPort == 0) return;  // no row to act on
   if (EffectiveMode() == kModePcFromDevice) {
     for (int n = 1; n <= ports_.RowCount(); ++n) {
-      if (n != selectedPort && ports_.Cell(n, kColActive) == "Yes") {
+      if (n != selectedPort && ports_.Active(n) == PortActive::kYes) {
         deps_.messages.ShowMessage(
             "Only one device can be used to synchronize the PC time.\r\n"
             "Please deactivate all other devices before activating this device.",
-            0, 1, 48, "", "", 0);
+            MessageButtons::kOk, QV_SYS_Message::kOk, MessageIconCode::kExclamation, "", "", 0);
         SetFocusSafe(Control::lvwMessages);
         return;
       }
@@ -81,7 +83,7 @@ void QV_MainForm::OnActivateClick() {
   deps_.loop.ProcessPending();
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
   ctx_.UserBusy = false;
   SetFocusSafe(Control::lvwMessages);
 }
@@ -103,10 +105,11 @@ void QV_MainForm::OnDeactivateClick() {
 void QV_MainForm::SaveUsedPorts() {
   std::int32_t mask = 0;
   for (int n = 1; n <= kPortRows; ++n) {
-    if (ports_.Cell(n, kColActive) == "Yes") mask |= 1 << (n - 1);
+    if (ports_.Active(n) == PortActive::kYes) mask |= 1 << (n - 1);
   }
   deps_.config.UsedComPorts = mask;
-  SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, 1, std::to_string(mask));
+  SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString,
+                 std::to_string(mask));
 }
 
 void QV_MainForm::OnIntervalGotFocus() {
@@ -133,7 +136,8 @@ void QV_MainForm::ApplyUpdateInterval() {
   view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
   if (minutes != deps_.config.UpdateInterval) {
     deps_.config.UpdateInterval = minutes;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, 1, std::to_string(minutes));
+    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, RegKind::kString,
+                   std::to_string(minutes));
   }
 }
 
@@ -165,14 +169,14 @@ void QV_MainForm::OnMinutesTick() {
 }
 
 void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
-  const FormContext::MinuteTimerPause pause(ctx_);
+  const MinuteTimerPause pause(*this);
   LockWindow(false);
   deps_.loop.ProcessPending();
   operation();
   if (terminated_) return;
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
 }
 
 void QV_MainForm::WriteDevices(std::uint32_t ports) {
@@ -183,7 +187,7 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
     ports &= ~bit;
     pendingPushes_ &= ~bit;
     const int n = std::countr_zero(bit) + 1;
-    if (ports_.Cell(n, kColActive) == "Yes") sync_.WriteTime(static_cast<std::int16_t>(n));
+    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n));
   }
 }
 
@@ -191,9 +195,9 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
 // device was missing, and otherwise kept listening so a receiver's events are heard.
 void QV_MainForm::ServeTimeSource() {
   for (int n = 1; n <= kPortRows; ++n) {
-    if (ports_.Cell(n, kColActive) != "Yes") continue;
+    if (ports_.Active(n) != PortActive::kYes) continue;
     const auto port = static_cast<std::int16_t>(n);
-    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Cell(n, kColDetected) == "No") {
+    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Undetected(n)) {
       sync_.ReadTime(port);
     } else if (deps_.serialPort.CommPort() != port || !deps_.serialPort.PortOpen()) {
       deps_.paging.OpenPort(deps_.serialPort, port, ports_.Cell(n, kColSettings));
@@ -206,8 +210,8 @@ void QV_MainForm::OnUpdateClick() {
   LockWindow(true);
   deps_.loop.ProcessPending();
   const int row = deps_.view.SelectedRow();
-  if (ports_.HasRow(row) && ports_.Cell(row, kColActive) == "Yes") {
-    const auto port = static_cast<std::int16_t>(ctx_.PortOfRow(row));
+  if (ports_.HasRow(row) && ports_.Active(row) == PortActive::kYes) {
+    const auto port = static_cast<std::int16_t>(ports_.Port(row));
     if (EffectiveMode() == kModePcFromDevice) {
       sync_.ReadTime(port);
     } else if (EffectiveMode() == kModeDeviceFromPc) {
@@ -217,7 +221,7 @@ void QV_MainForm::OnUpdateClick() {
   if (terminated_) return;
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  connection_.UpdateActionButtons();
+  UpdateActionButtons();
   deps_.loop.ProcessPending();
   ctx_.UserBusy = false;
   SetFocusSafe(Control::lvwMessages);
@@ -241,7 +245,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
     return;
   }
   for (int n = 1; n <= kPortRows; ++n) {
-    if (!ports_.HasRow(n) || ports_.Cell(n, kColActive) != "Yes") continue;
+    if (!ports_.HasRow(n) || ports_.Active(n) != PortActive::kYes) continue;
     // The UTC family's command carries UTC, which a new UTC offset leaves as it was.
     if (jump.cause == TimeJumpCause::kOffsetChange &&
         SupportsUtcTimeSet(ports_.Cell(n, kColDevice))) {

@@ -1,4 +1,4 @@
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {
@@ -15,7 +15,8 @@ void QV_MainForm::OnHideClick() {
     deps_.view.MinimizeWindow();
     return;
   }
-  if (deps_.messages.ShowMessage(HideQuestion(), 4, 6, 32, "", "", 0) == QV_SYS_Message::kYes) {
+  if (deps_.messages.ShowMessage(HideQuestion(), MessageButtons::kYesNo, QV_SYS_Message::kYes,
+                                 MessageIconCode::kQuestion, "", "", 0) == QV_SYS_Message::kYes) {
     deps_.view.HideWindow();
   }
 }
@@ -32,7 +33,8 @@ void QV_MainForm::OnCloseClick() {
           ? "This will terminate time synchronization of all connected devices. Are you sure "
             "you want to quit?"
           : "This will terminate time synchronization of this PC. Are you sure you want to quit?";
-  if (deps_.messages.ShowMessage(question, 4, 7, 32, "", "", 0) != QV_SYS_Message::kNo) {
+  if (deps_.messages.ShowMessage(question, MessageButtons::kYesNo, QV_SYS_Message::kNo,
+                                 MessageIconCode::kQuestion, "", "", 0) != QV_SYS_Message::kNo) {
     TerminateProgram();
   }
 }
@@ -53,7 +55,8 @@ bool QV_MainForm::OnQueryClose(CloseReason reason) {
     view.MinimizeWindow();
     return true;
   }
-  if (deps_.messages.ShowMessage(HideQuestion(), 4, 6, 32, "", "", 0) == QV_SYS_Message::kYes) {
+  if (deps_.messages.ShowMessage(HideQuestion(), MessageButtons::kYesNo, QV_SYS_Message::kYes,
+                                 MessageIconCode::kQuestion, "", "", 0) == QV_SYS_Message::kYes) {
     view.HideWindow();
   }
   return true;
@@ -105,9 +108,10 @@ void QV_MainForm::TerminateProgram() {
   tmrCurrentTime_->SetEnabled(false);
   tmrMinutes_->SetEnabled(false);
   tmrPush_->SetEnabled(false);
-  SaveRegSetting(deps_.registry, kConfigKey, kValueLastX, 1,
+  SaveRegSetting(deps_.registry, kConfigKey, kValueLastX, RegKind::kString,
                  std::to_string(deps_.view.LeftTwips()));
-  SaveRegSetting(deps_.registry, kConfigKey, kValueLastY, 1, std::to_string(deps_.view.TopTwips()));
+  SaveRegSetting(deps_.registry, kConfigKey, kValueLastY, RegKind::kString,
+                 std::to_string(deps_.view.TopTwips()));
   deps_.view.Quit();
 }
 

@@ -8,13 +8,13 @@ namespace {
 constexpr int kButtonTopTwips = 1200;
 constexpr int kEscapeKey = 27;
 
-MessageIcon IconFor(int icon) {
+MessageIcon IconFor(MessageIconCode icon) {
   switch (icon) {
-    case 32:
+    case MessageIconCode::kQuestion:
       return MessageIcon::kQuestion;
-    case 48:
+    case MessageIconCode::kExclamation:
       return MessageIcon::kExclamation;
-    case 64:
+    case MessageIconCode::kInformation:
       return MessageIcon::kInformation;
     default:
       return MessageIcon::kCritical;
@@ -28,9 +28,9 @@ QV_SYS_Message::QV_SYS_Message(MessageDialogView& view, EventLoop& loop, Pointer
     : view_(view), loop_(loop), pointer_(pointer), programName_(std::move(programName)) {}
 
 MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::string& text,
-                                     int buttonSet, int focusButton, int icon,
-                                     const std::string& title, const std::string& optionText,
-                                     int optionValue) {
+                                     MessageButtons buttonSet, int focusButton,
+                                     MessageIconCode icon, const std::string& title,
+                                     const std::string& optionText, int optionValue) {
   MessageLayout l;
   l.caption = title.empty() ? programName + " - System Message" : title;
   l.text = text;
@@ -46,19 +46,19 @@ MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::
     }
   };
   switch (buttonSet) {
-    case 1:
+    case MessageButtons::kOkCancel:
       place(kOk, 1200), place(kCancel, 2500), l.escapeCode = kCancel;
       break;
-    case 2:
+    case MessageButtons::kCancel:
       place(kCancel, 1850), l.escapeCode = kCancel;
       break;
-    case 3:
+    case MessageButtons::kYesNoCancel:
       place(kYes, 550), place(kNo, 1850), place(kCancel, 3150), l.escapeCode = kCancel;
       break;
-    case 4:
+    case MessageButtons::kYesNo:
       place(kYes, 1200), place(kNo, 2500), l.escapeCode = kNo;
       break;
-    case 0:
+    case MessageButtons::kOk:
       place(kOk, 1850), l.escapeCode = kOk;
       break;
     default:
@@ -75,9 +75,10 @@ MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::
   return l;
 }
 
-int QV_SYS_Message::ShowMessage(const std::string& text, int buttonSet, int focusButton, int icon,
-                                const std::string& title, const std::string& optionText,
-                                int optionValue, bool timeoutOn, int timeoutMs) {
+int QV_SYS_Message::ShowMessage(const std::string& text, MessageButtons buttonSet, int focusButton,
+                                MessageIconCode icon, const std::string& title,
+                                const std::string& optionText, int optionValue, bool timeoutOn,
+                                int timeoutMs) {
   if (visible_) return kBusy;
 
   // Loading the dialog: the pointer shows the arrow while the user answers.

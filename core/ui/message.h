@@ -8,6 +8,23 @@
 
 namespace horalign {
 
+// The button sets of a message, by the numbers callers have always passed.
+enum class MessageButtons : int {
+  kOk = 0,
+  kOkCancel = 1,
+  kCancel = 2,
+  kYesNoCancel = 3,
+  kYesNo = 4
+};
+
+// The icon a message asks for, by its number; any other number shows the critical icon.
+enum class MessageIconCode : int {
+  kCritical = 16,
+  kQuestion = 32,
+  kExclamation = 48,
+  kInformation = 64
+};
+
 // The program's own message dialog: every notice and question goes through ShowMessage.
 class QV_SYS_Message : public MessageController {
  public:
@@ -17,21 +34,20 @@ class QV_SYS_Message : public MessageController {
   QV_SYS_Message(MessageDialogView& view, EventLoop& loop, PointerView& pointer,
                  std::string programName);
 
-  // Button sets: 0 OK, 1 OK + Cancel, 2 Cancel, 3 Yes + No + Cancel, 4 Yes + No.
-  // Icons: 16 critical, 32 question, 48 exclamation, 64 information (others critical).
-  // Returns the code of the button that closed the dialog, 3 when the time-out closed it,
-  // or -1 when a message was already on screen.
-  int ShowMessage(const std::string& text, int buttonSet, int focusButton, int icon,
-                  const std::string& title, const std::string& optionText, int optionValue,
-                  bool timeoutOn = false, int timeoutMs = 0);
+  // focusButton is a result code (kOk ...). Returns the code of the button that closed the dialog,
+  // 3 when the time-out closed it, or -1 when a message was already on screen.
+  int ShowMessage(const std::string& text, MessageButtons buttonSet, int focusButton,
+                  MessageIconCode icon, const std::string& title, const std::string& optionText,
+                  int optionValue, bool timeoutOn = false, int timeoutMs = 0);
 
   bool OptionAnswer() const { return optionAnswer_; }
   bool Visible() const { return visible_; }
 
   // The layout a call would show; exposed so every face draws the same thing.
   static MessageLayout Layout(const std::string& programName, const std::string& text,
-                              int buttonSet, int focusButton, int icon, const std::string& title,
-                              const std::string& optionText, int optionValue);
+                              MessageButtons buttonSet, int focusButton, MessageIconCode icon,
+                              const std::string& title, const std::string& optionText,
+                              int optionValue);
 
   void OnButton(int code) override;
   bool OnKey(int key) override;

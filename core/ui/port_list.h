@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/sync/sync_host.h"
 #include "core/ui/views.h"
 
 namespace horalign {
@@ -26,25 +28,39 @@ inline constexpr Rgb kGreen{0, 128, 0};
 inline constexpr Rgb kDarkRed{192, 0, 0};
 inline constexpr Rgb kGrey{128, 128, 128};
 
+// One port's row: the state decisions read, and the cells as shown, rendered from it.
 struct PortRecord {
+  int port = 0;
+  std::optional<PortActive> active;  // unset until the row is first filled
+  std::optional<bool> detected;
   std::array<std::string, kPortColumns> cells;
   Rgb colour;
 };
 
 // The rows of the port list: the only store of the port records. Every change is
-// mirrored to the view at once.
+// mirrored to the view at once; a cell's text is never read back to decide anything.
 class PortListModel {
  public:
   explicit PortListModel(MainWindowView& view) : view_(view) {}
 
   void Clear();
-  void AddRow(const std::string& text);
+  // A row for COM `port`, which its first cell names ("03").
+  void AddRow(int port);
   int RowCount() const { return static_cast<int>(rows_.size()); }
   bool HasRow(int row) const { return row >= 1 && row <= RowCount(); }
 
   // Rows count from 1. A row that does not exist reads as empty and ignores writes.
   const std::string& Cell(int row, int column) const;
+  // The text columns: status, its time, settings, device and serial number.
   void SetCell(int row, int column, const std::string& text);
+  // The port a row stands for; 0 when there is no such row.
+  int Port(int row) const;
+  // A missing or never filled row counts as not active.
+  PortActive Active(int row) const;
+  void SetActive(int row, PortActive active);
+  // True only once the row says that no device answered.
+  bool Undetected(int row) const;
+  void SetDetected(int row, bool detected);
   Rgb Colour(int row) const;
   void SetColour(int row, Rgb colour);
 

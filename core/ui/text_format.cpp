@@ -2,12 +2,6 @@
 
 namespace horalign {
 
-std::string ZeroPad(long long n, int digits) {
-  std::string s = std::to_string(n < 0 ? -n : n);
-  if (static_cast<int>(s.size()) < digits) s.insert(0, digits - s.size(), '0');
-  return n < 0 ? "-" + s : s;
-}
-
 std::string FormatClockTime(const CivilTime& t, const LocaleFormat& locale) {
   const int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
   const char sep = locale.timeSeparator;

@@ -4,11 +4,9 @@
 
 #include "core/platform/clock.h"
 #include "core/ui/views.h"
+#include "core/util/civil.h"
 
 namespace horalign {
-
-// n as decimal text with at least `digits` digits, zeros in front.
-std::string ZeroPad(long long n, int digits);
 
 // "HH:NN:SS AMPM": 12-hour clock with two digits, the system's time separator and
 // designator, e.g. "02:05:09 PM".

@@ -78,4 +78,10 @@ CivilTime FromEpochMicros(std::int64_t us) {
   return t;
 }
 
+std::string ZeroPad(long long n, int digits) {
+  std::string s = std::to_string(n < 0 ? -n : n);
+  if (static_cast<int>(s.size()) < digits) s.insert(0, digits - s.size(), '0');
+  return n < 0 ? "-" + s : s;
+}
+
 }  // namespace horalign

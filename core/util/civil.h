@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/platform/clock.h"
 
@@ -25,5 +26,8 @@ int WeekdayOf(int year, int month, int day);
 // Microseconds since 1970-01-01 00:00:00 of a civil time taken as UTC, and back.
 std::int64_t ToEpochMicros(const CivilTime& t);
 CivilTime FromEpochMicros(std::int64_t us);
+
+// n as decimal text with at least `digits` digits, zeros in front.
+std::string ZeroPad(long long n, int digits);
 
 }  // namespace horalign

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/app/reg_document.h"
 #include "core/platform/registry_store.h"
+#include "core/settings/reg_document.h"
 
 namespace horalign {
 

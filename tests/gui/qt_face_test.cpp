@@ -56,7 +56,8 @@ struct DialogRig {
     QTimer::singleShot(0, &context, [this, whileOpen] {
       if (view.Window()) whileOpen(*view.Window());
     });
-    return messages.ShowMessage("Line one\r\nLine two", c.set, c.focus, 48, "",
+    return messages.ShowMessage("Line one\r\nLine two", static_cast<MessageButtons>(c.set), c.focus,
+                                MessageIconCode::kExclamation, "",
                                 c.option ? "Do not show again" : "", 0, true, timeoutMs);
   }
 };
@@ -195,7 +196,9 @@ class QtFaceTest : public QObject {
     DialogRig rig;
     int ticks = 0, nested = 0;
     auto other = rig.loop.CreateTimer(5, true, [&] {
-      if (++ticks == 2) nested = rig.messages.ShowMessage("Again", 0, 1, 48, "", "", 0);
+      if (++ticks == 2)
+        nested = rig.messages.ShowMessage("Again", MessageButtons::kOk, 1,
+                                          MessageIconCode::kExclamation, "", "", 0);
     });
     rig.pointer.SetBusy(true);
     rig.pointer.SetBusy(true);
@@ -308,7 +311,7 @@ class QtFaceTest : public QObject {
     clickRow(3);  // COM 3 opens and is inactive
     QCOMPARE(rig.window.SelectedRow(), 3);
     QVERIFY(rig.Enabled(Control::cmdActivate) && !rig.Enabled(Control::cmdDeactivate));
-    rig.app.MainForm()->Ports().SetCell(4, kColActive, "Yes");
+    rig.app.MainForm()->Ports().SetActive(4, PortActive::kYes);
     QTest::keyClick(list, Qt::Key_Down);
     QCOMPARE(rig.window.SelectedRow(), 4);
     QVERIFY(!rig.Enabled(Control::cmdActivate) && rig.Enabled(Control::cmdDeactivate));

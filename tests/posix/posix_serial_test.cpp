@@ -6,8 +6,8 @@
 #include <tuple>
 #include <utility>
 
-#include "core/app/registry.h"
 #include "core/serial/serial_comm.h"
+#include "core/settings/registry.h"
 #include "platform/posix/reg_file_store.h"
 #include "tests/posix/posix_rig.h"
 

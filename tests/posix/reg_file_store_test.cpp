@@ -4,9 +4,9 @@
 
 #include <cerrno>
 
-#include "core/app/app_config.h"
-#include "core/app/registry.h"
-#include "tests/core/app/registry_rules.h"
+#include "core/settings/app_config.h"
+#include "core/settings/registry.h"
+#include "tests/core/settings/registry_rules.h"
 #include "tests/posix/posix_rig.h"
 
 namespace horalign {

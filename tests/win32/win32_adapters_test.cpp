@@ -12,7 +12,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_instance.h"
 #include "platform/win32/win32_registry.h"
-#include "tests/core/app/registry_rules.h"
+#include "tests/core/settings/registry_rules.h"
 
 namespace horalign {
 namespace regtest {

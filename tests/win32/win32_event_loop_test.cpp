@@ -160,9 +160,10 @@ TEST(Win32MessageDialog, KeysClicksAndTheTimeOutAnswerWhileTheOwnerIsBlocked) {
       if (row.act) row.act(dialog);
     });
     // Every dialog has a time-out, so that one ignoring the user ends all the same.
-    EXPECT_EQ(messages.ShowMessage("Question?", row.buttonSet, row.focus, 32, row.title, "", 0,
-                                   true, 1500),
-              row.expected);
+    EXPECT_EQ(
+        messages.ShowMessage("Question?", static_cast<MessageButtons>(row.buttonSet), row.focus,
+                             MessageIconCode::kQuestion, row.title, "", 0, true, 1500),
+        row.expected);
     EXPECT_EQ(caption, *row.title ? row.title : "Horalign - System Message");
     EXPECT_EQ(view.Handle(), nullptr);  // the window is gone once the call returns
     EXPECT_EQ(blocked, (std::vector<bool>{true, false}));

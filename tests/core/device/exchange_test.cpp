@@ -55,9 +55,11 @@ TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
   };
   const Case cases[] = {
       {"probe", 9, [](QV_Paging& p) { return p.ProbeDevice(); }},
-      {"command", 16, [](QV_Paging& p) { return p.SendCommand("P", "", true, 0, p.ReplyLine); }},
+      {"command", 16,
+       [](QV_Paging& p) { return p.SendCommand("P", "", Frame::kPlain, 0, p.ReplyLine); }},
       {"query", 9, [](QV_Paging& p) {
-         return !p.QueryDevice("QT", "", 13, true, 0, p.ReplyLine, true, true).empty();
+         return !p.QueryDevice("QT", "", 13, Frame::kPlain, 0, p.ReplyLine, LineEnd::kCr, true)
+                     .empty();
        }}};
   for (const Case& c : cases) {
     PagingRig rig;
@@ -93,7 +95,7 @@ TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
     rig.Open(4);
     rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
     std::string reply = "old";
-    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", true, c.timeoutTicks, reply),
+    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, c.timeoutTicks, reply),
               std::string(c.reply) == "*\r");
     EXPECT_EQ(rig.NowMs() - 1000, c.durationMs) << c.reply;
     EXPECT_EQ(reply, c.reply);
@@ -118,7 +120,9 @@ TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
     rig.world.loop.RunForMs(1000);
     std::string reply;
     const auto start = rig.delayTicks;
-    EXPECT_EQ(rig.paging.QueryDevice("Q", "X", 13, false, 0, reply, true, c.acceptError), c.result);
+    EXPECT_EQ(
+        rig.paging.QueryDevice("Q", "X", 13, Frame::kMarked, 0, reply, LineEnd::kCr, c.acceptError),
+        c.result);
     EXPECT_EQ(rig.Sent(5).size(), c.sent);
     EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
     EXPECT_EQ(reply, std::string(c.fixedReply) + "\r");

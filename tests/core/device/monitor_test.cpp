@@ -32,7 +32,6 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   PagingRig rig;
   auto& dev = rig.world.AddDevice(6);
   rig.Open(6);
-  rig.config.ConnectionMode = 2;
   rig.paging.DeviceModel = "Receiver";
   std::vector<std::string> said;
   std::function<void()> chatter = [&] {
@@ -44,7 +43,7 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   chatter();
   rig.world.loop.RunForMs(10'000);
   std::string reply;
-  EXPECT_TRUE(rig.paging.SendCommand("P", "", true, 100, reply));
+  EXPECT_TRUE(rig.paging.SendCommand("P", "", Frame::kPlain, 100, reply));
   EXPECT_EQ(reply, "*\r");
   rig.world.loop.RunForMs(12'000);
   std::vector<std::string> handed;

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/app/app_config.h"
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
@@ -17,10 +16,9 @@ namespace horalign::test {
 // delay tick (which also goes on collecting a line) and the 500 ms port monitor.
 struct PagingRig {
   sim::World world;
-  AppConfig config;
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{world.serial};
-  QV_Paging paging{serialPort, world.loop, delayTicks, config};
+  QV_Paging paging{serialPort, world.loop, delayTicks};
   std::vector<std::pair<std::int16_t, std::string>> handedOn;
   std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(delayTicks);

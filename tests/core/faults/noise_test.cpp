@@ -36,7 +36,7 @@ TEST(Noise, IsDroppedOrHandledAndTheNextCommandIsAnsweredNormally) {
     EXPECT_TRUE(rig.paging.ReceiverIdle) << c.what;
 
     std::string reply;
-    EXPECT_TRUE(rig.paging.SendCommand("P", "", true, 0, reply)) << c.what;
+    EXPECT_TRUE(rig.paging.SendCommand("P", "", Frame::kPlain, 0, reply)) << c.what;
     EXPECT_EQ(reply, "*\r") << c.what;
   }
 }

@@ -28,6 +28,7 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
     EXPECT_EQ(s.view.rows[2],
               (std::vector<std::string>{"03", "No", "Disconnected from device.", stamp,
                                         "9600,N,8,1", "N/A", "", "", "N/A", "No"}));
+    EXPECT_FALSE(s.world.serial.IsOpen(3)) << "the port is closed again";
   }
 }
 

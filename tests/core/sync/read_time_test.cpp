@@ -161,5 +161,18 @@ TEST(ReceiverEvents, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
   }
 }
 
+// The monitor hands on every receiver line; only the mode that sets the PC clock takes it.
+TEST(ReceiverEvents, SetThePcClockOnlyInPcFromDeviceMode) {
+  for (const int mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    SimApp s;
+    s.world.AddDevice(4, {.letter = sim::kNoLetter, .eventEverySeconds = 0});
+    StartIn(s, mode, 8);
+    s.Form().Context().MinuteCount = 58;
+    s.app.Paging().OnReceiverTimeLine(4, "037146214050\r");
+    EXPECT_EQ(s.world.clock.SetLog().size(), mode == 2 ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace horalign::test

@@ -35,6 +35,12 @@ TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   ExpectStartsJustPastASecond(frames[0]);
   EXPECT_EQ(s.Cell(2, kColStatus), "Device updated successfully.");
   EXPECT_EQ(s.Cell(2, kColStatusTime), "12/06/26, 12:05:11 AM");
+  // The clock display is restarted just after the second began, even when the PC clock had
+  // moved half a second against the display's ticks.
+  s.world.clock.StepWallMicros(500'000);
+  Click(s, 2, &QV_MainForm::OnUpdateClick);
+  RunToSubsecond(s, 200'000);
+  EXPECT_EQ(s.view.currentTime, "12:05:13 AM");
 }
 
 // Sunday the 6th locally: the time and the date, weekday included, come from the local

@@ -53,8 +53,9 @@ TEST(MessageDialog, EachButtonSetShowsItsButtonsAndTakesOnlyTheirKeys) {
     rig.dialog.optionChecked = true;
     bool took = false;
     rig.dialog.Respond([&, key = key](auto&, MessageController& c) { took = c.OnKey(key); });
-    const int answer =
-        rig.messages.ShowMessage("Text", set, focus, icon, title, option, value, true, 1000);
+    const int answer = rig.messages.ShowMessage("Text", static_cast<MessageButtons>(set), focus,
+                                                static_cast<MessageIconCode>(icon), title, option,
+                                                value, true, 1000);
     std::string seen;
     const MessageLayout& l = rig.dialog.Last();
     for (const auto& b : l.buttons) {
@@ -77,18 +78,25 @@ TEST(MessageDialog, TheTimeOutAnswersThreeAndAButtonBeforeItWins) {
   rig.pointer.SetBusy(true);
   bool busyWhileUp = true;
   rig.dialog.Respond([&](auto&, auto&) { busyWhileUp = rig.pointer.busy; });  // no answer
-  EXPECT_EQ(rig.messages.ShowMessage("Text", 0, 1, 64, "", "", 0, true, 5000), 3);
+  EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
+                                     "", "", 0, true, 5000),
+            3);
   EXPECT_EQ(std::tuple(rig.time.NowUs(), rig.ticks, busyWhileUp, rig.pointer.busy),
             std::tuple(5'000'000, 50, false, true));
   rig.dialog.Answer(1);
-  EXPECT_EQ(rig.messages.ShowMessage("Text", 0, 1, 64, "", "", 0, true, 5000), 1);
+  EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
+                                     "", "", 0, true, 5000),
+            1);
   EXPECT_EQ(rig.time.NowUs(), 5'000'000);
   EXPECT_FALSE(rig.messages.OnKey('o')) << "no dialog is up";
   // Without a time-out, or with one of 0 ms, the dialog waits for the user.
   auto pressOk = rig.loop.CreateTimer(60'000, true, [&] { rig.messages.OnButton(1); });
   for (auto [on, ms] : {std::pair(true, 0), std::pair(false, 5000)}) {
     rig.dialog.Wait();
-    EXPECT_EQ(rig.messages.ShowMessage("Text", 0, 1, 64, "", "", 0, on, ms), 1) << ms;
+    EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1,
+                                       MessageIconCode::kInformation, "", "", 0, on, ms),
+              1)
+        << ms;
   }
   EXPECT_EQ(rig.time.NowUs(), 125'000'000);
 }

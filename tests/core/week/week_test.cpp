@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/app/app_config.h"
+#include "core/settings/app_config.h"
 #include "core/ui/port_list.h"
 #include "sim/fault_schedule.h"
 #include "sim/sim_app.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/app/app_config.h"
-#include "core/app/registry.h"
+#include "core/settings/app_config.h"
+#include "core/settings/registry.h"
 
 namespace horalign::regtest {
 
@@ -65,12 +65,13 @@ TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace
     EXPECT_EQ(GetRegSetting(store, kConfigKey, "VALUE" + name.substr(5), row.def), row.text)
         << name;
   }
-  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, "75");
+  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, RegKind::kString, "75");
   EXPECT_TRUE(this->harness.KeyExists(kConfigKey));
-  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, 4, "90");  // only kind 1 is written
+  SaveRegSetting(store, kConfigKey, kValueUpdateInterval, RegKind::kDword,
+                 "90");  // only strings are written
   EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz("75"));
   for (const char* blank : {"", "   "}) {
-    SaveRegSetting(store, kConfigKey, kValueUpdateInterval, kRegStringKind, blank);
+    SaveRegSetting(store, kConfigKey, kValueUpdateInterval, RegKind::kString, blank);
     EXPECT_EQ(store.Query(kConfigKey, kValueUpdateInterval), Sz(" "));
   }
 }

@@ -1,11 +1,11 @@
-#include "core/app/reg_document.h"
+#include "core/settings/reg_document.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
 
-#include "core/app/utf16.h"
+#include "core/settings/utf16.h"
 
 namespace horalign {
 namespace {

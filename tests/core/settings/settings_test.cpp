@@ -1,12 +1,12 @@
-#include "core/app/reg_document.h"
+#include "core/settings/reg_document.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "core/app/utf16.h"
+#include "core/settings/utf16.h"
 #include "sim/memory_registry.h"
-#include "tests/core/app/registry_rules.h"
+#include "tests/core/settings/registry_rules.h"
 
 namespace horalign {
 namespace regtest {

@@ -28,8 +28,8 @@ inline constexpr char kValueLastX[] = "LastX";
 inline constexpr char kValueLastY[] = "LastY";
 inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
 
-// The only kind SaveRegSetting writes: a string value.
-inline constexpr int kRegStringKind = 1;
+// Kinds of registry value, by their stored numbers; SaveRegSetting writes strings only.
+enum class RegKind : int { kString = 1, kDword = 4 };
 
 // One value as text: a string up to its first NUL ("" when it holds none), a DWORD or a
 // binary of up to 4 bytes as the decimal text of a little-endian 32-bit signed integer.
@@ -46,7 +46,7 @@ std::string GetRegSetting(RegistryStore& store, const std::string& keyPath, cons
 // stored as " " so that it reads back as blank. Other kinds and refused writes are
 // dropped without a word, as the program never looks at the outcome.
 void SaveRegSetting(RegistryStore& store, const std::string& keyPath, const std::string& name,
-                    int kind, const std::string& text);
+                    RegKind kind, const std::string& text);
 
 // The longest decimal number at the start of the text: sign, digits, decimal point and
 // exponent, with blanks (space, tab, CR, LF) skipped wherever they stand, as the

@@ -1,4 +1,4 @@
-#include "core/app/utf16.h"
+#include "core/settings/utf16.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 
 #include <algorithm>
 #include <charconv>
@@ -145,8 +145,8 @@ std::string GetRegSetting(RegistryStore& store, const std::string& keyPath, cons
 }
 
 void SaveRegSetting(RegistryStore& store, const std::string& keyPath, const std::string& name,
-                    int kind, const std::string& text) {
-  if (kind != kRegStringKind) return;
+                    RegKind kind, const std::string& text) {
+  if (kind != RegKind::kString) return;
   (void)store.SetString(keyPath, name, IsSpaces(text) ? std::string(" ") : text);
 }
 

@@ -1,8 +1,8 @@
-#include "core/app/app_config.h"
+#include "core/settings/app_config.h"
 
 #include <string>
 
-#include "core/app/registry.h"
+#include "core/settings/registry.h"
 
 namespace horalign {
 namespace {

@@ -1,0 +1,83 @@
+#include <string>
+
+#include "core/device/model_table.h"
+#include "core/ui/main_form.h"
+
+// How the device routines' reports reach the port list and the window.
+namespace horalign {
+
+PortDevice QV_MainForm::Port(int port) const {
+  return {!ports_.Undetected(port), ports_.Cell(port, kColSettings), ports_.Cell(port, kColDevice),
+          ports_.Cell(port, kColSerial)};
+}
+
+void QV_MainForm::ShowPort(int port, PortActive active, const PortDevice& device) {
+  // A connection's outcome leaves the buttons fitting its port, whichever row is selected.
+  if (deps_.view.WindowEnabled()) {
+    SetActionButtons(active == PortActive::kNo, active == PortActive::kYes,
+                     active == PortActive::kYes);
+  }
+  ports_.SetActive(port, active);
+  ports_.SetCell(port, kColSettings, device.settings);
+  ports_.SetCell(port, kColDevice, device.model);
+  ports_.SetCell(port, kColSerial, device.serial);
+  ports_.SetDetected(port, device.detected);
+  ports_.SetColour(port, active != PortActive::kYes ? kGrey : device.detected ? kGreen : kDarkRed);
+}
+
+void QV_MainForm::SetDeviceModel(int port, const std::string& model) {
+  ports_.SetCell(port, kColDevice, model);
+}
+
+void QV_MainForm::SetStatus(int port, const std::string& text) {
+  ports_.SetCell(port, kColStatus, text);
+}
+
+void QV_MainForm::StampStatusTime(int port) {
+  ports_.SetCell(port, kColStatusTime,
+                 FormatStatusTime(deps_.clock.LocalNow(), deps_.view.Locale()));
+}
+
+void QV_MainForm::SetBusy(bool busy) {
+  deps_.pointer.SetBusy(busy);
+}
+
+void QV_MainForm::PauseMinuteTimer(bool paused) {
+  if (paused) {
+    ++ctx_.minutePauses;
+  } else if (--ctx_.minutePauses == 0) {
+    ctx_.minutePauseEndMs = deps_.loop.MonotonicMs();
+  }
+}
+
+void QV_MainForm::RestartClockDisplay() {
+  if (!tmrCurrentTime_) return;
+  tmrCurrentTime_->SetEnabled(false);
+  tmrCurrentTime_->SetEnabled(true);
+}
+
+void QV_MainForm::SetActionButtons(bool activate, bool deactivate, bool update) {
+  deps_.view.SetControlEnabled(Control::cmdActivate, activate);
+  deps_.view.SetControlEnabled(Control::cmdDeactivate, deactivate);
+  deps_.view.SetControlEnabled(Control::cmdUpdate, update);
+}
+
+void QV_MainForm::UpdateActionButtons() {
+  if (deps_.view.ModeListIndex() < 0 || !deps_.view.WindowEnabled()) return;
+  const int row = deps_.view.SelectedRow();
+  if (!ports_.HasRow(row)) {
+    // No row to act on: nothing to activate, deactivate or update.
+    SetActionButtons(false, false, false);
+    return;
+  }
+  const PortActive active = ports_.Active(row);
+  if (active == PortActive::kUnavailable) {
+    SetActionButtons(false, false, false);
+  } else if (active == PortActive::kYes) {
+    SetActionButtons(false, true, ports_.Cell(row, kColDevice) != kReceiverModel);
+  } else {
+    SetActionButtons(true, false, false);
+  }
+}
+
+}  // namespace horalign
