@@ -50,7 +50,7 @@ struct MainFormDeps {
 // The main window's logic: its fields, its four timers, the port list and every handler.
 // A face calls the On... handlers for the user's actions and draws what the view is told.
 // The device routines report to it through SyncHost.
-class QV_MainForm : private SyncHost {
+class QV_MainForm final : private SyncHost {
  public:
   explicit QV_MainForm(const MainFormDeps& deps);
   ~QV_MainForm();
