@@ -125,6 +125,46 @@ TEST(WindowLayout, TextsFitTheirControlsAndTheWindowWidensOnlyAsFarAsTheyNeed) {
   EXPECT_EQ(wide.gapEndTwips, 2380);  // "Min." just right of the interval box
 }
 
+// The window as designed: each control's name, caption, tool tip, place (inside the frame or
+// not), tab index, boldness and limit, as both faces draw them and accessibility tools read them.
+TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
+  const char* const designed[] = {
+      "lbl_Mode|Synchronization &Mode:||200,152,2000,210|-|0|bold|0",
+      "cmb_Mode||Synchronization mode |2150,100,4500,315|-|1||0",
+      "txtInterval|||8350,107,500,300|-|3||4",
+      "lblInterval|Update &Interval:          Min.||6950,150,2600,210|-|2|bold|0",
+      "pbxDetails||Press F1 for help |0,500,9400,4200|-|10||0",
+      "lvwMessages|||0,0,9330,3700|frame|4||0",
+      "cmdActivate|Ac&tivate|Activate selected COM port |200,3750,1100,350|frame|5||0",
+      "cmdDeactivate|&Deactivate|Deactivate selected COM port |1500,3750,1100,350|frame|6||0",
+      "cmdUpdate|&Update Now|Update time now |2800,3750,1100,350|frame|15||0",
+      "cmdRefresh|&Refresh|Reconnect to all devices and refresh list "
+      "|8150,3750,1100,350|frame|16||0",
+      "cmdClose|&Close|Close & exit |200,4800,1100,350|-|7||0",
+      "cmdHide|&Hide|Hide (send to system tray) |1500,4800,1100,350|-|8||0",
+      "lblCurrentDate|Current Date && Time:||5400,4870,1800,210|-|14|bold|0",
+      "txtCurrentDate|||7200,4825,1050,300|-|13||0",
+      "txtCurrentTime|||8250,4825,1050,300|-|12||0"};
+  std::vector<std::string> seen;
+  for (const ControlSpec& c : MainWindowControls()) {
+    const auto& r = c.rect;
+    seen.push_back(std::string(c.name) + "|" + c.caption + "|" + c.toolTip + "|" +
+                   std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                   std::to_string(r.width) + "," + std::to_string(r.height) + "|" +
+                   (c.inFrame ? "frame" : "-") + "|" + std::to_string(c.tabIndex) + "|" +
+                   (c.bold ? "bold" : "") + "|" + std::to_string(c.maxLength));
+  }
+  EXPECT_EQ(seen, std::vector<std::string>(std::begin(designed), std::end(designed)));
+  // An access key is the character after a single "&"; the view ends before what follows it.
+  const std::string_view cut = std::string_view("Mode&x").substr(0, 5);
+  for (const auto& [caption, key] : {std::pair<std::string_view, char>{"Ac&tivate", 't'},
+                                     {"Current Date && Time:", 0},
+                                     {"&Close", 'c'},
+                                     {cut, 0}}) {
+    EXPECT_EQ(AccessKeyOf(caption), key) << caption;
+  }
+}
+
 // Ports 1 and 16 were active when the program last ran, without a mode; another program has
 // COM 15. The list is tall enough for every row.
 TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) {
