@@ -125,8 +125,8 @@ TEST(WindowLayout, TextsFitTheirControlsAndTheWindowWidensOnlyAsFarAsTheyNeed) {
   EXPECT_EQ(wide.gapEndTwips, 2380);  // "Min." just right of the interval box
 }
 
-// The window as designed: each control's name, caption, tool tip, place (inside the frame or
-// not), tab index, boldness and limit, as both faces draw them and accessibility tools read them.
+// The window as designed: each control's name, caption, tool tip, place ("f": inside the frame),
+// tab index, boldness and limit, as both faces draw them and accessibility tools read them.
 TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
   const char* const designed[] = {
       "lbl_Mode|Synchronization &Mode:||200,152,2000,210|-|0|bold|0",
@@ -134,12 +134,11 @@ TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
       "txtInterval|||8350,107,500,300|-|3||4",
       "lblInterval|Update &Interval:          Min.||6950,150,2600,210|-|2|bold|0",
       "pbxDetails||Press F1 for help |0,500,9400,4200|-|10||0",
-      "lvwMessages|||0,0,9330,3700|frame|4||0",
-      "cmdActivate|Ac&tivate|Activate selected COM port |200,3750,1100,350|frame|5||0",
-      "cmdDeactivate|&Deactivate|Deactivate selected COM port |1500,3750,1100,350|frame|6||0",
-      "cmdUpdate|&Update Now|Update time now |2800,3750,1100,350|frame|15||0",
-      "cmdRefresh|&Refresh|Reconnect to all devices and refresh list "
-      "|8150,3750,1100,350|frame|16||0",
+      "lvwMessages|||0,0,9330,3700|f|4||0",
+      "cmdActivate|Ac&tivate|Activate selected COM port |200,3750,1100,350|f|5||0",
+      "cmdDeactivate|&Deactivate|Deactivate selected COM port |1500,3750,1100,350|f|6||0",
+      "cmdUpdate|&Update Now|Update time now |2800,3750,1100,350|f|15||0",
+      "cmdRefresh|&Refresh|Reconnect to all devices and refresh list |8150,3750,1100,350|f|16||0",
       "cmdClose|&Close|Close & exit |200,4800,1100,350|-|7||0",
       "cmdHide|&Hide|Hide (send to system tray) |1500,4800,1100,350|-|8||0",
       "lblCurrentDate|Current Date && Time:||5400,4870,1800,210|-|14|bold|0",
@@ -151,7 +150,7 @@ TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
     seen.push_back(std::string(c.name) + "|" + c.caption + "|" + c.toolTip + "|" +
                    std::to_string(r.left) + "," + std::to_string(r.top) + "," +
                    std::to_string(r.width) + "," + std::to_string(r.height) + "|" +
-                   (c.inFrame ? "frame" : "-") + "|" + std::to_string(c.tabIndex) + "|" +
+                   (c.inFrame ? "f" : "-") + "|" + std::to_string(c.tabIndex) + "|" +
                    (c.bold ? "bold" : "") + "|" + std::to_string(c.maxLength));
   }
   EXPECT_EQ(seen, std::vector<std::string>(std::begin(designed), std::end(designed)));
