@@ -104,10 +104,10 @@ MainWindow::MainWindow(double logicalDpi) : scale_(logicalDpi), helpFolder_(Defa
 
 MainWindow::~MainWindow() = default;
 
-QWidget* MainWindow::CreateControl(const ControlSpec& spec, QWidget* parent) {
-  const QString caption = QString::fromUtf8(spec.caption);
+QWidget* MainWindow::CreateControl(const ControlDesc& desc, QWidget* parent) {
+  const QString caption = QString::fromUtf8(desc.caption);
   QWidget* widget = nullptr;
-  switch (spec.kind) {
+  switch (desc.kind) {
     case ControlKind::kLabel:
       widget = new CaptionLabel(caption, parent);
       widget->lower();  // under the controls it may touch
@@ -119,8 +119,8 @@ QWidget* MainWindow::CreateControl(const ControlSpec& spec, QWidget* parent) {
     case ControlKind::kTextBox:
     case ControlKind::kDisplayBox: {
       auto* box = new QLineEdit(parent);
-      if (spec.maxLength > 0) box->setMaxLength(spec.maxLength);
-      if (spec.kind == ControlKind::kDisplayBox) {
+      if (desc.maxLength > 0) box->setMaxLength(desc.maxLength);
+      if (desc.kind == ControlKind::kDisplayBox) {
         box->setReadOnly(true);
         QPalette palette = box->palette();
         palette.setColor(QPalette::Base, palette.color(QPalette::Button));
@@ -156,33 +156,33 @@ QWidget* MainWindow::CreateControl(const ControlSpec& spec, QWidget* parent) {
       break;
     }
   }
-  widget->setObjectName(QString::fromUtf8(spec.name));
-  if (*spec.toolTip) widget->setToolTip(QString::fromUtf8(spec.toolTip));
+  widget->setObjectName(QString::fromUtf8(desc.name));
+  if (*desc.toolTip) widget->setToolTip(QString::fromUtf8(desc.toolTip));
   return widget;
 }
 
 void MainWindow::BuildControls() {
-  for (const ControlSpec& spec : MainWindowControls()) {
-    controls_[spec.control] =
-        CreateControl(spec, spec.inFrame ? static_cast<QWidget*>(details_) : this);
+  for (const ControlDesc& desc : MainWindowControls()) {
+    controls_[desc.control] =
+        CreateControl(desc, desc.inFrame ? static_cast<QWidget*>(details_) : this);
   }
   interval_ = static_cast<QLineEdit*>(controls_[Control::txtInterval]);
   currentDate_ = static_cast<QLineEdit*>(controls_[Control::txtCurrentDate]);
   currentTime_ = static_cast<QLineEdit*>(controls_[Control::txtCurrentTime]);
   // Labels show their "&" signs as access keys only with a buddy; each has the control it names.
-  for (const ControlSpec& spec : MainWindowControls()) {
-    if (spec.kind == ControlKind::kLabel) {
-      static_cast<QLabel*>(controls_[spec.control])->setBuddy(controls_[spec.names]);
+  for (const ControlDesc& desc : MainWindowControls()) {
+    if (desc.kind == ControlKind::kLabel) {
+      static_cast<QLabel*>(controls_[desc.control])->setBuddy(controls_[desc.names]);
     }
   }
   // Every text whole at this window's fonts, measured.
   const MainLayout layout = FitMainWindow(QtTextMetrics(*this, scale_), Locale());
   setFixedSize(scale_.ToPx(layout.clientWidthTwips), scale_.ToPx(layout.clientHeightTwips));
   const QPoint inner(kFrameBorderPx, kFrameBorderPx);
-  for (const ControlSpec& spec : MainWindowControls()) {
-    const TwipsRect& r = layout.Rect(spec.control);
+  for (const ControlDesc& desc : MainWindowControls()) {
+    const TwipsRect& r = layout.Rect(desc.control);
     const QRect place = scale_.Rect(r.left, r.top, r.width, r.height);
-    controls_[spec.control]->setGeometry(spec.inFrame ? place.translated(inner) : place);
+    controls_[desc.control]->setGeometry(desc.inFrame ? place.translated(inner) : place);
   }
   static_cast<CaptionLabel*>(controls_[Control::lblInterval])
       ->SetGapEnd(scale_.ToPx(layout.gapEndTwips));

@@ -126,7 +126,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void BuildControls();
   void BuildTabOrder();
   void ConnectControls();
-  QWidget* CreateControl(const ControlSpec& spec, QWidget* parent);
+  QWidget* CreateControl(const ControlDesc& desc, QWidget* parent);
   bool FilterKey(QObject* watched, QKeyEvent* event);
   void FilterFocus(QObject* watched, QFocusEvent* event);
   // Follows the notification area as it comes and goes (see AddTrayIcon).

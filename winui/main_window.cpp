@@ -22,13 +22,13 @@ struct ChildClass {
 };
 
 // The platform's control for each kind.
-ChildClass ClassOf(const ControlSpec& spec) {
-  switch (spec.kind) {
+ChildClass ClassOf(const ControlDesc& desc) {
+  switch (desc.kind) {
     case ControlKind::kLabel:
       // A caption with a gap is drawn in two parts, around the control in the gap.
       return {
           "Static",
-          SplitAtGap(spec.caption).after.empty() ? DWORD{SS_LEFTNOWORDWRAP} : DWORD{SS_OWNERDRAW},
+          SplitAtGap(desc.caption).after.empty() ? DWORD{SS_LEFTNOWORDWRAP} : DWORD{SS_OWNERDRAW},
           0};
     case ControlKind::kDropDown:
       return {"ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0};
@@ -147,22 +147,22 @@ Win32MainWindow::~Win32MainWindow() {
 
 void Win32MainWindow::CreateControls() {
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
-  for (const ControlSpec& spec : MainWindowControls()) {
-    HWND parent = spec.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
-    const TwipsRect& r = layout_.Rect(spec.control);
+  for (const ControlDesc& desc : MainWindowControls()) {
+    HWND parent = desc.inFrame ? ControlHandle(Control::pbxDetails) : hwnd_;
+    const TwipsRect& r = layout_.Rect(desc.control);
     // A drop-down list is created with the height of its open list.
-    const int height = spec.kind == ControlKind::kDropDown ? r.height * 6 : r.height;
-    const ChildClass kind = ClassOf(spec);
+    const int height = desc.kind == ControlKind::kDropDown ? r.height * 6 : r.height;
+    const ChildClass kind = ClassOf(desc);
     HWND child = ::CreateWindowExA(
-        kind.exStyle, kind.windowClass, spec.caption, kChild | kind.style, twips_.X(r.left),
+        kind.exStyle, kind.windowClass, desc.caption, kChild | kind.style, twips_.X(r.left),
         twips_.Y(r.top), twips_.X(r.width), twips_.Y(height), parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(spec.control))), instance, this);
-    controls_[Index(spec.control)] = child;
-    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(spec.bold ? boldFont_ : font_),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(desc.control))), instance, this);
+    controls_[Index(desc.control)] = child;
+    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(desc.bold ? boldFont_ : font_),
                    FALSE);
-    if (spec.maxLength > 0) ::SendMessageA(child, EM_LIMITTEXT, spec.maxLength, 0);
+    if (desc.maxLength > 0) ::SendMessageA(child, EM_LIMITTEXT, desc.maxLength, 0);
     // Narrow boxes: the text gets the room a text box of the designed size has always had.
-    if (spec.kind == ControlKind::kTextBox || spec.kind == ControlKind::kDisplayBox) {
+    if (desc.kind == ControlKind::kTextBox || desc.kind == ControlKind::kDisplayBox) {
       ::SendMessageA(child, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(1, 1));
     }
   }
@@ -186,14 +186,14 @@ void Win32MainWindow::AddToolTips() {
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                                 ::GetModuleHandleA(nullptr), nullptr);
-  for (const ControlSpec& spec : MainWindowControls()) {
-    if (*spec.toolTip == '\0') continue;
+  for (const ControlDesc& desc : MainWindowControls()) {
+    if (*desc.toolTip == '\0') continue;
     TTTOOLINFOA tool{};
     tool.cbSize = TTTOOLINFOA_V2_SIZE;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = hwnd_;
-    tool.uId = reinterpret_cast<UINT_PTR>(ControlHandle(spec.control));
-    tool.lpszText = const_cast<char*>(spec.toolTip);
+    tool.uId = reinterpret_cast<UINT_PTR>(ControlHandle(desc.control));
+    tool.lpszText = const_cast<char*>(desc.toolTip);
     ::SendMessageA(toolTips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }

@@ -213,9 +213,9 @@ bool Win32MainWindow::FilterMessage(MSG& msg) {
   if (msg.message == WM_SYSCHAR) {
     // The labels' access keys lead to the control each one names.
     const int key = static_cast<int>(msg.wParam) | 0x20;
-    for (const ControlSpec& spec : MainWindowControls()) {
-      if (spec.kind != ControlKind::kLabel || AccessKeyOf(spec.caption) != key) continue;
-      HWND target = ControlHandle(spec.names);
+    for (const ControlDesc& desc : MainWindowControls()) {
+      if (desc.kind != ControlKind::kLabel || AccessKeyOf(desc.caption) != key) continue;
+      HWND target = ControlHandle(desc.names);
       if (!::IsWindowEnabled(target)) break;
       ::SetFocus(target);
       return true;
@@ -262,7 +262,7 @@ void Win32MainWindow::MoveFocus(bool backwards) {
     // A disabled frame disables what it holds.
     if (::GetParent(target) != hwnd_ && !::IsWindowEnabled(::GetParent(target))) continue;
     ::SetFocus(target);
-    if (SpecOf(next).kind == ControlKind::kDisplayBox) {
+    if (DescOf(next).kind == ControlKind::kDisplayBox) {
       ::SendMessageA(target, EM_SETSEL, 0, -1);
     }
     return;

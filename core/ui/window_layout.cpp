@@ -19,7 +19,7 @@ constexpr int kRightMarginTwips = 105;
 // Each control in two lines: what it is and says; where it sits and how it behaves
 // (place, in the frame, tab index, bold, limit, help topic, anchor, the control it names).
 // clang-format off
-constexpr ControlSpec kControls[] = {
+constexpr ControlDesc kControls[] = {
     {C::lbl_Mode, K::kLabel, "lbl_Mode", "Synchronization &Mode:", "",
      {200, 152, 2000, 210}, false, 0, true, 0, 0, A::kLeft, C::cmb_Mode},
     {C::cmb_Mode, K::kDropDown, "cmb_Mode", "", "Synchronization mode ",
@@ -55,12 +55,12 @@ constexpr ControlSpec kControls[] = {
 // clang-format on
 static_assert(std::size(kControls) == kControlCount);
 
-bool TakesFocus(const ControlSpec& s) {
+bool TakesFocus(const ControlDesc& s) {
   return s.kind != K::kLabel && s.kind != K::kFrame;
 }
 
 // The width a control's content needs at the face's font; 0 for what shows no text of its own.
-int NeededTwips(const ControlSpec& s, const TextMetrics& m, const LocaleFormat& locale) {
+int NeededTwips(const ControlDesc& s, const TextMetrics& m, const LocaleFormat& locale) {
   switch (s.kind) {
     case K::kLabel:
       return m.TextTwips(SplitAtGap(s.caption).before, true);
@@ -93,15 +93,15 @@ int NeededTwips(const ControlSpec& s, const TextMetrics& m, const LocaleFormat& 
 }
 
 // The controls of one row: same parent, overlapping from top to bottom.
-std::vector<const ControlSpec*> RowOf(const ControlSpec& first) {
-  std::vector<const ControlSpec*> row;
-  for (const ControlSpec& s : kControls) {
+std::vector<const ControlDesc*> RowOf(const ControlDesc& first) {
+  std::vector<const ControlDesc*> row;
+  for (const ControlDesc& s : kControls) {
     const bool overlaps = s.rect.top < first.rect.top + first.rect.height &&
                           first.rect.top < s.rect.top + s.rect.height;
     if (s.inFrame == first.inFrame && overlaps) row.push_back(&s);
   }
   std::sort(row.begin(), row.end(),
-            [](const ControlSpec* a, const ControlSpec* b) { return a->rect.left < b->rect.left; });
+            [](const ControlDesc* a, const ControlDesc* b) { return a->rect.left < b->rect.left; });
   return row;
 }
 
@@ -111,14 +111,14 @@ struct Fitter {
   MainLayout layout;
 
   TwipsRect& At(C c) { return layout.rects[static_cast<std::size_t>(c)]; }
-  int Needed(const ControlSpec& s) const { return NeededTwips(s, metrics, locale); }
+  int Needed(const ControlDesc& s) const { return NeededTwips(s, metrics, locale); }
 
   // Left-anchored controls flow right: each keeps its designed place unless the text of the
   // one before it pushes it on. Returns where the row's content ends.
-  int FlowRight(const std::vector<const ControlSpec*>& row) {
+  int FlowRight(const std::vector<const ControlDesc*>& row) {
     int shift = 0, next = 0, contentEnd = 0;
-    const ControlSpec* gapLabel = nullptr;
-    for (const ControlSpec* s : row) {
+    const ControlDesc* gapLabel = nullptr;
+    for (const ControlDesc* s : row) {
       if (s->anchor != A::kLeft) continue;
       TwipsRect& r = At(s->control);
       const int needed = Needed(*s);
@@ -145,10 +145,10 @@ struct Fitter {
   }
 
   // Right-anchored controls flow left from the right edge, which moved by `growth`.
-  void FlowLeft(const std::vector<const ControlSpec*>& row, int growth) {
+  void FlowLeft(const std::vector<const ControlDesc*>& row, int growth) {
     int limit = 1 << 30;  // where the control right of this one starts
     for (auto it = row.rbegin(); it != row.rend(); ++it) {
-      const ControlSpec* s = *it;
+      const ControlDesc* s = *it;
       if (s->anchor != A::kRight) continue;
       TwipsRect& r = At(s->control);
       const int needed = Needed(*s);
@@ -165,19 +165,19 @@ struct Fitter {
 };
 
 // Each row once, by its leftmost control.
-bool FirstOfRow(const ControlSpec& s) {
+bool FirstOfRow(const ControlDesc& s) {
   return RowOf(s).front() == &s;
 }
 
 }  // namespace
 
-std::span<const ControlSpec> MainWindowControls() {
+std::span<const ControlDesc> MainWindowControls() {
   return kControls;
 }
 
-const ControlSpec& SpecOf(Control control) {
-  const ControlSpec& s = kControls[0];
-  for (const ControlSpec& c : kControls) {
+const ControlDesc& DescOf(Control control) {
+  const ControlDesc& s = kControls[0];
+  for (const ControlDesc& c : kControls) {
     if (c.control == control) return c;
   }
   assert(false && "every control has a row");
@@ -186,21 +186,21 @@ const ControlSpec& SpecOf(Control control) {
 
 std::span<const Control> TabOrder() {
   static const std::vector<Control> order = [] {
-    std::vector<const ControlSpec*> focusable;
-    for (const ControlSpec& s : kControls) {
+    std::vector<const ControlDesc*> focusable;
+    for (const ControlDesc& s : kControls) {
       if (TakesFocus(s)) focusable.push_back(&s);
     }
     std::sort(focusable.begin(), focusable.end(),
-              [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+              [](const ControlDesc* a, const ControlDesc* b) { return a->tabIndex < b->tabIndex; });
     std::vector<Control> controls;
-    for (const ControlSpec* s : focusable) controls.push_back(s->control);
+    for (const ControlDesc* s : focusable) controls.push_back(s->control);
     return controls;
   }();
   return order;
 }
 
 int HelpTopicOf(Control focused) {
-  const ControlSpec& s = SpecOf(focused);
+  const ControlDesc& s = DescOf(focused);
   if (s.helpTopic) return s.helpTopic;
   if (s.inFrame) return HelpTopicOf(Control::pbxDetails);
   return kHelpTopicMain;  // the window's own
@@ -241,21 +241,21 @@ CaptionParts SplitAtGap(std::string_view caption) {
 
 MainLayout FitMainWindow(const TextMetrics& metrics, const LocaleFormat& locale) {
   Fitter fit{metrics, locale, {}};
-  for (const ControlSpec& s : kControls) fit.At(s.control) = s.rect;
+  for (const ControlDesc& s : kControls) fit.At(s.control) = s.rect;
   // The window widens until the longest top-level row fits, with the designed margin.
   int widest = kMainClientWidthTwips;
-  for (const ControlSpec& s : kControls) {
+  for (const ControlDesc& s : kControls) {
     if (!s.inFrame && FirstOfRow(s)) {
       widest = std::max(widest, fit.FlowRight(RowOf(s)) + kRightMarginTwips);
     }
   }
   const int growth = widest - kMainClientWidthTwips;
   fit.layout.clientWidthTwips = widest;
-  for (const ControlSpec& s : kControls) {
+  for (const ControlDesc& s : kControls) {
     if (s.anchor == A::kStretch) fit.At(s.control).width += growth;
   }
   // The frame grew as the window did; what it holds follows the same way.
-  for (const ControlSpec& s : kControls) {
+  for (const ControlDesc& s : kControls) {
     if (!FirstOfRow(s)) continue;
     if (s.inFrame) fit.FlowRight(RowOf(s));
     fit.FlowLeft(RowOf(s), growth);

@@ -34,7 +34,7 @@ struct TwipsRect {
   friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
 };
 
-struct ControlSpec {
+struct ControlDesc {
   Control control;
   ControlKind kind;
   const char* name;
@@ -52,8 +52,8 @@ struct ControlSpec {
 
 // Every control of the main window, in creation order, which is also the stacking order
 // where two overlap: the interval box sits in the gap of its label's caption, above it.
-std::span<const ControlSpec> MainWindowControls();
-const ControlSpec& SpecOf(Control control);
+std::span<const ControlDesc> MainWindowControls();
+const ControlDesc& DescOf(Control control);
 // The controls that take the focus, in the order Tab moves it.
 std::span<const Control> TabOrder();
 // What F1 opens with `focused` holding the focus.

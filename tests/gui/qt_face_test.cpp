@@ -259,13 +259,13 @@ class QtFaceTest : public QObject {
     }
     // Every text whole at the window's own fonts: each label's before what it names, and
     // the longest mode in the closed list.
-    for (const ControlSpec& spec : MainWindowControls()) {
-      if (spec.kind != ControlKind::kLabel) continue;
-      const QWidget* label = window.Widget(spec.control);
-      const QString text = QString::fromStdString(SplitAtGap(spec.caption).before);
+    for (const ControlDesc& desc : MainWindowControls()) {
+      if (desc.kind != ControlKind::kLabel) continue;
+      const QWidget* label = window.Widget(desc.control);
+      const QString text = QString::fromStdString(SplitAtGap(desc.caption).before);
       QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(text) <
-                   window.Widget(spec.names)->x(),
-               spec.name);
+                   window.Widget(desc.names)->x(),
+               desc.name);
     }
     auto* modes = qobject_cast<QComboBox*>(window.Widget(Control::cmb_Mode));
     for (const char* text : kModeTexts) modes->addItem(text);

@@ -193,8 +193,8 @@ TEST(Win32MainWindow, ShowsEveryToolTipAndEveryTextWhole) {
     ::GetWindowRect(window.ControlHandle(c), &r);
     return r;
   };
-  for (const ControlSpec& spec : MainWindowControls()) {
-    HWND control = window.ControlHandle(spec.control);
+  for (const ControlDesc& desc : MainWindowControls()) {
+    HWND control = window.ControlHandle(desc.control);
     char text[128] = {};
     TTTOOLINFOA tool{};
     tool.cbSize = TTTOOLINFOA_V2_SIZE;
@@ -202,11 +202,11 @@ TEST(Win32MainWindow, ShowsEveryToolTipAndEveryTextWhole) {
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = text;
     ::SendMessageA(window.ToolTips(), TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
-    EXPECT_STREQ(text, spec.toolTip) << spec.name;
-    if (spec.kind == ControlKind::kLabel) {
-      EXPECT_LT(place(spec.control).left + extent(control, SplitAtGap(spec.caption).before),
-                place(spec.names).left)
-          << spec.name;
+    EXPECT_STREQ(text, desc.toolTip) << desc.name;
+    if (desc.kind == ControlKind::kLabel) {
+      EXPECT_LT(place(desc.control).left + extent(control, SplitAtGap(desc.caption).before),
+                place(desc.names).left)
+          << desc.name;
     }
   }
   EXPECT_EQ(::SendMessageA(window.ToolTips(), TTM_GETTOOLCOUNT, 0, 0), 8);

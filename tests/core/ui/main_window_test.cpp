@@ -105,8 +105,8 @@ TEST(WindowLayout, TextsFitTheirControlsAndTheWindowWidensOnlyAsFarAsTheyNeed) {
     }
   };
   const MainLayout designed = FitMainWindow(EvenFont(55), {});
-  for (const ControlSpec& spec : MainWindowControls()) {
-    EXPECT_EQ(designed.Rect(spec.control), spec.rect) << spec.name;
+  for (const ControlDesc& desc : MainWindowControls()) {
+    EXPECT_EQ(designed.Rect(desc.control), desc.rect) << desc.name;
   }
   EXPECT_EQ(designed.clientWidthTwips, 9405);
 
@@ -119,7 +119,7 @@ TEST(WindowLayout, TextsFitTheirControlsAndTheWindowWidensOnlyAsFarAsTheyNeed) {
       {cmdHide, {1500, 4800, 1100, 350}},        {lblCurrentDate, {6630, 4870, 2200, 210}},
       {txtCurrentDate, {8890, 4825, 1100, 300}}, {txtCurrentTime, {9990, 4825, 1200, 300}}};
   for (const auto& [control, rect] : moved) {
-    EXPECT_EQ(wide.Rect(control), rect) << SpecOf(control).name;
+    EXPECT_EQ(wide.Rect(control), rect) << DescOf(control).name;
   }
   EXPECT_EQ(wide.clientWidthTwips, 11295);
   EXPECT_EQ(wide.gapEndTwips, 2380);  // "Min." just right of the interval box
@@ -145,7 +145,7 @@ TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
       "txtCurrentDate|||7200,4825,1050,300|-|13||0",
       "txtCurrentTime|||8250,4825,1050,300|-|12||0"};
   std::vector<std::string> seen;
-  for (const ControlSpec& c : MainWindowControls()) {
+  for (const ControlDesc& c : MainWindowControls()) {
     const auto& r = c.rect;
     seen.push_back(std::string(c.name) + "|" + c.caption + "|" + c.toolTip + "|" +
                    std::to_string(r.left) + "," + std::to_string(r.top) + "," +
