@@ -16,12 +16,6 @@ TEST(Civil, RoundTripsEveryDayOverFourCenturiesFromKnownAnchors) {
   }
 }
 
-TEST(Civil, KnowsWeekdaysWithSundayAsOne) {
-  EXPECT_EQ(WeekdayOf(2026, 12, 5), 7);  // a Saturday
-  EXPECT_EQ(WeekdayOf(2026, 12, 6), 1);  // a Sunday
-  EXPECT_EQ(WeekdayOf(1970, 1, 1), 5);   // a Thursday
-}
-
 TEST(Civil, ValidatesDatesAndTimes) {
   struct Date {
     int year, month, day;
