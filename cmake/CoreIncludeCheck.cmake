@@ -4,7 +4,7 @@
 #
 # Inside the core the folders are layers, lowest first: a file includes only its own folder
 # and the folders below it, so that no layer reaches up into one built on top of it.
-set(HORALIGN_CORE_LAYERS platform util serial settings device sync ui app)
+set(HORALIGN_CORE_LAYERS platform util serial settings history device sync ui app)
 set(HORALIGN_STD_HEADERS
   algorithm any array atomic bit bitset cassert cctype cerrno cfloat charconv chrono cinttypes
   climits clocale cmath compare concepts cstddef cstdint cstdio cstdlib cstring ctime cwchar
