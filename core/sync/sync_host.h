@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/device/paging.h"
+#include "core/history/history_entry.h"
 #include "core/platform/clock.h"
 #include "core/serial/serial_comm.h"
 #include "core/settings/app_config.h"
@@ -77,6 +78,7 @@ struct SyncParts {
   clsSerialCommAPI& serialPort;
   QV_Paging& paging;
   SyncHost& host;
+  HistorySink* history = nullptr;  // none: nothing is kept
 };
 
 }  // namespace horalign
