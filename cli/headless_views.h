@@ -84,6 +84,7 @@ class LogMainWindow : public MainWindowView {
   void AddTrayIcon(const std::string&) override {}
   void PopupTrayMenu(const TrayMenuState&) override {}
   void ShowHelp(int) override {}
+  void ShowHistory() override {}
   void Quit() override;
 
   const std::string& Cell(int row, int column) const;

@@ -50,6 +50,7 @@ class FakeMainWindow : public MainWindowView {
   std::vector<std::string> trayIcons;
   std::vector<TrayMenuState> trayMenus;
   std::vector<int> helpTopics;
+  int historyOpened = 0;
   int quitCount = 0;
   int selectedRow = 0;
   Control focus = Control::pbxDetails;
@@ -108,6 +109,7 @@ class FakeMainWindow : public MainWindowView {
   void AddTrayIcon(const std::string& tip) override { trayIcons.push_back(tip); }
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override { helpTopics.push_back(topic); }
+  void ShowHistory() override { ++historyOpened; }
   void Quit() override;
 };
 

@@ -2,11 +2,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/app/application.h"
+#include "core/history/history_log.h"
 #include "core/platform/instance.h"
 #include "core/settings/registry.h"
 #include "sim/fake_views.h"
+#include "sim/memory_log_folder.h"
 #include "sim/memory_registry.h"
 #include "sim/world.h"
 
@@ -34,8 +37,10 @@ struct SimApp {
   FakeLoading loading;
   FakeMessageDialog dialog{world.loop};
   FakeInstanceGuard instance;
+  MemoryLogFolder historyFolder;
+  HistoryLog history{historyFolder, nullptr};
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading}};
+                           dialog, loading, &history}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);
@@ -49,6 +54,8 @@ struct SimApp {
     view.selectedRow = row;
     Form().OnListItemClick();
   }
+  // What the history file holds, oldest first.
+  std::vector<HistoryEntry> History() { return ReadHistory(historyFolder).entries; }
   // Everything the loop does for this long, as the program would live through it.
   void Run(std::int64_t ms) { world.loop.RunForMs(ms); }
 };

@@ -20,7 +20,7 @@ bool Application::Start() {
   LoadConfig(platform_.registry, config_);
   mainForm_ = std::make_unique<QV_MainForm>(MainFormDeps{
       config_, platform_.registry, platform_.clock, platform_.loop, serialPort_, paging_,
-      delayTicks_, platform_.mainView, platform_.pointer, messages_, loading_});
+      delayTicks_, platform_.mainView, platform_.pointer, messages_, loading_, platform_.history});
   mainForm_->Load();
   return true;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/device/paging.h"
+#include "core/history/history_entry.h"
 #include "core/platform/clock.h"
 #include "core/platform/event_loop.h"
 #include "core/platform/instance.h"
@@ -28,6 +29,7 @@ struct Platform {
   PointerView& pointer;
   MessageDialogView& messageView;
   LoadingView& loadingView;
+  HistorySink* history = nullptr;  // where operations are kept; none: nowhere
 };
 
 // The program: owns its state and wires the parts together. Two can run side by side.

@@ -35,6 +35,7 @@ struct HistoryEntry {
   std::optional<double> offsetBefore;
   std::optional<double> offsetAfter;
   std::optional<double> driftPerDay;  // seconds per day since the device's last write
+  friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
 };
 
 // Where the device routines report what they did. Reporting never fails for them: a sink

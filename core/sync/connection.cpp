@@ -1,6 +1,7 @@
 #include "core/sync/connection.h"
 
 #include "core/device/model_table.h"
+#include "core/sync/history_note.h"
 
 namespace horalign {
 
@@ -14,6 +15,8 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
   host_.SetStatus(row, "Connecting to device...");
   if (!OpenPortDefault(comPortId)) {
     MarkPortUnavailable(comPortId);
+    lastStatus_ = kDisconnectedText;
+    NoteHistory(parts_, HistoryEntryNow(parts_, row, HistoryAction::kConnect, false, lastStatus_));
     return false;
   }
 
@@ -24,22 +27,24 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
     found = parts_.paging.ProbeDevice();
   }
 
+  lastStatus_ = found ? "Connected to device." : "Unable to connect to device - check settings.";
   if (found) {
     parts_.paging.IdentifyDevice();
-    host_.SetStatus(row, "Connected to device.");
+    host_.SetStatus(row, lastStatus_);
     host_.ShowPort(row, PortActive::kYes,
                    {true, parts_.serialPort.Settings(), parts_.paging.DeviceModel,
                     parts_.paging.DeviceSerial});
   } else {
-    host_.SetStatus(row, "Unable to connect to device - check settings.");
+    host_.SetStatus(row, lastStatus_);
     host_.ShowPort(row, PortActive::kYes, {false, kDefaultSettings, kNoModel, kNoModel});
   }
   host_.StampStatusTime(row);
+  NoteHistory(parts_, HistoryEntryNow(parts_, row, HistoryAction::kConnect, found, lastStatus_));
   return found;
 }
 
 void DeviceConnection::ResetRow(int row, PortActive active) {
-  host_.SetStatus(row, "Disconnected from device.");
+  host_.SetStatus(row, kDisconnectedText);
   host_.StampStatusTime(row);
   host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel});
 }

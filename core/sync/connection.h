@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/sync/sync_host.h"
 
 namespace horalign {
 
 inline constexpr const char* kDefaultSettings = "9600,N,8,1";
+inline constexpr const char* kDisconnectedText = "Disconnected from device.";
 
 // Connecting, disconnecting and marking the ports of the port list.
 class DeviceConnection {
@@ -19,12 +21,15 @@ class DeviceConnection {
   void DisconnectDevice(std::int16_t comPortId);
   void MarkPortUnavailable(std::int16_t comPortId);
   bool OpenPortDefault(std::int16_t comPortId);
+  // The status the last connection left in its row.
+  const std::string& LastStatus() const { return lastStatus_; }
 
  private:
   void ResetRow(int row, PortActive active);
 
   SyncParts parts_;
   SyncHost& host_;
+  std::string lastStatus_;
 };
 
 }  // namespace horalign

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/device/model_table.h"
+#include "core/sync/history_note.h"
 #include "core/util/civil.h"
 
 namespace horalign {
@@ -90,6 +91,7 @@ bool TimeSync::WaitForSecondStart() {
 bool TimeSync::WriteUtcFamily(int row) {
   if (!WaitForSecondStart()) return false;
   const CivilTime t = parts_.clock.UtcNow();
+  timeCommandMs_ = t.Millisecond();
   const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second) +
                            TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) + "U";
   // Written after the clock is read, so it cannot delay the command.
@@ -102,6 +104,7 @@ bool TimeSync::WriteLocalFamily() {
   if (!WaitForSecondStart()) return false;
   std::string reply;
   CivilTime t = parts_.clock.LocalNow();
+  timeCommandMs_ = t.Millisecond();
   bool timeSet = parts_.paging.SendCommand(
       "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), Frame::kPlain,
       kWriteTimeoutTicks, reply);
@@ -120,22 +123,31 @@ bool TimeSync::WriteLocalFamily() {
   return timeSet;
 }
 
-bool TimeSync::WriteTime(std::int16_t port) {
+bool TimeSync::WriteTime(std::int16_t port, PushCause cause) {
   const MinuteTimerPause pause(host_);
   host_.SetBusy(true);
   const int row = port;
+  timeCommandMs_ = -1;
   bool connected = true;
   if (!host_.Port(row).detected) connected = connection_.ConnectDevice(port);
 
   bool outcome = false;
+  std::string status = connection_.LastStatus();
   if (connected) {
     if (parts_.paging.OpenPort(parts_.serialPort, port, host_.Port(row).settings)) {
       outcome =
           SupportsUtcTimeSet(host_.Port(row).model) ? WriteUtcFamily(row) : WriteLocalFamily();
     }
-    host_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
+    status = outcome ? "Device updated successfully." : "Error updating device.";
+    host_.SetStatus(row, status);
   }
   host_.StampStatusTime(row);
+  HistoryEntry entry = HistoryEntryNow(
+      parts_, row, cause == PushCause::kNone ? HistoryAction::kWrite : HistoryAction::kPush,
+      outcome, status);
+  entry.cause = cause;
+  entry.msPastSecond = timeCommandMs_;
+  NoteHistory(parts_, entry);
   host_.SetBusy(false);
   return outcome;
 }
@@ -256,12 +268,19 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
   }
   const bool result = outcome == Outcome::kAccepted;
   if (!skipTimeEvent_) {
-    host_.SetStatus(row, result                            ? "PC updated successfully."
-                         : outcome == Outcome::kNoRight    ? kNoRightText
-                         : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
-                                                           : "Error reading device.");
+    const bool refused = outcome == Outcome::kNoRight || outcome == Outcome::kAutoSyncOn;
+    const std::string status = result                            ? "PC updated successfully."
+                               : outcome == Outcome::kNoRight    ? kNoRightText
+                               : outcome == Outcome::kAutoSyncOn ? kAutoSyncOnText
+                                                                 : "Error reading device.";
+    host_.SetStatus(row, status);
     host_.StampStatusTime(row);
     host_.SetBusy(false);
+    NoteHistory(parts_, HistoryEntryNow(parts_, row,
+                                        result    ? HistoryAction::kSetPcClock
+                                        : refused ? HistoryAction::kRefusal
+                                                  : HistoryAction::kRead,
+                                        result, status));
   }
   return result;
 }

@@ -30,7 +30,8 @@ class TimeSync {
       : parts_(parts), host_(parts.host), connection_(connection) {}
 
   // Writes the PC's date and time to the device of a port row; true when it took them.
-  bool WriteTime(std::int16_t port);
+  // A push names why it is made; the history tells it from a write by it.
+  bool WriteTime(std::int16_t port, PushCause cause = PushCause::kNone);
   // Returns just after the next second boundary (SleepToSecondStart) and restarts the clock
   // display so it ticks just after whole seconds; false when no boundary was reached.
   bool WaitForSecondStart();
@@ -54,6 +55,7 @@ class TimeSync {
   SyncHost& host_;
   DeviceConnection& connection_;
   bool skipTimeEvent_ = false;
+  int timeCommandMs_ = -1;  // ms past the second of the last time command; -1: none sent
 };
 
 // Sleeps (never spins) until the UTC clock reads 1 to 99 ms past a whole second. False when

@@ -36,8 +36,10 @@ QV_MainForm::QV_MainForm(const MainFormDeps& deps)
       ports_(deps.view),
       ctx_{deps.config, deps.registry, deps.clock,   deps.loop, deps.serialPort,
            deps.paging, deps.view,     deps.pointer, ports_},
-      connection_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}),
-      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this}, connection_) {
+      connection_(
+          SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history}),
+      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history},
+            connection_) {
   // The four timers run from the moment the window exists.
   tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
     AdvanceDelayTicks(deps_.delayTicks);

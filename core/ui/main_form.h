@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +46,7 @@ struct MainFormDeps {
   PointerView& pointer;
   QV_SYS_Message& messages;
   QV_SYS_LoadingMessage& loading;
+  HistorySink* history = nullptr;  // none: no history is kept
 };
 
 // The main window's logic: its fields, its four timers, the port list and every handler.
@@ -78,6 +80,8 @@ class QV_MainForm final : private SyncHost {
   void OnTrayNotify(int mouseMessage);  // a TrayEvent
   void OnMenuClick(int index);
   void OnHelp();
+  // The history key of the main window, and the tray menu's item.
+  void OnHistory();
 
   // Operations other parts of the program call.
   void RefreshPortList();
@@ -136,8 +140,9 @@ class QV_MainForm final : private SyncHost {
   std::unique_ptr<Timer> tmrCheckCOMPort_;
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
-  std::unique_ptr<Timer> tmrPush_;   // runs the queued pushes once nothing else runs
-  std::uint32_t pendingPushes_ = 0;  // bit n-1: COM n
+  std::unique_ptr<Timer> tmrPush_;                 // runs the queued pushes once nothing else runs
+  std::uint32_t pendingPushes_ = 0;                // bit n-1: COM n
+  std::array<PushCause, kPortRows> pushCauses_{};  // why COM n+1 is queued
   bool terminated_ = false;
   std::int64_t lastMinuteTickMs_ = 0;  // on the loop's monotonic clock
 

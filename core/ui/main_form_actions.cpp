@@ -185,9 +185,11 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
   while ((ports |= pendingPushes_) != 0 && !terminated_) {
     const std::uint32_t bit = ports & -ports;
     ports &= ~bit;
-    pendingPushes_ &= ~bit;
     const int n = std::countr_zero(bit) + 1;
-    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n));
+    // A write that a push waits for is that push, in the history too.
+    const PushCause cause = (pendingPushes_ & bit) != 0 ? pushCauses_[n - 1] : PushCause::kNone;
+    pendingPushes_ &= ~bit;
+    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n), cause);
   }
 }
 
@@ -252,6 +254,9 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
       continue;
     }
     pendingPushes_ |= 1u << (n - 1);
+    pushCauses_[n - 1] = jump.cause == TimeJumpCause::kOffsetChange ? PushCause::kOffsetChange
+                         : jump.cause == TimeJumpCause::kResume     ? PushCause::kResume
+                                                                    : PushCause::kClockStep;
   }
   if (pendingPushes_ != 0 && !tmrPush_->Enabled()) tmrPush_->SetEnabled(true);
 }

@@ -66,7 +66,7 @@ void QV_MainForm::OnTrayNotify(int mouseMessage) {
   auto& view = deps_.view;
   TrayMenuState state;
   const bool enabled = view.WindowEnabled();
-  state.enabled[0] = state.enabled[1] = state.enabled[3] = enabled;
+  state.enabled[0] = state.enabled[1] = state.enabled[3] = state.enabled[4] = enabled;
   if (mouseMessage == static_cast<int>(TrayEvent::kDoubleClick)) {
     view.ShowWindow();
     SetFocusSafe(Control::lvwMessages);
@@ -93,9 +93,16 @@ void QV_MainForm::OnMenuClick(int index) {
     case 3:
       TerminateProgram();
       break;
+    case 4:
+      OnHistory();
+      break;
     default:
       break;
   }
+}
+
+void QV_MainForm::OnHistory() {
+  if (!terminated_) deps_.view.ShowHistory();
 }
 
 void QV_MainForm::TerminateProgram() {

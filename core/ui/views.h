@@ -49,10 +49,12 @@ enum class CloseReason {
   kCode,     // the program itself
 };
 
-// The entries of the tray pop-up menu: 0 "Show", 1 "Hide", 2 separator, 3 "Close".
+// The entries of the tray pop-up menu: 0 "Show", 1 "Hide", 2 separator, 3 "Close",
+// 4 "History...".
+inline constexpr int kTrayMenuItems = 5;
 struct TrayMenuState {
-  bool enabled[4] = {true, true, true, true};
-  bool visible[4] = {true, true, true, true};
+  bool enabled[kTrayMenuItems] = {true, true, true, true, true};
+  bool visible[kTrayMenuItems] = {true, true, true, true, true};
 };
 
 class MainWindowView {
@@ -123,6 +125,8 @@ class MainWindowView {
 
   // Opens the program's help at a topic.
   virtual void ShowHelp(int topic) = 0;
+  // Opens the history window (or brings it to the front); the face reads the history.
+  virtual void ShowHistory() = 0;
 
   // Ends the program at once: no further handlers run.
   virtual void Quit() = 0;

@@ -72,9 +72,16 @@ struct CaptionParts {
 };
 CaptionParts SplitAtGap(std::string_view caption);
 
-// The tray menu's items by index, and the mouse messages the tray icon reports.
-enum class TrayMenuItem { kShow = 0, kHide = 1, kSeparator = 2, kClose = 3 };
-inline constexpr std::array<const char*, 4> kTrayMenuCaptions = {"Show", "Hide", "", "Close"};
+// The tray menu's items by index, and the mouse messages the tray icon reports. The
+// history came later: it keeps the indices before it and is shown above the separator.
+enum class TrayMenuItem { kShow = 0, kHide = 1, kSeparator = 2, kClose = 3, kHistory = 4 };
+inline constexpr std::array<const char*, kTrayMenuItems> kTrayMenuCaptions = {
+    "Show", "Hide", "", "Close", "History..."};
+inline constexpr std::array<TrayMenuItem, kTrayMenuItems> kTrayMenuOrder = {
+    TrayMenuItem::kShow, TrayMenuItem::kHide, TrayMenuItem::kHistory, TrayMenuItem::kSeparator,
+    TrayMenuItem::kClose};
+// The main window's key for the history window: Ctrl and this letter.
+inline constexpr char kHistoryKeyLetter = 'H';
 enum class TrayEvent { kDoubleClick = 515, kRightButtonDown = 516 };
 
 // The message dialog; the buttons' places come with each message's layout.

@@ -24,15 +24,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return entry->pw_dir;
-  }
-  return ".";
-}
-
 // The file a chain of symbolic links ends in; the path itself when it is no link. A chain
 // too long to follow (a loop) gives a link, which then fails to open as unreadable.
 std::string FollowLinks(std::string path) {
@@ -66,6 +57,15 @@ class LockGuard {
 };
 
 }  // namespace
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return entry->pw_dir;
+  }
+  return ".";
+}
 
 RegFileOps::ReadResult RegFileOps::ReadAll(const std::string& path, std::size_t limit,
                                            std::string& out) {

@@ -12,6 +12,9 @@
 
 namespace horalign {
 
+// $HOME, else the user's home folder from the password database.
+std::string HomeFolder();
+
 // One version of a file as stat sees it (links followed), with what a replacement keeps.
 struct RegFileInfo {
   std::uint64_t device = 0;

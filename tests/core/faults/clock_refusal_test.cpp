@@ -11,15 +11,18 @@ struct RefusalCase {
   ClockSetResult refusal;
   bool receiver;  // the time comes as a receiver event, else as a "QT" reply
   const char* status;
+  HistoryAction kept;  // what the history calls it
 };
 
 TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
   const char* const noRight = "Unable to set PC time - insufficient rights.";
   const char* const autoSync = "Unable to set PC time - automatic time synchronization is on.";
-  for (const RefusalCase& c : {RefusalCase{ClockSetResult::kNoRight, false, noRight},
-                               RefusalCase{ClockSetResult::kAutoSyncOn, false, autoSync},
-                               RefusalCase{ClockSetResult::kFailed, true, "Error reading device."},
-                               RefusalCase{ClockSetResult::kAutoSyncOn, true, autoSync}}) {
+  using enum HistoryAction;
+  for (const RefusalCase& c :
+       {RefusalCase{ClockSetResult::kNoRight, false, noRight, kRefusal},
+        RefusalCase{ClockSetResult::kAutoSyncOn, false, autoSync, kRefusal},
+        RefusalCase{ClockSetResult::kFailed, true, "Error reading device.", kRead},
+        RefusalCase{ClockSetResult::kAutoSyncOn, true, autoSync, kRefusal}}) {
     SCOPED_TRACE(std::string(c.status) + (c.receiver ? ", receiver" : ", QT"));
     sim::SimApp s;
     auto& device = s.world.AddDevice(7, {.letter = c.receiver ? sim::kNoLetter : 'K',
@@ -45,6 +48,9 @@ TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
     EXPECT_EQ(s.view.rows, rows);
     EXPECT_EQ(s.registry.WriteCount(), writesBefore);
     EXPECT_TRUE(s.view.enabled && !s.pointer.busy && !s.Form().UserBusy());
+    const HistoryEntry last = s.History().back();
+    EXPECT_EQ(std::tuple(last.port, last.action, last.ok, last.status, last.model),
+              std::tuple(7, c.kept, false, c.status, rows[6][kColDevice]));
   }
 }
 

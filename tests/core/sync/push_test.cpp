@@ -49,6 +49,7 @@ struct Jump {
   int offsetMinutes;
   std::function<void(sim::VirtualClock&)> jump;
   const char* localWrite;  // the start of the local device's push and its date; "": none
+  PushCause cause;         // as the history gives it
   bool utcPushed = false;
   std::int64_t withinUs = 2'000'000;  // from the jump to the push's first byte
   std::int16_t mode = 1;
@@ -64,19 +65,22 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
   };
   const auto resume = [](sim::VirtualClock& c) { c.SleepAndResume(3 * kHour); };
   const CivilTime sat = T(2026, 12, 5, 14, 5, 9), sat1406 = T(2026, 12, 5, 14, 6);
+  constexpr PushCause kOffset = PushCause::kOffsetChange, kStep = PushCause::kClockStep,
+                      kResume = PushCause::kResume;
   const Jump rows[] = {
       {"DST begins at 02:00", T(2027, 3, 28, 0, 59), T(2027, 3, 28, 2), 60, offsetTo(120),
-       "PT0300 PD0328271\r"},
+       "PT0300 PD0328271\r", kOffset},
       {"DST ends at 03:00", T(2026, 10, 25, 0, 59), T(2026, 10, 25, 3), 120, offsetTo(60),
-       "PT0200 PD1025261\r"},
+       "PT0200 PD1025261\r", kOffset},
       {"US DST ends at 02:00", T(2026, 11, 1, 5, 59), T(2026, 11, 1, 2), -240, offsetTo(-300),
-       "PT0100 PD1101261\r"},
+       "PT0100 PD1101261\r", kOffset},
       {"step back across midnight", T(2026, 12, 5, 23, 59), T(2026, 12, 6, 0, 0, 20), 0,
-       step(-90 * kSecond), "PT2358 PD1205267\r", true},
-      {"step forwards", sat, sat1406, 0, step(kHour), "PT1506 PD1205267\r", true},
-      {"a trim of 0.5 s", sat, sat1406, 0, step(-kSecond / 2), ""},
-      {"resume after 3 h", sat, sat1406, 0, resume, "PT1706 PD1205267\r", true, 5 * kSecond},
-      {"resume in mode 2", sat, sat1406, 0, resume, "", false, 0, 2},
+       step(-90 * kSecond), "PT2358 PD1205267\r", kStep, true},
+      {"step forwards", sat, sat1406, 0, step(kHour), "PT1506 PD1205267\r", kStep, true},
+      {"a trim of 0.5 s", sat, sat1406, 0, step(-kSecond / 2), "", kStep},
+      {"resume after 3 h", sat, sat1406, 0, resume, "PT1706 PD1205267\r", kResume, true,
+       5 * kSecond},
+      {"resume in mode 2", sat, sat1406, 0, resume, "", kResume, false, 0, 2},
   };
   for (const Jump& row : rows) {
     SCOPED_TRACE(row.what);
@@ -98,6 +102,14 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
       EXPECT_LE(frames[0].firstByteUs - jumpUs, row.withinUs + kSecond * earlier++) << port;
       EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.");
     }
+    // Each push is in the history with its cause; nothing else was written after the jump.
+    std::vector<std::tuple<int, HistoryAction, PushCause, bool>> kept, expected;
+    for (const auto& e : s.History()) {
+      if (e.action != HistoryAction::kConnect) kept.emplace_back(e.port, e.action, e.cause, e.ok);
+    }
+    if (*row.localWrite) expected.emplace_back(kLocal, HistoryAction::kPush, row.cause, true);
+    if (row.utcPushed) expected.emplace_back(kUtc, HistoryAction::kPush, row.cause, true);
+    EXPECT_EQ(kept, expected);
     if (*row.localWrite) {
       EXPECT_EQ(TimeFramesFrom(s, kLocal, jumpUs)[0].text.substr(0, 6) + " " +
                     SentStartingWith(s, kLocal, "PD").back().text,
@@ -136,6 +148,14 @@ TEST(Push, AJumpDuringAnUpdateIsQueuedThenPushed) {
     EXPECT_LE(frames[0].firstByteUs - updateEndUs, kSecond * ++earlier + kSecond / 2);
   }
   EXPECT_EQ(SentStartingWith(s, kLocal, "PT").back().text.substr(0, 6), "PT1305");
+  std::vector<std::tuple<int, HistoryAction, PushCause>> kept;
+  for (const auto& e : s.History()) kept.emplace_back(e.port, e.action, e.cause);
+  using enum HistoryAction;
+  EXPECT_EQ(kept, (decltype(kept){{kLocal, kConnect, PushCause::kNone},
+                                  {kUtc, kConnect, PushCause::kNone},
+                                  {kUtc, kWrite, PushCause::kNone},
+                                  {kLocal, kPush, PushCause::kClockStep},
+                                  {kUtc, kPush, PushCause::kClockStep}}));
 }
 
 // "0" leaves the wire exactly as it is when nobody reports the jumps at all.

@@ -102,6 +102,11 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   EXPECT_FALSE(s.Form().Sync().ReadTime(4));
   EXPECT_EQ(s.Cell(4, kColStatus), "Error reading device.");
   EXPECT_EQ(s.world.clock.SetLog().size(), 1u);
+  std::vector<std::tuple<HistoryAction, bool, std::string>> kept;
+  for (const auto& e : s.History()) kept.emplace_back(e.action, e.ok, e.status);
+  EXPECT_EQ(kept, (decltype(kept){{HistoryAction::kConnect, true, "Connected to device."},
+                                  {HistoryAction::kSetPcClock, true, "PC updated successfully."},
+                                  {HistoryAction::kRead, false, "Error reading device."}}));
   const auto queries = SentStartingWith(s, 4, "QT");
   ASSERT_EQ(queries.size(), 4u) << "one answered, three unanswered";
   EXPECT_NEAR(queries[3].firstByteUs - queries[2].firstByteUs, 1'550'000, 25'000);

@@ -35,6 +35,17 @@ TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   ExpectStartsJustPastASecond(frames[0]);
   EXPECT_EQ(s.Cell(2, kColStatus), "Device updated successfully.");
   EXPECT_EQ(s.Cell(2, kColStatusTime), "12/06/26, 12:05:11 AM");
+  // The history has the connection at the load, then the write, when its command started.
+  const auto history = s.History();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(std::tuple(history[0].action, history[0].ok, history[0].status, history[0].model,
+                       history[0].serial),
+            std::tuple(HistoryAction::kConnect, true, "Connected to device.", "QM8340", "00000"));
+  EXPECT_EQ(
+      std::tuple(history[1].action, history[1].cause, history[1].ok, history[1].status,
+                 history[1].msPastSecond, IsoUtcText(history[1].utcMs).substr(0, 19)),
+      std::tuple(HistoryAction::kWrite, PushCause::kNone, true, "Device updated successfully.",
+                 frames[0].firstByteUs % 1'000'000 / 1000, "2026-12-05T14:05:11"));
   // The clock display is restarted just after the second began, even when the PC clock had
   // moved half a second against the display's ticks.
   s.world.clock.StepWallMicros(500'000);
@@ -73,6 +84,10 @@ TEST(WriteTime, SetsTheLocalFamilysTimeThenItsDate) {
     EXPECT_EQ(commands, c.commands);
     ExpectStartsJustPastASecond(SentStartingWith(s, 4, "PT").front());
     EXPECT_EQ(s.Cell(4, kColStatus), c.status);
+    const HistoryEntry last = s.History().back();
+    EXPECT_EQ(std::tuple(last.action, last.ok, last.status, last.msPastSecond),
+              std::tuple(HistoryAction::kWrite, *c.status == 'D', c.status,
+                         SentStartingWith(s, 4, "PT").front().firstByteUs % 1'000'000 / 1000));
   }
 }
 
@@ -86,6 +101,13 @@ TEST(WriteTime, ADeviceThatStillDoesNotConnectGetsOnlyProbesAndAFreshStatusTime)
   EXPECT_EQ(SentTo(s, 3), (std::vector<std::string>(linesBefore + 6, "\r")));
   EXPECT_EQ(s.Cell(3, kColStatus), "Unable to connect to device - check settings.");
   EXPECT_EQ(s.Cell(3, kColStatusTime), "12/05/26, 02:05:37 PM");
+  // A write that could not connect is one that failed, with no time command.
+  std::vector<std::tuple<HistoryAction, bool, std::string, int>> kept;
+  for (const auto& e : s.History()) kept.emplace_back(e.action, e.ok, e.status, e.msPastSecond);
+  const std::string status = "Unable to connect to device - check settings.";
+  EXPECT_EQ(kept, (decltype(kept){{HistoryAction::kConnect, false, status, -1},
+                                  {HistoryAction::kConnect, false, status, -1},
+                                  {HistoryAction::kWrite, false, status, -1}}));
 }
 
 // A clock the test moves: each sleep lasts as long as asked plus the case's lateness, and

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+#include "core/history/history_format.h"
+#include "core/history/history_log.h"
+#include "sim/memory_log_folder.h"
+
+namespace horalign::test {
+namespace {
+
+HistoryEntry Push() {
+  HistoryEntry e;
+  e.utcMs = 1'796'479'509'004;
+  e.port = 3;
+  e.model = "QM8340";
+  e.serial = "10001";
+  e.action = HistoryAction::kPush;
+  e.cause = PushCause::kClockStep;
+  e.ok = true;
+  e.status = "Device updated successfully.";
+  e.msPastSecond = 4;
+  return e;
+}
+
+// The line is the file's format: other programs read it, so it is pinned to the byte.
+TEST(HistoryLine, IsOneFlatJsonObjectThatReadsBackAsItWasWritten) {
+  const std::string line = EncodeHistoryLine(Push());
+  EXPECT_EQ(line,
+            R"({"v":1,"time":"2026-12-05T14:05:09.004Z","utcMs":1796479509004,"port":"COM3",)"
+            R"("model":"QM8340","sn":"10001","action":"push","cause":"clock-step","outcome":"ok",)"
+            R"("status":"Device updated successfully.","msPastSecond":4})"
+            "\n");
+  HistoryEntry odd = Push();
+  odd.action = HistoryAction::kRead;
+  odd.cause = PushCause::kNone;
+  odd.ok = false;
+  odd.utcMs = -1;  // before 1970: still one instant
+  odd.model = "Q\"M\\\r\x01\xc3\xa9\xf0\x9f\x95\x90";
+  odd.serial = "";
+  odd.msPastSecond = -1;
+  odd.offsetBefore = -0.1;
+  odd.offsetAfter = 2.5e-7;
+  odd.driftPerDay = 1e300;
+  for (const HistoryEntry& e : {Push(), odd}) {
+    const std::string text = EncodeHistoryLine(e);
+    const DecodedLine d = DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1));
+    EXPECT_EQ(d.verdict, LineVerdict::kEntry) << text;
+    EXPECT_EQ(d.entry, e) << text;
+  }
+  EXPECT_EQ(IsoUtcText(-1), "1969-12-31T23:59:59.999Z");
+  // A device's noise that is not UTF-8 is kept as its Latin-1 letters.
+  odd.model = "\xff\x80";
+  EXPECT_EQ(DecodeHistoryLine(EncodeHistoryLine(odd)).entry.model, "\xc3\xbf\xc2\x80");
+}
+
+// What a reader meets in a file that was cut, damaged, or written by a later version.
+TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
+  const std::string good = EncodeHistoryLine(Push());
+  const std::string body = good.substr(1, good.size() - 3);  // without { and }\n
+  const auto with = [&](const std::string& members) { return "{" + members + "}"; };
+  const struct {
+    std::string line;
+    LineVerdict verdict;
+  } rows[] = {
+      {with(body), LineVerdict::kEntry},
+      {" " + with(body + R"(,"later":{"a":[1,{"b":null}]},"x":true)") + " \r", LineVerdict::kEntry},
+      {with(R"("v":2,"whatever":[1,2])"), LineVerdict::kNewer},
+      {with(R"("v":99)"), LineVerdict::kNewer},
+      {good.substr(0, good.size() / 2), LineVerdict::kUnreadable},  // cut
+      {good.substr(0, good.size() - 2), LineVerdict::kUnreadable},  // cut before the brace
+      {std::string("\x00\x01\xff\xfe{\"v\":1}", 10), LineVerdict::kUnreadable},
+      {"not json at all", LineVerdict::kUnreadable},
+      {with(body) + with(body), LineVerdict::kUnreadable},
+      {with(body + R"(,"status":"tab	inside")"), LineVerdict::kUnreadable},
+      {with(body + ",\"sn\":\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
+      {with(body + R"(,"sn":"\ud800")"), LineVerdict::kUnreadable},     // half a pair
+      {with(body + R"(,"sn":"\q")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"v":0)"), LineVerdict::kUnreadable},
+      {with(body + R"(,"v":"1")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"utcMs":1.5)"), LineVerdict::kUnreadable},
+      {with(body + R"(,"port":"COM0")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"port":"COM256")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"action":"reboot")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"cause":"dst")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"outcome":"maybe")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"msPastSecond":1000)"), LineVerdict::kUnreadable},
+      {with(body + R"(,"offsetAfter":1e999)"), LineVerdict::kUnreadable},
+      {with(body + R"(,"offsetAfter":"0.5")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"model":7)"), LineVerdict::kUnreadable},
+      {with(R"("v":1,"deep":)" + std::string(20, '[') + std::string(20, ']')),
+       LineVerdict::kUnreadable},
+  };
+  HistoryRead read;
+  std::string file;
+  int entries = 0, newer = 0;
+  for (const auto& row : rows) {
+    EXPECT_EQ(DecodeHistoryLine(row.line).verdict, row.verdict) << row.line;
+    file += row.line + "\n\n";
+    entries += row.verdict == LineVerdict::kEntry;
+    newer += row.verdict == LineVerdict::kNewer;
+  }
+  ReadHistoryText(file + good.substr(0, 20), read);  // the last line cut without its "\n"
+  EXPECT_EQ(std::tuple(read.entries.size(), read.newer, read.unreadable),
+            std::tuple(std::size_t(entries), newer, int(std::size(rows)) - entries - newer + 1));
+}
+
+TEST(HistoryCsv, QuotesOnlyWhatNeedsIt) {
+  HistoryEntry e = Push();
+  e.status = "say \"hi\", then\nstop";
+  e.offsetAfter = -0.25;
+  EXPECT_EQ(HistoryCsvRow(e),
+            "2026-12-05T14:05:09.004Z,COM3,QM8340,10001,push,clock-step,ok,"
+            "\"say \"\"hi\"\", then\nstop\",4,,-0.25,\r\n");
+}
+
+// Lines of 217 bytes against a limit of 700: three fit in a file, the fourth starts a new
+// one, and the third file to be started pushes the oldest out.
+TEST(HistoryLog, RotatesAtTheLimitKeepingThreeFilesAndReadsThemOldestFirst) {
+  sim::MemoryLogFolder folder;
+  HistoryLog log(folder, nullptr, 700);
+  HistoryEntry e = Push();
+  for (int n = 0; n < 10; ++n) {
+    e.utcMs = 1'796'479'509'000 + n;
+    log.Append(e);
+  }
+  ASSERT_EQ(EncodeHistoryLine(e).size(), 217u);
+  EXPECT_EQ(std::tuple(folder.files.size(), folder.Size("history.jsonl"),
+                       folder.Size("history.jsonl.1"), folder.Size("history.jsonl.2")),
+            std::tuple(3u, 217, 651, 651));
+  const HistoryRead read = ReadHistory(folder);
+  ASSERT_EQ(read.entries.size(), 7u);
+  for (int n = 0; n < 7; ++n) EXPECT_EQ(read.entries[n].utcMs, 1'796'479'509'003 + n);
+}
+
+// A full disk or a file that will not move costs the lines that could not be kept, never the
+// operation: the program is told once. A line cut by a crash costs only itself.
+TEST(HistoryLog, AFailureIsToldOnceAndACutLineIsEndedFirst) {
+  sim::MemoryLogFolder folder;
+  std::vector<std::string> told;
+  HistoryLog log(
+      folder, [&](const std::string& m) { told.push_back(m); }, 1000);
+  folder.files["history.jsonl"] = "{\"v\":1,\"ti";
+  log.Append(Push());
+  log.Append(Push());
+  EXPECT_EQ(ReadHistory(folder).entries.size(), 2u);
+  EXPECT_EQ(ReadHistory(folder).unreadable, 1);
+  folder.full = true;
+  for (int n = 0; n < 3; ++n) log.Append(Push());
+  folder.full = false;
+  folder.renames = false;
+  for (int n = 0; n < 3; ++n) log.Append(Push());
+  EXPECT_EQ(told, std::vector<std::string>{"the history cannot be kept in memory (No space left "
+                                           "on device); the updates go on without it"});
+  EXPECT_TRUE(log.Failed());
+  EXPECT_EQ(ReadHistory(folder).entries.size(), 5u) << "kept on in the file that did not move";
+}
+
+}  // namespace
+}  // namespace horalign::test
