@@ -17,7 +17,7 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Settings:
-    """A private XDG_CONFIG_HOME and XDG_RUNTIME_DIR with a settings file in which every
+    """A private XDG_CONFIG_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR with a settings file in which every
     COM number without a device maps to a path that does not exist, so no run ever opens
     the machine's own serial ports."""
 
@@ -40,7 +40,8 @@ class Settings:
 
     def env(self, **extra):
         env = dict(os.environ, XDG_CONFIG_HOME=self.config_home,
-                   XDG_RUNTIME_DIR=self.runtime_dir)
+                   XDG_RUNTIME_DIR=self.runtime_dir,
+                   XDG_STATE_HOME=os.path.join(self.root, "state"))
         env.update(extra)
         return env
 

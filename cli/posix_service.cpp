@@ -12,10 +12,12 @@
 #include "cli/headless_views.h"
 #include "cli/posix_clock_right.h"
 #include "core/app/application.h"
+#include "core/history/history_log.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_log_folder.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
@@ -53,6 +55,16 @@ std::string SettleClockRight(std::int16_t mode) {
   return DropClockRight() ? "dropped" : "could-not-drop";
 }
 
+// The history beside the service's settings in the state directory systemd gives it, else
+// where the desktop program keeps it.
+std::string HistoryFolder() {
+  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state == '/') {
+    const std::string_view dirs(state);
+    return std::string(dirs.substr(0, dirs.find(':')));
+  }
+  return PosixLogFolder::DefaultDir();
+}
+
 std::string ActiveList(std::int32_t mask) {
   std::string list;
   for (int n = 1; n <= kPortRows; ++n) {
@@ -83,8 +95,12 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   NullPointer pointer;
   LogMessageDialog messageView(log);
   NullLoading loading;
-  Application app(
-      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, loading});
+  PosixLogFolder historyFolder(HistoryFolder());
+  HistoryLog history(historyFolder, [log](const std::string& message) {
+    LogLine(log, "warning=" + LogValue(message));
+  });
+  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           loading, &history});
 
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
   // as the window does, so that no handler runs after this.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/app/application.h"
+#include "core/history/history_log.h"
 #include "gui/app_icon.h"
 #include "gui/busy_pointer.h"
 #include "gui/loading_window.h"
@@ -20,6 +21,7 @@
 #include "gui/signal_bridge.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_log_folder.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
@@ -52,8 +54,14 @@ int main(int argc, char** argv) {
   // Passes the loading message through; notes start-up moments when asked to.
   StartupTrace trace(window, loadingView);
 
-  Application app(
-      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, trace});
+  PosixLogFolder historyFolder(PosixLogFolder::DefaultDir());
+  HistoryLog history(historyFolder, [](const std::string& message) {
+    std::fprintf(stderr, "Horalign: %s.\n", message.c_str());
+  });
+  window.SetHistoryFolder(&historyFolder);
+
+  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           trace, &history});
   window.SetForm([&app] { return app.MainForm(); });
 
   SignalBridge signalBridge([&app, &window](int) {

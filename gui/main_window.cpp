@@ -267,6 +267,10 @@ bool MainWindow::FilterKey(QObject* watched, QKeyEvent* event) {
     Forward([](QV_MainForm& f) { f.OnHelp(); });
     return true;
   }
+  if (key == kHistoryKeyLetter && event->modifiers() == Qt::ControlModifier) {
+    Forward([](QV_MainForm& f) { f.OnHistory(); });
+    return true;
+  }
   // Typed characters of the interval box go through the form's filter; keys that type
   // nothing (arrows, Delete) are not key presses in that sense and pass.
   if (watched == interval_ && !event->text().isEmpty() && key != Qt::Key_Delete && form_) {

@@ -23,6 +23,8 @@ class QTreeWidget;
 namespace horalign {
 
 class CaptionLabel;
+class HistoryWindow;
+class LogFolder;
 class QV_MainForm;
 
 // The main window: every control at its designed place, the port list, the tray icon and
@@ -43,6 +45,10 @@ class MainWindow : public QWidget, public MainWindowView {
   // What Quit() does; the program ends the process, tests record the call.
   void SetQuitAction(std::function<void()> quit) { quit_ = std::move(quit); }
   void SetHelpFolder(const QString& folder) { helpFolder_ = folder; }
+  // Where the history window reads the history; none: it is not offered.
+  void SetHistoryFolder(LogFolder* folder) { historyFolder_ = folder; }
+  // The history window, once it was opened.
+  HistoryWindow* History() const { return history_; }
 
   // Asks the form whether the window may close, for the reasons that do not come from the
   // window's close box (session end, signals). Returns true when the close was cancelled.
@@ -104,6 +110,7 @@ class MainWindow : public QWidget, public MainWindowView {
   void AddTrayIcon(const std::string& tip) override;
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override;
+  void ShowHistory() override;
   void Quit() override;
 
  protected:
@@ -138,6 +145,8 @@ class MainWindow : public QWidget, public MainWindowView {
   FormResolver form_;
   std::function<void()> quit_;
   QString helpFolder_;
+  LogFolder* historyFolder_ = nullptr;
+  HistoryWindow* history_ = nullptr;
   int coreCalls_ = 0;
 
   std::map<Control, QWidget*> controls_;

@@ -10,7 +10,6 @@
 namespace horalign {
 namespace {
 
-constexpr int kMenuItems = static_cast<int>(kTrayMenuCaptions.size());
 // How often the notification area is looked for; each look is one short query at most.
 constexpr int kTrayWatchMs = 1000;
 
@@ -60,8 +59,9 @@ void MainWindow::WatchTray() {
 
 std::unique_ptr<QMenu> MainWindow::BuildTrayMenu(const TrayMenuState& state) {
   auto menu = std::make_unique<QMenu>();
-  for (int i = 0; i < kMenuItems; ++i) {
-    QAction* action = i == static_cast<int>(TrayMenuItem::kSeparator)
+  for (const TrayMenuItem item : kTrayMenuOrder) {
+    const int i = static_cast<int>(item);
+    QAction* action = item == TrayMenuItem::kSeparator
                           ? menu->addSeparator()
                           : menu->addAction(QString::fromUtf8(kTrayMenuCaptions[i]));
     action->setData(i);

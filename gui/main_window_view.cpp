@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include "gui/help.h"
+#include "gui/history_window.h"
 #include "gui/main_window.h"
 
 namespace horalign {
@@ -271,6 +272,16 @@ LocaleFormat MainWindow::Locale() const {
 
 void MainWindow::ShowHelp(int topic) {
   QDesktopServices::openUrl(HelpUrl(helpFolder_, topic));
+}
+
+void MainWindow::ShowHistory() {
+  if (historyFolder_ == nullptr) return;
+  if (!history_) history_ = new HistoryWindow(*historyFolder_, this);
+  // Read anew at every opening: the program has appended to it meanwhile.
+  history_->Reload();
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
 }
 
 void MainWindow::Quit() {

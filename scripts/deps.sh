@@ -5,7 +5,7 @@ set -euo pipefail
 
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-format git
       libgtest-dev libgmock-dev googletest
-      qt6-base-dev qt6-base-dev-tools libgl-dev
+      qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
       xvfb xauth xdotool trayer openbox x11-utils x11-apps imagemagick fonts-dejavu-core
       procps util-linux tzdata
       dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin

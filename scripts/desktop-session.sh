@@ -19,12 +19,13 @@ hs_fail() {
   return 1
 }
 
-# Makes the session folder and points the program's settings and instance lock into it.
+# Makes the session folder and points the program's settings, history and instance lock into it.
 hs_init() {
   HS_DIR=$(mktemp -d "${TMPDIR:-/tmp}/horalign-${1:-session}.XXXXXX")
   mkdir -p "$HS_DIR/config/Quorvane" "$HS_DIR/runtime"
   chmod 700 "$HS_DIR/runtime"
   export XDG_CONFIG_HOME="$HS_DIR/config" XDG_RUNTIME_DIR="$HS_DIR/runtime"
+  export XDG_STATE_HOME="$HS_DIR/state"
   HS_SETTINGS="$XDG_CONFIG_HOME/Quorvane/Horalign.reg"
   trap hs_cleanup EXIT
   # A signal ends the script through its EXIT trap, so nothing started here outlives it.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "core/history/history_log.h"
+#include "platform/posix/posix_log_folder.h"
 #include "platform/posix/reg_file_store.h"
 #include "sim/devsim_log.h"
 #include "sim/devsim_options.h"
 #include "sim/devsim_server.h"
+#include "sim/simulated_history.h"
 
 namespace {
 
@@ -70,6 +74,19 @@ int main(int argc, char** argv) {
   if (options.writePorts) {
     store = options.portsFile.empty() ? std::make_unique<RegFileStore>()
                                       : std::make_unique<RegFileStore>(options.portsFile);
+  }
+  if (!options.historyDir.empty()) {
+    PosixLogFolder folder(options.historyDir);
+    std::string problem;
+    HistoryLog history(folder, [&problem](const std::string& message) { problem = message; });
+    std::vector<PastDevice> devices;
+    for (const DevsimDevice& d : options.devices) {
+      devices.push_back({d.com, DevsimModelName(d.config), d.config.serial, d.config.driftPpm});
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    WriteSimulatedHistory(history, devices, std::int64_t{now.tv_sec} * 1000, 7, 60);
+    if (!problem.empty()) return Fail(problem, 1);
   }
   DevsimLog log(logFile);
   DevsimServer server(options, log, store.get());

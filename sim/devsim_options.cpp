@@ -167,7 +167,8 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
   std::set<int> coms;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--device" || arg == "--ports-file" || arg == "--log";
+    const bool takesValue =
+        arg == "--device" || arg == "--ports-file" || arg == "--log" || arg == "--history";
     if (takesValue && i + 1 == args.size()) return {std::nullopt, arg + " needs a value"};
     if (arg == "--help" || arg == "-h") {
       options.help = true;
@@ -178,6 +179,8 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
       options.portsFile = args[++i];
     } else if (arg == "--log") {
       options.logPath = args[++i];
+    } else if (arg == "--history") {
+      options.historyDir = args[++i];
     } else if (arg == "--device") {
       std::string error;
       auto device = ParseDeviceOption(args[++i], error);
@@ -204,7 +207,7 @@ std::string DevsimUsage() {
   return R"(horalign-devsim: simulated devices on pseudo-terminals, in real time.
 
 Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --ports-file PATH]
-                       [--log FILE] [--help]
+                       [--log FILE] [--history DIR] [--help]
 
   --device DEVICE     one device; DEVICE is comma-separated key=value pairs:
                       com=N            COM number 1..16 (required)
@@ -225,6 +228,9 @@ Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --
                     $XDG_CONFIG_HOME/Quorvane/Horalign.reg (other values are kept)
   --ports-file PATH the same into PATH
   --log FILE        the event log, written afresh (default: standard output)
+  --history DIR     before serving, append to DIR/history.jsonl the history the devices
+                    would have left in the past week: a write every hour with the offsets
+                    read back around it, their drift as given (for the history window)
 
 Once the terminals are open and the mapping written, one line per device goes to standard
 output, fields separated by blanks:

@@ -23,6 +23,7 @@ struct DevsimOptions {
   bool writePorts = false;  // write the Ports mapping into the settings file
   std::string portsFile;    // that file; "" with writePorts: the program's default file
   std::string logPath;      // "": standard output
+  std::string historyDir;   // "": no made-up history
   bool help = false;
 };
 

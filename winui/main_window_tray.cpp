@@ -38,9 +38,10 @@ void Win32MainWindow::AddTrayIcon(const std::string& tip) {
 
 void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   HMENU menu = ::CreatePopupMenu();
-  for (UINT i = 0; i < kMenuItems; ++i) {
+  for (const TrayMenuItem item : kTrayMenuOrder) {
+    const auto i = static_cast<UINT>(item);
     if (!state.visible[i]) continue;
-    if (i == static_cast<UINT>(TrayMenuItem::kSeparator)) {
+    if (item == TrayMenuItem::kSeparator) {
       ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
       continue;
     }

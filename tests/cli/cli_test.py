@@ -198,6 +198,7 @@ def main():
     tmp = tempfile.mkdtemp(prefix="horalign-cli-test-")
     os.mkdir(f"{tmp}/runtime", 0o700)
     env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{tmp}/runtime", XDG_CONFIG_HOME=tmp,
+               XDG_STATE_HOME=f"{tmp}/state",
                DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent", LC_ALL="C")
     env.pop("STATE_DIRECTORY", None)
     settings = f"{tmp}/Horalign.reg"

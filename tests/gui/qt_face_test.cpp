@@ -12,11 +12,13 @@
 #include "core/ui/message.h"
 #include "gui/busy_pointer.h"
 #include "gui/help.h"
+#include "gui/history_window.h"
 #include "gui/loading_window.h"
 #include "gui/main_window.h"
 #include "gui/message_dialog.h"
 #include "gui/qt_event_loop.h"
 #include "gui/signal_bridge.h"
+#include "sim/memory_log_folder.h"
 #include "sim/sim_app.h"
 
 using namespace horalign;
@@ -69,6 +71,7 @@ struct FormRig {
     world.AddEmptyPorts(1, 16);
     if (mode) registry.SetString(kConfigKey, kValueConnectionMode, "1");
     window.SetQuitAction([this] { ++quits; });
+    window.SetHistoryFolder(&historyFolder);
     window.SetForm([this] { return app.MainForm(); });
     app.Start();
     window.activateWindow();  // focus events reach the controls of the active window only
@@ -88,8 +91,10 @@ struct FormRig {
   sim::FakePointer pointer;
   sim::FakeMessageDialog messages{world.loop};
   sim::FakeLoading loading;
+  sim::MemoryLogFolder historyFolder;
+  HistoryLog history{historyFolder, nullptr};
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, window,
-                           pointer, messages, loading}};
+                           pointer, messages, loading, &history}};
   int quits = 0;
 };
 
@@ -357,8 +362,8 @@ class QtFaceTest : public QObject {
     if (c.lastX && *c.lastX) QCOMPARE(GetRegSetting(rig.registry, kConfigKey, "LastX"), c.lastX);
   }
 
-  // The menu offers Hide or Show as the window is, greyed ("-") during an operation, and the
-  // choice reaches the form.
+  // The menu offers Hide or Show as the window is, and the history, greyed ("-") during an
+  // operation, and the choice reaches the form. Ctrl+H opens the history too.
   void theTrayMenuFollowsTheWindow() {
     FormRig rig;
     auto popUp = [&rig](int choose) {
@@ -376,12 +381,22 @@ class QtFaceTest : public QObject {
       rig.app.MainForm()->OnTrayNotify(516);  // the right button
       return shown.join(',');
     };
-    QCOMPARE(popUp(1), "Hide,,Close");
+    QCOMPARE(popUp(1), "Hide,History...,,Close");
     QVERIFY(!rig.window.isVisible());
-    QCOMPARE(popUp(0), "Show,,Close");
+    QCOMPARE(popUp(0), "Show,History...,,Close");
     QVERIFY(rig.window.isVisible());
+    QCOMPARE(popUp(2), "Hide,History...,,Close");
+    QVERIFY(rig.window.History() && rig.window.History()->isVisible());
+    QCOMPARE(rig.window.History()->Summary()->text(), "No history yet.");
+    rig.window.History()->close();
+    HistoryEntry connected;
+    connected.port = 1;
+    rig.history.Append(connected);
+    QTest::keyClick(rig.window.focusWidget(), Qt::Key_H, Qt::ControlModifier);
+    QVERIFY(rig.window.History()->isVisible());
+    QCOMPARE(rig.window.History()->Summary()->text(), "1 entry");  // read again
     rig.window.setEnabled(false);
-    QCOMPARE(popUp(-1), "Hide-,,Close-");
+    QCOMPARE(popUp(-1), "Hide-,History...-,,Close-");
   }
 
   // Help is taken from beside the program (the build tree), else from the installed data

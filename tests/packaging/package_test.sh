@@ -18,7 +18,7 @@ rm -f "$deb"
 # Control fields: the version, and libraries found by dpkg-shlibdeps beside the fixed ones.
 [[ $(dpkg-deb -f "$deb" Version) == "${version}-1" ]] || fail "Version $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libc6 libstdc++6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6charts6 libc6 libstdc++6 qt6-qpa-plugins; do
   [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 
