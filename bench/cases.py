@@ -287,6 +287,19 @@ def service(tools, runs, seconds, updates):
     ]
 
 
+def history_window(tools, runs, lines):
+    """The history window opened offscreen on a history file of `lines` entries: from its
+    construction to its first paint (the files read, the table filled, the plot drawn), each
+    run a new process."""
+    opened = []
+    for _ in range(runs):
+        out = subprocess.run([tools.path("bench", "horalign-history-bench"), str(lines)],
+                             capture_output=True, text=True, timeout=60, check=True).stdout
+        opened.append(float(out.split("OPEN ")[1].split()[0]))
+    return [Figure(f"history window ({lines:,} lines)", "open to first paint", "ms", opened,
+                   1000.0, "offscreen, four devices with offsets and drift")]
+
+
 def test_suite(tools, runs):
     """The test suite's own time: ctest of this build without the e2e label, two jobs as
     scripts/test.sh runs it on this machine."""

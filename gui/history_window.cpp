@@ -158,16 +158,38 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
   table_->setSortingEnabled(true);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setWordWrap(false);
   table_->verticalHeader()->hide();
-  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  // Widths by the texts a column holds: measuring 10,000 rows would cost more than the rest.
+  const QString widest[HistoryModel::kColumnCount] = {"0000-00-00 00:00:00.000",
+                                                      "COM16",
+                                                      "Tone Generator",
+                                                      "00000",
+                                                      "set-pc-clock",
+                                                      "offset-change",
+                                                      "failed",
+                                                      "",
+                                                      "999",
+                                                      "Offset before (s)",
+                                                      "Offset after (s)",
+                                                      "Drift (s/day)"};
+  for (int c = 0; c < HistoryModel::kColumnCount; ++c) {
+    table_->setColumnWidth(c, fontMetrics().horizontalAdvance(widest[c]) + 16);
+  }
+  table_->setColumnWidth(
+      HistoryModel::kStatus,
+      fontMetrics().horizontalAdvance("Unable to connect to device - check settings.") + 16);
   table_->sortByColumn(HistoryModel::kTime, Qt::DescendingOrder);
 
   chart_ = new QChart();
   chart_->setTitle(QStringLiteral("Offset and drift"));
+  chart_->legend()->setAlignment(Qt::AlignRight);
   chartView_ = new QChartView(chart_, this);
   chartView_->setObjectName(QStringLiteral("chtOffsetDrift"));
   chartView_->setAccessibleName(QStringLiteral("Offset and drift plot"));
   chartView_->setRenderHint(QPainter::Antialiasing);
+  chartView_->setMinimumHeight(280);
 
   export_ = new QPushButton(QStringLiteral("&Export CSV..."), this);
   export_->setObjectName(QStringLiteral("cmdExport"));
@@ -183,6 +205,8 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
   auto* split = new QSplitter(Qt::Vertical, this);
   split->addWidget(table_);
   split->addWidget(chartView_);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(export_);
@@ -191,7 +215,7 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
   layout->addLayout(top);
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
-  resize(960, 640);
+  resize(1000, 700);
 
   connect(devices_, &QComboBox::currentIndexChanged, this, &HistoryWindow::ChooseDevice);
   connect(export_, &QPushButton::clicked, this, &HistoryWindow::AskAndExport);
@@ -204,8 +228,11 @@ void HistoryWindow::Reload() {
   QString text = count == 0   ? QStringLiteral("No history yet.")
                  : count == 1 ? QStringLiteral("1 entry")
                               : QStringLiteral("%1 entries").arg(count);
-  if (read.unreadable > 0) text += QStringLiteral("; %1 lines unreadable").arg(read.unreadable);
-  if (read.newer > 0) text += QStringLiteral("; %1 lines of a newer version").arg(read.newer);
+  const auto lines = [](int n) {
+    return n == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(n);
+  };
+  if (read.unreadable > 0) text += QStringLiteral("; %1 unreadable").arg(lines(read.unreadable));
+  if (read.newer > 0) text += QStringLiteral("; %1 of a newer version").arg(lines(read.newer));
   summary_->setText(text);
 
   const std::optional<HistoryDevice> chosen =
@@ -242,8 +269,9 @@ void HistoryWindow::ChooseDevice(int index) {
   Plot();
 }
 
-// One line of offsets per device (before a write, then after it, where a read-back measured
-// them) on the left axis, and one of its drift on the right axis.
+// One line of offsets per device on the left axis and one of its drift on the right. The
+// offset is the one read before a write where there is one (what the device drifted since
+// the last write), else the one read after it: both at one instant would draw a comb.
 void HistoryWindow::Plot() {
   chart_->removeAllSeries();
   for (QAbstractAxis* axis : chart_->axes()) {
@@ -252,6 +280,7 @@ void HistoryWindow::Plot() {
   }
   auto* time = new QDateTimeAxis;
   time->setFormat(QStringLiteral("MM-dd HH:mm"));
+  time->setTickCount(6);
   time->setTitleText(QStringLiteral("Time"));
   auto* offsetAxis = new QValueAxis;
   offsetAxis->setTitleText(QStringLiteral("Offset (s)"));
@@ -271,15 +300,17 @@ void HistoryWindow::Plot() {
     for (const HistoryEntry& e : model_.Entries()) {
       if (!device.Matches(e)) continue;
       const auto at = static_cast<qreal>(e.utcMs);
-      for (const auto& value : {e.offsetBefore, e.offsetAfter}) {
-        if (value) offsetPoints.append({at, *value}), offsets.Take(*value);
+      if (const auto& value = e.offsetBefore ? e.offsetBefore : e.offsetAfter) {
+        offsetPoints.append({at, *value}), offsets.Take(*value);
       }
       if (e.driftPerDay) driftPoints.append({at, *e.driftPerDay}), drifts.Take(*e.driftPerDay);
       if (e.offsetBefore || e.offsetAfter || e.driftPerDay) {
         first = std::min<qint64>(first, e.utcMs), last = std::max<qint64>(last, e.utcMs);
       }
     }
+    // A device keeps its colour: its offset drawn solid, its drift dashed.
     const QString name = device.model + QStringLiteral(" ") + device.serial;
+    std::optional<QColor> colour;
     for (auto [points, axis, what] : {std::tuple(&offsetPoints, offsetAxis, "offset"),
                                       std::tuple(&driftPoints, driftAxis, "drift")}) {
       if (points->isEmpty()) continue;
@@ -289,7 +320,20 @@ void HistoryWindow::Plot() {
       chart_->addSeries(series);
       series->attachAxis(time);
       series->attachAxis(axis);
+      if (!colour) {
+        colour = series->color();
+        continue;
+      }
+      QPen pen = series->pen();
+      pen.setColor(*colour);
+      pen.setStyle(Qt::DashLine);
+      series->setPen(pen);
     }
+  }
+  // Zero, where a device keeps time, is the offset axis's middle line.
+  if (offsets.low <= offsets.high) {
+    const double reach = std::max(std::abs(offsets.low), std::abs(offsets.high));
+    offsets.Take(-reach), offsets.Take(reach);
   }
   offsets.Apply(offsetAxis);
   drifts.Apply(driftAxis);

@@ -134,7 +134,9 @@ hs_start_devsim() {
   shift
   for desc in "$@"; do args+=(--device "$desc"); done
   HS_DEVSIM_LOG="$HS_DIR/devsim.log"
-  "$devsim" "${args[@]}" --write-ports --log "$HS_DEVSIM_LOG" > "$HS_DIR/devsim.out" \
+  # HS_DEVSIM_EXTRA: more options of the simulator's own, e.g. (--history DIR).
+  "$devsim" "${args[@]}" "${HS_DEVSIM_EXTRA[@]}" --write-ports --log "$HS_DEVSIM_LOG" \
+    > "$HS_DIR/devsim.out" \
     2> "$HS_DIR/devsim.err" &
   hs_track $!
   hs_wait_until 10 hs_lines_at_least "$HS_DIR/devsim.out" $# ||

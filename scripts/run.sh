@@ -63,8 +63,12 @@ if ((receiver)); then
 else
   hs_write_settings 1 7   # "Synchronize Device Time to PC Time", COM1-COM3 active
 fi
-hs_start_devsim "$devsim" com=1,letter=W,serial=10001 com=2,letter=A,serial=20002 \
-  com=3,letter=K,serial=30003 com=4,letter=none,serial=40004
+# The devices drift a little, and a week of the history they would have left is written
+# first, so that the history window (Ctrl+H) has offsets and drift to show.
+HS_DEVSIM_EXTRA=(--history "$XDG_STATE_HOME/Quorvane")
+hs_start_devsim "$devsim" com=1,letter=W,serial=10001,drift=20 \
+  com=2,letter=A,serial=20002,drift=-50 com=3,letter=K,serial=30003,drift=100 \
+  com=4,letter=none,serial=40004
 echo "Simulated devices (port, terminal, model, serial, settings):"
 sed 's/^/  /' "$HS_DIR/devsim.out"
 
@@ -74,21 +78,28 @@ start_program() {
   HS_PROGRAM_PID=$!
 }
 
-# Under Xvfb: the main window after the scan, and the hide question (answered No).
+# Under Xvfb: the main window after the scan, the history window, and the hide question
+# (answered No).
 take_screenshots() {
-  local main notice question
+  local main notice question history
   main=$(hs_wait_window "$HS_PROGRAM_PID" '^Horalign \(Version' 30) || return 1
   notice=$(hs_wait_window "$HS_PROGRAM_PID" '^Horalign - System Message$' 60) || return 1
   hs_keys "$notice" Return
   hs_wait_until 5 hs_no_window "$HS_PROGRAM_PID" "System Message"
   sleep 1  # one tick of the clock display
   hs_screenshot_window "$main" "$out/main-window.png"
+  hs_keys "$main" ctrl+h
+  history=$(hs_wait_window "$HS_PROGRAM_PID" '^Horalign History$' 10) || return 1
+  sleep 0.5
+  hs_screenshot_window "$history" "$out/history-window.png"
+  hs_keys "$history" alt+c
+  hs_wait_until 5 hs_no_window "$HS_PROGRAM_PID" '^Horalign History$'
   hs_keys "$main" alt+h
   question=$(hs_wait_window "$HS_PROGRAM_PID" '^Horalign - System Message$' 10) || return 1
   sleep 0.3
   hs_screenshot_window "$question" "$out/message-dialog.png"
   hs_keys "$question" n
-  echo "Screenshots: $out/main-window.png and $out/message-dialog.png"
+  echo "Screenshots: $out/main-window.png, $out/history-window.png and $out/message-dialog.png"
 }
 
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && $screenshot_only == 0 ]]; then

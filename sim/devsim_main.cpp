@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     HistoryLog history(folder, [&problem](const std::string& message) { problem = message; });
     std::vector<PastDevice> devices;
     for (const DevsimDevice& d : options.devices) {
+      if (d.config.letter == kNoLetter) continue;  // a receiver is never written to
       devices.push_back({d.com, DevsimModelName(d.config), d.config.serial, d.config.driftPpm});
     }
     timespec now{};
