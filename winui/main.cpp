@@ -4,9 +4,11 @@
 #include <commctrl.h>
 
 #include "core/app/application.h"
+#include "core/history/history_log.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_instance.h"
+#include "platform/win32/win32_log_folder.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_serial.h"
 #include "winui/loading_window.h"
@@ -36,8 +38,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   messageView.SetOwner([&window] { return window.Handle(); });
   messageView.SetModalHook([&window](bool blocked) { window.SetModalBlocked(blocked); });
 
-  Application app(
-      Platform{registry, serial, clock, loop, instance, window, pointer, messageView, loadingView});
+  // A windowed program has no standard error to speak of; a history that cannot be kept
+  // costs only itself.
+  Win32LogFolder historyFolder(Win32LogFolder::DefaultDir());
+  HistoryLog history(historyFolder, [](const std::string& message) {
+    ::OutputDebugStringA(("Horalign: " + message + ".\n").c_str());
+  });
+  window.SetHistoryFolder(&historyFolder);
+
+  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           loadingView, &history});
   window.SetForm([&app] { return app.MainForm(); });
   // Nothing in the program posts WM_QUIT; one from outside ends it in order.
   loop.SetQuitHandler([&window](int) { window.RequestClose(CloseReason::kSignal); });

@@ -9,6 +9,7 @@
 #include "core/ui/window_layout.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_event_loop.h"
+#include "winui/history_list.h"
 #include "winui/pointer.h"
 #include "winui/win_util.h"
 
@@ -32,6 +33,9 @@ class Win32MainWindow : public MainWindowView {
 
   // Where the user's actions go; null while there is no form yet.
   void SetForm(FormSource form) { form_ = std::move(form); }
+  // Where the history list reads the history; none: it is not offered.
+  void SetHistoryFolder(LogFolder* folder) { historyFolder_ = folder; }
+  const Win32HistoryList& History() const { return history_; }
   HWND Handle() const { return hwnd_; }
   HWND ControlHandle(Control control) const { return controls_[Index(control)]; }
   HWND ToolTips() const { return toolTips_; }
@@ -89,6 +93,7 @@ class Win32MainWindow : public MainWindowView {
   void AddTrayIcon(const std::string& tip) override;
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override;
+  void ShowHistory() override;
   void Quit() override;
 
  private:
@@ -160,6 +165,8 @@ class Win32MainWindow : public MainWindowView {
   bool trayAdded_ = false;
   std::string trayTip_;
   UINT taskbarCreated_ = 0;
+  LogFolder* historyFolder_ = nullptr;
+  Win32HistoryList history_;
 };
 
 }  // namespace horalign::winui

@@ -230,6 +230,10 @@ bool Win32MainWindow::OnKeyDown(const MSG& msg) {
     case VK_F1:
       Forward([](QV_MainForm& f) { f.OnHelp(); });
       return true;
+    case kHistoryKeyLetter:
+      if (::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_MENU) < 0) return false;
+      Forward([](QV_MainForm& f) { f.OnHistory(); });
+      return true;
     case VK_RETURN:
       // An open drop-down list takes Enter as its choice.
       if (msg.hwnd == ControlHandle(Control::cmb_Mode) &&

@@ -73,6 +73,10 @@ void Win32MainWindow::ShowHelp(int topic) {
   ::ShellExecuteA(hwnd_, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void Win32MainWindow::ShowHistory() {
+  if (historyFolder_ != nullptr) history_.Show(hwnd_, *historyFolder_);
+}
+
 void Win32MainWindow::RemoveTrayIcon() {
   if (!trayAdded_) return;
   NOTIFYICONDATAA data{};

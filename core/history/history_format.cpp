@@ -1,5 +1,6 @@
 #include "core/history/history_format.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -26,6 +27,9 @@ constexpr std::array<std::pair<PushCause, const char*>, 3> kCauseWords = {{
     {PushCause::kResume, "resume"},
 }};
 constexpr int kMaxPort = 255;
+// The instants a four-digit year can name, from 0001-01-01 to the end of 9999.
+constexpr std::int64_t kFirstUtcMs = -62'135'596'800'000;
+constexpr std::int64_t kLastUtcMs = 253'402'300'799'999;
 // Nesting a later version might use inside a value that is skipped; deeper is not a line.
 constexpr int kMaxDepth = 8;
 
@@ -280,7 +284,8 @@ std::optional<T> NumberOf(const JsonValue& v) {
 }
 
 std::optional<int> PortOf(const std::string& name) {
-  if (!name.starts_with("COM") || name.size() < 4 || name.size() > 6 || name[3] == '0') {
+  if (!name.starts_with("COM") || name.size() < 4 || name.size() > 6 || name[3] < '1' ||
+      name[3] > '9') {
     return std::nullopt;
   }
   int port = 0;
@@ -308,6 +313,7 @@ void TakeField(const std::string& key, const JsonValue& v, HistoryEntry& e, Fiel
     f.version = NumberOf<std::int64_t>(v);
   } else if (key == "utcMs") {
     f.utcMs = NumberOf<std::int64_t>(v);
+    if (f.utcMs && (*f.utcMs < kFirstUtcMs || *f.utcMs > kLastUtcMs)) f.utcMs.reset();
   } else if (key == "port") {
     const auto port = text ? PortOf(v.text) : std::nullopt;
     f.hasPort = port.has_value();
@@ -376,7 +382,7 @@ const char* PushCauseWord(PushCause cause) {
 }
 
 std::string IsoUtcText(std::int64_t utcMs) {
-  const CivilTime t = FromEpochMicros(utcMs * 1000);
+  const CivilTime t = FromEpochMicros(std::clamp(utcMs, kFirstUtcMs, kLastUtcMs) * 1000);
   return ZeroPad(t.year, 4) + "-" + ZeroPad(t.month, 2) + "-" + ZeroPad(t.day, 2) + "T" +
          ZeroPad(t.hour, 2) + ":" + ZeroPad(t.minute, 2) + ":" + ZeroPad(t.second, 2) + "." +
          ZeroPad(t.Millisecond(), 3) + "Z";

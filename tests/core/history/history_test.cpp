@@ -80,7 +80,10 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {with(body + R"(,"v":0)"), LineVerdict::kUnreadable},
       {with(body + R"(,"v":"1")"), LineVerdict::kUnreadable},
       {with(body + R"(,"utcMs":1.5)"), LineVerdict::kUnreadable},
+      {with(body + R"(,"utcMs":253402300800000)"), LineVerdict::kUnreadable},  // year 10000
+      {with(body + R"(,"utcMs":-62135596800001)"), LineVerdict::kUnreadable},  // year 0
       {with(body + R"(,"port":"COM0")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"port":"COM-0")"), LineVerdict::kUnreadable},
       {with(body + R"(,"port":"COM256")"), LineVerdict::kUnreadable},
       {with(body + R"(,"action":"reboot")"), LineVerdict::kUnreadable},
       {with(body + R"(,"cause":"dst")"), LineVerdict::kUnreadable},
