@@ -103,6 +103,17 @@ keys 7 5 Tab
 sleep 1
 shot "$main_title" windows-main.png
 
+# Ctrl+H lists the history: the scan's connections and the two updates at least.
+keys ctrl+h
+hs_wait_until 10 present "Horalign History - [0-9]+ entries" || fail "no history list"
+history=$(xdotool search --name "^Horalign History - " | head -1)
+entries=$(xdotool getwindowname "$history" | sed -n 's/^Horalign History - \([0-9]*\) entries$/\1/p')
+[[ ${entries:-0} -ge 4 ]] || fail "the history list shows '$(xdotool getwindowname "$history")'"
+keys alt+F4
+history_hidden() { ! xdotool search --onlyvisible --name "^Horalign History - " >/dev/null 2>&1; }
+hs_wait_until 10 history_hidden || fail "the history list stayed"
+settle
+
 # Close, and confirm the quit question (its focus is on No).
 press_for_window alt+c "$message"
 settle
