@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/util/civil.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_instance.h"
+#include "platform/win32/win32_log_folder.h"
 #include "platform/win32/win32_registry.h"
 #include "tests/core/settings/registry_rules.h"
 
@@ -126,6 +129,30 @@ TEST(Win32Clock, ReportsAStepButNotItsOwnSetting) {
   ASSERT_EQ(jumps.size(), 1u);
   EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
   EXPECT_NEAR(static_cast<double>(jumps[0].stepMicros), 2e6, 50'000);
+}
+
+// The history's folder: made at the first append, appended to, renamed over an older file,
+// read from its end; a folder that cannot be made is a refusal with its reason.
+TEST(Win32LogFolder, AppendsRenamesAndReadsTheEnd) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring dir =
+      std::wstring(temp) + L"horalign-history-" + std::to_wstring(::GetCurrentProcessId());
+  Win32LogFolder folder(dir);
+  std::string error;
+  ASSERT_TRUE(folder.Append("a", "one\n", error)) << error;
+  ASSERT_TRUE(folder.Append("a", "two\n", error)) << error;
+  ASSERT_TRUE(folder.Append("b", "old\n", error)) << error;
+  EXPECT_EQ(folder.Size("a"), 8);
+  EXPECT_TRUE(folder.Rename("a", "b"));
+  EXPECT_EQ(std::tuple(folder.Size("a"), folder.Read("b", 4), folder.Read("b", 100)),
+            std::tuple(std::nullopt, std::optional<std::string>("two\n"),
+                       std::optional<std::string>("one\ntwo\n")));
+  ::DeleteFileW((dir + L"\\b").c_str());
+  ::RemoveDirectoryW(dir.c_str());
+  Win32LogFolder nowhere(dir + L"\\missing\\deeper");
+  EXPECT_FALSE(nowhere.Append("a", "x", error));
+  EXPECT_NE(error.find("cannot create the folder"), std::string::npos) << error;
 }
 
 TEST(Win32InstanceGuard, OneClaimPerNameUntilItsHolderEnds) {
