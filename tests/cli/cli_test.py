@@ -158,6 +158,10 @@ def service(tmp, env, settings, userns):
           'status="Disconnected from device."' in log(), log())
     if os.geteuid() == 0:
         check("run gives up CAP_SYS_TIME in mode 1", cap_sys_time(svc.pid) == [False, False])
+    history = f"{env['XDG_STATE_HOME']}/Quorvane/history.jsonl"
+    kept = open(history).read() if os.path.exists(history) else ""
+    check("run keeps the connection in the history", '"port":"COM1","model":"QM8340","sn":"10001",'
+          '"action":"connect","outcome":"ok","status":"Connected to device."}' in kept, kept)
 
     rc, out, _ = run(["--config", settings, "--json", "update", "COM1"], env)
     status = json.loads(out)["ports"][0]["status"] if out else ""

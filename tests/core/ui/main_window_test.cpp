@@ -376,12 +376,12 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
 }
 
 // The tray menu offers Show or Hide by the window's visibility; the list gets the focus when
-// the window comes back.
+// the window comes back. "History..." opens the history window.
 TEST(MainWindow, TheTrayBringsTheWindowBack) {
   SimApp s;
   StartIn(s, 1, 0);
   for (const auto& [notify, item, visible] :
-       {std::tuple(516, 1, false), {516, 0, true}, {515, -1, true}}) {
+       {std::tuple(516, 1, false), {516, 0, true}, {515, -1, true}, {516, 4, true}}) {
     const bool visibleBefore = s.view.visible;
     s.view.focus = cmdClose;
     s.Form().OnTrayNotify(notify);
@@ -392,6 +392,7 @@ TEST(MainWindow, TheTrayBringsTheWindowBack) {
       EXPECT_EQ(std::tuple(menu.visible[0], menu.visible[1], menu.visible[3]),
                 std::tuple(!visibleBefore, visibleBefore, true));
     }
+    EXPECT_EQ(s.view.historyOpened, item == 4 ? 1 : 0);
   }
 }
 
