@@ -34,8 +34,8 @@ TEST(PosixHistory, RotatesInARealFolderAndKeepsItPrivate) {
   ASSERT_EQ(read.entries.size(), 5u);
   EXPECT_EQ(read.entries.front().utcMs, 2);
   EXPECT_EQ(folder.Read("history.jsonl.2", 4), ".\"}\n");  // the end of a file, for a cut line
-  struct stat dir {
-  }, file{};
+  struct stat dir {};
+  struct stat file {};
   ASSERT_EQ(stat(folder.Where().c_str(), &dir), 0);
   ASSERT_EQ(stat((folder.Where() + "/history.jsonl.1").c_str(), &file), 0);
   EXPECT_EQ(std::pair(dir.st_mode & 0777, file.st_mode & 0777), std::pair(0700u, 0600u));
