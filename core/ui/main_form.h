@@ -124,8 +124,9 @@ class QV_MainForm final : private SyncHost {
   // Runs an operation of the program's own (an update cycle, a push) with the window locked
   // and the minute schedule paused.
   void RunScheduled(const std::function<void()>& operation);
-  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile.
-  void WriteDevices(std::uint32_t ports);
+  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile,
+  // reading them back when asked to.
+  void WriteDevices(std::uint32_t ports, bool readBack);
 
   MainFormDeps deps_;
   PortListModel ports_;

@@ -159,7 +159,7 @@ void QV_MainForm::OnMinutesTick() {
   }
   RunScheduled([this] {
     if (EffectiveMode() == kModeDeviceFromPc) {
-      WriteDevices((1u << kPortRows) - 1);
+      WriteDevices((1u << kPortRows) - 1, deps_.config.VerifyWrites);
     } else if (EffectiveMode() == kModePcFromDevice) {
       ServeTimeSource();
     }
@@ -179,7 +179,7 @@ void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
   UpdateActionButtons();
 }
 
-void QV_MainForm::WriteDevices(std::uint32_t ports) {
+void QV_MainForm::WriteDevices(std::uint32_t ports, bool readBack) {
   // A jump reported while a device is written queues it again, since its write may have
   // carried the time from before the jump; one written meanwhile needs no push of its own.
   while ((ports |= pendingPushes_) != 0 && !terminated_) {
@@ -187,7 +187,9 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
     ports &= ~bit;
     pendingPushes_ &= ~bit;
     const int n = std::countr_zero(bit) + 1;
-    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n));
+    if (ports_.Active(n) == PortActive::kYes) {
+      sync_.WriteTime(static_cast<std::int16_t>(n), readBack);
+    }
   }
 }
 
@@ -261,7 +263,8 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
 void QV_MainForm::OnPushTick() {
   if (ctx_.UserBusy || ctx_.MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
   tmrPush_->SetEnabled(false);
-  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_); });
+  // A push is no scheduled write: it is not read back.
+  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_, false); });
 }
 
 }  // namespace horalign
