@@ -32,7 +32,7 @@ constexpr int kQueries = 8;
 constexpr std::int32_t kQueryTimeoutTicks = 30;
 constexpr std::int64_t kSecondUs = 1'000'000;
 constexpr std::int64_t kDayUs = 86'400 * kSecondUs;
-// A later answer may belong to a repeat of the query, sent at a moment not noted.
+// A device this slow to answer may read its clock at any moment before it does.
 constexpr std::int64_t kMaxAnswerUs = 1'400'000;
 // Answers that miss each other by this little are the limit of the measurement (a device
 // takes a varying moment to read its clock); by more, the device's clock jumped meanwhile.
@@ -83,7 +83,9 @@ ReadBack MeasureDeviceOffset(Clock& clock, QV_Paging& paging, const clsSerialCom
     const std::uint64_t linesBefore = paging.LinesReceived();
     const std::int64_t sentUs = NowUs(clock, utc);
     std::string reply;
-    paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);
+    // Sent once, not repeated as QueryDevice would: the answer to a repeat could come in
+    // during the write and be taken for its acknowledgement.
+    paging.SendCommand("QT", "", Frame::kPlain, kQueryTimeoutTicks, reply);
     if (paging.LinesReceived() == linesBefore) return {{}, ReadBackFailure::kNoAnswer};
     const std::optional<int> seconds = QtReplySecondsOfDay(reply);
     if (!seconds) return {{}, ReadBackFailure::kUnreadable};
