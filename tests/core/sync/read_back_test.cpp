@@ -15,27 +15,21 @@ namespace {
 // push is not read back, and no span runs across it.
 TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
   const struct {
-    char letter;
-    double ppm;
-    std::optional<std::string> timeReply;
+    sim::SimDeviceConfig config;
     const char* status;
-    std::int64_t replyDelayUs = 5'000;
-  } devices[] = {{'W', 20, {}, "Device time read."},
-                 {'K', -50, {}, "Device time read."},
-                 {'T', 100, {}, "Device time read."},
-                 {'W', 0, "0930", "Unreadable answer to the time query."},
-                 {'W', 0, "", "No answer to the time query."},
-                 {'W', 0, {}, "No answer to the time query.", 2'000'000},
-                 {'W', 0, "09301012052610", "Inconsistent answers to the time query."},
-                 {'A', 0, {}, ""}};
+  } devices[] = {{{.letter = 'W', .driftPpm = 20}, "Device time read."},
+                 {{.letter = 'K', .driftPpm = -50}, "Device time read."},
+                 {{.letter = 'T', .driftPpm = 100}, "Device time read."},
+                 {{.timeReply = "0930"}, "Unreadable answer to the time query."},
+                 {{.timeReply = ""}, "No answer to the time query."},
+                 {{.replyDelayUs = 2'000'000}, "No answer to the time query."},
+                 {{.timeReply = "09301012052610"}, "Inconsistent answers to the time query."},
+                 {{.letter = 'A'}, ""}};
   sim::SimApp s({.localOffsetMinutes = 60});
   for (int port = 1; port <= 8; ++port) {
-    s.world.AddDevice(port, {.letter = devices[port - 1].letter,
-                             .serial = std::string(5, static_cast<char>('0' + port)),
-                             .clockOffsetSeconds = 123.4 * port,
-                             .driftPpm = devices[port - 1].ppm,
-                             .replyDelayUs = devices[port - 1].replyDelayUs,
-                             .timeReply = devices[port - 1].timeReply});
+    sim::SimDeviceConfig c = devices[port - 1].config;
+    c.serial = std::string(5, static_cast<char>('0' + port)), c.clockOffsetSeconds = 123.4 * port;
+    s.world.AddDevice(port, c);
   }
   s.Set("Verify Writes", "1");
   StartIn(s, 1, 0xff);
@@ -48,7 +42,7 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
     replayed.Replay(e);
     EXPECT_EQ(e.status, devices[e.port - 1].status);
     unspanned[e.port] += e.offsetBefore && !e.driftPerDay;
-    const bool utc = sim::LetterKeepsUtc(devices[e.port - 1].letter);
+    const bool utc = sim::LetterKeepsUtc(devices[e.port - 1].config.letter);
     const std::int64_t pcUs = s.world.clock.UtcEpochMicros() + (utc ? 0 : 3'600'000'000);
     const auto offsetUs = static_cast<double>(s.world.devices[e.port - 1]->ClockEpochUs() - pcUs);
     if (!e.ok) return;
@@ -68,7 +62,7 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
     EXPECT_EQ(replayed.DriftPerDay(s.Cell(port, kColDevice), s.Cell(port, kColSerial)), drift);
     ASSERT_EQ(drift.has_value(), port <= 3);
     if (!drift) continue;
-    EXPECT_NEAR(*drift, devices[port - 1].ppm * 0.0864, std::abs(*drift) / 100);
+    EXPECT_NEAR(*drift, devices[port - 1].config.driftPpm * 0.0864, std::abs(*drift) / 100);
   }
   EXPECT_TRUE(s.world.clock.SetLog().empty());
 }
