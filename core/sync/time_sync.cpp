@@ -130,8 +130,7 @@ bool TimeSync::WriteTime(std::int16_t port) {
   bool outcome = false;
   if (connected) {
     if (parts_.paging.OpenPort(parts_.serialPort, port, host_.Port(row).settings)) {
-      outcome =
-          SupportsUtcTimeSet(host_.Port(row).model) ? WriteUtcFamily(row) : WriteLocalFamily();
+      outcome = SupportsUtcTimeSet(host_.Port(row).kind) ? WriteUtcFamily(row) : WriteLocalFamily();
     }
     host_.SetStatus(row, outcome ? "Device updated successfully." : "Error updating device.");
   }
@@ -148,7 +147,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
   bool connected = true;
   if (!host_.Port(row).detected) connected = connection_.ConnectDevice(comPortId);
   if (connected && parts_.paging.OpenPort(parts_.serialPort, comPortId, host_.Port(row).settings) &&
-      SupportsTimeQuery(host_.Port(row).model)) {
+      SupportsTimeQuery(host_.Port(row).kind)) {
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     const std::uint64_t linesBefore = parts_.paging.LinesReceived();
@@ -231,7 +230,7 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
 
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
   const int row = comPortId;
-  const std::string device = host_.Port(row).model;
+  const ModelKind device = host_.Port(row).kind;
   Outcome outcome = Outcome::kRejected;
   std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
@@ -240,7 +239,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
-  } else if (device == kReceiverModel || device == kNoModel) {
+  } else if (device == ModelKind::kReceiver || device == ModelKind::kUnknown) {
     // Receiver events count only in the last two minutes of each update interval.
     if (host_.MinuteCount() < parts_.config.UpdateInterval - 2) {
       skipTimeEvent_ = true;
@@ -250,8 +249,8 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     pause.emplace(host_);
     host_.SetBusy(true);
     outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
-    if (outcome == Outcome::kAccepted && device == kNoModel) {
-      host_.SetDeviceModel(row, kReceiverModel);
+    if (outcome == Outcome::kAccepted && device == ModelKind::kUnknown) {
+      host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);
     }
   }
   const bool result = outcome == Outcome::kAccepted;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
@@ -72,12 +73,13 @@ TEST(ModelTable, EveryLetterNamesItsModelAndItsWayOfSettingAndReadingTime) {
     const Identification id = ParseIdentificationLine("EDCBA" + row.substr(0, 1) + "00000000\r");
     EXPECT_EQ(id.model, model) << row;
     EXPECT_EQ(id.serial, row[0] == 'V' ? "00000" : "ABCDE") << row;
-    EXPECT_EQ(SupportsUtcTimeSet(model), row[1] == 'U') << row;
-    EXPECT_EQ(SupportsTimeQuery(model), row[2] == 'Q') << row;
+    EXPECT_EQ(SupportsUtcTimeSet(id.kind), row[1] == 'U') << row;
+    EXPECT_EQ(SupportsTimeQuery(id.kind), row[2] == 'Q') << row;
   }
   // A receiver without a letter, a line that ends early.
   const Identification receiver = ParseIdentificationLine("?\r");
-  EXPECT_EQ(receiver.model + " " + receiver.serial, "Receiver 00000");
+  EXPECT_EQ(std::tuple(receiver.model, receiver.serial, receiver.kind),
+            std::tuple("Receiver", "00000", ModelKind::kReceiver));
   EXPECT_EQ(ParseIdentificationLine("21\r").serial, "\r12");
   EXPECT_EQ(ParseIdentificationLine("EDCBAW").model, "QM8340");
   EXPECT_EQ(ParseIdentificationLine(std::string_view("EDCBAW", 5)).model, "N/A");
