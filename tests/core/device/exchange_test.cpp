@@ -155,13 +155,11 @@ TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
     PagingRig rig;
     rig.world.AddDevice(2, c.device);
     rig.Open(2);
-    rig.paging.DeviceModel = "QM6840";
-    rig.paging.DeviceSerial = "12345";
-    rig.paging.DeviceKind = kLocalClock;
+    std::tie(rig.paging.DeviceModel, rig.paging.DeviceSerial, rig.paging.DeviceKind) =
+        std::tuple("QM6840", "12345", kLocalClock);
     EXPECT_EQ(rig.paging.IdentifyDevice(), c.line);
-    EXPECT_EQ(
-        std::tuple(rig.paging.DeviceModel + " " + rig.paging.DeviceSerial, rig.paging.DeviceKind),
-        std::tuple(c.modelAndSerial, c.kind));
+    EXPECT_EQ(rig.paging.DeviceModel + " " + rig.paging.DeviceSerial, c.modelAndSerial);
+    EXPECT_EQ(rig.paging.DeviceKind, c.kind) << c.line;
     const auto sent = rig.Sent(2);
     ASSERT_EQ(sent.size(), c.sent) << c.line;
     EXPECT_EQ(sent.back().text, c.lastSent);

@@ -380,15 +380,14 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
 TEST(MainWindow, TheTrayBringsTheWindowBack) {
   SimApp s;
   StartIn(s, 1, 0);
-  const TrayEvent right = TrayEvent::kRightButtonDown;
+  using enum TrayMenuItem;
+  const TrayEvent right = TrayEvent::kRightButtonDown, twice = TrayEvent::kDoubleClick;
   for (const auto& [event, item, visible] :
-       {std::tuple(right, std::optional(TrayMenuItem::kHide), false),
-        {right, TrayMenuItem::kShow, true},
-        {TrayEvent::kDoubleClick, std::nullopt, true}}) {
+       {std::tuple(right, kHide, false), {right, kShow, true}, {twice, kSeparator, true}}) {
     const bool visibleBefore = s.view.visible;
     s.view.focus = cmdClose;
     s.Form().OnTrayNotify(event);
-    if (item) s.Form().OnMenuClick(*item);
+    s.Form().OnMenuClick(item);  // the separator does nothing
     EXPECT_EQ(std::tuple(s.view.visible, s.view.focus), std::tuple(visible, lvwMessages));
     if (event == right) {
       const auto& menu = s.view.trayMenus.back();
