@@ -29,10 +29,11 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
     host_.SetStatus(row, "Connected to device.");
     host_.ShowPort(row, PortActive::kYes,
                    {true, parts_.serialPort.Settings(), parts_.paging.DeviceModel,
-                    parts_.paging.DeviceSerial});
+                    parts_.paging.DeviceSerial, parts_.paging.DeviceKind});
   } else {
     host_.SetStatus(row, "Unable to connect to device - check settings.");
-    host_.ShowPort(row, PortActive::kYes, {false, kDefaultSettings, kNoModel, kNoModel});
+    host_.ShowPort(row, PortActive::kYes,
+                   {false, kDefaultSettings, kNoModel, kNoModel, ModelKind::kUnknown});
   }
   host_.StampStatusTime(row);
   return found;
@@ -41,7 +42,7 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
 void DeviceConnection::ResetRow(int row, PortActive active) {
   host_.SetStatus(row, "Disconnected from device.");
   host_.StampStatusTime(row);
-  host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel});
+  host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel, ModelKind::kUnknown});
 }
 
 void DeviceConnection::DisconnectDevice(std::int16_t comPortId) {

@@ -122,7 +122,7 @@ bool TimeSync::WriteLocalFamily() {
 }
 
 bool TimeSync::WriteFamily(int row) {
-  return SupportsUtcTimeSet(host_.Port(row).model) ? WriteUtcFamily(row) : WriteLocalFamily();
+  return SupportsUtcTimeSet(host_.Port(row).kind) ? WriteUtcFamily(row) : WriteLocalFamily();
 }
 
 // Reads the device's time (its offset from the PC's) and reports it. Read just before a
@@ -130,7 +130,7 @@ bool TimeSync::WriteFamily(int row) {
 // left. A read that fails leaves the write's outcome as it is: it is only reported.
 void TimeSync::ReadBackAround(int row, const PortDevice& device, bool beforeWrite) {
   const ReadBack read = MeasureDeviceOffset(parts_.clock, parts_.paging, parts_.serialPort,
-                                            SupportsUtcTimeSet(device.model), readBacks_++);
+                                            SupportsUtcTimeSet(device.kind), readBacks_++);
   HistoryEntry entry;
   entry.utcMs = ToEpochMicros(parts_.clock.UtcNow()) / 1000;
   entry.port = row;
@@ -163,7 +163,7 @@ bool TimeSync::WriteTime(std::int16_t port, bool readBack) {
   if (connected) {
     if (parts_.paging.OpenPort(parts_.serialPort, port, host_.Port(row).settings)) {
       const PortDevice device = host_.Port(row);
-      const bool verify = readBack && SupportsTimeQuery(device.model);
+      const bool verify = readBack && SupportsTimeQuery(device.kind);
       if (verify) ReadBackAround(row, device, true);
       outcome = WriteFamily(row);
       // Whatever the device took of the write, its clock no longer shows the drift since the
@@ -186,7 +186,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
   bool connected = true;
   if (!host_.Port(row).detected) connected = connection_.ConnectDevice(comPortId);
   if (connected && parts_.paging.OpenPort(parts_.serialPort, comPortId, host_.Port(row).settings) &&
-      SupportsTimeQuery(host_.Port(row).model)) {
+      SupportsTimeQuery(host_.Port(row).kind)) {
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     const std::uint64_t linesBefore = parts_.paging.LinesReceived();
@@ -277,7 +277,7 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
 
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
   const int row = comPortId;
-  const std::string device = host_.Port(row).model;
+  const ModelKind device = host_.Port(row).kind;
   Outcome outcome = Outcome::kRejected;
   std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
@@ -286,7 +286,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
-  } else if (device == kReceiverModel || device == kNoModel) {
+  } else if (device == ModelKind::kReceiver || device == ModelKind::kUnknown) {
     // Receiver events count only in the last two minutes of each update interval.
     if (host_.MinuteCount() < parts_.config.UpdateInterval - 2) {
       skipTimeEvent_ = true;
@@ -296,8 +296,8 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     pause.emplace(host_);
     host_.SetBusy(true);
     outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
-    if (outcome == Outcome::kAccepted && device == kNoModel) {
-      host_.SetDeviceModel(row, kReceiverModel);
+    if (outcome == Outcome::kAccepted && device == ModelKind::kUnknown) {
+      host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);
     }
   }
   const bool result = outcome == Outcome::kAccepted;

@@ -82,7 +82,7 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
     SCOPED_TRACE(row.what);
     SimApp s({.utcAtStart = row.utcAtStart, .localOffsetMinutes = row.offsetMinutes});
     StartTwoFamilies(s);
-    s.Form().Context().config.ConnectionMode = row.mode;
+    s.app.Config().ConnectionMode = row.mode;
     RunToLocal(s, row.jumpAtLocal);
     s.Run(300);  // the platform's notice comes a little after the whole second
     row.jump(s.world.clock);
