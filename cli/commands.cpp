@@ -39,7 +39,7 @@ struct Connected {
 Connected ConnectPort(HeadlessCore& core, int port) {
   Connected c;
   c.found = core.Connect(port);
-  c.opened = core.Cell(port, kColActive) != "N/A";
+  c.opened = core.form.Ports().Active(port) != PortActive::kUnavailable;
   if (!c.opened) {
     const std::string path = core.PortPath(port);
     c.reason = WhyPortDidNotOpen(path);
@@ -201,17 +201,18 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
     Complain(ComName(port) + ": " + c.problem);
     return kExitPort;
   }
-  const std::string model = core.Cell(port, kColDevice);
+  const PortDevice device = core.form.Ports().Device(port);
+  const std::string& model = device.model;
   if (!c.found) {
     Complain(ComName(port) + ": " + core.Cell(port, kColStatus));
     return kExitFailed;
   }
-  if (!SupportsTimeQuery(model)) {
+  if (!SupportsTimeQuery(device.kind)) {
     Complain(ComName(port) + ": the " + model + " does not tell its time (QT)");
     return kExitFailed;
   }
   // The query as the window makes it: only a line that arrives during it is an answer.
-  core.paging.OpenPort(core.serialPort, id, core.Cell(port, kColSettings));
+  core.paging.OpenPort(core.serialPort, id, device.settings);
   const std::uint64_t linesBefore = core.paging.LinesReceived();
   std::string reply;
   core.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);

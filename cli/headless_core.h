@@ -70,6 +70,7 @@ struct HeadlessCore {
   NullPointer pointer;
   LogMessageDialog dialog{stderr};
   NullLoading loadingView;
+  NoInstanceSlot instance;
   AppConfig config;
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{serial};

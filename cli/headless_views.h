@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/instance.h"
 #include "core/ui/views.h"
 
 namespace horalign {
@@ -133,6 +134,12 @@ class NullLoading : public LoadingView {
 
  private:
   bool visible_ = false;
+};
+
+// A command claims no instance slot: it holds each port it works on with that port's lock.
+class NoInstanceSlot : public InstanceGuard {
+ public:
+  bool Claim() override { return true; }
 };
 
 }  // namespace horalign

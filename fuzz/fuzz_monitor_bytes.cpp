@@ -109,7 +109,7 @@ FUZZ_TARGET(in) {
   auto& device =
       rig.world.AddDevice(kPort, {.settings = in.PickValueInArray(kSpeeds), .silent = true});
   rig.paging.OpenPort(rig.serialPort, kPort, in.PickValueInArray(kSpeeds));
-  rig.paging.DeviceModel = in.ConsumeBool() ? "Receiver" : "QM8340";
+  rig.paging.DeviceKind = in.ConsumeBool() ? ModelKind::kReceiver : ModelKind::kUtcClock;
   rig.paging.OnReceiverTimeLine = [](std::int16_t port, const std::string& line) {
     FUZZ_CHECK(port == kPort && IsReceiverTimeLine(line));
   };

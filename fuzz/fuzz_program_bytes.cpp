@@ -89,14 +89,14 @@ void Act(FuzzedDataProvider& in, sim::SimApp& s, sim::SimDevice& device, int por
       break;
     case 4:
       // A receiver time event, well formed but for its digits, late in the interval.
-      form.Context().MinuteCount = static_cast<std::int16_t>(in.ConsumeIntegralInRange(55, 59));
+      form.SetMinuteCount(static_cast<std::int16_t>(in.ConsumeIntegralInRange(55, 59)));
       device.SendRaw(std::string(in.PickValueInArray(kPartNumbers)) + in.ConsumeBytesAsString(5) +
                      "\r");
       s.Run(1000);
       break;
     case 5:
       // The tick that runs the update cycle.
-      form.Context().MinuteCount = static_cast<std::int16_t>(s.app.Config().UpdateInterval - 1);
+      form.SetMinuteCount(static_cast<std::int16_t>(s.app.Config().UpdateInterval - 1));
       form.OnMinutesTick();
       break;
     case 6:

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <optional>
 
 #include "core/ui/main_form.h"
 #include "gui/main_window.h"
@@ -27,14 +28,10 @@ void MainWindow::AddTrayIcon(const std::string& tip) {
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
               // The icon's own notifications, as the form knows them.
-              int message = 0;
-              if (reason == QSystemTrayIcon::DoubleClick) {
-                message = static_cast<int>(TrayEvent::kDoubleClick);
-              }
-              if (reason == QSystemTrayIcon::Context) {
-                message = static_cast<int>(TrayEvent::kRightButtonDown);
-              }
-              if (message) Forward([message](QV_MainForm& f) { f.OnTrayNotify(message); });
+              std::optional<TrayEvent> event;
+              if (reason == QSystemTrayIcon::DoubleClick) event = TrayEvent::kDoubleClick;
+              if (reason == QSystemTrayIcon::Context) event = TrayEvent::kRightButtonDown;
+              if (event) Forward([e = *event](QV_MainForm& f) { f.OnTrayNotify(e); });
             });
     // A tray host may start after the program (a login race) or end while it runs.
     trayWatch_ = new QTimer(this);
@@ -76,8 +73,8 @@ void MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   // The menu runs its own loop; the timers go on meanwhile.
   const QAction* chosen = menu->exec(QCursor::pos());
   if (!chosen) return;
-  const int index = chosen->data().toInt();
-  Forward([index](QV_MainForm& f) { f.OnMenuClick(index); });
+  const auto item = static_cast<TrayMenuItem>(chosen->data().toInt());
+  Forward([item](QV_MainForm& f) { f.OnMenuClick(item); });
 }
 
 }  // namespace horalign

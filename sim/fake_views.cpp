@@ -59,7 +59,6 @@ int FakeMainWindow::ModeItemData(int index) const {
 
 void FakeMainWindow::PopupTrayMenu(const TrayMenuState& state) {
   trayMenus.push_back(state);
-  menuChoice = onTrayMenu ? onTrayMenu(state) : -1;
 }
 
 void FakeMainWindow::Quit() {

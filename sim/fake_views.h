@@ -27,8 +27,6 @@ class FakeMainWindow : public MainWindowView {
   int listHeightTwips = 3700;
   int rowHeightTwips = 255;
   LocaleFormat locale;
-  // Answers a tray menu pop-up with an item index (or -1 for none); called with the state.
-  std::function<int(const TrayMenuState&)> onTrayMenu;
   // Runs when the core ends the program.
   std::function<void()> onQuit;
   // Watch the core as it draws: every cell written, every enabling of the window.
@@ -56,7 +54,6 @@ class FakeMainWindow : public MainWindowView {
   Control focus = Control::pbxDetails;
   std::map<Control, bool> controlEnabled;
   std::map<Control, bool> controlVisible;
-  int menuChoice = -1;  // set by PopupTrayMenu from onTrayMenu
 
   const std::string& CellText(int row, int column) const;
 

@@ -117,7 +117,7 @@ void SimDevice::Hear(std::uint8_t byte, bool garbled) {
   }
   const std::string command = std::exchange(line_, std::string());
   commands_.push_back({time_.NowUs(), command});
-  if (config_.silent) return;
+  if (config_.silent || (command == "QT" && config_.timeReply == "")) return;
   Reply(command, Answer(command));
 }
 
@@ -127,6 +127,7 @@ std::string SimDevice::Answer(std::string_view command) {
   if (config_.letter == kNoLetter) return "?";
   if (command == "?000M") return WithoutCr(IdentificationLine());
   if (command == "P") return "*";
+  if (command == "QT" && config_.timeReply) return *config_.timeReply;
   if (command == "QT")
     return LetterAnswersTimeQuery(config_.letter) ? WithoutCr(TimeReply()) : "?99";
   if (command.starts_with("PT")) return SetTimeOfDay(command, command.substr(2));

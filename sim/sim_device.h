@@ -39,6 +39,7 @@ struct SimDeviceConfig {
   bool missingCr = false;                   // replies lack their final CR
   std::string garbageBeforeReply{};         // sent ahead of every reply
   std::optional<std::string> fixedReply{};  // every command but a lone CR gets this + CR
+  std::optional<std::string> timeReply{};   // "QT" gets this + CR; "": no answer to it
 };
 
 // A command line the device took: the text before its CR, at the CR's arrival.

@@ -8,12 +8,6 @@
 #include "core/ui/main_form.h"
 
 namespace horalign::winui {
-namespace {
-
-constexpr int kTrayDoubleClick = static_cast<int>(TrayEvent::kDoubleClick);
-constexpr int kTrayRightDown = static_cast<int>(TrayEvent::kRightButtonDown);
-
-}  // namespace
 
 void Win32MainWindow::Forward(const std::function<void(QV_MainForm&)>& action) {
   if (QV_MainForm* form = form_ ? form_() : nullptr) action(*form);
@@ -100,9 +94,9 @@ LRESULT Win32MainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARA
       break;
     case kTrayMessage:
       if (lParam == WM_RBUTTONDOWN) {
-        Forward([](QV_MainForm& f) { f.OnTrayNotify(kTrayRightDown); });
+        Forward([](QV_MainForm& f) { f.OnTrayNotify(TrayEvent::kRightButtonDown); });
       } else if (lParam == WM_LBUTTONDBLCLK) {
-        Forward([](QV_MainForm& f) { f.OnTrayNotify(kTrayDoubleClick); });
+        Forward([](QV_MainForm& f) { f.OnTrayNotify(TrayEvent::kDoubleClick); });
       }
       return 0;
     case kModeClickMessage:

@@ -57,8 +57,8 @@ void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   ::PostMessageA(hwnd_, WM_NULL, 0, 0);
   ::DestroyMenu(menu);
   if (chosen >= kMenuFirstId && chosen < kMenuFirstId + kMenuItems) {
-    const int index = static_cast<int>(chosen - kMenuFirstId);
-    if (QV_MainForm* form = form_ ? form_() : nullptr) form->OnMenuClick(index);
+    const auto item = static_cast<TrayMenuItem>(chosen - kMenuFirstId);
+    if (QV_MainForm* form = form_ ? form_() : nullptr) form->OnMenuClick(item);
   }
 }
 

@@ -3,34 +3,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/device/paging.h"
-#include "core/history/history_entry.h"
-#include "core/platform/clock.h"
-#include "core/platform/event_loop.h"
-#include "core/platform/instance.h"
-#include "core/platform/registry_store.h"
-#include "core/platform/serial_backend.h"
-#include "core/serial/serial_comm.h"
-#include "core/settings/app_config.h"
 #include "core/ui/main_form.h"
-#include "core/ui/message.h"
-#include "core/ui/views.h"
+#include "core/ui/program.h"
 
 namespace horalign {
-
-// What a platform and a face hand to the program.
-struct Platform {
-  RegistryStore& registry;
-  SerialBackend& serial;
-  Clock& clock;
-  EventLoop& loop;
-  InstanceGuard& instance;
-  MainWindowView& mainView;
-  PointerView& pointer;
-  MessageDialogView& messageView;
-  LoadingView& loadingView;
-  HistorySink* history = nullptr;  // where operations are kept; none: nowhere
-};
 
 // The program: owns its state and wires the parts together. Two can run side by side.
 class Application {
@@ -53,13 +29,13 @@ class Application {
   std::int32_t DelayTicks() const { return delayTicks_; }
 
  private:
-  Platform platform_;
   AppConfig config_;
   std::int32_t delayTicks_ = 0;
   clsSerialCommAPI serialPort_;
   QV_SYS_Message messages_;
   QV_SYS_LoadingMessage loading_;
   QV_Paging paging_;
+  ProgramParts parts_;
   std::unique_ptr<QV_MainForm> mainForm_;
 };
 

@@ -142,6 +142,7 @@ std::string QV_Paging::QueryDevice(const std::string& command, const std::string
 std::string QV_Paging::IdentifyDevice() {
   if (!ProbeDevice()) {
     DeviceModel = kNoModel;
+    DeviceKind = ModelKind::kUnknown;
     DeviceSerial = "00000";
     return "";
   }
@@ -154,10 +155,12 @@ std::string QV_Paging::IdentifyDevice() {
     std::string pReply;
     SendCommand("P", "", Frame::kPlain, 0, pReply);
     DeviceModel = kNoModel;
+    DeviceKind = ModelKind::kUnknown;
     return line;
   }
   const Identification id = ParseIdentificationLine(line);
   DeviceModel = id.model;
+  DeviceKind = id.kind;
   DeviceSerial = id.serial;
   return line;
 }
@@ -250,7 +253,7 @@ void QV_Paging::Collect() {
 void QV_Paging::HandleDeviceLine(const std::string& line) {
   if (IsCompleteReply(line)) ReplyComplete = true;
   if (IsErrorReply(line)) ErrorReply = true;
-  if (DeviceModel == kReceiverModel && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
+  if (DeviceKind == ModelKind::kReceiver && IsReceiverTimeLine(line) && OnReceiverTimeLine) {
     OnReceiverTimeLine(static_cast<std::int16_t>(serialPort_.CommPort()), line);
   }
 }

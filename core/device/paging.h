@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "core/device/model_table.h"
 #include "core/platform/event_loop.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
@@ -40,6 +41,7 @@ class QV_Paging {
   // The device identified last.
   std::string DeviceModel;
   std::string DeviceSerial;
+  ModelKind DeviceKind = ModelKind::kUnknown;
 
   // Receives the time lines a receiver sends of its own accord (port number, line); the
   // subscriber decides whether the current mode wants them.

@@ -42,6 +42,8 @@ void LoadConfig(RegistryStore& store, AppConfig& config) {
   config.SignalSource = ReadNumber<std::int16_t>(store, kValueSignalSource, 0);
   config.PushOnTimeChange =
       WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnTimeChange, "1")) != 0.0;
+  config.VerifyWrites =
+      WholeNumber(GetRegSetting(store, kConfigKey, kValueVerifyWrites, "0")).value_or(0.0) != 0.0;
 }
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def) {

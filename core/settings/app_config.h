@@ -25,6 +25,8 @@ struct AppConfig {
   std::int16_t SignalSource = 0;
   // Writes every active device at once when the local time jumps (see QV_MainForm).
   bool PushOnTimeChange = true;
+  // Reads a time-readable device's clock just before and after each scheduled write.
+  bool VerifyWrites = false;
   friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
@@ -32,7 +34,8 @@ struct AppConfig {
 // does a number that does not fit its field (a corrupt value rather than a wrapped one).
 // The mode is 1 or 2 written as a whole number, anything else 0; an interval below 0
 // reads as 60 and one above 9999 as 9999. Pushes on a time change are on unless the value
-// is the number 0 (a value that is no number leaves them on).
+// is the number 0 (a value that is no number leaves them on); writes are verified only when
+// the value is a number other than 0.
 void LoadConfig(RegistryStore& store, AppConfig& config);
 
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value

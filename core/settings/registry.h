@@ -27,6 +27,7 @@ inline constexpr char kValueSignalSource[] = "Signal Source";
 inline constexpr char kValueLastX[] = "LastX";
 inline constexpr char kValueLastY[] = "LastY";
 inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
+inline constexpr char kValueVerifyWrites[] = "Verify Writes";
 
 // Kinds of registry value, by their stored numbers; SaveRegSetting writes strings only.
 enum class RegKind : int { kString = 1, kDword = 4 };

@@ -33,10 +33,11 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
     host_.SetStatus(row, lastStatus_);
     host_.ShowPort(row, PortActive::kYes,
                    {true, parts_.serialPort.Settings(), parts_.paging.DeviceModel,
-                    parts_.paging.DeviceSerial});
+                    parts_.paging.DeviceSerial, parts_.paging.DeviceKind});
   } else {
     host_.SetStatus(row, lastStatus_);
-    host_.ShowPort(row, PortActive::kYes, {false, kDefaultSettings, kNoModel, kNoModel});
+    host_.ShowPort(row, PortActive::kYes,
+                   {false, kDefaultSettings, kNoModel, kNoModel, ModelKind::kUnknown});
   }
   host_.StampStatusTime(row);
   NoteHistory(parts_, HistoryEntryNow(parts_, row, HistoryAction::kConnect, found, lastStatus_));
@@ -46,7 +47,7 @@ bool DeviceConnection::ConnectDevice(std::int16_t comPortId) {
 void DeviceConnection::ResetRow(int row, PortActive active) {
   host_.SetStatus(row, kDisconnectedText);
   host_.StampStatusTime(row);
-  host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel});
+  host_.ShowPort(row, active, {false, kDefaultSettings, kNoModel, kNoModel, ModelKind::kUnknown});
 }
 
 void DeviceConnection::DisconnectDevice(std::int16_t comPortId) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/device/model_table.h"
 #include "core/device/paging.h"
 #include "core/history/history_entry.h"
 #include "core/platform/clock.h"
@@ -19,6 +20,7 @@ struct PortDevice {
   std::string settings;
   std::string model;
   std::string serial;
+  ModelKind kind = ModelKind::kUnknown;
 };
 
 // The window that runs the device routines, as they see it: they read a port's device,
@@ -30,7 +32,7 @@ class SyncHost {
   // A connection's outcome: the port's active state and its device.
   virtual void ShowPort(int port, PortActive active, const PortDevice& device) = 0;
   // A receiver named by its first accepted event.
-  virtual void SetDeviceModel(int port, const std::string& model) = 0;
+  virtual void SetDeviceModel(int port, const std::string& model, ModelKind kind) = 0;
   virtual void SetStatus(int port, const std::string& text) = 0;
   // Stamps the port's status with the local time now.
   virtual void StampStatusTime(int port) = 0;

@@ -4,6 +4,7 @@
 
 #include "core/device/model_table.h"
 #include "core/sync/history_note.h"
+#include "core/sync/read_back.h"
 #include "core/util/civil.h"
 
 namespace horalign {
@@ -123,7 +124,38 @@ bool TimeSync::WriteLocalFamily() {
   return timeSet;
 }
 
-bool TimeSync::WriteTime(std::int16_t port, PushCause cause) {
+bool TimeSync::WriteFamily(int row) {
+  return SupportsUtcTimeSet(host_.Port(row).kind) ? WriteUtcFamily(row) : WriteLocalFamily();
+}
+
+// Reads the device's time (its offset from the PC's) and reports it. Read just before a
+// write, the offset is the drift since the last write; just after, the offset the write
+// left. A read that fails leaves the write's outcome as it is: it is only reported.
+void TimeSync::ReadBackAround(int row, const PortDevice& device, bool beforeWrite) {
+  const ReadBack read = MeasureDeviceOffset(parts_.clock, parts_.paging, parts_.serialPort,
+                                            SupportsUtcTimeSet(device.kind), readBacks_++);
+  HistoryEntry entry;
+  entry.utcMs = ToEpochMicros(parts_.clock.UtcNow()) / 1000;
+  entry.port = row;
+  entry.model = device.model;
+  entry.serial = device.serial;
+  entry.action = HistoryAction::kRead;
+  entry.ok = read.offsetSeconds.has_value();
+  entry.status = ReadBackText(read.failure);
+  if (!read.offsetSeconds) {
+    drift_.Forget(device.model, device.serial);
+  } else if (beforeWrite) {
+    entry.offsetBefore = read.offsetSeconds;
+    entry.driftPerDay =
+        drift_.ReadBeforeWrite(device.model, device.serial, entry.utcMs, *read.offsetSeconds);
+  } else {
+    entry.offsetAfter = read.offsetSeconds;
+    drift_.ReadAfterWrite(device.model, device.serial, entry.utcMs, *read.offsetSeconds);
+  }
+  if (parts_.history) parts_.history->Append(entry);
+}
+
+bool TimeSync::WriteTime(std::int16_t port, bool readBack, PushCause cause) {
   const MinuteTimerPause pause(host_);
   host_.SetBusy(true);
   const int row = port;
@@ -135,8 +167,14 @@ bool TimeSync::WriteTime(std::int16_t port, PushCause cause) {
   std::string status = connection_.LastStatus();
   if (connected) {
     if (parts_.paging.OpenPort(parts_.serialPort, port, host_.Port(row).settings)) {
-      outcome =
-          SupportsUtcTimeSet(host_.Port(row).model) ? WriteUtcFamily(row) : WriteLocalFamily();
+      const PortDevice device = host_.Port(row);
+      const bool verify = readBack && SupportsTimeQuery(device.kind);
+      if (verify) ReadBackAround(row, device, true);
+      outcome = WriteFamily(row);
+      // Whatever the device took of the write, its clock no longer shows the drift since the
+      // write before.
+      drift_.Forget(device.model, device.serial);
+      if (verify) ReadBackAround(row, device, false);
     }
     status = outcome ? "Device updated successfully." : "Error updating device.";
     host_.SetStatus(row, status);
@@ -160,7 +198,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
   bool connected = true;
   if (!host_.Port(row).detected) connected = connection_.ConnectDevice(comPortId);
   if (connected && parts_.paging.OpenPort(parts_.serialPort, comPortId, host_.Port(row).settings) &&
-      SupportsTimeQuery(host_.Port(row).model)) {
+      SupportsTimeQuery(host_.Port(row).kind)) {
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     const std::uint64_t linesBefore = parts_.paging.LinesReceived();
@@ -194,17 +232,25 @@ TimeSync::Outcome TimeSync::Settle(const ClockDecision& decision) {
   return decision.target ? Apply(*decision.target) : Outcome::kAccepted;
 }
 
-ClockDecision DecideQtReply(const std::string& text, const CivilTime& now) {
-  if (text.size() != 15) return {};
+std::optional<int> QtReplySecondsOfDay(const std::string& text) {
+  if (text.size() != 15) return std::nullopt;
   const int check = text[13] >= '0' && text[13] <= '9' ? text[13] - '0' : 0;
-  if (CheckDigitSum(text, 0, 12) != check) return {};
+  if (CheckDigitSum(text, 0, 12) != check) return std::nullopt;
   const int hour = TwoDigits(text, 0), minute = TwoDigits(text, 2), second = TwoDigits(text, 4);
-  if (!IsValidTimeOfDay(hour, minute, second)) return {};
+  if (!IsValidTimeOfDay(hour, minute, second)) return std::nullopt;
+  return hour * 3600 + minute * 60 + second;
+}
+
+ClockDecision DecideQtReply(const std::string& text, const CivilTime& now) {
+  const std::optional<int> seconds = QtReplySecondsOfDay(text);
+  if (!seconds) return {};
 
   CivilTime target = now;
   bool change = false;
-  if (SecondsOfDay(now) != hour * 3600 + minute * 60 + second) {
-    target.hour = hour, target.minute = minute, target.second = second, target.micro = 0;
+  if (SecondsOfDay(now) != *seconds) {
+    target.hour = *seconds / 3600, target.minute = *seconds / 60 % 60,
+    target.second = *seconds % 60;
+    target.micro = 0;
     change = true;
   }
   // Some time-readable devices keep no calendar: an invalid date is skipped.
@@ -243,7 +289,7 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
 
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
   const int row = comPortId;
-  const std::string device = host_.Port(row).model;
+  const ModelKind device = host_.Port(row).kind;
   Outcome outcome = Outcome::kRejected;
   std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
@@ -252,7 +298,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
-  } else if (device == kReceiverModel || device == kNoModel) {
+  } else if (device == ModelKind::kReceiver || device == ModelKind::kUnknown) {
     // Receiver events count only in the last two minutes of each update interval.
     if (host_.MinuteCount() < parts_.config.UpdateInterval - 2) {
       skipTimeEvent_ = true;
@@ -262,8 +308,8 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     pause.emplace(host_);
     host_.SetBusy(true);
     outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
-    if (outcome == Outcome::kAccepted && device == kNoModel) {
-      host_.SetDeviceModel(row, kReceiverModel);
+    if (outcome == Outcome::kAccepted && device == ModelKind::kUnknown) {
+      host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);
     }
   }
   const bool result = outcome == Outcome::kAccepted;

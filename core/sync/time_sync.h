@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/history/drift_tracker.h"
 #include "core/sync/connection.h"
 #include "core/sync/sync_host.h"
 
@@ -18,6 +19,9 @@ struct ClockDecision {
   bool accepted = false;            // false: the text is rejected
   std::optional<CivilTime> target;  // the local time to set; unset: the clock agrees
 };
+// The time of day a "QT" reply carries, in seconds; nullopt when it is not one (wrong length,
+// check digit or fields).
+std::optional<int> QtReplySecondsOfDay(const std::string& text);
 // A "QT" reply read against the PC's local time `now`.
 ClockDecision DecideQtReply(const std::string& text, const CivilTime& now);
 // A receiver time event read against the PC's local time `now`.
@@ -30,8 +34,10 @@ class TimeSync {
       : parts_(parts), host_(parts.host), connection_(connection) {}
 
   // Writes the PC's date and time to the device of a port row; true when it took them.
-  // A push names why it is made; the history tells it from a write by it.
-  bool WriteTime(std::int16_t port, PushCause cause = PushCause::kNone);
+  // With `readBack`, a device that answers the time query is read just before and just
+  // after the write (see WriteVerified); the outcome is the write's alone. A push names why
+  // it is made; the history tells it from a write by it.
+  bool WriteTime(std::int16_t port, bool readBack = false, PushCause cause = PushCause::kNone);
   // Returns just after the next second boundary (SleepToSecondStart) and restarts the clock
   // display so it ticks just after whole seconds; false when no boundary was reached.
   bool WaitForSecondStart();
@@ -44,9 +50,17 @@ class TimeSync {
   // Set while receiver events fall outside the interval's last two minutes.
   bool SkipTimeEvent() const { return skipTimeEvent_; }
 
+  // Where the read-backs are reported; none: they are not kept.
+  void SetHistory(HistorySink* sink) { parts_.history = sink; }
+  // Each device's drift, from the read-backs (seed it from the history at start).
+  DriftTracker& Drift() { return drift_; }
+
  private:
   bool WriteUtcFamily(int row);
   bool WriteLocalFamily();
+  bool WriteFamily(int row);
+  bool WriteVerified(int row);
+  void ReadBackAround(int row, const PortDevice& device, bool beforeWrite);
   enum class Outcome { kRejected, kAccepted, kNoRight, kAutoSyncOn };
   Outcome Settle(const ClockDecision& decision);
   Outcome Apply(const CivilTime& target);
@@ -56,6 +70,8 @@ class TimeSync {
   DeviceConnection& connection_;
   bool skipTimeEvent_ = false;
   int timeCommandMs_ = -1;  // ms past the second of the last time command; -1: none sent
+  DriftTracker drift_;
+  std::uint32_t readBacks_ = 0;
 };
 
 // Sleeps (never spins) until the UTC clock reads 1 to 99 ms past a whole second. False when

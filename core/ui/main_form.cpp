@@ -31,11 +31,9 @@ int NumericKeyFilter(int keyCode) {
   return (keyCode >= '0' && keyCode <= '9') || keyCode < 20 ? keyCode : 0;
 }
 
-QV_MainForm::QV_MainForm(const MainFormDeps& deps)
+QV_MainForm::QV_MainForm(const ProgramParts& deps)
     : deps_(deps),
       ports_(deps.view),
-      ctx_{deps.config, deps.registry, deps.clock,   deps.loop, deps.serialPort,
-           deps.paging, deps.view,     deps.pointer, ports_},
       connection_(
           SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history}),
       sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history},
@@ -91,7 +89,7 @@ void QV_MainForm::Load() {
   auto& loop = deps_.loop;
   view.SetCaption(Caption());
   PlaceWindow();
-  ctx_.MinuteCount = 0;
+  minuteCount_ = 0;
   deps_.paging.ReceiverIdle = true;
   SetupPortListColumns();
   view.AddTrayIcon(Caption());
@@ -169,13 +167,13 @@ void QV_MainForm::RefreshPortList() {
   }
   // A filled list always has a selected row, so the action buttons have one to act on.
   deps_.view.SetSelectedRow(1);
-  ctx_.UserBusy = true;
+  userBusy_ = true;
   for (int n = 1; n <= kPortRows && !terminated_; ++n) {
     if (deps_.config.UsedComPorts & (1 << (n - 1))) {
       connection_.ConnectDevice(static_cast<std::int16_t>(n));
     }
   }
-  ctx_.UserBusy = false;
+  userBusy_ = false;
   ResizeListColumns();
 }
 
@@ -218,12 +216,12 @@ void QV_MainForm::OnRefreshClick() {
   deps_.loop.ProcessPending();
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
-  ctx_.UserBusy = false;
+  userBusy_ = false;
   SetFocusSafe(Control::lvwMessages);
 }
 
 void QV_MainForm::LockWindow(bool userBusy) {
-  if (userBusy) ctx_.UserBusy = true;
+  if (userBusy) userBusy_ = true;
   EnableControls(false);
   deps_.view.SetWindowEnabled(false);
 }

@@ -3,14 +3,16 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
 #include "core/sync/connection.h"
 #include "core/sync/sync_host.h"
 #include "core/sync/time_sync.h"
-#include "core/ui/form_context.h"
 #include "core/ui/message.h"
+#include "core/ui/port_list.h"
+#include "core/ui/program.h"
 #include "core/ui/text_format.h"
 #include "core/ui/window_layout.h"
 
@@ -33,28 +35,12 @@ std::string VersionCaption();
 // Digits and control codes below 20 pass; every other key code becomes 0 (discarded).
 int NumericKeyFilter(int keyCode);
 
-// Everything the main window's logic works with, owned by the application object.
-struct MainFormDeps {
-  AppConfig& config;
-  RegistryStore& registry;
-  Clock& clock;
-  EventLoop& loop;
-  clsSerialCommAPI& serialPort;
-  QV_Paging& paging;
-  std::int32_t& delayTicks;
-  MainWindowView& view;
-  PointerView& pointer;
-  QV_SYS_Message& messages;
-  QV_SYS_LoadingMessage& loading;
-  HistorySink* history = nullptr;  // none: no history is kept
-};
-
 // The main window's logic: its fields, its four timers, the port list and every handler.
 // A face calls the On... handlers for the user's actions and draws what the view is told.
 // The device routines report to it through SyncHost.
 class QV_MainForm final : private SyncHost {
  public:
-  explicit QV_MainForm(const MainFormDeps& deps);
+  explicit QV_MainForm(const ProgramParts& parts);
   ~QV_MainForm();
   QV_MainForm(const QV_MainForm&) = delete;
   QV_MainForm& operator=(const QV_MainForm&) = delete;
@@ -77,8 +63,8 @@ class QV_MainForm final : private SyncHost {
   void OnIntervalGotFocus();
   int OnIntervalKeyPress(int keyCode);
   void OnIntervalLostFocus();
-  void OnTrayNotify(int mouseMessage);  // a TrayEvent
-  void OnMenuClick(int index);
+  void OnTrayNotify(TrayEvent event);
+  void OnMenuClick(TrayMenuItem item);
   void OnHelp();
   // The history key of the main window, and the tray menu's item.
   void OnHistory();
@@ -104,12 +90,12 @@ class QV_MainForm final : private SyncHost {
   void UpdateActionButtons();
 
   // Fields and parts, for tests and faces.
-  FormContext& Context() { return ctx_; }
   PortListModel& Ports() { return ports_; }
   DeviceConnection& Connection() { return connection_; }
   TimeSync& Sync() { return sync_; }
-  int MinuteCount() const override { return ctx_.MinuteCount; }
-  bool UserBusy() const { return ctx_.UserBusy; }
+  int MinuteCount() const override { return minuteCount_; }
+  void SetMinuteCount(std::int16_t count) { minuteCount_ = count; }
+  bool UserBusy() const { return userBusy_; }
   bool SkipTimeEvent() const { return sync_.SkipTimeEvent(); }
   bool Terminated() const { return terminated_; }
   // The stored mode, or 0 when it is none the mode list knows.
@@ -128,12 +114,22 @@ class QV_MainForm final : private SyncHost {
   // Runs an operation of the program's own (an update cycle, a push) with the window locked
   // and the minute schedule paused.
   void RunScheduled(const std::function<void()>& operation);
-  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile.
-  void WriteDevices(std::uint32_t ports);
+  // Writes the active devices of `ports` (bit n-1: COM n) and the ones queued meanwhile,
+  // reading them back when asked to.
+  void WriteDevices(std::uint32_t ports, bool readBack);
 
-  MainFormDeps deps_;
+  bool MinuteTimerPaused() const { return minutePauses_ > 0; }
+
+  ProgramParts deps_;
   PortListModel ports_;
-  FormContext ctx_;
+  std::int16_t minuteCount_ = 0;
+  bool userBusy_ = false;
+  // While a device is served the minute timer counts as off: it keeps running, so the
+  // schedule keeps its whole minutes, but the ticks that fall due meanwhile are dropped,
+  // the one that comes late after the pause too. (Switching the timer itself off and on
+  // would start its period afresh each time.)
+  int minutePauses_ = 0;
+  std::int64_t minutePauseEndMs_ = std::numeric_limits<std::int64_t>::min();
   DeviceConnection connection_;
   TimeSync sync_;
   std::unique_ptr<Timer> tmrDelay_;
@@ -149,7 +145,7 @@ class QV_MainForm final : private SyncHost {
   // SyncHost, in main_form_ports.cpp.
   PortDevice Port(int port) const override;
   void ShowPort(int port, PortActive active, const PortDevice& device) override;
-  void SetDeviceModel(int port, const std::string& model) override;
+  void SetDeviceModel(int port, const std::string& model, ModelKind kind) override;
   void SetStatus(int port, const std::string& text) override;
   void StampStatusTime(int port) override;
   void SetBusy(bool busy) override;

@@ -84,21 +84,21 @@ void QV_MainForm::OnActivateClick() {
   deps_.view.SetWindowEnabled(true);
   EnableControls(true);
   UpdateActionButtons();
-  ctx_.UserBusy = false;
+  userBusy_ = false;
   SetFocusSafe(Control::lvwMessages);
 }
 
 void QV_MainForm::OnDeactivateClick() {
   const int selectedPort = SelectedPort();
   if (selectedPort == 0) return;
-  ctx_.UserBusy = true;
+  userBusy_ = true;
   deps_.view.SetWindowEnabled(false);
   deps_.loop.ProcessPending();
   connection_.DisconnectDevice(static_cast<std::int16_t>(selectedPort));
   SaveUsedPorts();
   deps_.loop.ProcessPending();
   deps_.view.SetWindowEnabled(true);
-  ctx_.UserBusy = false;
+  userBusy_ = false;
   SetFocusSafe(Control::lvwMessages);
 }
 
@@ -149,23 +149,23 @@ void QV_MainForm::OnMinutesTick() {
   const std::int64_t due = last + (now - last + kMinuteMs / 100) / kMinuteMs * kMinuteMs;
   // The timer counts as off while a device is served: a tick due meanwhile is dropped, also
   // when it comes only after the pause.
-  if (ctx_.MinuteTimerPaused() || due < ctx_.minutePauseEndMs) return;
-  ++ctx_.MinuteCount;
-  if (ctx_.MinuteCount < deps_.config.UpdateInterval) return;
+  if (MinuteTimerPaused() || due < minutePauseEndMs_) return;
+  ++minuteCount_;
+  if (minuteCount_ < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
-  if (ctx_.UserBusy) {
-    ctx_.MinuteCount = 0;
+  if (userBusy_) {
+    minuteCount_ = 0;
     return;
   }
   RunScheduled([this] {
     if (EffectiveMode() == kModeDeviceFromPc) {
-      WriteDevices((1u << kPortRows) - 1);
+      WriteDevices((1u << kPortRows) - 1, deps_.config.VerifyWrites);
     } else if (EffectiveMode() == kModePcFromDevice) {
       ServeTimeSource();
     }
   });
   if (terminated_) return;
-  ctx_.MinuteCount = 0;
+  minuteCount_ = 0;
 }
 
 void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
@@ -179,7 +179,7 @@ void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
   UpdateActionButtons();
 }
 
-void QV_MainForm::WriteDevices(std::uint32_t ports) {
+void QV_MainForm::WriteDevices(std::uint32_t ports, bool readBack) {
   // A jump reported while a device is written queues it again, since its write may have
   // carried the time from before the jump; one written meanwhile needs no push of its own.
   while ((ports |= pendingPushes_) != 0 && !terminated_) {
@@ -189,7 +189,9 @@ void QV_MainForm::WriteDevices(std::uint32_t ports) {
     // A write that a push waits for is that push, in the history too.
     const PushCause cause = (pendingPushes_ & bit) != 0 ? pushCauses_[n - 1] : PushCause::kNone;
     pendingPushes_ &= ~bit;
-    if (ports_.Active(n) == PortActive::kYes) sync_.WriteTime(static_cast<std::int16_t>(n), cause);
+    if (ports_.Active(n) == PortActive::kYes) {
+      sync_.WriteTime(static_cast<std::int16_t>(n), readBack, cause);
+    }
   }
 }
 
@@ -199,10 +201,11 @@ void QV_MainForm::ServeTimeSource() {
   for (int n = 1; n <= kPortRows; ++n) {
     if (ports_.Active(n) != PortActive::kYes) continue;
     const auto port = static_cast<std::int16_t>(n);
-    if (SupportsTimeQuery(ports_.Cell(n, kColDevice)) || ports_.Undetected(n)) {
+    const PortDevice device = ports_.Device(n);
+    if (SupportsTimeQuery(device.kind) || !device.detected) {
       sync_.ReadTime(port);
     } else if (deps_.serialPort.CommPort() != port || !deps_.serialPort.PortOpen()) {
-      deps_.paging.OpenPort(deps_.serialPort, port, ports_.Cell(n, kColSettings));
+      deps_.paging.OpenPort(deps_.serialPort, port, device.settings);
     }
     return;
   }
@@ -225,7 +228,7 @@ void QV_MainForm::OnUpdateClick() {
   EnableControls(true);
   UpdateActionButtons();
   deps_.loop.ProcessPending();
-  ctx_.UserBusy = false;
+  userBusy_ = false;
   SetFocusSafe(Control::lvwMessages);
 }
 
@@ -249,8 +252,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
   for (int n = 1; n <= kPortRows; ++n) {
     if (!ports_.HasRow(n) || ports_.Active(n) != PortActive::kYes) continue;
     // The UTC family's command carries UTC, which a new UTC offset leaves as it was.
-    if (jump.cause == TimeJumpCause::kOffsetChange &&
-        SupportsUtcTimeSet(ports_.Cell(n, kColDevice))) {
+    if (jump.cause == TimeJumpCause::kOffsetChange && SupportsUtcTimeSet(ports_.Device(n).kind)) {
       continue;
     }
     pendingPushes_ |= 1u << (n - 1);
@@ -264,9 +266,10 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
 // The pushes wait while an operation runs: a user's action, a device being served, or
 // anything else that has the window locked.
 void QV_MainForm::OnPushTick() {
-  if (ctx_.UserBusy || ctx_.MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
+  if (userBusy_ || MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
   tmrPush_->SetEnabled(false);
-  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_); });
+  // A push is no scheduled write: it is not read back.
+  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_, false); });
 }
 
 }  // namespace horalign

@@ -62,15 +62,15 @@ bool QV_MainForm::OnQueryClose(CloseReason reason) {
   return true;
 }
 
-void QV_MainForm::OnTrayNotify(int mouseMessage) {
+void QV_MainForm::OnTrayNotify(TrayEvent event) {
   auto& view = deps_.view;
   TrayMenuState state;
   const bool enabled = view.WindowEnabled();
   state.enabled[0] = state.enabled[1] = state.enabled[3] = state.enabled[4] = enabled;
-  if (mouseMessage == static_cast<int>(TrayEvent::kDoubleClick)) {
+  if (event == TrayEvent::kDoubleClick) {
     view.ShowWindow();
     SetFocusSafe(Control::lvwMessages);
-  } else if (mouseMessage == static_cast<int>(TrayEvent::kRightButtonDown)) {
+  } else if (event == TrayEvent::kRightButtonDown) {
     const bool visible = view.WindowVisible();
     state.visible[0] = !visible;
     state.visible[1] = visible;
@@ -81,22 +81,22 @@ void QV_MainForm::OnTrayNotify(int mouseMessage) {
   deps_.loop.ProcessPending();
 }
 
-void QV_MainForm::OnMenuClick(int index) {
-  switch (index) {
-    case 0:
+void QV_MainForm::OnMenuClick(TrayMenuItem item) {
+  switch (item) {
+    case TrayMenuItem::kShow:
       deps_.view.ShowWindow();
       SetFocusSafe(Control::lvwMessages);
       break;
-    case 1:
+    case TrayMenuItem::kHide:
       deps_.view.HideWindow();
       break;
-    case 3:
+    case TrayMenuItem::kClose:
       TerminateProgram();
       break;
-    case 4:
+    case TrayMenuItem::kHistory:
       OnHistory();
       break;
-    default:
+    case TrayMenuItem::kSeparator:
       break;
   }
 }

@@ -7,8 +7,7 @@
 namespace horalign {
 
 PortDevice QV_MainForm::Port(int port) const {
-  return {!ports_.Undetected(port), ports_.Cell(port, kColSettings), ports_.Cell(port, kColDevice),
-          ports_.Cell(port, kColSerial)};
+  return ports_.Device(port);
 }
 
 void QV_MainForm::ShowPort(int port, PortActive active, const PortDevice& device) {
@@ -18,15 +17,12 @@ void QV_MainForm::ShowPort(int port, PortActive active, const PortDevice& device
                      active == PortActive::kYes);
   }
   ports_.SetActive(port, active);
-  ports_.SetCell(port, kColSettings, device.settings);
-  ports_.SetCell(port, kColDevice, device.model);
-  ports_.SetCell(port, kColSerial, device.serial);
-  ports_.SetDetected(port, device.detected);
+  ports_.SetDevice(port, device);
   ports_.SetColour(port, active != PortActive::kYes ? kGrey : device.detected ? kGreen : kDarkRed);
 }
 
-void QV_MainForm::SetDeviceModel(int port, const std::string& model) {
-  ports_.SetCell(port, kColDevice, model);
+void QV_MainForm::SetDeviceModel(int port, const std::string& model, ModelKind kind) {
+  ports_.SetModel(port, model, kind);
 }
 
 void QV_MainForm::SetStatus(int port, const std::string& text) {
@@ -44,9 +40,9 @@ void QV_MainForm::SetBusy(bool busy) {
 
 void QV_MainForm::PauseMinuteTimer(bool paused) {
   if (paused) {
-    ++ctx_.minutePauses;
-  } else if (--ctx_.minutePauses == 0) {
-    ctx_.minutePauseEndMs = deps_.loop.MonotonicMs();
+    ++minutePauses_;
+  } else if (--minutePauses_ == 0) {
+    minutePauseEndMs_ = deps_.loop.MonotonicMs();
   }
 }
 
@@ -74,7 +70,8 @@ void QV_MainForm::UpdateActionButtons() {
   if (active == PortActive::kUnavailable) {
     SetActionButtons(false, false, false);
   } else if (active == PortActive::kYes) {
-    SetActionButtons(false, true, ports_.Cell(row, kColDevice) != kReceiverModel);
+    // A receiver is only listened to: there is nothing to update.
+    SetActionButtons(false, true, ports_.Device(row).kind != ModelKind::kReceiver);
   } else {
     SetActionButtons(true, false, false);
   }

@@ -47,13 +47,30 @@ void PortListModel::SetActive(int row, PortActive active) {
 }
 
 bool PortListModel::Undetected(int row) const {
-  return HasRow(row) && rows_[row - 1].detected == false;
+  return HasRow(row) && rows_[row - 1].device && !rows_[row - 1].device->detected;
 }
 
-void PortListModel::SetDetected(int row, bool detected) {
+PortDevice PortListModel::Device(int row) const {
+  PortDevice unfilled;
+  unfilled.detected = true;
+  return HasRow(row) ? rows_[row - 1].device.value_or(unfilled) : unfilled;
+}
+
+void PortListModel::SetDevice(int row, const PortDevice& device) {
   if (!HasRow(row)) return;
-  rows_[row - 1].detected = detected;
-  SetCell(row, kColDetected, detected ? "Yes" : "No");
+  rows_[row - 1].device = device;
+  SetCell(row, kColSettings, device.settings);
+  SetCell(row, kColDevice, device.model);
+  SetCell(row, kColSerial, device.serial);
+  SetCell(row, kColDetected, device.detected ? "Yes" : "No");
+}
+
+void PortListModel::SetModel(int row, const std::string& model, ModelKind kind) {
+  if (!HasRow(row)) return;
+  PortDevice& device = rows_[row - 1].device.emplace(Device(row));
+  device.model = model;
+  device.kind = kind;
+  SetCell(row, kColDevice, model);
 }
 
 const std::string& PortListModel::Cell(int row, int column) const {

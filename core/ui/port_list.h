@@ -32,7 +32,7 @@ inline constexpr Rgb kGrey{128, 128, 128};
 struct PortRecord {
   int port = 0;
   std::optional<PortActive> active;  // unset until the row is first filled
-  std::optional<bool> detected;
+  std::optional<PortDevice> device;  // unset until a connection's outcome fills it
   std::array<std::string, kPortColumns> cells;
   Rgb colour;
 };
@@ -51,7 +51,7 @@ class PortListModel {
 
   // Rows count from 1. A row that does not exist reads as empty and ignores writes.
   const std::string& Cell(int row, int column) const;
-  // The text columns: status, its time, settings, device and serial number.
+  // The text columns of the outcome: status and its time.
   void SetCell(int row, int column, const std::string& text);
   // The port a row stands for; 0 when there is no such row.
   int Port(int row) const;
@@ -60,7 +60,12 @@ class PortListModel {
   void SetActive(int row, PortActive active);
   // True only once the row says that no device answered.
   bool Undetected(int row) const;
-  void SetDetected(int row, bool detected);
+  // A row not filled yet reads as detected, without settings or model.
+  PortDevice Device(int row) const;
+  // Fills the device's columns: settings, model, serial number, detected.
+  void SetDevice(int row, const PortDevice& device);
+  // Names the model of a device found earlier.
+  void SetModel(int row, const std::string& model, ModelKind kind);
   Rgb Colour(int row) const;
   void SetColour(int row, Rgb colour);
 

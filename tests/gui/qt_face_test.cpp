@@ -378,7 +378,7 @@ class QtFaceTest : public QObject {
         menu->setActiveAction(menu->actions().at(choose));
         QTest::keyClick(menu, Qt::Key_Return);
       });
-      rig.app.MainForm()->OnTrayNotify(516);  // the right button
+      rig.app.MainForm()->OnTrayNotify(TrayEvent::kRightButtonDown);
       return shown.join(',');
     };
     QCOMPARE(popUp(1), "Hide,History...,,Close");

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "tests/core/device/paging_fixture.h"
 
@@ -136,26 +137,29 @@ TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
 // rejects the query (then gets "P", 8 ticks and three grace waits) is not named after the
 // previous one.
 TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
+  using enum ModelKind;
   struct Case {
     const char* line;
     const char* modelAndSerial;
+    ModelKind kind;
     std::size_t sent;
     const char* lastSent;
     std::int32_t ticks;
     sim::SimDeviceConfig device;
   };
   for (const Case& c :
-       {Case{"00000R00000000\r", "QM8370 00000", 2, "?000M\r", 20, {.letter = 'R'}},
-        Case{"?\r", "Receiver 00000", 4, "?000M\r", 313, {.letter = sim::kNoLetter}},
-        Case{"", "N/A 00000", 2, "\r", 41, {.silent = true}},
-        Case{"?99\r", "N/A 00000", 5, "P\r", 373, {.fixedReply = "?99"}}}) {
+       {Case{"00000R00000000\r", "QM8370 00000", kUtcClock, 2, "?000M\r", 20, {.letter = 'R'}},
+        Case{"?\r", "Receiver 00000", kReceiver, 4, "?000M\r", 313, {.letter = sim::kNoLetter}},
+        Case{"", "N/A 00000", kUnknown, 2, "\r", 41, {.silent = true}},
+        Case{"?99\r", "N/A 00000", kUnknown, 5, "P\r", 373, {.fixedReply = "?99"}}}) {
     PagingRig rig;
     rig.world.AddDevice(2, c.device);
     rig.Open(2);
-    rig.paging.DeviceModel = "QM8340";
-    rig.paging.DeviceSerial = "12345";
+    std::tie(rig.paging.DeviceModel, rig.paging.DeviceSerial, rig.paging.DeviceKind) =
+        std::tuple("QM6840", "12345", kLocalClock);
     EXPECT_EQ(rig.paging.IdentifyDevice(), c.line);
     EXPECT_EQ(rig.paging.DeviceModel + " " + rig.paging.DeviceSerial, c.modelAndSerial);
+    EXPECT_EQ(rig.paging.DeviceKind, c.kind) << c.line;
     const auto sent = rig.Sent(2);
     ASSERT_EQ(sent.size(), c.sent) << c.line;
     EXPECT_EQ(sent.back().text, c.lastSent);

@@ -72,8 +72,8 @@ TEST(ModelTable, EveryLetterNamesItsModelAndItsWayOfSettingAndReadingTime) {
     const Identification id = ParseIdentificationLine("EDCBA" + row.substr(0, 1) + "00000000\r");
     EXPECT_EQ(id.model, model) << row;
     EXPECT_EQ(id.serial, row[0] == 'V' ? "00000" : "ABCDE") << row;
-    EXPECT_EQ(SupportsUtcTimeSet(model), row[1] == 'U') << row;
-    EXPECT_EQ(SupportsTimeQuery(model), row[2] == 'Q') << row;
+    EXPECT_EQ(SupportsUtcTimeSet(id.kind), row[1] == 'U') << row;
+    EXPECT_EQ(SupportsTimeQuery(id.kind), row[2] == 'Q') << row;
   }
   // A receiver without a letter, a line that ends early.
   const Identification receiver = ParseIdentificationLine("?\r");

@@ -32,7 +32,7 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   PagingRig rig;
   auto& dev = rig.world.AddDevice(6);
   rig.Open(6);
-  rig.paging.DeviceModel = "Receiver";
+  rig.paging.DeviceKind = ModelKind::kReceiver;
   std::vector<std::string> said;
   std::function<void()> chatter = [&] {
     if (rig.world.time.NowUs() > 20'000'000) return;

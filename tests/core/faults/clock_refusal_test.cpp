@@ -34,7 +34,7 @@ TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
     const int writesBefore = s.registry.WriteCount();
     s.world.clock.RefuseSets(c.refusal);
     if (c.receiver) {
-      s.Form().Context().MinuteCount = 58;  // events count in the interval's last two minutes
+      s.Form().SetMinuteCount(58);  // events count in the interval's last two minutes
       EXPECT_FALSE(s.Form().Sync().ProcessTime(7, device.TimeEvent()));
     } else {
       Click(s, 7, &QV_MainForm::OnUpdateClick);

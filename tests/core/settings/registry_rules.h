@@ -37,9 +37,9 @@ TYPED_TEST_SUITE_P(RegistryRules);
 // give the default; then what saving stores.
 TYPED_TEST_P(RegistryRules, EachValueTypeReadsAsTextAndSavingStoresBlankAsASpace) {
   auto& store = this->harness.Store();
-  AppConfig config{0, 2, 3, 5, 5, 6, false};
+  AppConfig config{0, 2, 3, 5, 5, 6, false, true};
   LoadConfig(store, config);
-  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0, true}));
+  EXPECT_EQ(config, (AppConfig{1, 0, 0, 0, 60, 0, true, false}));
   EXPECT_EQ(ReadWindowEdge(store, kValueLastY, kDefaultLastY), 200);
   EXPECT_FALSE(this->harness.KeyExists(kConfigKey));
   const struct {
@@ -100,7 +100,10 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueLastX, Sz("12abc"), 400},
               {kValuePushOnTimeChange, Sz(" 0 "), 0},
               {kValuePushOnTimeChange, Dword(0), 0},
-              {kValuePushOnTimeChange, Sz("0 pushes"), 1}};
+              {kValuePushOnTimeChange, Sz("0 pushes"), 1},
+              {kValueVerifyWrites, Sz(" 1 "), 1},
+              {kValueVerifyWrites, Dword(0), 0},
+              {kValueVerifyWrites, Sz("1 please"), 0}};
   for (const auto& row : rows) {
     this->harness.Put(kConfigKey, row.name, row.stored);
     AppConfig c;
@@ -110,6 +113,7 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
         {kValueConnectionMode, c.ConnectionMode},
         {kValueUsedComPorts, c.UsedComPorts},
         {kValuePushOnTimeChange, c.PushOnTimeChange},
+        {kValueVerifyWrites, c.VerifyWrites},
         {kValueLastX, ReadWindowEdge(this->harness.Store(), kValueLastX, kDefaultLastX)}};
     EXPECT_EQ(fields.at(row.name), row.expected) << row.name << ", row " << &row - rows;
   }

@@ -86,7 +86,7 @@ TEST(Push, EachJumpWritesTheDevicesThatNowShowTheWrongTime) {
     SCOPED_TRACE(row.what);
     SimApp s({.utcAtStart = row.utcAtStart, .localOffsetMinutes = row.offsetMinutes});
     StartTwoFamilies(s);
-    s.Form().Context().config.ConnectionMode = row.mode;
+    s.app.Config().ConnectionMode = row.mode;
     RunToLocal(s, row.jumpAtLocal);
     s.Run(300);  // the platform's notice comes a little after the whole second
     row.jump(s.world.clock);
@@ -158,7 +158,8 @@ TEST(Push, AJumpDuringAnUpdateIsQueuedThenPushed) {
                                   {kUtc, kPush, PushCause::kClockStep}}));
 }
 
-// "0" leaves the wire exactly as it is when nobody reports the jumps at all.
+// "0" leaves the wire exactly as it is when nobody reports the jumps at all; so does "0" for
+// reading back the writes.
 TEST(Push, SettingZeroLeavesTheWireAsWithoutNotices) {
   const std::function<void(sim::VirtualClock&, bool)> jumps[] = {
       [](auto& c, bool notice) { notice ? c.StepWithNotice(-kHour) : c.StepWallMicros(-kHour); },
@@ -170,6 +171,7 @@ TEST(Push, SettingZeroLeavesTheWireAsWithoutNotices) {
     std::vector<sim::WireLine> wires[2];
     for (bool notice : {false, true}) {
       SimApp s;
+      if (notice) s.Set("Verify Writes", "0");
       StartTwoFamilies(s, notice ? "0" : nullptr);
       s.Run(20'000);
       jump(s.world.clock, notice);

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <optional>
+#include <tuple>
 
 #include "core/util/civil.h"
 #include "tests/core/sync/scenario.h"
@@ -114,7 +115,7 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   s.world.clock.SleepMicros(60'000'000);
   s.Form().Sync().ProcessTime(4, "");
   s.world.loop.ProcessPending();
-  EXPECT_EQ(s.Form().Context().MinuteCount, 0);
+  EXPECT_EQ(s.Form().MinuteCount(), 0);
 }
 
 // Events count only in the last two minutes of the update interval. A row with nothing
@@ -127,11 +128,11 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   EXPECT_EQ(s.Cell(1, kColStatus), "Error reading device.");
   Click(s, 9, &QV_MainForm::OnActivateClick);  // nothing attached: Device "N/A"
   const auto rowBefore = s.view.rows[8];
-  s.Form().Context().MinuteCount = 57;
+  s.Form().SetMinuteCount(57);
   EXPECT_FALSE(s.Form().Sync().ProcessTime(9, "037146214050\r"));
   EXPECT_TRUE(s.Form().SkipTimeEvent());
   EXPECT_EQ(s.view.rows[8], rowBefore);
-  s.Form().Context().MinuteCount = 58;
+  s.Form().SetMinuteCount(58);
   EXPECT_FALSE(s.Form().Sync().ProcessTime(9, "037146214051\r"));
   EXPECT_FALSE(s.Form().SkipTimeEvent());
   EXPECT_EQ(s.Cell(9, kColStatus), "Error reading device.");
@@ -139,10 +140,11 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   s.world.clock.SleepMicros(60'000'000);  // a minute tick falls due meanwhile: dropped
   EXPECT_TRUE(s.Form().Sync().ProcessTime(9, "037146214050\r"));
   s.world.loop.ProcessPending();
-  EXPECT_EQ(s.Form().Context().MinuteCount, 58);
-  EXPECT_EQ(s.Cell(9, kColStatus), "PC updated successfully.");
-  EXPECT_EQ(s.Cell(9, kColStatusTime), "12/05/26, 07:05:00 AM");
-  EXPECT_EQ(s.Cell(9, kColDevice), "Receiver");
+  EXPECT_EQ(s.Form().MinuteCount(), 58);
+  s.Select(9);  // a receiver is only listened to: nothing to update
+  EXPECT_EQ(std::tuple(s.Cell(9, kColStatus), s.Cell(9, kColStatusTime), s.Cell(9, kColDevice),
+                       s.view.ControlEnabled(Control::cmdUpdate)),
+            std::tuple("PC updated successfully.", "12/05/26, 07:05:00 AM", "Receiver", false));
   ASSERT_EQ(s.world.clock.SetLog().size(), 1u);
   EXPECT_EQ(Fields(s.world.clock.SetLog()[0].local), Fields(CivilTime{2026, 12, 5, 7, 5, 0}));
 }
@@ -173,7 +175,7 @@ TEST(ReceiverEvents, SetThePcClockOnlyInPcFromDeviceMode) {
     SimApp s;
     s.world.AddDevice(4, {.letter = sim::kNoLetter, .eventEverySeconds = 0});
     StartIn(s, mode, 8);
-    s.Form().Context().MinuteCount = 58;
+    s.Form().SetMinuteCount(58);
     s.app.Paging().OnReceiverTimeLine(4, "037146214050\r");
     EXPECT_EQ(s.world.clock.SetLog().size(), mode == 2 ? 1u : 0u);
   }

@@ -284,7 +284,7 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
     s.view.focus = cmdClose;  // the focus is on the button pressed
     bool stays = false;
     auto duringAction = [&] {
-      s.Form().OnTrayNotify(516);
+      s.Form().OnTrayNotify(TrayEvent::kRightButtonDown);
       stays = s.Form().OnQueryClose(CloseReason::kUser);
     };
     // Copies: clang 14 cannot capture a structured binding.
@@ -346,7 +346,7 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
     if (answer) s.dialog.Answer(answer);
     if (how == 'C') s.Form().OnCloseClick();
     if (how == 'H') s.Form().OnHideClick();
-    if (how == 'M') s.Form().OnMenuClick(3);
+    if (how == 'M') s.Form().OnMenuClick(TrayMenuItem::kClose);
     if (how == 'c') {
       s.dialog.Respond(
           [&](auto&, MessageController& m) { s.Form().OnCloseClick(), m.OnButton(7); });
@@ -380,19 +380,23 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
 TEST(MainWindow, TheTrayBringsTheWindowBack) {
   SimApp s;
   StartIn(s, 1, 0);
-  for (const auto& [notify, item, visible] :
-       {std::tuple(516, 1, false), {516, 0, true}, {515, -1, true}, {516, 4, true}}) {
+  using enum TrayMenuItem;
+  const TrayEvent right = TrayEvent::kRightButtonDown, twice = TrayEvent::kDoubleClick;
+  for (const auto& [event, item, visible] : {std::tuple(right, kHide, false),
+                                             {right, kShow, true},
+                                             {twice, kSeparator, true},
+                                             {right, kHistory, true}}) {
     const bool visibleBefore = s.view.visible;
     s.view.focus = cmdClose;
-    s.Form().OnTrayNotify(notify);
-    if (item >= 0) s.Form().OnMenuClick(item);
+    s.Form().OnTrayNotify(event);
+    s.Form().OnMenuClick(item);  // the separator does nothing
     EXPECT_EQ(std::tuple(s.view.visible, s.view.focus), std::tuple(visible, lvwMessages));
-    if (notify == 516) {
+    if (event == right) {
       const auto& menu = s.view.trayMenus.back();
       EXPECT_EQ(std::tuple(menu.visible[0], menu.visible[1], menu.visible[3]),
                 std::tuple(!visibleBefore, visibleBefore, true));
     }
-    EXPECT_EQ(s.view.historyOpened, item == 4 ? 1 : 0);
+    EXPECT_EQ(s.view.historyOpened, item == kHistory ? 1 : 0);
   }
 }
 
@@ -437,7 +441,7 @@ TEST(MainWindow, ACycleDropsOnlyTheTicksThatFellDueWhileItRan) {
     SimApp s;
     s.Set("Update Interval", "60");
     StartIn(s, 1, 0);
-    s.Form().Context().MinuteCount = 59;
+    s.Form().SetMinuteCount(59);
     s.view.onWindowEnabled = [&, cycleUs = cycleUs](bool on) {
       if (!on) s.world.clock.SleepMicros(cycleUs);
     };

@@ -73,6 +73,7 @@ class Week {
     s_.Set("Connection Mode", std::to_string(random_.Uniform(1, 2)));
     s_.Set("Used COM Ports", std::to_string(random_.Uniform(0, 255)));
     s_.Set("Update Interval", std::to_string(random_.Uniform(60, 90)));
+    s_.Set("Verify Writes", std::to_string(random_.Uniform(0, 1)));
     Act([this] { s_.Start(); });
   }
 

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "sim/recording_history.h"
+#include "tests/core/sync/scenario.h"
+
+namespace horalign::test {
+namespace {
+
+// A week of hourly updates, each read back: every read is within 6 ms of the device's true
+// offset, each device's drift within 1 % of how fast its clock runs, and the history gives
+// the same figures. A device that answers the query with garbage or not at all is written all
+// the same (a slow one too), its reads recorded as failed, as are the reads of a stopped clock. A
+// push is not read back, and no span runs across it.
+TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
+  const struct {
+    sim::SimDeviceConfig config;
+    const char* status;
+  } devices[] = {{{.letter = 'W', .driftPpm = 20}, "Device time read."},
+                 {{.letter = 'K', .driftPpm = -50}, "Device time read."},
+                 {{.letter = 'T', .driftPpm = 100}, "Device time read."},
+                 {{.timeReply = "0930"}, "Unreadable answer to the time query."},
+                 {{.timeReply = ""}, "No answer to the time query."},
+                 {{.replyDelayUs = 2'000'000}, "No answer to the time query."},
+                 {{.timeReply = "09301012052610"}, "Inconsistent answers to the time query."},
+                 {{.letter = 'A'}, ""}};
+  sim::SimApp s({.localOffsetMinutes = 60});
+  for (int port = 1; port <= 8; ++port) {
+    sim::SimDeviceConfig c = devices[port - 1].config;
+    c.serial = std::string(5, static_cast<char>('0' + port)), c.clockOffsetSeconds = 123.4 * port;
+    s.world.AddDevice(port, c);
+  }
+  s.Set("Verify Writes", "1");
+  StartIn(s, 1, 0xff);
+  const std::int64_t pushUs = s.world.time.NowUs() + 73 * 3'600'000'000LL + 1'800'000'000;
+  s.world.time.At(pushUs, [&] { s.world.clock.StepWithNotice(30'000'000); });
+  DriftTracker replayed;
+  int unspanned[9] = {};  // reads before a write that close no span
+  sim::RecordingHistory history;
+  history.onAppend = [&](const HistoryEntry& e) {
+    replayed.Replay(e);
+    if (e.action != HistoryAction::kRead) return;  // the writes' own entries
+    EXPECT_EQ(e.status, devices[e.port - 1].status);
+    unspanned[e.port] += e.offsetBefore && !e.driftPerDay;
+    const bool utc = sim::LetterKeepsUtc(devices[e.port - 1].config.letter);
+    const std::int64_t pcUs = s.world.clock.UtcEpochMicros() + (utc ? 0 : 3'600'000'000);
+    const auto offsetUs = static_cast<double>(s.world.devices[e.port - 1]->ClockEpochUs() - pcUs);
+    if (!e.ok) return;
+    EXPECT_NEAR(e.offsetBefore ? *e.offsetBefore : *e.offsetAfter, offsetUs / 1e6, 0.006);
+  };
+  s.Form().Sync().SetHistory(&history);
+  s.Run(7 * 1440 * 60'000);
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    const auto drift =
+        s.Form().Sync().Drift().DriftPerDay(s.Cell(port, kColDevice), s.Cell(port, kColSerial));
+    EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.");
+    for (const auto& l : SentStartingWith(s, port, "QT"))
+      EXPECT_GT(std::abs(l.firstByteUs - pushUs), 60'000'000);
+    EXPECT_EQ(SentStartingWith(s, port, "QT").empty(), port == 8);
+    EXPECT_EQ(unspanned[port], port <= 3 ? 2 : 0);  // the first read, and the first after the push
+    EXPECT_EQ(replayed.DriftPerDay(s.Cell(port, kColDevice), s.Cell(port, kColSerial)), drift);
+    ASSERT_EQ(drift.has_value(), port <= 3);
+    if (!drift) continue;
+    EXPECT_NEAR(*drift, devices[port - 1].config.driftPpm * 0.0864, std::abs(*drift) / 100);
+  }
+  EXPECT_TRUE(s.world.clock.SetLog().empty());
+}
+
+}  // namespace
+}  // namespace horalign::test
