@@ -19,6 +19,11 @@ bool Application::Start() {
   }
   LoadConfig(parts_.registry, config_);
   mainForm_ = std::make_unique<QV_MainForm>(parts_);
+  // The drift figures go on from where the history left them.
+  if (parts_.history) {
+    parts_.history->ForEachKept(
+        [this](const HistoryEntry& e) { mainForm_->Sync().Drift().Replay(e); });
+  }
   mainForm_->Load();
   return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -43,6 +44,11 @@ struct HistoryEntry {
 class HistorySink {
  public:
   virtual void Append(const HistoryEntry& entry) = 0;
+  // Hands what was kept before to `visit`, oldest first; a sink that keeps nothing it can
+  // read back hands nothing.
+  virtual void ForEachKept(const std::function<void(const HistoryEntry&)>& visit) {
+    static_cast<void>(visit);
+  }
 
  protected:
   ~HistorySink() = default;

@@ -445,7 +445,11 @@ void ReadHistoryText(std::string_view text, HistoryRead& into) {
     if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
     DecodedLine d = DecodeHistoryLine(line);
     if (d.verdict == LineVerdict::kEntry) {
-      into.entries.push_back(std::move(d.entry));
+      if (into.visit) {
+        into.visit(d.entry);
+      } else {
+        into.entries.push_back(std::move(d.entry));
+      }
     } else {
       ++(d.verdict == LineVerdict::kNewer ? into.newer : into.unreadable);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,9 @@ struct HistoryRead {
   std::vector<HistoryEntry> entries;
   int unreadable = 0;
   int newer = 0;
+  // When set, entries are handed here instead of kept in `entries`, so that a long history
+  // can be gone through without holding it.
+  std::function<void(const HistoryEntry&)> visit;
 };
 void ReadHistoryText(std::string_view text, HistoryRead& into);
 

@@ -44,8 +44,13 @@ void HistoryLog::Append(const HistoryEntry& entry) {
   if (!lineEndKnown_) Fail(error);
 }
 
-HistoryRead ReadHistory(LogFolder& folder) {
+void HistoryLog::ForEachKept(const std::function<void(const HistoryEntry&)>& visit) {
   HistoryRead read;
+  read.visit = visit;
+  ReadHistory(folder_, std::move(read));
+}
+
+HistoryRead ReadHistory(LogFolder& folder, HistoryRead read) {
   for (int g = kHistoryFiles - 1; g >= 0; --g) {
     if (const std::optional<std::string> text =
             folder.Read(HistoryFileName(g), std::numeric_limits<std::int64_t>::max())) {

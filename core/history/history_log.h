@@ -27,6 +27,7 @@ class HistoryLog final : public HistorySink {
       : folder_(folder), warn_(std::move(warn)), rotateBytes_(rotateBytes) {}
 
   void Append(const HistoryEntry& entry) override;
+  void ForEachKept(const std::function<void(const HistoryEntry&)>& visit) override;
   // Whether a line was lost since the start.
   bool Failed() const { return failed_; }
 
@@ -43,6 +44,6 @@ class HistoryLog final : public HistorySink {
 
 // The whole history, oldest first: the rotated files, then the current one. Lines that
 // cannot be read are counted, and no file is changed.
-HistoryRead ReadHistory(LogFolder& folder);
+HistoryRead ReadHistory(LogFolder& folder, HistoryRead read = {});
 
 }  // namespace horalign

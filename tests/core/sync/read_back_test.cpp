@@ -35,11 +35,10 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
   StartIn(s, 1, 0xff);
   const std::int64_t pushUs = s.world.time.NowUs() + 73 * 3'600'000'000LL + 1'800'000'000;
   s.world.time.At(pushUs, [&] { s.world.clock.StepWithNotice(30'000'000); });
-  DriftTracker replayed;
   int unspanned[9] = {};  // reads before a write that close no span
   sim::RecordingHistory history;
   history.onAppend = [&](const HistoryEntry& e) {
-    replayed.Replay(e);
+    s.history.Append(e);
     if (e.action != HistoryAction::kRead) return;  // the writes' own entries
     EXPECT_EQ(e.status, devices[e.port - 1].status);
     unspanned[e.port] += e.offsetBefore && !e.driftPerDay;
@@ -51,6 +50,9 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
   };
   s.Form().Sync().SetHistory(&history);
   s.Run(7 * 1440 * 60'000);
+  sim::SimApp restarted;  // takes its drift figures from the history
+  restarted.historyFolder.files = s.historyFolder.files;
+  ASSERT_TRUE(restarted.Start());
   for (int port = 1; port <= 8; ++port) {
     SCOPED_TRACE(port);
     const auto drift =
@@ -60,7 +62,9 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
       EXPECT_GT(std::abs(l.firstByteUs - pushUs), 60'000'000);
     EXPECT_EQ(SentStartingWith(s, port, "QT").empty(), port == 8);
     EXPECT_EQ(unspanned[port], port <= 3 ? 2 : 0);  // the first read, and the first after the push
-    EXPECT_EQ(replayed.DriftPerDay(s.Cell(port, kColDevice), s.Cell(port, kColSerial)), drift);
+    EXPECT_EQ(restarted.Form().Sync().Drift().DriftPerDay(s.Cell(port, kColDevice),
+                                                          s.Cell(port, kColSerial)),
+              drift);
     ASSERT_EQ(drift.has_value(), port <= 3);
     if (!drift) continue;
     EXPECT_NEAR(*drift, devices[port - 1].config.driftPpm * 0.0864, std::abs(*drift) / 100);
