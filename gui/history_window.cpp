@@ -174,8 +174,12 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
                                                       "Offset before (s)",
                                                       "Offset after (s)",
                                                       "Drift (s/day)"};
+  // A caption needs room beside its text for the sort arrow.
+  const QFontMetrics headerFont = table_->horizontalHeader()->fontMetrics();
   for (int c = 0; c < HistoryModel::kColumnCount; ++c) {
-    table_->setColumnWidth(c, fontMetrics().horizontalAdvance(widest[c]) + 16);
+    const QString caption = table_->model()->headerData(c, Qt::Horizontal).toString();
+    table_->setColumnWidth(c, std::max(fontMetrics().horizontalAdvance(widest[c]) + 16,
+                                       headerFont.horizontalAdvance(caption) + 28));
   }
   table_->setColumnWidth(
       HistoryModel::kStatus,
