@@ -41,6 +41,7 @@ struct PollEventLoop::TimerState {
   std::int64_t dueUs = 0;
   bool enabled = false;
   bool running = false;
+  bool ticksWhileIdle = true;
   std::function<void()> handler;
 
   void Restart() { dueUs = MonotonicUs() + intervalUs; }
@@ -62,6 +63,7 @@ class PollTimer : public Timer {
     state_->Restart();
   }
   int Interval() const override { return static_cast<int>(state_->intervalUs / 1000); }
+  void SetTicksWhileIdle(bool ticks) override { state_->ticksWhileIdle = ticks; }
 
  private:
   std::shared_ptr<PollEventLoop::TimerState> state_;
@@ -115,7 +117,7 @@ bool PollEventLoop::WatchSignals(std::initializer_list<int> signalNumbers,
   return true;
 }
 
-int PollEventLoop::FireDue() {
+int PollEventLoop::FireDue(bool idle) {
   std::erase_if(timers_, [](const auto& t) { return t.expired(); });
   // A copy: handlers create and destroy timers, and nested yields fire others.
   const std::vector<std::weak_ptr<TimerState>> snapshot = timers_;
@@ -126,6 +128,7 @@ int PollEventLoop::FireDue() {
     if (!t || !t->enabled || t->running || t->intervalUs <= 0 || t->dueUs > now) continue;
     // Missed periods coalesce into this one tick.
     t->dueUs += t->intervalUs * ((now - t->dueUs) / t->intervalUs + 1);
+    if (idle && !t->ticksWhileIdle) continue;
     t->running = true;
     const std::function<void()> handler = t->handler;
     handler();
@@ -148,11 +151,12 @@ int PollEventLoop::DispatchSignals() {
   return static_cast<int>(n);
 }
 
-std::int64_t PollEventLoop::UntilNextUs() const {
+std::int64_t PollEventLoop::UntilNextUs(bool idle) const {
   std::int64_t next = -1;
   for (const auto& weak : timers_) {
     const std::shared_ptr<TimerState> t = weak.lock();
     if (!t || !t->enabled || t->running || t->intervalUs <= 0) continue;
+    if (idle && !t->ticksWhileIdle) continue;
     if (next < 0 || t->dueUs < next) next = t->dueUs;
   }
   return next < 0 ? -1 : std::max<std::int64_t>(0, next - MonotonicUs());
@@ -201,28 +205,35 @@ void PollEventLoop::ProcessPending() {
 }
 
 void PollEventLoop::Yield() {
-  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue() > 0) return;
-  if (!CanWake()) return;  // nothing could ever wake it
-  Wait(UntilNextUs());
+  ++yieldDepth_;
+  Dispatch(false);
+  --yieldDepth_;
+}
+
+void PollEventLoop::Dispatch(bool idle) {
+  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue(idle) > 0) return;
+  if (!CanWake(idle)) return;  // nothing could ever wake it
+  Wait(UntilNextUs(idle));
   DispatchSignals();
-  FireDue();
+  FireDue(idle);
 }
 
 void PollEventLoop::Run() {
   stopped_ = false;
-  while (!stopped_ && CanWake()) Yield();
+  while (!stopped_ && CanWake(Idle())) Dispatch(Idle());
 }
 
 void PollEventLoop::RunForMs(std::int64_t ms) {
   const std::int64_t end = MonotonicUs() + ms * 1000;
   for (std::int64_t left = end - MonotonicUs(); left > 0; left = end - MonotonicUs()) {
-    const std::int64_t next = UntilNextUs();
+    const bool idle = Idle();
+    const std::int64_t next = UntilNextUs(idle);
     if (next < 0 || next > left) {
       Wait(left);
       DispatchSignals();
-      FireDue();
+      FireDue(idle);
     } else {
-      Yield();
+      Dispatch(idle);
     }
   }
 }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace horalign {
@@ -59,6 +61,37 @@ TEST(PollEventLoop, EnablingOrANewIntervalStartsTheTimersPeriodAfresh) {
   loop.RunForMs(45);
   ASSERT_FALSE(ticks.empty());
   EXPECT_GE(ticks[0] - changedUs, 40'000);
+}
+
+// Each sleep in ppoll that a timer ends is a voluntary context switch of this thread.
+long VoluntarySwitches() {
+  std::ifstream status("/proc/thread-self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
+  }
+  return -1;
+}
+
+// A timer that does not tick while idle neither runs nor wakes the loop outside a Yield, and
+// ticks inside one as any timer.
+TEST(PollEventLoop, ATimerThatSleepsThroughIdleTimeTicksOnlyInsideAYield) {
+  PollEventLoop loop;
+  int idleTicks = 0, waitTicks = 0;
+  bool waiting = false;
+  auto tick = loop.CreateTimer(5, true, [&] { ++(waiting ? waitTicks : idleTicks); });
+  tick->SetTicksWhileIdle(false);
+  const long switchesBefore = VoluntarySwitches();
+  loop.RunForMs(100);
+  EXPECT_LT(VoluntarySwitches() - switchesBefore, 5) << "woken for a timer that sleeps";
+  auto waiter = loop.CreateTimer(1, true, [&] {
+    waiting = true;
+    for (const std::int64_t end = MonotonicUs() + 30'000; MonotonicUs() < end;) loop.Yield();
+    waiting = false;
+  });
+  loop.RunForMs(20);
+  EXPECT_EQ(idleTicks, 0);
+  EXPECT_GE(waitTicks, 2);
 }
 
 }  // namespace
