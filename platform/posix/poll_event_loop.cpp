@@ -166,7 +166,17 @@ void PollEventLoop::WatchFd(int fd, std::function<bool()> onReadable) {
   if (fd >= 0) fds_.emplace_back(fd, std::move(onReadable));
 }
 
-int PollEventLoop::Wait(std::int64_t us) {
+void PollEventLoop::PassIdleTicks() {
+  const std::int64_t now = MonotonicUs();
+  for (const auto& weak : timers_) {
+    const std::shared_ptr<TimerState> t = weak.lock();
+    if (!t || !t->enabled || t->running || t->ticksWhileIdle || t->intervalUs <= 0) continue;
+    if (t->dueUs > now) continue;
+    t->dueUs += t->intervalUs * ((now - t->dueUs) / t->intervalUs + 1);
+  }
+}
+
+int PollEventLoop::Wait(std::int64_t us, bool idle) {
   // ppoll measures its time-out on the monotonic clock: setting the PC clock moves nothing.
   const timespec timeout = ToTimespec(std::max<std::int64_t>(us, 0));
   std::vector<pollfd> watched;
@@ -176,16 +186,15 @@ int PollEventLoop::Wait(std::int64_t us) {
   if (withFds) {
     for (const auto& [fd, handler] : fds_) watched.push_back({fd, POLLIN, 0});
   }
-  if (::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr) <= 0 ||
-      !withFds) {
-    return 0;
-  }
-  std::vector<int> ready;
+  const int ready = ::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr);
+  if (idle) PassIdleTicks();
+  if (ready <= 0 || !withFds) return 0;
+  std::vector<int> readable;
   for (const pollfd& p : watched) {
-    if (p.fd != signalRead_ && p.revents != 0) ready.push_back(p.fd);
+    if (p.fd != signalRead_ && p.revents != 0) readable.push_back(p.fd);
   }
   servingFds_ = true;
-  for (int fd : ready) {
+  for (int fd : readable) {
     const auto it = std::find_if(fds_.begin(), fds_.end(),
                                  [fd](const auto& entry) { return entry.first == fd; });
     if (it == fds_.end()) continue;
@@ -195,7 +204,7 @@ int PollEventLoop::Wait(std::int64_t us) {
     }
   }
   servingFds_ = false;
-  return static_cast<int>(ready.size());
+  return static_cast<int>(readable.size());
 }
 
 void PollEventLoop::ProcessPending() {
@@ -213,7 +222,7 @@ void PollEventLoop::Yield() {
 void PollEventLoop::Dispatch(bool idle) {
   if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue(idle) > 0) return;
   if (!CanWake(idle)) return;  // nothing could ever wake it
-  Wait(UntilNextUs(idle));
+  Wait(UntilNextUs(idle), idle);
   DispatchSignals();
   FireDue(idle);
 }
@@ -229,7 +238,7 @@ void PollEventLoop::RunForMs(std::int64_t ms) {
     const bool idle = Idle();
     const std::int64_t next = UntilNextUs(idle);
     if (next < 0 || next > left) {
-      Wait(left);
+      Wait(left, idle);
       DispatchSignals();
       FireDue(idle);
     } else {

@@ -70,8 +70,10 @@ class PollEventLoop : public EventLoop {
   }
   // Sleeps up to `us` (forever when negative) or until a watched signal arrives or a
   // watched descriptor is readable; then calls the handlers of the readable descriptors.
-  // Returns how many it called.
-  int Wait(std::int64_t us);
+  // Returns how many it called. After an `idle` sleep the ticks that fell in it of timers
+  // that do not tick while idle have passed before any handler runs.
+  int Wait(std::int64_t us, bool idle = false);
+  void PassIdleTicks();
 
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::function<void(int)> onSignal_;

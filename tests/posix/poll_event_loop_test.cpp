@@ -4,6 +4,7 @@
 #include "platform/posix/poll_event_loop.h"
 
 #include <gtest/gtest.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -92,6 +93,31 @@ TEST(PollEventLoop, ATimerThatSleepsThroughIdleTimeTicksOnlyInsideAYield) {
   loop.RunForMs(20);
   EXPECT_EQ(idleTicks, 0);
   EXPECT_GE(waitTicks, 2);
+}
+
+// Its ticks that fell while the loop slept have passed: a wait that a descriptor's handler
+// begins after such a sleep gets its first tick at the next one of the timer's period, not
+// at once.
+TEST(PollEventLoop, ATimerThatSleptThroughIdleTimeDoesNotTickAtOnceInTheNextWait) {
+  PollEventLoop loop;
+  std::int64_t firstTickUs = -1;
+  auto tick = loop.CreateTimer(40, true, [&] {
+    if (firstTickUs < 0) firstTickUs = MonotonicUs();
+  });
+  tick->SetTicksWhileIdle(false);
+  const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  const itimerspec at50ms{{0, 0}, {0, 50'000'000}};
+  ASSERT_EQ(::timerfd_settime(fd, 0, &at50ms, nullptr), 0);
+  std::int64_t waitUs = -1;
+  loop.WatchFd(fd, [&] {
+    const std::int64_t startUs = MonotonicUs();
+    while (firstTickUs < 0) loop.Yield();
+    waitUs = firstTickUs - startUs;
+    return false;
+  });
+  loop.RunForMs(100);
+  ::close(fd);
+  EXPECT_GE(waitUs, 500) << "the tick due at 40 ms fell while the loop slept";
 }
 
 }  // namespace
