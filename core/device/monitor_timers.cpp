@@ -13,7 +13,6 @@ MonitorTimers::MonitorTimers(EventLoop& loop, QV_Paging& paging, std::int32_t& d
     paging_.PollSerialInput();
     TickWhileIdleOnlyForALine();
   });
-  TickWhileIdleOnlyForALine();
 }
 
 void MonitorTimers::TickWhileIdleOnlyForALine() {
