@@ -11,6 +11,7 @@
 
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
+#include "core/device/monitor_timers.h"
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
@@ -30,12 +31,7 @@ struct Rig {
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{world.serial};
   QV_Paging paging{serialPort, world.loop, delayTicks};
-  std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
-    AdvanceDelayTicks(delayTicks);
-    paging.ContinueCollecting();
-  });
-  std::unique_ptr<Timer> tmrCheckCOMPort =
-      world.loop.CreateTimer(500, true, [this] { paging.PollSerialInput(); });
+  MonitorTimers timers{world.loop, paging, delayTicks};
 };
 
 void CheckLinkState(const QV_Paging& paging) {

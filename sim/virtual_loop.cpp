@@ -12,6 +12,7 @@ struct VirtualLoop::TimerState : std::enable_shared_from_this<TimerState> {
   int intervalMs = 0;
   bool enabled = false;
   bool running = false;  // its handler is on the stack
+  bool ticksWhileIdle = true;
   std::uint64_t order = 0;
   std::uint64_t gen = 0;  // bumped at every change, so older heap entries go stale
   std::int64_t dueUs = 0;
@@ -37,6 +38,7 @@ class VirtualLoop::VirtualTimer : public Timer {
     Restart();
   }
   int Interval() const override { return s_->intervalMs; }
+  void SetTicksWhileIdle(bool ticks) override { s_->ticksWhileIdle = ticks; }
 
  private:
   void Restart() {
@@ -102,7 +104,7 @@ std::int64_t VirtualLoop::NextTimerDueUs() {
   return heap_.empty() ? -1 : heap_.front().dueUs;
 }
 
-bool VirtualLoop::FireOneDue() {
+bool VirtualLoop::FireOneDue(bool idle) {
   const std::int64_t now = NowUs();
   DropStaleTop();
   if (heap_.empty() || heap_.front().dueUs > now) return false;
@@ -113,6 +115,10 @@ bool VirtualLoop::FireOneDue() {
   const std::shared_ptr<TimerState> keep = t->shared_from_this();
   const std::int64_t next = t->dueUs + t->IntervalUs();
   t->dueUs = next > now ? next : now + t->IntervalUs();
+  if (idle && !t->ticksWhileIdle) {
+    Schedule(*t);
+    return true;
+  }
   t->running = true;
   ++t->gen;
   t->handler();
@@ -121,8 +127,8 @@ bool VirtualLoop::FireOneDue() {
   return true;
 }
 
-void VirtualLoop::FireDue() {
-  while (FireOneDue()) {
+void VirtualLoop::FireDue(bool idle) {
+  while (FireOneDue(idle)) {
   }
 }
 
@@ -135,6 +141,11 @@ void VirtualLoop::ProcessPending() {
 
 void VirtualLoop::Yield() {
   ++yields_;
+  ++yieldDepth_;
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{yieldDepth_};
   if (hook_) hook_(NowUs());
   if (NowUs() > limitUs_) {
     std::fprintf(stderr,
@@ -163,15 +174,16 @@ void VirtualLoop::Yield() {
 }
 
 void VirtualLoop::Step(std::int64_t endUs) {
+  const bool idle = yieldDepth_ == 0;
   time_.AdvanceTo(NowUs());
-  FireDue();
+  FireDue(idle);
   std::int64_t next = endUs;
   const std::int64_t timer = NextTimerDueUs();
   const std::int64_t world = time_.NextEventUs();
   if (timer >= 0) next = std::min(next, timer);
   if (world >= 0) next = std::min(next, world);
   time_.AdvanceTo(next);
-  FireDue();
+  FireDue(idle);
 }
 
 void VirtualLoop::RunForMs(std::int64_t ms) {

@@ -25,7 +25,9 @@ namespace horalign::sim {
 //   sleep, a long handler, a long world step) fires once, and its period starts afresh
 //   from there: every missed tick coalesces into exactly one catch-up tick;
 // - disabled and destroyed timers never fire; an interval of 0 or less never fires;
-//   equal due times fire in creation order.
+//   equal due times fire in creation order;
+// - a timer told not to tick while idle passes its due ticks in the Run helpers, while no
+//   Yield is in progress, as if it fired but without its handler; it keeps its period.
 class VirtualLoop : public EventLoop {
  public:
   explicit VirtualLoop(VirtualTime& time);
@@ -87,8 +89,9 @@ class VirtualLoop : public EventLoop {
   void Schedule(TimerState& t);
   void Remove(TimerState* t);
   void DropStaleTop();
-  bool FireOneDue();
-  void FireDue();
+  // `idle`: the loop's own dispatch with no Yield in progress.
+  bool FireOneDue(bool idle = false);
+  void FireDue(bool idle = false);
   void Step(std::int64_t endUs);
 
   VirtualTime& time_;
@@ -98,6 +101,7 @@ class VirtualLoop : public EventLoop {
   std::uint64_t nextOrder_ = 1;
   std::int64_t yields_ = 0;
   std::int64_t pendings_ = 0;
+  int yieldDepth_ = 0;
   int dueTimesPerWait_ = 1;
   std::int64_t limitUs_ = 100LL * 86'400'000'000;  // 100 days
   std::function<void(std::int64_t)> hook_;

@@ -17,6 +17,13 @@ class Timer {
   virtual bool Enabled() const = 0;
   virtual void SetInterval(int intervalMs) = 0;
   virtual int Interval() const = 0;
+
+  // Whether the timer ticks while the loop idles: in the loop's own dispatch with no Yield
+  // in progress. One that does not keeps its period all the same (its ticks pass there as
+  // if they fired, without the handler, and the loop does not wake up for them); inside a
+  // Yield or ProcessPending it ticks as any timer. Timers tick while idle unless told
+  // otherwise. A loop may tick them always: this only spares wake-ups.
+  virtual void SetTicksWhileIdle(bool ticks) { (void)ticks; }
 };
 
 // The user-interface thread's event loop as the core sees it.

@@ -37,13 +37,9 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
       connection_(
           SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history}),
       sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history},
-            connection_) {
-  // The four timers run from the moment the window exists.
-  tmrDelay_ = deps.loop.CreateTimer(50, true, [this] {
-    AdvanceDelayTicks(deps_.delayTicks);
-    deps_.paging.ContinueCollecting();
-  });
-  tmrCheckCOMPort_ = deps.loop.CreateTimer(500, true, [this] { deps_.paging.PollSerialInput(); });
+            connection_),
+      // The four timers run from the moment the window exists.
+      monitor_(deps.loop, deps.paging, deps.delayTicks) {
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
   tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "core/device/monitor_timers.h"
 #include "core/sync/connection.h"
 #include "core/sync/sync_host.h"
 #include "core/sync/time_sync.h"
@@ -132,8 +133,7 @@ class QV_MainForm final : private SyncHost {
   std::int64_t minutePauseEndMs_ = std::numeric_limits<std::int64_t>::min();
   DeviceConnection connection_;
   TimeSync sync_;
-  std::unique_ptr<Timer> tmrDelay_;
-  std::unique_ptr<Timer> tmrCheckCOMPort_;
+  MonitorTimers monitor_;  // tmrDelay and tmrCheckCOMPort
   std::unique_ptr<Timer> tmrCurrentTime_;
   std::unique_ptr<Timer> tmrMinutes_;
   std::unique_ptr<Timer> tmrPush_;                 // runs the queued pushes once nothing else runs

@@ -109,9 +109,8 @@ void QV_MainForm::TerminateProgram() {
   if (terminated_) return;
   terminated_ = true;
   if (deps_.serialPort.PortOpen()) deps_.serialPort.SetPortOpen(false);
-  tmrDelay_->SetEnabled(false);
   // Every timer stops: nothing of the program runs after this point.
-  tmrCheckCOMPort_->SetEnabled(false);
+  monitor_.Stop();
   tmrCurrentTime_->SetEnabled(false);
   tmrMinutes_->SetEnabled(false);
   tmrPush_->SetEnabled(false);

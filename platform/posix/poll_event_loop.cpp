@@ -41,6 +41,7 @@ struct PollEventLoop::TimerState {
   std::int64_t dueUs = 0;
   bool enabled = false;
   bool running = false;
+  bool ticksWhileIdle = true;
   std::function<void()> handler;
 
   void Restart() { dueUs = MonotonicUs() + intervalUs; }
@@ -62,6 +63,7 @@ class PollTimer : public Timer {
     state_->Restart();
   }
   int Interval() const override { return static_cast<int>(state_->intervalUs / 1000); }
+  void SetTicksWhileIdle(bool ticks) override { state_->ticksWhileIdle = ticks; }
 
  private:
   std::shared_ptr<PollEventLoop::TimerState> state_;
@@ -115,7 +117,7 @@ bool PollEventLoop::WatchSignals(std::initializer_list<int> signalNumbers,
   return true;
 }
 
-int PollEventLoop::FireDue() {
+int PollEventLoop::FireDue(bool idle) {
   std::erase_if(timers_, [](const auto& t) { return t.expired(); });
   // A copy: handlers create and destroy timers, and nested yields fire others.
   const std::vector<std::weak_ptr<TimerState>> snapshot = timers_;
@@ -126,6 +128,7 @@ int PollEventLoop::FireDue() {
     if (!t || !t->enabled || t->running || t->intervalUs <= 0 || t->dueUs > now) continue;
     // Missed periods coalesce into this one tick.
     t->dueUs += t->intervalUs * ((now - t->dueUs) / t->intervalUs + 1);
+    if (idle && !t->ticksWhileIdle) continue;
     t->running = true;
     const std::function<void()> handler = t->handler;
     handler();
@@ -148,11 +151,12 @@ int PollEventLoop::DispatchSignals() {
   return static_cast<int>(n);
 }
 
-std::int64_t PollEventLoop::UntilNextUs() const {
+std::int64_t PollEventLoop::UntilNextUs(bool idle) const {
   std::int64_t next = -1;
   for (const auto& weak : timers_) {
     const std::shared_ptr<TimerState> t = weak.lock();
     if (!t || !t->enabled || t->running || t->intervalUs <= 0) continue;
+    if (idle && !t->ticksWhileIdle) continue;
     if (next < 0 || t->dueUs < next) next = t->dueUs;
   }
   return next < 0 ? -1 : std::max<std::int64_t>(0, next - MonotonicUs());
@@ -162,7 +166,17 @@ void PollEventLoop::WatchFd(int fd, std::function<bool()> onReadable) {
   if (fd >= 0) fds_.emplace_back(fd, std::move(onReadable));
 }
 
-int PollEventLoop::Wait(std::int64_t us) {
+void PollEventLoop::PassIdleTicks() {
+  const std::int64_t now = MonotonicUs();
+  for (const auto& weak : timers_) {
+    const std::shared_ptr<TimerState> t = weak.lock();
+    if (!t || !t->enabled || t->running || t->ticksWhileIdle || t->intervalUs <= 0) continue;
+    if (t->dueUs > now) continue;
+    t->dueUs += t->intervalUs * ((now - t->dueUs) / t->intervalUs + 1);
+  }
+}
+
+int PollEventLoop::Wait(std::int64_t us, bool idle) {
   // ppoll measures its time-out on the monotonic clock: setting the PC clock moves nothing.
   const timespec timeout = ToTimespec(std::max<std::int64_t>(us, 0));
   std::vector<pollfd> watched;
@@ -172,16 +186,15 @@ int PollEventLoop::Wait(std::int64_t us) {
   if (withFds) {
     for (const auto& [fd, handler] : fds_) watched.push_back({fd, POLLIN, 0});
   }
-  if (::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr) <= 0 ||
-      !withFds) {
-    return 0;
-  }
-  std::vector<int> ready;
+  const int ready = ::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr);
+  if (idle) PassIdleTicks();
+  if (ready <= 0 || !withFds) return 0;
+  std::vector<int> readable;
   for (const pollfd& p : watched) {
-    if (p.fd != signalRead_ && p.revents != 0) ready.push_back(p.fd);
+    if (p.fd != signalRead_ && p.revents != 0) readable.push_back(p.fd);
   }
   servingFds_ = true;
-  for (int fd : ready) {
+  for (int fd : readable) {
     const auto it = std::find_if(fds_.begin(), fds_.end(),
                                  [fd](const auto& entry) { return entry.first == fd; });
     if (it == fds_.end()) continue;
@@ -191,7 +204,7 @@ int PollEventLoop::Wait(std::int64_t us) {
     }
   }
   servingFds_ = false;
-  return static_cast<int>(ready.size());
+  return static_cast<int>(readable.size());
 }
 
 void PollEventLoop::ProcessPending() {
@@ -201,28 +214,35 @@ void PollEventLoop::ProcessPending() {
 }
 
 void PollEventLoop::Yield() {
-  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue() > 0) return;
-  if (!CanWake()) return;  // nothing could ever wake it
-  Wait(UntilNextUs());
+  ++yieldDepth_;
+  Dispatch(false);
+  --yieldDepth_;
+}
+
+void PollEventLoop::Dispatch(bool idle) {
+  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue(idle) > 0) return;
+  if (!CanWake(idle)) return;  // nothing could ever wake it
+  Wait(UntilNextUs(idle), idle);
   DispatchSignals();
-  FireDue();
+  FireDue(idle);
 }
 
 void PollEventLoop::Run() {
   stopped_ = false;
-  while (!stopped_ && CanWake()) Yield();
+  while (!stopped_ && CanWake(Idle())) Dispatch(Idle());
 }
 
 void PollEventLoop::RunForMs(std::int64_t ms) {
   const std::int64_t end = MonotonicUs() + ms * 1000;
   for (std::int64_t left = end - MonotonicUs(); left > 0; left = end - MonotonicUs()) {
-    const std::int64_t next = UntilNextUs();
+    const bool idle = Idle();
+    const std::int64_t next = UntilNextUs(idle);
     if (next < 0 || next > left) {
-      Wait(left);
+      Wait(left, idle);
       DispatchSignals();
-      FireDue();
+      FireDue(idle);
     } else {
-      Yield();
+      Dispatch(idle);
     }
   }
 }

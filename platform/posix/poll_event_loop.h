@@ -16,7 +16,8 @@ namespace horalign {
 // benchmarks: timers on CLOCK_MONOTONIC, and a Yield that sleeps in ppoll until the next
 // timer is due or a watched signal arrives. It keeps the timer rules of every loop: a
 // handler is never re-entered by its own timer, enabling a timer (or changing its
-// interval) starts its period afresh, and missed ticks coalesce into one.
+// interval) starts its period afresh, and missed ticks coalesce into one. Run and RunForMs
+// outside any Yield neither wake up for a timer that does not tick while idle nor call it.
 class PollEventLoop : public EventLoop {
  public:
   PollEventLoop();
@@ -45,25 +46,34 @@ class PollEventLoop : public EventLoop {
   void Run();
   void Stop() { stopped_ = true; }
 
-  // Yields until `ms` milliseconds have passed.
+  // Runs the loop until `ms` milliseconds have passed; inside a handler that waits this
+  // way the loop counts as idle unless a Yield is in progress.
   void RunForMs(std::int64_t ms);
 
   struct TimerState;
 
  private:
-  // Fires every enabled timer that is due; returns how many fired.
-  int FireDue();
+  // Fires every enabled timer that is due; returns how many fired. `idle`: the loop's own
+  // dispatch outside any Yield, where the ticks of timers that do not tick while idle pass
+  // without their handler.
+  int FireDue(bool idle = false);
+  bool Idle() const { return yieldDepth_ == 0; }
+  // One pass of the loop: Yield's work, with `idle` as in FireDue.
+  void Dispatch(bool idle);
   // Calls the signal handler for every signal that arrived; returns how many.
   int DispatchSignals();
-  // Microseconds until the earliest enabled timer is due, or -1 without one.
-  std::int64_t UntilNextUs() const;
-  bool CanWake() const {
-    return UntilNextUs() >= 0 || (signalRead_ >= 0 && !dispatching_) || !fds_.empty();
+  // Microseconds until the earliest enabled timer is due, or -1 without one; when `idle`,
+  // timers that do not tick while idle do not count.
+  std::int64_t UntilNextUs(bool idle = false) const;
+  bool CanWake(bool idle) const {
+    return UntilNextUs(idle) >= 0 || (signalRead_ >= 0 && !dispatching_) || !fds_.empty();
   }
   // Sleeps up to `us` (forever when negative) or until a watched signal arrives or a
   // watched descriptor is readable; then calls the handlers of the readable descriptors.
-  // Returns how many it called.
-  int Wait(std::int64_t us);
+  // Returns how many it called. After an `idle` sleep the ticks that fell in it of timers
+  // that do not tick while idle have passed before any handler runs.
+  int Wait(std::int64_t us, bool idle = false);
+  void PassIdleTicks();
 
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::function<void(int)> onSignal_;
@@ -72,6 +82,7 @@ class PollEventLoop : public EventLoop {
   int signalRead_ = -1;
   bool dispatching_ = false;
   bool stopped_ = false;
+  int yieldDepth_ = 0;
   std::vector<std::pair<int, struct sigaction>> savedActions_;
 };
 

@@ -4,9 +4,12 @@
 #include "platform/posix/poll_event_loop.h"
 
 #include <gtest/gtest.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <ctime>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace horalign {
@@ -59,6 +62,62 @@ TEST(PollEventLoop, EnablingOrANewIntervalStartsTheTimersPeriodAfresh) {
   loop.RunForMs(45);
   ASSERT_FALSE(ticks.empty());
   EXPECT_GE(ticks[0] - changedUs, 40'000);
+}
+
+// Each sleep in ppoll that a timer ends is a voluntary context switch of this thread.
+long VoluntarySwitches() {
+  std::ifstream status("/proc/thread-self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("voluntary_ctxt_switches:")) return std::stol(line.substr(24));
+  }
+  return -1;
+}
+
+// A timer that does not tick while idle neither runs nor wakes the loop outside a Yield, and
+// ticks inside one as any timer.
+TEST(PollEventLoop, ATimerThatSleepsThroughIdleTimeTicksOnlyInsideAYield) {
+  PollEventLoop loop;
+  int idleTicks = 0, waitTicks = 0;
+  bool waiting = false;
+  auto tick = loop.CreateTimer(5, true, [&] { ++(waiting ? waitTicks : idleTicks); });
+  tick->SetTicksWhileIdle(false);
+  const long switchesBefore = VoluntarySwitches();
+  loop.RunForMs(100);
+  EXPECT_LT(VoluntarySwitches() - switchesBefore, 5) << "woken for a timer that sleeps";
+  auto waiter = loop.CreateTimer(1, true, [&] {
+    waiting = true;
+    for (const std::int64_t end = MonotonicUs() + 60'000; MonotonicUs() < end;) loop.Yield();
+    waiting = false;
+  });
+  loop.RunForMs(20);
+  EXPECT_EQ(idleTicks, 0);
+  EXPECT_GE(waitTicks, 2);
+}
+
+// Its ticks that fell while the loop slept have passed: a wait that a descriptor's handler
+// begins after such a sleep gets its first tick at the next one of the timer's period, not
+// at once.
+TEST(PollEventLoop, ATimerThatSleptThroughIdleTimeDoesNotTickAtOnceInTheNextWait) {
+  PollEventLoop loop;
+  std::int64_t firstTickUs = -1;
+  auto tick = loop.CreateTimer(40, true, [&] {
+    if (firstTickUs < 0) firstTickUs = MonotonicUs();
+  });
+  tick->SetTicksWhileIdle(false);
+  const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  const itimerspec at50ms{{0, 0}, {0, 50'000'000}};
+  ASSERT_EQ(::timerfd_settime(fd, 0, &at50ms, nullptr), 0);
+  std::int64_t waitUs = -1;
+  loop.WatchFd(fd, [&] {
+    const std::int64_t startUs = MonotonicUs();
+    while (firstTickUs < 0) loop.Yield();
+    waitUs = firstTickUs - startUs;
+    return false;
+  });
+  loop.RunForMs(100);
+  ::close(fd);
+  EXPECT_GE(waitUs, 500) << "the tick due at 40 ms fell while the loop slept";
 }
 
 }  // namespace

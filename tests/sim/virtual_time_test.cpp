@@ -59,6 +59,24 @@ TEST(VirtualLoop, EnablingATimerOrChangingItsIntervalStartsAFreshPeriod) {
   EXPECT_EQ(firedMs, (std::vector<std::int64_t>{100, 230, 330, 390, 430}));
 }
 
+// A timer that does not tick while idle keeps its period: inside a wait that yields it ticks
+// at its own times, not at a fresh period from the wait's start, and it goes on from there
+// once told to tick while idle again.
+TEST(VirtualLoop, ATimerThatSleepsThroughIdleTimeKeepsItsPeriod) {
+  VirtualTime t;
+  VirtualLoop loop(t);
+  std::vector<std::int64_t> ticksMs;
+  auto tick = loop.CreateTimer(50, true, [&] { ticksMs.push_back(Ms(t)); });
+  tick->SetTicksWhileIdle(false);
+  auto waiter = loop.CreateTimer(1030, true, [&] {
+    while (Ms(t) < 1130) loop.Yield();
+  });
+  loop.RunForMs(2025);
+  tick->SetTicksWhileIdle(true);
+  loop.RunForMs(60);
+  EXPECT_EQ(ticksMs, (std::vector<std::int64_t>{1050, 1100, 1150, 2050}));
+}
+
 // A clock that took a date or time that does not exist would let a program that sets one pass.
 TEST(VirtualClock, SettingTheLocalTimeMovesTheWallClockUnlessTheTimeIsInvalid) {
   World w({{2026, 12, 5, 14, 5, 9, 0, 7}, -300});

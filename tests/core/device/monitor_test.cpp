@@ -67,8 +67,9 @@ TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
   EXPECT_TRUE(rig.paging.ReceiverIdle);
 }
 
-// A poll reads at most 1025 bytes and the delay tick goes on from there; a line longer than
-// any device's is dropped whole, up to and including its CR, and the next line is read.
+// A poll reads at most 1025 bytes and the delay tick goes on from there (in idle time it
+// ticks only for such a line); a line longer than any device's is dropped whole, up to and
+// including its CR, and the next line is read.
 TEST(Monitor, ReadsABoundedBlockPerTickAndDropsAnOverlongLineUpToItsCr) {
   PagingRig rig;
   auto& dev = rig.world.AddDevice(1, {.silent = true});
@@ -83,6 +84,7 @@ TEST(Monitor, ReadsABoundedBlockPerTickAndDropsAnOverlongLineUpToItsCr) {
   dev.SendRaw("*\r");
   rig.world.loop.RunForMs(500);
   EXPECT_EQ(rig.paging.ReplyLine, "*\r");
+  EXPECT_EQ(rig.delayTicks, 3) << "the tick counts only while the line is being read";
 }
 
 // Reopening drops the line being collected, even one already too long to keep, so the new

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/device/monitor_timers.h"
 #include "core/device/paging.h"
 #include "core/serial/delay.h"
 #include "core/serial/serial_comm.h"
@@ -20,12 +21,7 @@ struct PagingRig {
   clsSerialCommAPI serialPort{world.serial};
   QV_Paging paging{serialPort, world.loop, delayTicks};
   std::vector<std::pair<std::int16_t, std::string>> handedOn;
-  std::unique_ptr<Timer> tmrDelay = world.loop.CreateTimer(50, true, [this] {
-    AdvanceDelayTicks(delayTicks);
-    paging.ContinueCollecting();
-  });
-  std::unique_ptr<Timer> tmrCheckCOMPort =
-      world.loop.CreateTimer(500, true, [this] { paging.PollSerialInput(); });
+  MonitorTimers timers{world.loop, paging, delayTicks};
 
   PagingRig() {
     paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {

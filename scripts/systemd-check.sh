@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# Boots systemd on a throw-away copy of this machine, installs the package there and checks
+# that `systemctl enable --now horalign` starts the service, which connects four simulated
+# devices (and, given the minutes, sets them at its first update cycle), as the journal shows.
+#
+# Usage (as root):  scripts/systemd-check.sh [--minutes N] [PACKAGE.deb]
+#   PACKAGE.deb  default: the one in build/ (built with cpack -G DEB when missing)
+#   --minutes N  also wait up to N minutes for the first update cycle (the interval is 60
+#                minutes at least, so N is 61 or more); default 0: connecting is checked
+#
+# The machine is left alone: the root systemd sees is an overlay of / whose changes live in
+# a tmpfs of a private mount namespace; systemd runs as PID 1 of its own PID, network, UTS,
+# IPC and cgroup namespaces, inside a user namespace that maps the IDs 0-65535 onto
+# themselves. Capabilities held there count in that namespace only: nothing inside can set
+# this machine's clock (and the service in mode 1 only writes the devices anyway). The time
+# synchronization service and the timers are masked in the copy all the same.
+# Prints "SKIP: ..." and exits 0 where the machine cannot host it (no root, no systemd, no
+# user namespaces, no overlay or cgroup2 there); exits 1 when the service fails the check.
+set -euo pipefail
+
+unit_masks=(systemd-timesyncd.service timers.target getty.target console-getty.service
+  systemd-udevd.service systemd-udevd-control.socket systemd-udevd-kernel.socket
+  systemd-modules-load.service systemd-pstore.service e2scrub_reap.service
+  sys-kernel-debug.mount sys-kernel-tracing.mount)
+
+# In a private mount namespace: the copy of the root (an overlay of / takes root outside a
+# user namespace), then the other namespaces.
+copy_root() {
+  local work=$1 root=$1/root
+  mount -t tmpfs -o mode=700 horalign-check "$work"
+  mkdir "$work/upper" "$work/work" "$root"
+  mount -t overlay horalign-check -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$root"
+  exec unshare --user --mount --propagation private --pid --fork --kill-child --net --uts \
+    --ipc --cgroup "$0" --inside "$@"
+}
+
+# PID 1 of the new namespaces: mounts what systemd needs on the copy, then becomes systemd.
+inside() {
+  local root=$1/root deb=$2
+  read -r _ < "$3"  # the user namespace's ID maps are written
+  # A mount of this namespace's own: one inherited from the outer namespace is locked, and
+  # pivot_root does not take it.
+  mount --bind "$root" "$root"
+  mount -t proc proc "$root/proc"
+  mount -t sysfs -o ro sysfs "$root/sys"
+  mount -t cgroup2 cgroup2 "$root/sys/fs/cgroup"
+  mount -t tmpfs -o mode=755,nosuid tmpfs "$root/dev"
+  for node in null zero full random urandom tty; do
+    touch "$root/dev/$node"
+    mount --bind "/dev/$node" "$root/dev/$node"
+  done
+  touch "$root/dev/console"
+  mount --bind /dev/null "$root/dev/console"
+  mkdir "$root/dev/pts" "$root/dev/shm"
+  mount -t devpts -o newinstance,ptmxmode=0666,mode=620,gid=5 devpts "$root/dev/pts"
+  ln -s pts/ptmx "$root/dev/ptmx"
+  ln -s /proc/self/fd "$root/dev/fd"
+  mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
+  mount -t tmpfs -o mode=755 tmpfs "$root/run"
+  mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+  for unit in "${unit_masks[@]}"; do ln -sf /dev/null "$root/etc/systemd/system/$unit"; done
+  cp "$deb" "$root/var/tmp/horalign.deb"
+  mkdir "$root/.old-root"
+  cd "$root"
+  pivot_root . .old-root
+  umount -l /.old-root
+  rmdir /.old-root
+  exec env -i container=horalign-check /lib/systemd/systemd --unit=basic.target
+}
+
+case ${1:-} in
+  --copy-root) copy_root "$2" "$3" "$4" ;;
+  --inside) inside "$2" "$3" "$4" ;;
+esac
+
+skip() {
+  echo "SKIP: systemd check: $*"
+  exit 0
+}
+fail() {
+  echo "FAIL: systemd check: $*" >&2
+  exit 1
+}
+
+minutes=0
+deb=
+while (($#)); do
+  case $1 in
+    --minutes) minutes=$2; shift 2 ;;
+    *) deb=$1; shift ;;
+  esac
+done
+
+self=$(realpath "$0")
+cd "$(dirname "$0")/.."
+[[ $EUID -eq 0 ]] || skip "needs root"
+[[ -x /lib/systemd/systemd ]] || skip "systemd is not installed"
+if [[ -d /run/systemd/system ]]; then
+  skip "systemd already runs this machine: use systemctl here (or systemd-nspawn)"
+fi
+cgroup2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/self/mounts)
+[[ -n $cgroup2 ]] || skip "no cgroup2 hierarchy is mounted"
+unshare --user --map-root-user --mount true 2> /dev/null || skip "no user namespaces"
+grep -qw overlay /proc/filesystems || modprobe overlay 2> /dev/null || skip "no overlayfs"
+if [[ -z $deb ]]; then
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
+  deb=build/horalign_${version}-1_amd64.deb
+  [[ -f $deb ]] || (cd build && cpack -G DEB > /dev/null)
+fi
+[[ -f $deb ]] || fail "no package: $deb"
+deb=$(realpath "$deb")
+
+work=$(mktemp -d /tmp/horalign-systemd.XXXXXX)
+own=$(sed -n 's/^0:://p' /proc/self/cgroup)
+cgroup="$cgroup2${own%/}/horalign-check-$$"
+unshare_pid=
+pid1=
+cleanup() {
+  # The end of PID 1 ends every process of its namespace; unshare takes its child along.
+  if [[ -n $pid1 ]]; then kill -KILL "$pid1" 2> /dev/null || true; fi
+  if [[ -n $unshare_pid ]]; then
+    kill -KILL "$unshare_pid" 2> /dev/null || true
+    wait "$unshare_pid" 2> /dev/null || true
+  fi
+  # The cgroups systemd made, deepest first, once their processes are gone.
+  if [[ -d $cgroup ]]; then
+    for _ in $(seq 25); do
+      find "$cgroup" -depth -type d -exec rmdir {} + 2> /dev/null && break
+      sleep 0.2
+    done
+    [[ ! -d $cgroup ]] || echo "warning: $cgroup is left behind" >&2
+  fi
+  rm -rf "$work" "$work.go" "$work.log"
+}
+trap cleanup EXIT
+mkdir "$cgroup"
+mkfifo "$work.go"
+
+(
+  echo "$BASHPID" > "$cgroup/cgroup.procs"
+  exec unshare --mount --propagation private "$self" --copy-root "$work" "$deb" "$work.go"
+) > "$work.log" 2>&1 &
+unshare_pid=$!
+# The IDs 0-65535 map onto themselves (the service's dynamic user lies in that range).
+own_userns=$(readlink /proc/self/ns/user)
+for _ in $(seq 50); do
+  userns=$(readlink "/proc/$unshare_pid/ns/user" || true)
+  [[ -n $userns && $userns != "$own_userns" ]] && break
+  sleep 0.1
+done
+echo "0 0 65536" > "/proc/$unshare_pid/uid_map"
+echo "0 0 65536" > "/proc/$unshare_pid/gid_map"
+# shellcheck disable=SC2016
+timeout 10 sh -c 'echo go > "$1"' _ "$work.go" || fail "the namespaces were not set up"
+
+for _ in $(seq 50); do
+  pid1=$(pgrep -P "$unshare_pid" || true)
+  [[ -n $pid1 ]] && [[ $(cat "/proc/$pid1/comm" 2> /dev/null) == systemd ]] && break
+  pid1=
+  sleep 0.2
+done
+[[ -n $pid1 ]] || { cat "$work.log" >&2; fail "systemd did not start"; }
+inner() { nsenter --target "$pid1" --all --root --wd "$@"; }
+state=$(timeout 120 nsenter --target "$pid1" --all --root --wd systemctl is-system-running --wait || true)
+echo "systemd in the copy: $state"
+[[ $state == running || $state == degraded ]] || fail "systemd did not come up ($state)"
+if [[ $state == degraded ]]; then inner systemctl --failed --no-legend --plain | sed 's/^/  failed: /'; fi
+
+inner dpkg -i /var/tmp/horalign.deb > /dev/null || fail "dpkg -i failed"
+# shellcheck disable=SC2016
+echo "installed: $(inner dpkg-query -W -f='${Package} ${Version}' horalign)"
+inner systemctl is-enabled horalign 2>&1 | sed 's/^/horalign.service after install: /' || true
+
+# Four devices on pseudo-terminals, served by a unit of their own.
+inner systemd-run --quiet --unit=horalign-devsim /usr/bin/horalign-devsim \
+  --device com=1,letter=W,serial=10001 --device com=2,letter=A,serial=20002 \
+  --device com=3,letter=K,serial=30003 --device com=4,letter=W,serial=40004 \
+  --log /var/tmp/devsim.log
+for _ in $(seq 50); do
+  ports=$(inner journalctl -q -o cat -u horalign-devsim | grep -E '^COM[1-4] /dev/pts/' || true)
+  [[ $(wc -l <<< "$ports") -eq 4 ]] && break
+  sleep 0.2
+done
+[[ $(wc -l <<< "$ports") -eq 4 ]] || fail "the simulated devices did not start"
+while read -r com path _; do
+  # A serial adapter's device belongs to the group dialout; so do these.
+  inner chgrp dialout "$path"
+  inner chmod 660 "$path"
+  inner horalign-cli --system map "$com" "$path" > /dev/null
+done <<< "$ports"
+inner horalign-cli --system config mode 1 > /dev/null
+inner horalign-cli --system config active COM1 COM2 COM3 COM4 > /dev/null
+
+inner systemctl enable --now horalign 2>&1 | sed 's/^/systemctl: /'
+journal() { inner journalctl -q -o short-iso -u horalign --no-pager; }
+count() { journal | grep -c "$1" || true; }
+for _ in $(seq 150); do
+  (($(count 'status="Connected to device."') >= 4)) && break
+  sleep 0.2
+done
+(($(count 'status="Connected to device."') >= 4)) || {
+  journal >&2
+  fail "the service did not connect its four devices"
+}
+if ((minutes > 0)); then
+  echo "waiting up to $minutes minutes for the first update cycle"
+  for _ in $(seq $((minutes * 6))); do
+    (($(count 'status="Device updated successfully."') >= 4)) && break
+    sleep 10
+  done
+  (($(count 'status="Device updated successfully."') >= 4)) || {
+    journal >&2
+    fail "the service did not set its four devices"
+  }
+fi
+inner systemctl stop horalign
+echo "journalctl -u horalign:"
+journal | sed 's/^/  /'
+journal | grep -q ' stop$' || fail "the service did not end in order"
+echo "devices (devsim CLOCK lines):"
+inner grep -P '\tCLOCK\t' /var/tmp/devsim.log | sed 's/^/  /' || true
+echo "systemd-analyze security horalign.service:"
+inner systemd-analyze security --no-pager horalign.service 2>&1 | sed 's/^/  /' || true
+echo "OK: systemd check"
