@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the C++ sources' format (clang-format), then builds and runs every test:
 #  1. the GCC tree (warnings as errors): unit, adapter, Qt (offscreen) and end-to-end tests,
-#     then the Debian package built from it and checked (files, validators, lintian, dpkg);
+#     then the Debian package built from it and checked (files, validators, lintian, dpkg),
+#     and its service started by a systemd of its own (skipped where the machine cannot);
 #  2. the clang address+undefined sanitizer tree: unit and adapter tests, short fuzzing runs;
 #  3. the Windows program cross-built with mingw-w64, its tests run under Wine.
 # HORALIGN_SKIP_WINDOWS=1 leaves out step 3.
@@ -22,6 +23,8 @@ step "GCC tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
 step "Debian package"
 tests/packaging/package_test.sh build
+step "The service under systemd"
+scripts/systemd-check.sh build/horalign_1.41-1_amd64.deb
 
 step "Sanitizer build"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
