@@ -38,8 +38,9 @@ TEST(DriftTracker, FitsTheSpansBetweenWritesLiveAndReplayed) {
   read(2, 3.0, {});                           // no drift stated
   read(3, {}, {}, false), read(4, 1.0, 0.5);  // its start failed
   read(6, 1.0, 1.0);                          // 1 s in one day stated, two days found
-  EXPECT_EQ(t.Spans("QM6840", "1"), 1);
-  EXPECT_EQ(t.DriftPerDay("QM6840", "1"), 1.0);
+  read(7, 0.002, 0.0);                        // off by no more than the rounding: counts
+  EXPECT_EQ(t.Spans("QM6840", "1"), 2);
+  EXPECT_DOUBLE_EQ(*t.DriftPerDay("QM6840", "1"), 0.501);  // (1 * 1 + 1 * 0.002) / (1 + 1)
 }
 
 }  // namespace

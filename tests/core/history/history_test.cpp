@@ -37,7 +37,8 @@ TEST(HistoryLine, IsOneFlatJsonObjectThatReadsBackAsItWasWritten) {
   odd.cause = PushCause::kNone;
   odd.ok = false;
   odd.utcMs = -1;  // before 1970: still one instant
-  odd.model = "Q\"M\\\r\x01\xc3\xa9\xf0\x9f\x95\x90";
+  odd.port = 9;
+  odd.model = "Q\"M\\\r\x01\xc3\xa9\xf0\x9f\x95\x90\x7f\xe0\xa0\x80\xf4\x8f\xbf\xbf";
   odd.serial = "";
   odd.msPastSecond = -1;
   odd.offsetBefore = -0.1;
@@ -50,9 +51,14 @@ TEST(HistoryLine, IsOneFlatJsonObjectThatReadsBackAsItWasWritten) {
     EXPECT_EQ(d.entry, e) << text;
   }
   EXPECT_EQ(IsoUtcText(-1), "1969-12-31T23:59:59.999Z");
-  // A device's noise that is not UTF-8 is kept as its Latin-1 letters.
-  odd.model = "\xff\x80";
-  EXPECT_EQ(DecodeHistoryLine(EncodeHistoryLine(odd)).entry.model, "\xc3\xbf\xc2\x80");
+  // A device's noise that is not UTF-8 (an overlong form too) is kept as its Latin-1 letters;
+  // a time command's millisecond out of range is not written.
+  odd.model = "\xff\x80\xe0\x9f\xbf";
+  odd.msPastSecond = 1000;
+  const std::string text = EncodeHistoryLine(odd);
+  const DecodedLine noisy = DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1));
+  EXPECT_EQ(std::tuple(noisy.verdict, noisy.entry.model, noisy.entry.msPastSecond),
+            std::tuple(LineVerdict::kEntry, "\xc3\xbf\xc2\x80\xc3\xa0\xc2\x9f\xc2\xbf", -1));
 }
 
 // What a reader meets in a file that was cut, damaged, or written by a later version.
@@ -63,9 +69,14 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   const struct {
     std::string line;
     LineVerdict verdict;
+    std::string sn = "10001";  // as read from an entry
   } rows[] = {
       {with(body), LineVerdict::kEntry},
       {" " + with(body + R"(,"later":{"a":[1,{"b":null}]},"x":true)") + " \r", LineVerdict::kEntry},
+      {with(body + R"(,"sn":"\t\/\u00E9\u07ff")"), LineVerdict::kEntry, "\t/\xc3\xa9\xdf\xbf"},
+      {with(body + R"(,"sn":"\uD83D\uDC00\udbff\udfff")"), LineVerdict::kEntry,
+       "\xf0\x9f\x90\x80\xf4\x8f\xbf\xbf"},
+      {with(body + R"(,"utcMs":-62135596800000)"), LineVerdict::kEntry},  // year 1
       {with(R"("v":2,"whatever":[1,2])"), LineVerdict::kNewer},
       {with(R"("v":99)"), LineVerdict::kNewer},
       {good.substr(0, good.size() / 2), LineVerdict::kUnreadable},  // cut
@@ -76,6 +87,8 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {with(body + R"(,"status":"tab	inside")"), LineVerdict::kUnreadable},
       {with(body + ",\"sn\":\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
       {with(body + R"(,"sn":"\ud800")"), LineVerdict::kUnreadable},     // half a pair
+      {with(body + R"(,"sn":"\udc00")"), LineVerdict::kUnreadable},     // the other half
+      {with(body + R"(,"sn":"\u12x4")"), LineVerdict::kUnreadable},
       {with(body + R"(,"sn":"\q")"), LineVerdict::kUnreadable},
       {with(body + R"(,"v":0)"), LineVerdict::kUnreadable},
       {with(body + R"(,"v":"1")"), LineVerdict::kUnreadable},
@@ -87,6 +100,8 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {with(body + R"(,"port":"COM256")"), LineVerdict::kUnreadable},
       {with(body + R"(,"action":"reboot")"), LineVerdict::kUnreadable},
       {with(body + R"(,"cause":"dst")"), LineVerdict::kUnreadable},
+      {with(R"("v":1,"utcMs":0,"port":"COM1","action":"read")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"later":{,"x":0)"), LineVerdict::kUnreadable},
       {with(body + R"(,"outcome":"maybe")"), LineVerdict::kUnreadable},
       {with(body + R"(,"msPastSecond":1000)"), LineVerdict::kUnreadable},
       {with(body + R"(,"offsetAfter":1e999)"), LineVerdict::kUnreadable},
@@ -99,7 +114,9 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   std::string file;
   int entries = 0, newer = 0;
   for (const auto& row : rows) {
-    EXPECT_EQ(DecodeHistoryLine(row.line).verdict, row.verdict) << row.line;
+    const DecodedLine d = DecodeHistoryLine(row.line);
+    const std::string sn = d.verdict == LineVerdict::kEntry ? d.entry.serial : row.sn;
+    EXPECT_EQ(std::tie(d.verdict, sn), std::tie(row.verdict, row.sn)) << row.line;
     file += row.line + "\n\n";
     entries += row.verdict == LineVerdict::kEntry;
     newer += row.verdict == LineVerdict::kNewer;
@@ -112,17 +129,17 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
 TEST(HistoryCsv, QuotesOnlyWhatNeedsIt) {
   HistoryEntry e = Push();
   e.status = "say \"hi\", then\nstop";
-  e.offsetAfter = -0.25;
+  e.offsetAfter = -0.25, e.msPastSecond = 0;
   EXPECT_EQ(HistoryCsvRow(e),
             "2026-12-05T14:05:09.004Z,COM3,QM8340,10001,push,clock-step,ok,"
-            "\"say \"\"hi\"\", then\nstop\",4,,-0.25,\r\n");
+            "\"say \"\"hi\"\", then\nstop\",0,,-0.25,\r\n");
 }
 
-// Lines of 217 bytes against a limit of 700: three fit in a file, the fourth starts a new
-// one, and the third file to be started pushes the oldest out.
+// Lines of 217 bytes against a limit of 651: three fit in a file exactly, the fourth starts a
+// new one, and the third file to be started pushes the oldest out.
 TEST(HistoryLog, RotatesAtTheLimitKeepingThreeFilesAndReadsThemOldestFirst) {
   sim::MemoryLogFolder folder;
-  HistoryLog log(folder, nullptr, 700);
+  HistoryLog log(folder, nullptr, 651);
   HistoryEntry e = Push();
   for (int n = 0; n < 10; ++n) {
     e.utcMs = 1'796'479'509'000 + n;
@@ -132,6 +149,7 @@ TEST(HistoryLog, RotatesAtTheLimitKeepingThreeFilesAndReadsThemOldestFirst) {
   EXPECT_EQ(std::tuple(folder.files.size(), folder.Size("history.jsonl"),
                        folder.Size("history.jsonl.1"), folder.Size("history.jsonl.2")),
             std::tuple(3u, 217, 651, 651));
+  folder.files["history.jsonl.-1"] = EncodeHistoryLine(e);  // not one of the history's files
   const HistoryRead read = ReadHistory(folder);
   ASSERT_EQ(read.entries.size(), 7u);
   for (int n = 0; n < 7; ++n) EXPECT_EQ(read.entries[n].utcMs, 1'796'479'509'003 + n);
@@ -144,7 +162,7 @@ TEST(HistoryLog, AFailureIsToldOnceAndACutLineIsEndedFirst) {
   std::vector<std::string> told;
   HistoryLog log(
       folder, [&](const std::string& m) { told.push_back(m); }, 1000);
-  folder.files["history.jsonl"] = "{\"v\":1,\"ti";
+  folder.files["history.jsonl"] = "{";
   log.Append(Push());
   log.Append(Push());
   EXPECT_EQ(ReadHistory(folder).entries.size(), 2u);
@@ -157,7 +175,19 @@ TEST(HistoryLog, AFailureIsToldOnceAndACutLineIsEndedFirst) {
   EXPECT_EQ(told, std::vector<std::string>{"the history cannot be kept in memory (No space left "
                                            "on device); the updates go on without it"});
   EXPECT_TRUE(log.Failed());
-  EXPECT_EQ(ReadHistory(folder).entries.size(), 5u) << "kept on in the file that did not move";
+  // Kept on in the file that did not move; a file known to end a line gets no blank one.
+  EXPECT_EQ(std::tuple(ReadHistory(folder).entries.size(), folder.Size("history.jsonl")),
+            std::tuple(5u, 2 + 5 * 217));
+}
+
+// The default limit is 5 MiB; an empty file is never rotated, even for a longer line.
+TEST(HistoryLog, RotatesPastFiveMiBButNeverAnEmptyFile) {
+  sim::MemoryLogFolder big, empty;
+  big.files["history.jsonl"] = std::string((5 << 20) - EncodeHistoryLine(Push()).size() + 1, 'x');
+  empty.files["history.jsonl"] = "";
+  HistoryLog(big, nullptr).Append(Push());
+  HistoryLog(empty, nullptr, 100).Append(Push());
+  EXPECT_EQ(std::tuple(big.files.size(), empty.files.size()), std::tuple(2u, 1u));
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ TEST(RegDocument, ReadsEveryDataFormAndValuesOnlyOfTheKeyIgnoringCase) {
       {R"("A"=hex(1:41)", std::nullopt},
       {"[]\n\"A\"=\"not in the key\"", std::nullopt},
       {"[HKEY_LOCAL_MACHINE\\K\\Sub]\n\"A\"=\"a subkey\"", std::nullopt},
-      {"[HKEY_CURRENT_USER\\K]\n\"A\"=\"another root\"", std::nullopt}};
+      {"[HKEY_CURRENT_USER\\K]\n\"A\"=\"another root\"", std::nullopt},
+      {"[HKEY_LOCAL_MACHINX\\K]\n\"A\"=\"a misspelt root\"", std::nullopt}};
   for (const auto& [line, value] : rows) {
     const std::string text =
         "REGEDIT4\n\"A\"=\"x\"\n[hkey_local_machine\\k\\]\n" + std::string(line);
@@ -71,8 +72,7 @@ TEST(RegDocument, RefusesWhatIsNotASettingsFile) {
   for (const std::string& text :
        {"REGEDIT4\n;" + std::string(1, '\0'), std::string("hi\nREGEDIT4"), wide + "R",
         wide + std::string("\x00\xD8", 2), wide + std::string("\x00\xD8R\0", 4),
-        wide + std::string("\x00\xDC", 2),
-        "REGEDIT4\n;" + std::string(RegDocument::kMaxBytes, 'x')}) {
+        wide + std::string("\x00\xDC", 2), "REGEDIT4\n;" + std::string(1 << 20, 'x')}) {
     EXPECT_FALSE(RegDocument::Parse(text)) << text.substr(0, 20);
   }
 }
@@ -146,8 +146,10 @@ TEST(RegDocument, AnEmptyDocumentGetsItsHeaderAndValuesThatCannotBeQuotedGoAsHex
   auto doc = Doc(""), wide = Doc("\xFF\xFE");
   EXPECT_FALSE(wide.Set("K", "\xFF", Sz("x")) || wide.Set("K\xFF", "A", Sz("x")));
   ASSERT_TRUE(doc.Set("Software\\Q", "A\\\"b", Raw(7, {1, 2})) && wide.Set("K", "A", Sz("\xFF")));
+  ASSERT_TRUE(doc.Set("Z", "", Sz("")));  // a new section after a whole line gets a blank one
   EXPECT_EQ(doc.Text(),
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"A\\\\\\\"b\"=hex(7):01,02\n");
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"A\\\\\\\"b\"=hex(7):01,02\n"
+            "\n[HKEY_LOCAL_MACHINE\\Z]\n@=\"\"\n");
   EXPECT_EQ(Utf16ToUtf8(wide.Text().substr(2)),
             "Windows Registry Editor Version 5.00\n\n" + kKey + "\n\"A\"=hex(1):ff,00\n");
 }

@@ -154,6 +154,9 @@ TEST(WindowLayout, EveryControlIsTheOneTheWindowIsDesignedWith) {
                    (c.bold ? "bold" : "") + "|" + std::to_string(c.maxLength));
   }
   EXPECT_EQ(seen, std::vector<std::string>(std::begin(designed), std::end(designed)));
+  for (const ControlDesc& c : MainWindowControls()) {  // F1 opens the window's topic everywhere
+    EXPECT_EQ(HelpTopicOf(c.control), kHelpTopicMain) << c.name;
+  }
   // An access key is the character after a single "&"; the view ends before what follows it.
   const std::string_view cut = std::string_view("Mode&x").substr(0, 5);
   for (const auto& [caption, key] : {std::pair<std::string_view, char>{"Ac&tivate", 't'},
@@ -208,8 +211,8 @@ TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) 
     EXPECT_EQ(s.Cell(row, kColActive), row == 15 ? "N/A" : row % 15 == 1 ? "Yes" : "No");
   }
   const PortListModel& ports = s.Form().Ports();  // no such column or row: empty, black
-  EXPECT_EQ(std::tuple(ports.Cell(1, kPortColumns), ports.Colour(17)),
-            std::tuple("", Rgb{0, 0, 0}));
+  EXPECT_EQ(std::tuple(ports.Cell(1, kPortColumns), ports.Colour(17), ports.Cell(15, kColActive)),
+            std::tuple("", Rgb{0, 0, 0}, "N/A"));
   EXPECT_EQ(std::tuple(s.Cell(2, kColStatusTime), s.view.colours[0]),
             std::tuple("12/05/26, 02:05:09 PM", kGreen));
   ASSERT_EQ(s.dialog.shown.size(), 2u);
@@ -507,7 +510,8 @@ TEST(IntervalBox, IsCorrectedAndStoredOnlyWhenItsValueChanges) {
   for (const auto& [typed, shown, stored] :
        std::vector<std::tuple<std::string, std::string, std::optional<std::string>>>{
            {"59.4", "0060", {}}, {"75", "0075", "75"}, {"", "0060", {}},
-           {"9999", "9999", "9999"}, {"10000", "9999", "9999"}, {"0060", "0060", {}}}) {
+           {"9999", "9999", "9999"}, {"10000", "9999", "9999"}, {"0060", "0060", {}},
+           {"\t75", "0075", "75"}}) {
     // clang-format on
     SimApp s;
     StartIn(s, 1, 0);
