@@ -73,6 +73,10 @@ std::int64_t OffsetNow() {
   return OffsetAt(ReadRealtime().tv_sec).value_or(0);
 }
 
+// The wall clock is measured against CLOCK_BOOTTIME, which counts a suspend as the wall
+// clock does; CLOCK_MONOTONIC stops meanwhile, so a sleep would look like a step.
+constexpr clockid_t kReferenceClock = CLOCK_BOOTTIME;
+
 // Zones change their offset at whole minutes; a look just after each one sees it at once.
 constexpr long kLookPastMinuteNanos = 20'000'000;
 
@@ -89,8 +93,18 @@ int SetRealtimeDirectly(const timespec& when) {
 
 PosixClock::PosixClock() : PosixClock(SetRealtimeDirectly, SetTimeThroughTimedated) {}
 
-PosixClock::PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem)
-    : setRealtime_(std::move(setRealtime)), askSystem_(std::move(askSystem)) {}
+PosixClock::PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem, ReadClockFn readClock)
+    : setRealtime_(std::move(setRealtime)),
+      askSystem_(std::move(askSystem)),
+      readClock_(std::move(readClock)) {
+  if (!readClock_) {
+    readClock_ = [](clockid_t clock) {
+      timespec now{};
+      ::clock_gettime(clock, &now);
+      return MicrosOf(now);
+    };
+  }
+}
 
 CivilTime PosixClock::UtcNow() {
   const timespec now = ReadRealtime();
@@ -131,15 +145,13 @@ ClockSetResult PosixClock::SetLocal(const CivilTime& local) {
                         : ClockSetResult::kNoRight;
   }
   // The program's own step is no jump to report.
-  if (result == ClockSetResult::kOk) wallAheadUs_ = WallAheadOfMonotonicUs();
+  if (result == ClockSetResult::kOk) wallAheadUs_ = WallAheadUs();
   return result;
 }
 
-std::int64_t WallAheadOfMonotonicUs() {
-  timespec mono{};
-  ::clock_gettime(CLOCK_MONOTONIC, &mono);
-  const std::int64_t wall = MicrosOf(ReadRealtime());
-  return wall - MicrosOf(mono);
+std::int64_t PosixClock::WallAheadUs() const {
+  const std::int64_t wall = readClock_(CLOCK_REALTIME);
+  return wall - readClock_(kReferenceClock);
 }
 
 PosixClock::~PosixClock() {
@@ -151,14 +163,14 @@ int PosixClock::WatchJumps() {
     jumpFd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (jumpFd_ < 0) return -1;
   }
-  wallAheadUs_ = WallAheadOfMonotonicUs();
+  wallAheadUs_ = WallAheadUs();
   offsetSeconds_ = OffsetNow();
   CheckJumps(wallAheadUs_);
   return jumpFd_;
 }
 
 void PosixClock::CheckJumps() {
-  CheckJumps(WallAheadOfMonotonicUs());
+  CheckJumps(WallAheadUs());
 }
 
 void PosixClock::CheckJumps(std::int64_t wallAheadUs) {

@@ -14,6 +14,9 @@ using SetRealtimeFn = std::function<int(const timespec& when)>;
 // Asks the system to set the clock to `utcMicros` (microseconds since the epoch) on the
 // program's behalf, for when the program may not set it itself.
 using AskSystemFn = std::function<ClockSetResult(std::int64_t utcMicros)>;
+// Reads a clock (CLOCK_REALTIME, or the one the wall clock is measured against) in
+// microseconds.
+using ReadClockFn = std::function<std::int64_t(clockid_t clock)>;
 
 // clock_settime on CLOCK_REALTIME.
 int SetRealtimeDirectly(const timespec& when);
@@ -30,8 +33,10 @@ int SetRealtimeDirectly(const timespec& when);
 class PosixClock : public Clock {
  public:
   PosixClock();  // clock_settime, then systemd-timedated on the system bus
-  // An empty `askSystem` leaves a refusal as it is.
-  explicit PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem = {});
+  // An empty `askSystem` leaves a refusal as it is; an empty `readClock` reads the system's
+  // clocks for the jump checks.
+  explicit PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem = {},
+                      ReadClockFn readClock = {});
   PosixClock(const PosixClock&) = delete;
   PosixClock& operator=(const PosixClock&) = delete;
 
@@ -49,24 +54,24 @@ class PosixClock : public Clock {
   // (TFD_TIMER_CANCEL_ON_SET) and at every whole minute, and returns it; -1 when none could
   // be made. The caller's event loop calls CheckJumps whenever it is readable.
   int WatchJumps();
-  // Reports a step of the wall clock against the monotonic clock since the last look (the
+  // Reports a step of the wall clock against the reference clock since the last look (the
   // program's own SetLocal excepted) and a change of the local UTC offset, which no step
   // accompanies (daylight saving time, new zone data); then re-arms the timer.
   void CheckJumps();
-  // The same with the wall clock's lead over the monotonic clock given, for tests.
+  // The same with the wall clock's lead over the reference clock given, for tests.
   void CheckJumps(std::int64_t wallAheadUs);
+  // CLOCK_REALTIME minus the reference clock in microseconds: it changes only when the wall
+  // clock is set, since slewing moves both clocks alike.
+  std::int64_t WallAheadUs() const;
   ~PosixClock() override;
 
  private:
   SetRealtimeFn setRealtime_;
   AskSystemFn askSystem_;
+  ReadClockFn readClock_;
   int jumpFd_ = -1;
-  std::int64_t wallAheadUs_ = 0;  // CLOCK_REALTIME - CLOCK_MONOTONIC at the last look
+  std::int64_t wallAheadUs_ = 0;  // WallAheadUs() at the last look
   std::int64_t offsetSeconds_ = 0;
 };
-
-// CLOCK_REALTIME - CLOCK_MONOTONIC in microseconds: it changes only when the clock is set
-// (or the machine slept), since slewing moves both clocks alike.
-std::int64_t WallAheadOfMonotonicUs();
 
 }  // namespace horalign

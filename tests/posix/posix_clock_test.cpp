@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include <vector>
 
@@ -138,8 +139,8 @@ TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSetting) {
   ::timerfd_gettime(fd, &armed);
   EXPECT_LE(armed.it_value.tv_sec, 60);
   EXPECT_GT(armed.it_value.tv_sec * 1'000'000'000L + armed.it_value.tv_nsec, 0);
-  clock.CheckJumps(WallAheadOfMonotonicUs() + 2'000'000);  // stepped 2 s forwards
-  clock.SetLocal(clock.LocalNow());                        // the program's own step back
+  clock.CheckJumps(clock.WallAheadUs() + 2'000'000);  // stepped 2 s forwards
+  clock.SetLocal(clock.LocalNow());                   // the program's own step back
   clock.CheckJumps();
   ScopedEnv zone("TZ", "IST-5:30");
   clock.CheckJumps();
@@ -147,6 +148,30 @@ TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSetting) {
   EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
   EXPECT_NEAR(static_cast<double>(jumps[0].stepMicros), 2e6, 1000);
   EXPECT_EQ(jumps[1].cause, TimeJumpCause::kOffsetChange);
+}
+
+// A suspend moves the wall clock and CLOCK_BOOTTIME on alike and leaves CLOCK_MONOTONIC
+// behind: waking from it is no step (logind reports the wake), while a step of the wall
+// clock alone is one.
+TEST(PosixClock, ASuspendIsNoStepButAStepOfTheWallClockIs) {
+  ScopedEnv tz("TZ", "UTC");
+  constexpr std::int64_t kHourUs = 3'600'000'000;
+  std::map<clockid_t, std::int64_t> now{{CLOCK_REALTIME, 1'796'479'509'000'000},
+                                        {CLOCK_MONOTONIC, 5'000'000},
+                                        {CLOCK_BOOTTIME, 5'000'000}};
+  PosixClock clock([](const timespec&) { return 0; }, {},
+                   [&now](clockid_t c) { return now.at(c); });
+  std::vector<std::int64_t> steps;
+  clock.SetJumpListener([&](const TimeJump& jump) { steps.push_back(jump.stepMicros); });
+  ASSERT_GE(clock.WatchJumps(), 0);
+  now[CLOCK_REALTIME] += 3 * kHourUs;  // three hours asleep
+  now[CLOCK_BOOTTIME] += 3 * kHourUs;
+  clock.CheckJumps();
+  for (auto& [id, us] : now) us += 10'000'000;  // ten seconds awake
+  clock.CheckJumps();
+  now[CLOCK_REALTIME] -= 5'000'000;  // someone steps the clock back
+  clock.CheckJumps();
+  EXPECT_EQ(steps, std::vector<std::int64_t>{-5'000'000});
 }
 
 // Waking from sleep comes from logind on the system bus, through the poll loop; without a
