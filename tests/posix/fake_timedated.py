@@ -3,11 +3,15 @@
 # Usage: fake_timedated.py BUS_ADDRESS ANSWER...   Prints "ready", then each SetTime call as
 # "SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER: "ok"
 # succeeds, anything else is the D-Bus error name to refuse with. It ends itself after 20 s.
-# With the first ANSWER "--sleeps" it stands in for logind instead: every 200 ms the PC goes
-# to sleep and wakes (PrepareForSleep true, then false).
+# With the first ANSWER "--sleeps" it stands in for logind instead: at each SIGUSR1 the PC
+# goes to sleep and wakes (PrepareForSleep true, then false), and it prints "woke". With
+# "--impostor" it owns no name and sends PrepareForSleep(false) as logind would, broadcast and
+# to every other connection alone, prints "sent" once the bus has routed them, and ends.
+import signal
 import sys
 
 import dbus
+import dbus.lowlevel
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
@@ -31,16 +35,33 @@ class Login(dbus.service.Object):
     def SleepAndWake(self):
         self.PrepareForSleep(True)
         self.PrepareForSleep(False)
+        print("woke", flush=True)
         return True
+
+
+def Impersonate(bus):
+    me = bus.get_unique_name()
+    for destination in [None] + [n for n in bus.list_names() if n[0] == ":" and n != me]:
+        message = dbus.lowlevel.SignalMessage("/org/freedesktop/login1",
+                                              "org.freedesktop.login1.Manager", "PrepareForSleep")
+        message.append(False, signature="b")
+        if destination:
+            message.set_destination(destination)
+        bus.send_message(message)
+    bus.list_names()  # the bus answers in order: the signals have been routed
+    print("sent", flush=True)
 
 
 ANSWERS = sys.argv[2:]
 DBusGMainLoop(set_as_default=True)
 bus = dbus.bus.BusConnection(sys.argv[1])
+if ANSWERS[:1] == ["--impostor"]:
+    Impersonate(bus)
+    sys.exit(0)
 if ANSWERS[:1] == ["--sleeps"]:
     name = dbus.service.BusName("org.freedesktop.login1", bus, do_not_queue=True)
     service = Login(bus, "/org/freedesktop/login1")
-    GLib.timeout_add(200, service.SleepAndWake)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, service.SleepAndWake)
 else:
     name = dbus.service.BusName("org.freedesktop.timedate1", bus, do_not_queue=True)
     service = TimeDate(bus, "/org/freedesktop/timedate1")

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 
 #include <vector>
 
@@ -175,27 +176,40 @@ TEST(PosixClock, ASuspendIsNoStepButAStepOfTheWallClockIs) {
 }
 
 // Waking from sleep comes from logind on the system bus, through the poll loop; without a
-// bus there is nothing to watch and nothing fails.
-TEST(ResumeWatch, ReportsAWakeFromLogindAndNothingWithoutABus) {
+// bus there is nothing to watch and nothing fails. Only the owner of logind's name is heard:
+// another connection's PrepareForSleep(false), broadcast or sent to the watcher alone, is
+// nothing, also when the name has passed to a new owner since the watch began.
+TEST(ResumeWatch, ReportsAWakeFromLogindOnlyAndNothingWithoutABus) {
   PrivateBus bus;
-  Child login({HORALIGN_FAKE_TIMEDATED, bus.address, "--sleeps"});
-  ASSERT_EQ(login.ReadLine(10'000), "ready");
-  for (const bool withBus : {false, true}) {
-    ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS",
-                     withBus ? bus.address : std::string("unix:path=/nonexistent"));
-    PosixClock clock([](const timespec&) { return 0; });
-    std::vector<TimeJump> jumps;
-    clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
-    ResumeWatch resume(clock);
-    EXPECT_EQ(resume.Fd() >= 0, withBus);
-    PollEventLoop loop;
-    loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
-    auto timer = loop.CreateTimer(50, true, [] {});
-    for (int i = 0; i < 40 && withBus && jumps.empty(); ++i) loop.RunForMs(50);
-    ASSERT_EQ(jumps.empty(), !withBus);
-    if (withBus) {
-      EXPECT_EQ(jumps[0].cause, TimeJumpCause::kResume);
+  int resumes = 0;
+  PosixClock clock([](const timespec&) { return 0; });
+  clock.SetJumpListener(
+      [&](const TimeJump& jump) { resumes += jump.cause == TimeJumpCause::kResume; });
+  {
+    ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
+    EXPECT_EQ(ResumeWatch(clock).Fd(), -1);
+  }
+  ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", bus.address);
+  PollEventLoop loop;
+  auto timer = loop.CreateTimer(50, true, [] {});
+  std::optional<ResumeWatch> resume;
+  for (int owner = 1; owner <= 2; ++owner) {
+    SCOPED_TRACE(owner);
+    Child login({HORALIGN_FAKE_TIMEDATED, bus.address, "--sleeps"});
+    ASSERT_EQ(login.ReadLine(10'000), "ready");
+    if (!resume) {  // the first owner is asked for, the second one heard of
+      resume.emplace(clock);
+      ASSERT_GE(resume->Fd(), 0);
+      loop.WatchFd(resume->Fd(), [&resume] { return resume->Process(); });
     }
+    Child impostor({HORALIGN_FAKE_TIMEDATED, bus.address, "--impostor"});
+    ASSERT_EQ(impostor.ReadLine(10'000), "sent");
+    // The bus delivers in order: the impostor's signals come before the owner's.
+    login.Signal(SIGUSR1);
+    ASSERT_EQ(login.ReadLine(5000), "woke");
+    for (int i = 0; i < 40 && resumes < owner; ++i) loop.RunForMs(50);
+    loop.RunForMs(200);
+    EXPECT_EQ(resumes, owner);
   }
 }
 

@@ -95,6 +95,8 @@ class Child {
     }
   }
 
+  void Signal(int signal) { ::kill(pid_, signal); }
+
   // Sends the signal and gives the wait status.
   int Stop(int signal) {
     int status = -1;
