@@ -35,4 +35,13 @@ std::optional<std::string> MemoryLogFolder::Read(const std::string& name, std::i
   return size > lastBytes ? text.substr(static_cast<std::size_t>(size - lastBytes)) : text;
 }
 
+bool MemoryLogFolder::ReadPieces(const std::string& name,
+                                 const std::function<void(std::string_view piece)>& take) {
+  const auto it = files.find(name);
+  if (it == files.end()) return false;
+  const std::string_view text = it->second;
+  for (std::size_t at = 0; at < text.size(); at += pieceBytes) take(text.substr(at, pieceBytes));
+  return true;
+}
+
 }  // namespace horalign::sim

@@ -437,25 +437,6 @@ DecodedLine DecodeHistoryLine(std::string_view line) {
   return out;
 }
 
-void ReadHistoryText(std::string_view text, HistoryRead& into) {
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-    DecodedLine d = DecodeHistoryLine(line);
-    if (d.verdict == LineVerdict::kEntry) {
-      if (into.visit) {
-        into.visit(d.entry);
-      } else {
-        into.entries.push_back(std::move(d.entry));
-      }
-    } else {
-      ++(d.verdict == LineVerdict::kNewer ? into.newer : into.unreadable);
-    }
-  }
-}
-
 std::string HistoryCsvHeader() {
   return "Time (UTC),Port,Model,S/N,Action,Cause,Outcome,Status,Ms past second,"
          "Offset before (s),Offset after (s),Drift (s/day)\r\n";

@@ -53,6 +53,26 @@ struct HistoryRead {
 };
 void ReadHistoryText(std::string_view text, HistoryRead& into);
 
+// The longest line a reader takes, far above any line the program writes (whose texts come
+// from short device replies). A longer one is skipped to its end and counted as unreadable.
+inline constexpr std::size_t kHistoryMaxLineBytes = 64 * 1024;
+
+// Reads one file handed in pieces of any length, holding no more than one line of it.
+class HistoryLineReader {
+ public:
+  explicit HistoryLineReader(HistoryRead& into) : into_(into) {}
+  void Feed(std::string_view piece);
+  // The file's end: a last line without its line break is read as it stands.
+  void Finish();
+
+ private:
+  void Line(std::string_view line);
+
+  HistoryRead& into_;
+  std::string partial_;    // the start of a line whose end has not come yet
+  bool overlong_ = false;  // the line has passed the limit: skip to its end
+};
+
 // The ISO 8601 text of a UTC instant, to the millisecond: "2026-05-12T14:05:09.004Z".
 std::string IsoUtcText(std::int64_t utcMs);
 // "COM3" for 3.

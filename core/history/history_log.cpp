@@ -1,6 +1,5 @@
 #include "core/history/history_log.h"
 
-#include <limits>
 #include <optional>
 
 namespace horalign {
@@ -52,10 +51,11 @@ void HistoryLog::ForEachKept(const std::function<void(const HistoryEntry&)>& vis
 
 HistoryRead ReadHistory(LogFolder& folder, HistoryRead read) {
   for (int g = kHistoryFiles - 1; g >= 0; --g) {
-    if (const std::optional<std::string> text =
-            folder.Read(HistoryFileName(g), std::numeric_limits<std::int64_t>::max())) {
-      ReadHistoryText(*text, read);
-    }
+    // Each file on its own: a cut last line never joins the next file's first.
+    HistoryLineReader reader(read);
+    folder.ReadPieces(HistoryFileName(g),
+                      [&reader](std::string_view piece) { reader.Feed(piece); });
+    reader.Finish();
   }
   return read;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,13 @@ class LogFolder {
   // The file's last `lastBytes` bytes (all of a shorter file); nullopt when it does not
   // exist or cannot be read.
   virtual std::optional<std::string> Read(const std::string& name, std::int64_t lastBytes) = 0;
+
+  // Hands the whole file to `take` in order, a piece of at most kReadPieceBytes at a time,
+  // so that a large file is never held whole. False when it does not exist or a read
+  // failed; the pieces handed before a failure stay handed.
+  static constexpr std::size_t kReadPieceBytes = 64 * 1024;
+  virtual bool ReadPieces(const std::string& name,
+                          const std::function<void(std::string_view piece)>& take) = 0;
 };
 
 }  // namespace horalign

@@ -30,6 +30,18 @@ class Fd {
   int fd_;
 };
 
+// Reads from where the descriptor stands to the end, a piece at a time.
+bool ReadOn(int fd, const std::function<void(std::string_view piece)>& take) {
+  char buffer[LogFolder::kReadPieceBytes];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    take(std::string_view(buffer, static_cast<std::size_t>(n)));
+  }
+}
+
 }  // namespace
 
 std::string PosixLogFolder::DefaultDir() {
@@ -79,14 +91,17 @@ std::optional<std::string> PosixLogFolder::Read(const std::string& name, std::in
   if (lseek(fd.get(), from, SEEK_SET) < 0) return std::nullopt;
   std::string text;
   text.reserve(static_cast<std::size_t>(info.st_size - from));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return text;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  return ReadOn(fd.get(), [&text](std::string_view piece) { text.append(piece); })
+             ? std::optional<std::string>(std::move(text))
+             : std::nullopt;
+}
+
+bool PosixLogFolder::ReadPieces(const std::string& name,
+                                const std::function<void(std::string_view piece)>& take) {
+  const Fd fd(open(PathOf(name).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return ReadOn(fd.get(), take);
 }
 
 }  // namespace horalign

@@ -22,6 +22,8 @@ class PosixLogFolder : public LogFolder {
   std::optional<std::int64_t> Size(const std::string& name) override;
   bool Rename(const std::string& from, const std::string& to) override;
   std::optional<std::string> Read(const std::string& name, std::int64_t lastBytes) override;
+  bool ReadPieces(const std::string& name,
+                  const std::function<void(std::string_view piece)>& take) override;
 
  private:
   std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }

@@ -37,6 +37,24 @@ std::string SystemMessage(DWORD code) {
   return message;
 }
 
+// Shared with the program appending to it and with a rename that rotates it.
+HANDLE OpenToRead(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Reads from where the file pointer stands to the end, a piece at a time.
+bool ReadOn(HANDLE file, const std::function<void(std::string_view piece)>& take) {
+  char buffer[LogFolder::kReadPieceBytes];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) return false;
+    if (n == 0) return true;
+    take(std::string_view(buffer, n));
+  }
+}
+
 }  // namespace
 
 std::wstring Win32LogFolder::DefaultDir() {
@@ -100,9 +118,7 @@ bool Win32LogFolder::Rename(const std::string& from, const std::string& to) {
 }
 
 std::optional<std::string> Win32LogFolder::Read(const std::string& name, std::int64_t lastBytes) {
-  const Handle file(CreateFileW(PathOf(name).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Handle file(OpenToRead(PathOf(name)));
   LARGE_INTEGER size{};
   if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) return std::nullopt;
   LARGE_INTEGER from{};
@@ -110,13 +126,15 @@ std::optional<std::string> Win32LogFolder::Read(const std::string& name, std::in
   if (!SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN)) return std::nullopt;
   std::string text;
   text.reserve(static_cast<std::size_t>(size.QuadPart - from.QuadPart));
-  char buffer[65536];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return std::nullopt;
-    if (n == 0) return text;
-    text.append(buffer, n);
-  }
+  return ReadOn(file.get(), [&text](std::string_view piece) { text.append(piece); })
+             ? std::optional<std::string>(std::move(text))
+             : std::nullopt;
+}
+
+bool Win32LogFolder::ReadPieces(const std::string& name,
+                                const std::function<void(std::string_view piece)>& take) {
+  const Handle file(OpenToRead(PathOf(name)));
+  return file.get() != INVALID_HANDLE_VALUE && ReadOn(file.get(), take);
 }
 
 }  // namespace horalign

@@ -190,5 +190,34 @@ TEST(HistoryLog, RotatesPastFiveMiBButNeverAnEmptyFile) {
   EXPECT_EQ(std::tuple(big.files.size(), empty.files.size()), std::tuple(2u, 1u));
 }
 
+// Each file is read in pieces of any length, holding one line at most: a line at the limit is
+// read, one past it is skipped to its end and counted, as is a cut last line, and the reading
+// goes on after both.
+TEST(HistoryLog, StreamsEachFileHoldingOneBoundedLineAtMost) {
+  const auto entry = [](std::int64_t utcMs, std::size_t lineBytes = 0) {
+    HistoryEntry e = Push();
+    e.utcMs = utcMs;
+    const std::size_t plain = EncodeHistoryLine(e).size() - 1;  // without its "\n"
+    if (lineBytes > plain) e.status += std::string(lineBytes - plain, 's');
+    return EncodeHistoryLine(e);
+  };
+  sim::MemoryLogFolder folder;
+  folder.files["history.jsonl.2"] = entry(1) + entry(9, kHistoryMaxLineBytes + 1) + entry(2) +
+                                    entry(3, kHistoryMaxLineBytes) + "\n" + entry(9).substr(0, 30);
+  folder.files["history.jsonl.1"] = entry(4);
+  folder.files["history.jsonl"] = entry(5).substr(0, entry(5).size() - 1);  // whole, no "\n"
+  for (const std::size_t piece :
+       {std::size_t{1}, std::size_t{7}, LogFolder::kReadPieceBytes, std::size_t{1} << 20}) {
+    folder.pieceBytes = piece;
+    const HistoryRead read = ReadHistory(folder);
+    std::vector<std::int64_t> times;
+    for (const HistoryEntry& e : read.entries) times.push_back(e.utcMs);
+    EXPECT_EQ(times, (std::vector<std::int64_t>{1, 2, 3, 4, 5})) << piece;
+    EXPECT_EQ(std::pair(read.unreadable, read.newer), std::pair(2, 0)) << piece;
+    ASSERT_EQ(read.entries.size(), 5u);
+    EXPECT_EQ(EncodeHistoryLine(read.entries[2]).size(), kHistoryMaxLineBytes + 1) << piece;
+  }
+}
+
 }  // namespace
 }  // namespace horalign::test
