@@ -52,9 +52,9 @@ class Settings:
 class Devsim:
     """horalign-devsim serving devices on pseudo-terminals, mapped into `settings`."""
 
-    def __init__(self, binary, settings, devices):
+    def __init__(self, binary, settings, devices, extra=()):
         self.log_path = os.path.join(settings.root, "devsim.log")
-        args = [binary, "--ports-file", settings.reg_path, "--log", self.log_path]
+        args = [binary, "--ports-file", settings.reg_path, "--log", self.log_path, *extra]
         for desc in devices:
             args += ["--device", desc]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)

@@ -287,6 +287,41 @@ def service(tools, runs, seconds, updates):
     ]
 
 
+def service_on_full_history(tools, runs, days=529):
+    """horalign-cli run started on three full history files (devsim's four devices over
+    `days` days, written through the program's own rotating history): its peak resident
+    memory once the drift figures are seeded from them and the four devices connected."""
+    cli = tools.path("cli", "horalign-cli")
+    devices = ["com=1,letter=W", "com=2,letter=A", "com=3,letter=T", "com=4,letter=W"]
+    peak, sizes = [], []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=0b1111)
+        folder = os.path.join(settings.root, "state", "Quorvane")
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings, devices,
+                        ["--history", folder, "--history-days", str(days)])
+        sizes = [os.path.getsize(os.path.join(folder, name)) / 2**20
+                 for name in ("history.jsonl.2", "history.jsonl.1", "history.jsonl")]
+        if min(sizes) < 4.8:
+            raise RuntimeError(f"the history files are not full: {sizes} MiB")
+        log_path = os.path.join(settings.root, "service.log")
+        with open(log_path, "w") as log:
+            proc = subprocess.Popen([cli, "run"], env=settings.env(), stderr=log)
+        try:
+            deadline = time.monotonic() + 60
+            while open(log_path).read().count('status="Connected to device."') < 4:
+                if time.monotonic() > deadline or proc.poll() is not None:
+                    raise RuntimeError("the service did not connect its four devices")
+                time.sleep(0.2)
+            peak.append(peak_rss_mb(proc.pid))
+        finally:
+            stop_process(proc)
+            devsim.stop()
+            settings.remove()
+    note = "files of " + ", ".join(f"{s:.2f}" for s in sizes) + " MiB, oldest first"
+    return [Figure("service start, full history", "peak resident (VmHWM)", "MB", peak, 8.0,
+                   note)]
+
+
 def history_window(tools, runs, lines):
     """The history window opened offscreen on a history file of `lines` entries: from its
     construction to its first paint (the files read, the table filled, the plot drawn), each

@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    WriteSimulatedHistory(history, devices, std::int64_t{now.tv_sec} * 1000, 7, 60);
+    WriteSimulatedHistory(history, devices, std::int64_t{now.tv_sec} * 1000, options.historyDays,
+                          60);
     if (!problem.empty()) return Fail(problem, 1);
   }
   DevsimLog log(logFile);

@@ -167,8 +167,8 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
   std::set<int> coms;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue =
-        arg == "--device" || arg == "--ports-file" || arg == "--log" || arg == "--history";
+    const bool takesValue = arg == "--device" || arg == "--ports-file" || arg == "--log" ||
+                            arg == "--history" || arg == "--history-days";
     if (takesValue && i + 1 == args.size()) return {std::nullopt, arg + " needs a value"};
     if (arg == "--help" || arg == "-h") {
       options.help = true;
@@ -181,6 +181,12 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
       options.logPath = args[++i];
     } else if (arg == "--history") {
       options.historyDir = args[++i];
+    } else if (arg == "--history-days") {
+      const auto days = NumberFrom<int>(args[++i]);
+      if (!days || *days < 1 || *days > 3650) {
+        return {std::nullopt, "--history-days must be whole days, 1 to 3650"};
+      }
+      options.historyDays = *days;
     } else if (arg == "--device") {
       std::string error;
       auto device = ParseDeviceOption(args[++i], error);
@@ -207,7 +213,7 @@ std::string DevsimUsage() {
   return R"(horalign-devsim: simulated devices on pseudo-terminals, in real time.
 
 Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --ports-file PATH]
-                       [--log FILE] [--history DIR] [--help]
+                       [--log FILE] [--history DIR [--history-days N]] [--help]
 
   --device DEVICE     one device; DEVICE is comma-separated key=value pairs:
                       com=N            COM number 1..16 (required)
@@ -231,6 +237,8 @@ Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --
   --history DIR     before serving, append to DIR/history.jsonl the history the devices
                     would have left in the past week: a write every hour with the offsets
                     read back around it, their drift as given (for the history window)
+  --history-days N  that history over N days instead (1..3650); the files rotate at 5 MB as
+                    the program's own do, and four devices fill all three in about 530 days
 
 Once the terminals are open and the mapping written, one line per device goes to standard
 output, fields separated by blanks:

@@ -24,6 +24,7 @@ struct DevsimOptions {
   std::string portsFile;    // that file; "" with writePorts: the program's default file
   std::string logPath;      // "": standard output
   std::string historyDir;   // "": no made-up history
+  int historyDays = 7;      // how far back it reaches
   bool help = false;
 };
 
