@@ -1,5 +1,7 @@
 #include "sim/memory_log_folder.h"
 
+#include <algorithm>
+
 namespace horalign::sim {
 
 bool MemoryLogFolder::Append(const std::string& name, std::string_view bytes, std::string& error) {
@@ -40,7 +42,8 @@ bool MemoryLogFolder::ReadPieces(const std::string& name,
   const auto it = files.find(name);
   if (it == files.end()) return false;
   const std::string_view text = it->second;
-  for (std::size_t at = 0; at < text.size(); at += pieceBytes) take(text.substr(at, pieceBytes));
+  const std::size_t step = std::max<std::size_t>(pieceBytes, 1);
+  for (std::size_t at = 0; at < text.size(); at += step) take(text.substr(at, step));
   return true;
 }
 
