@@ -90,6 +90,8 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   PosixSerialBackend serial(MakeRegistryPortResolver(registry));
   PosixClock clock;
   PollEventLoop loop;
+  // While timedated is asked, the ports are still served and signals still heard.
+  clock.SetSystemWait([&loop](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
   PosixInstanceGuard instance(InstanceFolders());
   LogMainWindow window(log);
   NullPointer pointer;

@@ -23,7 +23,9 @@ namespace {
 
 class PosixCliSystem : public CliSystem {
  public:
-  explicit PosixCliSystem(const std::string& settingsPath) : registry_(settingsPath) {}
+  explicit PosixCliSystem(const std::string& settingsPath) : registry_(settingsPath) {
+    clock_.SetSystemWait([this](int fd, std::int64_t maxUs) { loop_.YieldWatching(fd, maxUs); });
+  }
 
   RegistryStore& Settings() override { return registry_; }
   SerialBackend& Serial() override { return serial_; }

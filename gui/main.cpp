@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
   PosixSerialBackend serial(MakeRegistryPortResolver(registry));
   PosixClock clock;
   QtEventLoop loop;
+  // While polkit asks for a password the window repaints and the timers go on.
+  clock.SetSystemWait([&loop](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
   PosixInstanceGuard instance;
   MainWindow window;
   BusyPointer pointer;

@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace horalign {
 namespace {
@@ -68,6 +71,17 @@ void QtEventLoop::Yield() {
 
 void QtEventLoop::ProcessPending() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtEventLoop::YieldWatching(int fd, std::int64_t maxUs) {
+  // Waking is all the notifier is for: the caller reads the descriptor itself.
+  std::optional<QSocketNotifier> notifier;
+  if (fd >= 0) notifier.emplace(fd, QSocketNotifier::Read);
+  QTimer limit;
+  limit.setTimerType(Qt::PreciseTimer);
+  limit.setSingleShot(true);
+  limit.start(static_cast<int>(std::clamp<std::int64_t>((maxUs + 999) / 1000, 1, INT32_MAX)));
+  Yield();
 }
 
 std::unique_ptr<Timer> QtEventLoop::CreateTimer(int intervalMs, bool enabled,

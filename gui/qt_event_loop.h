@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -18,6 +19,11 @@ class QtEventLoop : public EventLoop {
   std::unique_ptr<Timer> CreateTimer(int intervalMs, bool enabled,
                                      std::function<void()> handler) override;
   std::int64_t MonotonicMs() override;
+
+  // One Yield that also wakes when `fd` is readable (-1: none), and after `maxUs` at the
+  // latest: for a routine that waits for an answer on a descriptor of its own while the
+  // window goes on. Each descriptor is watched by one level only when calls nest.
+  void YieldWatching(int fd, std::int64_t maxUs);
 };
 
 }  // namespace horalign

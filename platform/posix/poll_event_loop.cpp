@@ -186,12 +186,18 @@ int PollEventLoop::Wait(std::int64_t us, bool idle) {
   if (withFds) {
     for (const auto& [fd, handler] : fds_) watched.push_back({fd, POLLIN, 0});
   }
+  const std::size_t firstWake = watched.size();
+  for (int fd : wakeFds_) watched.push_back({fd, POLLIN, 0});
   const int ready = ::ppoll(watched.data(), watched.size(), us < 0 ? nullptr : &timeout, nullptr);
   if (idle) PassIdleTicks();
-  if (ready <= 0 || !withFds) return 0;
+  if (ready <= 0) return 0;
+  const auto woken = static_cast<int>(
+      std::count_if(watched.begin() + static_cast<std::ptrdiff_t>(firstWake), watched.end(),
+                    [](const pollfd& p) { return p.revents != 0; }));
+  if (!withFds) return woken;
   std::vector<int> readable;
-  for (const pollfd& p : watched) {
-    if (p.fd != signalRead_ && p.revents != 0) readable.push_back(p.fd);
+  for (std::size_t i = 0; i < firstWake; ++i) {
+    if (watched[i].fd != signalRead_ && watched[i].revents != 0) readable.push_back(watched[i].fd);
   }
   servingFds_ = true;
   for (int fd : readable) {
@@ -204,7 +210,7 @@ int PollEventLoop::Wait(std::int64_t us, bool idle) {
     }
   }
   servingFds_ = false;
-  return static_cast<int>(readable.size());
+  return static_cast<int>(readable.size()) + woken;
 }
 
 void PollEventLoop::ProcessPending() {
@@ -219,8 +225,17 @@ void PollEventLoop::Yield() {
   --yieldDepth_;
 }
 
+void PollEventLoop::YieldWatching(int fd, std::int64_t maxUs) {
+  const std::int64_t limitMs = std::clamp<std::int64_t>((maxUs + 999) / 1000, 1, INT32_MAX);
+  const std::unique_ptr<Timer> limit = CreateTimer(static_cast<int>(limitMs), true, [] {});
+  if (fd >= 0) wakeFds_.push_back(fd);
+  Yield();
+  if (fd >= 0) wakeFds_.pop_back();
+}
+
 void PollEventLoop::Dispatch(bool idle) {
-  if (DispatchSignals() + (fds_.empty() ? 0 : Wait(0)) + FireDue(idle) > 0) return;
+  const bool anyFd = !fds_.empty() || !wakeFds_.empty();
+  if (DispatchSignals() + (anyFd ? Wait(0) : 0) + FireDue(idle) > 0) return;
   if (!CanWake(idle)) return;  // nothing could ever wake it
   Wait(UntilNextUs(idle), idle);
   DispatchSignals();

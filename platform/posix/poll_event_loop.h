@@ -41,6 +41,11 @@ class PollEventLoop : public EventLoop {
   // until it answers false. The descriptor stays the caller's.
   void WatchFd(int fd, std::function<bool()> onReadable);
 
+  // One Yield that also wakes when `fd` is readable, calling no handler for it, and that
+  // returns after `maxUs` at the latest: for a routine that waits for an answer on a
+  // descriptor of its own. It may nest; every level's descriptor wakes the innermost.
+  void YieldWatching(int fd, std::int64_t maxUs);
+
   // Yields until Stop() is called, or until nothing could ever wake the loop (no timer
   // enabled and no signal watched).
   void Run();
@@ -66,18 +71,21 @@ class PollEventLoop : public EventLoop {
   // timers that do not tick while idle do not count.
   std::int64_t UntilNextUs(bool idle = false) const;
   bool CanWake(bool idle) const {
-    return UntilNextUs(idle) >= 0 || (signalRead_ >= 0 && !dispatching_) || !fds_.empty();
+    return UntilNextUs(idle) >= 0 || (signalRead_ >= 0 && !dispatching_) || !fds_.empty() ||
+           !wakeFds_.empty();
   }
   // Sleeps up to `us` (forever when negative) or until a watched signal arrives or a
   // watched descriptor is readable; then calls the handlers of the readable descriptors.
-  // Returns how many it called. After an `idle` sleep the ticks that fell in it of timers
-  // that do not tick while idle have passed before any handler runs.
+  // Returns how many it called, and how many of YieldWatching's descriptors were readable. After an
+  // `idle` sleep the ticks that fell in it of timers that do not tick while idle have passed before
+  // any handler runs.
   int Wait(std::int64_t us, bool idle = false);
   void PassIdleTicks();
 
   std::vector<std::weak_ptr<TimerState>> timers_;
   std::function<void(int)> onSignal_;
   std::vector<std::pair<int, std::function<bool()>>> fds_;
+  std::vector<int> wakeFds_;  // YieldWatching's, innermost last
   bool servingFds_ = false;
   int signalRead_ = -1;
   bool dispatching_ = false;

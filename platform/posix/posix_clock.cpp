@@ -91,7 +91,9 @@ int SetRealtimeDirectly(const timespec& when) {
   return ::clock_settime(CLOCK_REALTIME, &when) == 0 ? 0 : errno;
 }
 
-PosixClock::PosixClock() : PosixClock(SetRealtimeDirectly, SetTimeThroughTimedated) {}
+PosixClock::PosixClock()
+    : PosixClock(SetRealtimeDirectly,
+                 [this](std::int64_t utcMicros) { return timedated_.SetTime(utcMicros); }) {}
 
 PosixClock::PosixClock(SetRealtimeFn setRealtime, AskSystemFn askSystem, ReadClockFn readClock)
     : setRealtime_(std::move(setRealtime)),
@@ -140,9 +142,12 @@ ClockSetResult PosixClock::SetLocal(const CivilTime& local) {
   ClockSetResult result = ClockSetResult::kFailed;
   if (error == 0) {
     result = ClockSetResult::kOk;
+  } else if (error == EPERM && askSystem_) {
+    ++askingSystem_;
+    result = askSystem_(*instant * kMicrosPerSecond + local.micro);
+    --askingSystem_;
   } else if (error == EPERM) {
-    result = askSystem_ ? askSystem_(*instant * kMicrosPerSecond + local.micro)
-                        : ClockSetResult::kNoRight;
+    result = ClockSetResult::kNoRight;
   }
   // The program's own step is no jump to report.
   if (result == ClockSetResult::kOk) wallAheadUs_ = WallAheadUs();
@@ -183,9 +188,11 @@ void PosixClock::CheckJumps(std::int64_t wallAheadUs) {
     next.it_value.tv_nsec = kLookPastMinuteNanos;
     ::timerfd_settime(jumpFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &next, nullptr);
   }
-  const std::int64_t step = wallAheadUs - std::exchange(wallAheadUs_, wallAheadUs);
   const std::int64_t offset = OffsetNow();
   const bool offsetChanged = offset != std::exchange(offsetSeconds_, offset);
+  // The step is measured against the look before the question once it is answered.
+  const std::int64_t step =
+      askingSystem_ > 0 ? 0 : wallAheadUs - std::exchange(wallAheadUs_, wallAheadUs);
   // Reading the two clocks apart leaves a few microseconds of noise.
   if (std::llabs(step) >= 1000) NoticeJump({TimeJumpCause::kStep, step});
   if (offsetChanged) NoticeJump({TimeJumpCause::kOffsetChange});

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "core/platform/clock.h"
+#include "platform/posix/timedated.h"
 
 namespace horalign {
 
@@ -40,11 +42,16 @@ class PosixClock : public Clock {
   PosixClock(const PosixClock&) = delete;
   PosixClock& operator=(const PosixClock&) = delete;
 
+  // The face's event loop, run while timedated is asked (see Timedated); without it the
+  // question blocks the thread.
+  void SetSystemWait(BusWaitFn wait) { timedated_.SetWait(std::move(wait)); }
+
   CivilTime UtcNow() override;
   CivilTime LocalNow() override;
 
   // kFailed without touching the clock for an invalid date, time or micro field; when the
   // process lacks the right to set the time (EPERM), whatever the system answers, else kNoRight.
+  // Asking the system may run the event loop, and SetLocal be called again from inside it.
   ClockSetResult SetLocal(const CivilTime& local) override;
 
   // Sleeps on the monotonic clock to an absolute deadline, so signals do not stretch it.
@@ -56,7 +63,8 @@ class PosixClock : public Clock {
   int WatchJumps();
   // Reports a step of the wall clock against the reference clock since the last look (the
   // program's own SetLocal excepted) and a change of the local UTC offset, which no step
-  // accompanies (daylight saving time, new zone data); then re-arms the timer.
+  // accompanies (daylight saving time, new zone data); then re-arms the timer. While the
+  // system is being asked no step is reported: the one it makes is the program's own.
   void CheckJumps();
   // The same with the wall clock's lead over the reference clock given, for tests.
   void CheckJumps(std::int64_t wallAheadUs);
@@ -66,9 +74,11 @@ class PosixClock : public Clock {
   ~PosixClock() override;
 
  private:
+  Timedated timedated_;
   SetRealtimeFn setRealtime_;
   AskSystemFn askSystem_;
   ReadClockFn readClock_;
+  int askingSystem_ = 0;  // questions open; they nest when SetLocal is re-entered
   int jumpFd_ = -1;
   std::int64_t wallAheadUs_ = 0;  // WallAheadUs() at the last look
   std::int64_t offsetSeconds_ = 0;

@@ -1,8 +1,13 @@
 #include "platform/posix/timedated.h"
 
+#include <poll.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace horalign {
 namespace {
@@ -13,16 +18,18 @@ constexpr const char* kAutoSyncError = "org.freedesktop.timedate1.AutomaticTimeS
 constexpr const char* kInvalidArgsError = "org.freedesktop.DBus.Error.InvalidArgs";
 // Longer than timedated waits for polkit (25 s), so an administrator who lets the question
 // lapse gets timedated's answer rather than ours.
-constexpr std::uint64_t kAnswerTimeoutMicros = 30'000'000;
+constexpr std::int64_t kAnswerTimeoutMicros = 30'000'000;
+// Output the socket could not take at once is retried this often (reading is what is watched).
+constexpr std::int64_t kWriteRetryMicros = 10'000;
 
 struct BusCloser {
   void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
 };
+struct SlotReleaser {
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
 struct MessageReleaser {
   void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-struct ErrorReleaser {
-  void operator()(sd_bus_error* error) const { sd_bus_error_free(error); }
 };
 
 ClockSetResult ResultOfError(const sd_bus_error& error) {
@@ -32,33 +39,108 @@ ClockSetResult ResultOfError(const sd_bus_error& error) {
   return ClockSetResult::kNoRight;
 }
 
+// The answer, or sd-bus's own for a call that timed out or lost its connection.
+int OnAnswer(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+  auto& result = *static_cast<std::optional<ClockSetResult>*>(userdata);
+  const sd_bus_error* error = sd_bus_message_get_error(reply);
+  result = error != nullptr ? ResultOfError(*error) : ClockSetResult::kOk;
+  return 0;
+}
+
+std::int64_t MonotonicMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
-ClockSetResult SetTimeThroughTimedated(std::int64_t utcMicros) {
+// Members in this order: the slot goes before the bus it belongs to.
+struct Timedated::Call {
+  std::unique_ptr<sd_bus, BusCloser> bus;
+  std::unique_ptr<sd_bus_slot, SlotReleaser> slot;
+  std::int64_t deadlineUs = 0;
+  std::optional<ClockSetResult> result;
+};
+
+namespace {
+
+// Sends SetTime; a result only when it could not be sent.
+std::optional<ClockSetResult> Ask(Timedated::Call& call, std::int64_t utcMicros) {
   sd_bus* rawBus = nullptr;
   if (sd_bus_open_system(&rawBus) < 0) return ClockSetResult::kNoRight;
-  const std::unique_ptr<sd_bus, BusCloser> bus(rawBus);
+  call.bus.reset(rawBus);
   // Lets polkit ask an administrator rather than refuse outright.
-  sd_bus_set_allow_interactive_authorization(bus.get(), 1);
+  sd_bus_set_allow_interactive_authorization(rawBus, 1);
 
-  sd_bus_message* rawCall = nullptr;
-  if (sd_bus_message_new_method_call(bus.get(), &rawCall, kService, kPath, kService, "SetTime") <
+  sd_bus_message* rawMessage = nullptr;
+  if (sd_bus_message_new_method_call(rawBus, &rawMessage, kService, kPath, kService, "SetTime") <
       0) {
     return ClockSetResult::kFailed;
   }
-  const std::unique_ptr<sd_bus_message, MessageReleaser> call(rawCall);
+  const std::unique_ptr<sd_bus_message, MessageReleaser> message(rawMessage);
   const int relative = 0, interactive = 1;
-  if (sd_bus_message_append(call.get(), "xbb", static_cast<std::int64_t>(utcMicros), relative,
+  if (sd_bus_message_append(message.get(), "xbb", static_cast<std::int64_t>(utcMicros), relative,
                             interactive) < 0) {
     return ClockSetResult::kFailed;
   }
+  call.deadlineUs = MonotonicMicros() + kAnswerTimeoutMicros;
+  sd_bus_slot* rawSlot = nullptr;
+  if (sd_bus_call_async(rawBus, &rawSlot, message.get(), OnAnswer, &call.result,
+                        kAnswerTimeoutMicros) < 0) {
+    return ClockSetResult::kNoRight;
+  }
+  call.slot.reset(rawSlot);
+  return std::nullopt;
+}
 
-  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal, foreign to C++
-  const std::unique_ptr<sd_bus_error, ErrorReleaser> errorGuard(&error);
-  sd_bus_message* rawReply = nullptr;
-  const int r = sd_bus_call(bus.get(), call.get(), kAnswerTimeoutMicros, &error, &rawReply);
-  const std::unique_ptr<sd_bus_message, MessageReleaser> reply(rawReply);
-  return r >= 0 ? ClockSetResult::kOk : ResultOfError(error);
+}  // namespace
+
+Timedated::Timedated(BusWaitFn wait) : wait_(std::move(wait)) {}
+
+void Timedated::SetWait(BusWaitFn wait) {
+  wait_ = std::move(wait);
+}
+
+void Timedated::Await(Call& call, bool watchFd) {
+  sd_bus* bus = call.bus.get();
+  for (;;) {
+    const int r = sd_bus_process(bus, nullptr);
+    if (call.result) return;
+    if (r < 0) {  // the connection broke
+      call.result = ClockSetResult::kNoRight;
+      return;
+    }
+    if (r == 0) break;
+  }
+  const std::int64_t leftUs = call.deadlineUs - MonotonicMicros();
+  if (leftUs <= 0) {
+    call.result = ClockSetResult::kNoRight;
+    return;
+  }
+  if (!wait_) {
+    if (sd_bus_wait(bus, static_cast<std::uint64_t>(leftUs)) < 0) {
+      call.result = ClockSetResult::kNoRight;
+    }
+    return;
+  }
+  const bool writing = (sd_bus_get_events(bus) & POLLOUT) != 0;
+  const int fd = watchFd && !writing ? sd_bus_get_fd(bus) : -1;
+  wait_(fd, writing ? std::min(leftUs, kWriteRetryMicros) : leftUs);
+}
+
+ClockSetResult Timedated::SetTime(std::int64_t utcMicros) {
+  // Only the latest question can be unanswered: each one waits for the one before.
+  while (open_ != nullptr && !open_->result) Await(*open_, false);
+  Call call;
+  if (const auto unsent = Ask(call, utcMicros)) return *unsent;
+  Call* const before = std::exchange(open_, &call);
+  while (!call.result) Await(call, true);
+  open_ = before;
+  return *call.result;
+}
+
+ClockSetResult SetTimeThroughTimedated(std::int64_t utcMicros) {
+  return Timedated().SetTime(utcMicros);
 }
 
 }  // namespace horalign

@@ -3,10 +3,14 @@
 // window alone and under the real core on virtual time, for what it shows to people and to
 // accessibility tools, what it forwards to the form and what it keeps to itself. The loop's
 // checks run in real time, kept to a few tens of ms.
+#include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QtTest>
 #include <QtWidgets>
+#include <chrono>
+#include <thread>
 
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
@@ -151,6 +155,29 @@ class QtFaceTest : public QObject {
     // period would have ended some 20 ms after it.
     QVERIFY2(firedAt - restartedAt >= 55, qPrintable(QString::number(firedAt - restartedAt)));
     QCOMPARE(zeroTicks, 0);
+  }
+
+  // A question on the system bus waits this way: the descriptor wakes the loop (written from
+  // another thread, so no event of the loop's own does), and without one the limit does.
+  void yieldWatchingWakesForItsDescriptorAndForItsLimit() {
+    QtEventLoop loop;
+    int fds[2];
+    QVERIFY(::pipe(fds) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    loop.YieldWatching(-1, 20'000);
+    std::thread writer([fd = fds[1]] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      (void)!::write(fd, "x", 1);
+    });
+    pollfd readable{fds[0], POLLIN, 0};
+    while (::poll(&readable, 1, 0) == 0 && clock.elapsed() < 5000) {
+      loop.YieldWatching(fds[0], 10'000'000);
+    }
+    writer.join();
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    ::close(fds[0]);
+    ::close(fds[1]);
   }
 
   void aSignalIsDeliveredOnTheLoopNotInItsHandler() {

@@ -2,7 +2,8 @@
 # A stand-in for systemd-timedated on a private bus, so tests never reach the real one.
 # Usage: fake_timedated.py BUS_ADDRESS ANSWER...   Prints "ready", then each SetTime call as
 # "SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER: "ok"
-# succeeds, anything else is the D-Bus error name to refuse with. It ends itself after 20 s.
+# succeeds, anything else is the D-Bus error name to refuse with; "delay:MS:ANSWER" gives
+# ANSWER after MS milliseconds, serving other calls meanwhile. It ends itself after 20 s.
 # With the first ANSWER "--sleeps" it stands in for logind instead: at each SIGUSR1 the PC
 # goes to sleep and wakes (PrepareForSleep true, then false), and it prints "woke". With
 # "--impostor" it owns no name and sends PrepareForSleep(false) as logind would, broadcast and
@@ -18,13 +19,24 @@ from gi.repository import GLib
 
 
 class TimeDate(dbus.service.Object):
-    @dbus.service.method("org.freedesktop.timedate1", in_signature="xbb", out_signature="")
-    def SetTime(self, usec_utc, relative, interactive):
+    @dbus.service.method("org.freedesktop.timedate1", in_signature="xbb", out_signature="",
+                         async_callbacks=("reply", "fail"))
+    def SetTime(self, usec_utc, relative, interactive, reply, fail):
         print(f"SetTime {int(usec_utc)} {str(bool(relative)).lower()} "
               f"{str(bool(interactive)).lower()}", flush=True)
         answer = ANSWERS.pop(0) if ANSWERS else "org.freedesktop.DBus.Error.Failed"
-        if answer != "ok":
-            raise dbus.exceptions.DBusException("refused by the test", name=answer)
+        delay_ms = 0
+        if answer.startswith("delay:"):
+            _, delay_ms, answer = answer.split(":", 2)
+
+        def give():
+            if answer == "ok":
+                reply()
+            else:
+                fail(dbus.exceptions.DBusException("refused by the test", name=answer))
+            return False
+
+        GLib.timeout_add(int(delay_ms), give)
 
 
 class Login(dbus.service.Object):

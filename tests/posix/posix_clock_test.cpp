@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 
+#include <optional>
 #include <vector>
 
 #include "core/util/civil.h"
@@ -125,6 +126,50 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
     EXPECT_EQ(timedated.ReadLine(0).value_or(""),
               row.answer.empty() ? "" : "SetTime 1780281000250000 false true");
   }
+}
+
+// With the poll loop as the wait, the loop goes on while timedated has not answered; a
+// request made meanwhile waits for that answer, then asks in turn; a lost bus is no right.
+TEST(PosixClock, RunsTheLoopWhileTimedatedIsAskedAndGivesEachRequestItsOwnAnswer) {
+  PrivateBus bus;
+  Child timedated(
+      {HORALIGN_FAKE_TIMEDATED, bus.address, "delay:1000:ok", kAutoSync, "delay:5000:ok"});
+  ASSERT_EQ(timedated.ReadLine(10'000), "ready");
+  ScopedEnv tz("TZ", "IST-5:30");
+  ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", bus.address);
+  PollEventLoop loop;
+  Timedated asker([&loop](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
+  PosixClock clock([](const timespec&) { return EPERM; },
+                   [&asker](std::int64_t utcMicros) { return asker.SetTime(utcMicros); });
+  std::vector<TimeJump> jumps;
+  clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
+  clock.WatchJumps();
+  int ticks = 0;
+  std::optional<ClockSetResult> second;
+  std::int64_t secondAnsweredMs = -1;
+  const std::int64_t startMs = loop.MonotonicMs();
+  const auto ticker = loop.CreateTimer(50, true, [&] { ++ticks; });
+  std::unique_ptr<Timer> once;
+  once = loop.CreateTimer(100, true, [&] {
+    once->SetEnabled(false);
+    clock.CheckJumps(WallAheadOfMonotonicUs() + 2'000'000);  // as timedated's step would be
+    second = clock.SetLocal(At(2026, 6, 1, 8, 0, 1));
+    secondAnsweredMs = loop.MonotonicMs() - startMs;
+  });
+  EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 0, 250'000)), kOk);
+  EXPECT_GE(ticks, 10);  // some 20 in the second it waited
+  EXPECT_EQ(second, kAutoSyncOn);
+  EXPECT_GE(secondAnsweredMs, 900);  // asked only once the first had its answer
+  EXPECT_TRUE(jumps.empty());
+  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281000250000 false true");
+  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281001000000 false true");
+
+  // The bus goes away while the third question is open.
+  const auto breaker = loop.CreateTimer(200, true, [&] { bus.daemon.Stop(SIGKILL); });
+  const std::int64_t thirdMs = loop.MonotonicMs();
+  EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 2)), kNoRight);
+  EXPECT_LT(loop.MonotonicMs() - thirdMs, 4000);  // before the answer was due
+  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281002000000 false true");
 }
 
 // Jumps: the timerfd is armed for the next whole minute; a step against the monotonic clock

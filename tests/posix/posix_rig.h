@@ -97,9 +97,10 @@ class Child {
 
   void Signal(int signal) { ::kill(pid_, signal); }
 
-  // Sends the signal and gives the wait status.
+  // Sends the signal and gives the wait status; -1 once it has ended.
   int Stop(int signal) {
     int status = -1;
+    if (pid_ <= 0) return status;  // kill(-1) would reach every process
     ::kill(pid_, signal);
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
