@@ -56,6 +56,8 @@ class QV_Paging {
                           std::string& reply, LineEnd end = LineEnd::kCr,
                           bool acceptErrorReply = false);
   std::string IdentifyDevice();
+  // Yields until the monitor is between lines; false when it is not within `limitTicks`.
+  bool WaitForIdleReceiver(std::int32_t limitTicks);
 
   // The 500 ms monitor tick.
   void PollSerialInput();
@@ -72,7 +74,6 @@ class QV_Paging {
   static constexpr std::size_t kMaxLineLength = 4096;
 
  private:
-  bool WaitForIdleReceiver(std::int32_t limitTicks);
   void WaitTicks(clsDelay& delay, const bool* until);
   void BeginLine();
   void Collect();

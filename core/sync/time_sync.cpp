@@ -1,6 +1,7 @@
 #include "core/sync/time_sync.h"
 
 #include <cstdlib>
+#include <functional>
 
 #include "core/device/model_table.h"
 #include "core/sync/history_note.h"
@@ -12,6 +13,9 @@ namespace {
 
 constexpr std::int32_t kWriteTimeoutTicks = 100;
 constexpr std::int32_t kQueryTimeoutTicks = 30;
+// As long as a command waits for the receiver to finish a line.
+constexpr std::int32_t kIdleReceiverTicks = 15;
+constexpr int kTimeCommandTries = 3;
 constexpr int kSecondsPerDay = 86400;
 // The wait for a second boundary aims 1 ms past it and accepts up to 3 ms past it; after a
 // sleep that woke late it accepts up to 90 ms, which leaves the command time to start
@@ -89,8 +93,30 @@ bool TimeSync::WaitForSecondStart() {
   return true;
 }
 
+// A time command must leave as its second begins, with that second's time. Were the
+// receiver in the middle of a line, SendCommand would wait for it and send a time gone stale,
+// so the receiver is waited for first; the wait for the boundary yields nothing, so it cannot
+// begin a line meanwhile. Should it all the same, the next second is tried.
+bool TimeSync::WaitForTimeCommandStart() {
+  for (int i = 0; i < kTimeCommandTries; ++i) {
+    if (!parts_.paging.WaitForIdleReceiver(kIdleReceiverTicks)) return false;
+    if (!WaitForSecondStart()) return false;
+    if (parts_.paging.ReceiverIdle) return true;
+  }
+  return false;
+}
+
+// The clock is read once the receiver is idle, so the command carries the time it leaves at.
+bool TimeSync::SendWithTimeNow(const std::string& command,
+                               const std::function<std::string(const CivilTime&)>& data) {
+  if (!parts_.paging.WaitForIdleReceiver(kIdleReceiverTicks)) return false;
+  std::string reply;
+  return parts_.paging.SendCommand(command, data(parts_.clock.LocalNow()), Frame::kPlain,
+                                   kWriteTimeoutTicks, reply);
+}
+
 bool TimeSync::WriteUtcFamily(int row) {
-  if (!WaitForSecondStart()) return false;
+  if (!WaitForTimeCommandStart()) return false;
   const CivilTime t = parts_.clock.UtcNow();
   timeCommandMs_ = t.Millisecond();
   const std::string data = TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second) +
@@ -102,24 +128,24 @@ bool TimeSync::WriteUtcFamily(int row) {
 }
 
 bool TimeSync::WriteLocalFamily() {
-  if (!WaitForSecondStart()) return false;
+  if (!WaitForTimeCommandStart()) return false;
   std::string reply;
-  CivilTime t = parts_.clock.LocalNow();
+  const CivilTime t = parts_.clock.LocalNow();
   timeCommandMs_ = t.Millisecond();
   bool timeSet = parts_.paging.SendCommand(
       "PT", TwoDigitText(t.hour) + TwoDigitText(t.minute) + TwoDigitText(t.second), Frame::kPlain,
       kWriteTimeoutTicks, reply);
   if (!timeSet) {
-    t = parts_.clock.LocalNow();
-    timeSet = parts_.paging.SendCommand("PT", TwoDigitText(t.hour) + TwoDigitText(t.minute),
-                                        Frame::kPlain, kWriteTimeoutTicks, reply);
+    timeSet = SendWithTimeNow("PT", [](const CivilTime& now) {
+      return TwoDigitText(now.hour) + TwoDigitText(now.minute);
+    });
   }
   if (timeSet) {
     // The date is a courtesy: the device counts as updated once its time was taken.
-    t = parts_.clock.LocalNow();
-    const std::string date = TwoDigitText(t.month) + TwoDigitText(t.day) + TwoDigitText(t.year) +
-                             std::to_string(t.weekday);
-    parts_.paging.SendCommand("PD", date, Frame::kPlain, kWriteTimeoutTicks, reply);
+    SendWithTimeNow("PD", [](const CivilTime& now) {
+      return TwoDigitText(now.month) + TwoDigitText(now.day) + TwoDigitText(now.year) +
+             std::to_string(now.weekday);
+    });
   }
   return timeSet;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -56,6 +57,9 @@ class TimeSync {
   DriftTracker& Drift() { return drift_; }
 
  private:
+  bool WaitForTimeCommandStart();
+  bool SendWithTimeNow(const std::string& command,
+                       const std::function<std::string(const CivilTime&)>& data);
   bool WriteUtcFamily(int row);
   bool WriteLocalFamily();
   bool WriteFamily(int row);

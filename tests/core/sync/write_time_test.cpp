@@ -180,3 +180,43 @@ TEST(WriteTime, WithAClockThatNeverReachesASecondStartNoTimeCommandIsSent) {
 
 }  // namespace
 }  // namespace horalign::test
+
+namespace horalign::test {
+namespace {
+
+// A line a device broke off leaves the receiver busy until the next poll finds it quiet. A
+// write that starts then still sends its time just past a second, and the time of that
+// second, whichever family it is.
+TEST(WriteTime, ABusyReceiverAtTheSecondBoundaryDelaysTheCommandToTheNextSecond) {
+  for (const char letter : {'W', 'A'}) {
+    // Where the PC clock's seconds fall against the monitor's polls decides how long after
+    // the boundary the receiver is found idle.
+    for (std::int64_t phaseUs = 0; phaseUs < 1'000'000; phaseUs += 125'000) {
+      SCOPED_TRACE(testing::Message() << letter << " at " << phaseUs);
+      SimApp s;
+      s.world.AddDevice(1, {.letter = letter});
+      StartIn(s, 1, 1);
+      s.world.clock.StepWallMicros(phaseUs);
+      s.world.devices[0]->SendRaw("#");  // no CR: dropped at its deadline, a second later
+      QV_Paging& paging = s.app.Paging();
+      ASSERT_TRUE(s.world.loop.RunUntil([&] { return !paging.ReceiverIdle; }, 1'000));
+      ASSERT_TRUE(s.world.loop.RunUntil([&] { return !paging.Collecting(); }, 2'000));
+      ASSERT_FALSE(paging.ReceiverIdle);
+      Click(s, 1, &QV_MainForm::OnUpdateClick);
+      const auto frames = SentStartingWith(s, 1, letter == 'W' ? "T" : "PT");
+      ASSERT_EQ(frames.size(), 1u);
+      // The PC clock was stepped: its seconds are not virtual time's.
+      const std::int64_t wallUs =
+          frames[0].firstByteUs + s.world.clock.UtcEpochMicros() - s.world.time.NowUs();
+      EXPECT_GE(wallUs % 1'000'000, 1'000);
+      EXPECT_LT(wallUs % 1'000'000, 100'000);
+      const CivilTime sent = FromEpochMicros(wallUs);
+      EXPECT_EQ(frames[0].text.substr(letter == 'W' ? 1 : 2, 6),
+                ZeroPad(sent.hour, 2) + ZeroPad(sent.minute, 2) + ZeroPad(sent.second, 2));
+      EXPECT_EQ(s.Cell(1, kColStatus), "Device updated successfully.");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace horalign::test
