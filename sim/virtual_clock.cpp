@@ -91,6 +91,7 @@ std::int64_t VirtualClock::WallStepAtMicros(std::int64_t virtualUs) const {
 
 void VirtualClock::SleepMicros(std::int64_t micros) {
   if (micros <= 0) return;
+  if (sleepHook_) sleepHook_(time_.NowUs(), micros);
   sleptUs_ += micros;
   time_.AdvanceTo(time_.NowUs() + micros);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -62,6 +63,10 @@ class VirtualClock : public Clock {
   // can be read on the PC's clock.
   std::int64_t WallStepAtMicros(std::int64_t virtualUs) const;
   std::int64_t SleptMicros() const { return sleptUs_; }
+  // Told of every sleep as it begins: virtual time then, and its length.
+  void SetSleepHook(std::function<void(std::int64_t startUs, std::int64_t micros)> hook) {
+    sleepHook_ = std::move(hook);
+  }
 
  private:
   void GuardAgainstSpin();
@@ -72,6 +77,7 @@ class VirtualClock : public Clock {
   int localOffsetMinutes_;
   std::int64_t wallStepUs_ = 0;
   std::int64_t sleptUs_ = 0;
+  std::function<void(std::int64_t, std::int64_t)> sleepHook_;
   ClockSetResult refusal_ = ClockSetResult::kOk;
   std::vector<ClockSetRecord> log_;
   std::vector<std::pair<std::int64_t, std::int64_t>> steps_;  // (virtual time, step from then)

@@ -38,6 +38,10 @@ constexpr std::int64_t kMaxAnswerUs = 1'400'000;
 // takes a varying moment to read its clock); by more, the device's clock jumped meanwhile.
 constexpr std::int64_t kToleranceUs = 50'000;
 constexpr double kGoldenRatio = 0.6180339887498949;
+// The last stretch before a query is slept, not yielded: a window timer may come some 16 ms
+// late, and a query sent late loses the halving. Anything longer the loop waits out.
+constexpr std::int64_t kSleepLeadUs = 20'000;
+constexpr int kMaxWaitRounds = 8;
 
 std::int64_t Mod(std::int64_t a, std::int64_t m) {
   return (a % m + m) % m;
@@ -53,6 +57,23 @@ std::int64_t LineTimeUs(const std::string& settings, int bytes) {
   if (!line) return 0;
   const int bits = 1 + line->dataBits + (line->parity == 'N' ? 0 : 1) + line->stopBits;
   return std::int64_t{bytes} * bits * kSecondUs / line->baud;
+}
+
+// Waits until the clock reads `phase` microseconds past a whole second, running the loop
+// meanwhile so the window repaints and the port monitor reads on. A wait that overshoots (a
+// long handler) takes the next second's moment; a bounded number of rounds, then it goes.
+void WaitForPhase(Clock& clock, EventLoop& loop, bool utc, std::int64_t phase) {
+  for (int round = 0; round < kMaxWaitRounds; ++round) {
+    const std::int64_t leftUs = Mod(phase - NowUs(clock, utc), kSecondUs);
+    if (leftUs <= kSleepLeadUs + 1000) {
+      clock.SleepMicros(leftUs);
+      return;
+    }
+    bool due = false;
+    const auto timer = loop.CreateTimer(static_cast<int>((leftUs - kSleepLeadUs) / 1000), true,
+                                        [&due] { due = true; });
+    while (!due) loop.Yield();
+  }
 }
 
 }  // namespace
@@ -71,15 +92,15 @@ const char* ReadBackText(ReadBackFailure failure) {
   return "";
 }
 
-ReadBack MeasureDeviceOffset(Clock& clock, QV_Paging& paging, const clsSerialCommAPI& port,
-                             bool utc, std::uint32_t dither) {
+ReadBack MeasureDeviceOffset(Clock& clock, EventLoop& loop, QV_Paging& paging,
+                             const clsSerialCommAPI& port, bool utc, std::uint32_t dither) {
   const std::int64_t lineUs = LineTimeUs(port.Settings(), 3);
   const auto firstPhase =
       static_cast<std::int64_t>(std::fmod(dither * kGoldenRatio, 1.0) * kSecondUs);
   std::int64_t lo = 0, hi = 0;  // the window of the offset, microseconds
   for (int i = 0; i < kQueries; ++i) {
     const std::int64_t phase = i == 0 ? firstPhase : -(lo + hi) / 2 - lineUs;
-    clock.SleepMicros(Mod(phase - NowUs(clock, utc), kSecondUs));
+    WaitForPhase(clock, loop, utc, phase);
     const std::uint64_t linesBefore = paging.LinesReceived();
     const std::int64_t sentUs = NowUs(clock, utc);
     std::string reply;

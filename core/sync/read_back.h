@@ -5,6 +5,7 @@
 
 #include "core/device/paging.h"
 #include "core/platform/clock.h"
+#include "core/platform/event_loop.h"
 
 namespace horalign {
 
@@ -28,8 +29,8 @@ const char* ReadBackText(ReadBackFailure failure);
 // time for the others) through the time query "QT" on the port `paging` has open, finer
 // than the whole seconds its answer carries. Never sets the PC clock; stops at the first
 // query that fails. `dither` (any number, a different one each time) spreads where the
-// measurement's steps fall; see the .cpp.
-ReadBack MeasureDeviceOffset(Clock& clock, QV_Paging& paging, const clsSerialCommAPI& port,
-                             bool utc, std::uint32_t dither);
+// measurement's steps fall; see the .cpp. The waits between the queries run `loop`.
+ReadBack MeasureDeviceOffset(Clock& clock, EventLoop& loop, QV_Paging& paging,
+                             const clsSerialCommAPI& port, bool utc, std::uint32_t dither);
 
 }  // namespace horalign

@@ -79,6 +79,7 @@ struct SyncParts {
   Clock& clock;
   clsSerialCommAPI& serialPort;
   QV_Paging& paging;
+  EventLoop& loop;
   SyncHost& host;
   HistorySink* history = nullptr;  // none: nothing is kept
 };

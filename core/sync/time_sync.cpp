@@ -158,8 +158,9 @@ bool TimeSync::WriteFamily(int row) {
 // write, the offset is the drift since the last write; just after, the offset the write
 // left. A read that fails leaves the write's outcome as it is: it is only reported.
 void TimeSync::ReadBackAround(int row, const PortDevice& device, bool beforeWrite) {
-  const ReadBack read = MeasureDeviceOffset(parts_.clock, parts_.paging, parts_.serialPort,
-                                            SupportsUtcTimeSet(device.kind), readBacks_++);
+  const ReadBack read =
+      MeasureDeviceOffset(parts_.clock, parts_.loop, parts_.paging, parts_.serialPort,
+                          SupportsUtcTimeSet(device.kind), readBacks_++);
   HistoryEntry entry;
   entry.utcMs = ToEpochMicros(parts_.clock.UtcNow()) / 1000;
   entry.port = row;

@@ -34,9 +34,10 @@ int NumericKeyFilter(int keyCode) {
 QV_MainForm::QV_MainForm(const ProgramParts& deps)
     : deps_(deps),
       ports_(deps.view),
-      connection_(
-          SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history}),
-      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, *this, deps.history},
+      connection_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, deps.loop, *this,
+                            deps.history}),
+      sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, deps.loop, *this,
+                      deps.history},
             connection_),
       // The four timers run from the moment the window exists.
       monitor_(deps.loop, deps.paging, deps.delayTicks) {

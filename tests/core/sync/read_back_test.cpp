@@ -72,5 +72,42 @@ TEST(ReadBack, AWeekOfVerifiedWritesGivesEachDevicesDrift) {
   EXPECT_TRUE(s.world.clock.SetLog().empty());
 }
 
+// The queries of a verified cycle are timed by the loop: between two ticks of a 50 ms timer
+// no more than 100 ms pass but for the sleeps to a second's start before each time command.
+TEST(ReadBack, AVerifiedCycleOfFourDevicesLetsTheLoopRunBetweenItsQueries) {
+  sim::SimApp s;
+  const char letters[] = {'W', 'K', 'T', 'W'};
+  for (int port = 1; port <= 4; ++port) {
+    s.world.AddDevice(port, {.letter = letters[port - 1], .clockOffsetSeconds = 0.37 * port});
+  }
+  s.Set("Verify Writes", "1");
+  StartIn(s, 1, 0xf);
+  std::vector<std::pair<std::int64_t, std::int64_t>> secondStarts;  // virtual start, end
+  s.world.clock.SetSleepHook([&](std::int64_t startUs, std::int64_t micros) {
+    const std::int64_t endPastUs = (s.world.clock.UtcEpochMicros() + micros) % 1'000'000;
+    if (endPastUs >= 1'000 && endPastUs < 100'000) {
+      secondStarts.emplace_back(startUs, startUs + micros);
+    }
+  });
+  std::vector<std::int64_t> ticks;
+  const auto ticker =
+      s.world.loop.CreateTimer(50, true, [&] { ticks.push_back(s.world.time.NowUs()); });
+  s.Form().SetMinuteCount(59);
+  s.world.loop.RunForMs(70'000);
+  EXPECT_EQ(SentStartingWith(s, 1, "QT").size() + SentStartingWith(s, 4, "QT").size(), 4u * 8);
+  std::int64_t longestUs = 0;
+  for (std::size_t i = 1; i < ticks.size(); ++i) {
+    std::int64_t gapUs = ticks[i] - ticks[i - 1];
+    for (const auto& [from, to] : secondStarts) {
+      gapUs -= std::max<std::int64_t>(0, std::min(to, ticks[i]) - std::max(from, ticks[i - 1]));
+    }
+    longestUs = std::max(longestUs, gapUs);
+  }
+  EXPECT_LT(longestUs, 100'000);
+  for (int port = 1; port <= 4; ++port) {
+    EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.") << port;
+  }
+}
+
 }  // namespace
 }  // namespace horalign::test
