@@ -5,6 +5,10 @@
 //   horalign-bench align ROW[,ROW...] WRITES [MAX_GAP_MS]
 //     writes the time to the rows' devices in turn, WRITES times, with a random pause of
 //     up to MAX_GAP_MS before each; prints one WRITE line per time command sent.
+//   horalign-bench verify ROW[,ROW...]
+//     writes the time to the rows' devices with their read-backs, as a verified update
+//     cycle does, and prints the longest time between two ticks of a 50 ms timer, less the
+//     sleeps to a second's start (the one wait that may block).
 //   horalign-bench connect PORT
 //     connects the port's device and prints the wall and CPU time it took.
 //   horalign-bench floor TTY WRITES [MAX_GAP_MS]
@@ -16,6 +20,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -76,14 +81,24 @@ class TimedClock : public Clock {
   // A benchmark never sets the machine's clock.
   ClockSetResult SetLocal(const CivilTime&) override { return ClockSetResult::kNoRight; }
   void SleepMicros(std::int64_t micros) override {
+    const std::int64_t startUs = MonotonicUs();
     inner_.SleepMicros(micros);
     wokeUs_ = RealtimeUs();
+    // A sleep that ends just past a whole second is a wait for a second's start.
+    if (wokeUs_ % 1'000'000 >= 1'000 && wokeUs_ % 1'000'000 < 100'000) {
+      secondStarts_.emplace_back(startUs, MonotonicUs());
+    }
   }
   std::int64_t WokeUs() const { return wokeUs_; }
+  // Monotonic (start, end) of the sleeps to a second's start.
+  const std::vector<std::pair<std::int64_t, std::int64_t>>& SecondStarts() const {
+    return secondStarts_;
+  }
 
  private:
   PosixClock inner_;
   std::int64_t wokeUs_ = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> secondStarts_;
 };
 
 // The real backend, noting when each time command is handed to the operating system, so a
@@ -162,6 +177,28 @@ int Align(Program& p, const std::vector<int>& rows, int writes, int maxGapMs) {
   return accepted == writes ? 0 : 1;
 }
 
+int Verify(Program& p, const std::vector<int>& rows) {
+  QV_MainForm& form = *p.app.MainForm();
+  std::vector<std::int64_t> ticks;
+  const auto ticker = p.loop.CreateTimer(50, true, [&ticks] { ticks.push_back(MonotonicUs()); });
+  p.loop.RunForMs(120);  // the timer's first ticks, so the first gap is one of the cycle's
+  int accepted = 0;
+  for (const int row : rows)
+    accepted += form.Sync().WriteTime(static_cast<std::int16_t>(row), true);
+  p.loop.RunForMs(120);
+  std::int64_t longestUs = 0;
+  for (std::size_t i = 1; i < ticks.size(); ++i) {
+    std::int64_t gapUs = ticks[i] - ticks[i - 1];
+    for (const auto& [from, to] : p.clock.SecondStarts()) {
+      gapUs -= std::max<std::int64_t>(0, std::min(to, ticks[i]) - std::max(from, ticks[i - 1]));
+    }
+    longestUs = std::max(longestUs, gapUs);
+  }
+  std::printf("VERIFY rows=%zu accepted=%d ticks=%zu longest_gap_ms=%.3f\n", rows.size(), accepted,
+              ticks.size(), longestUs / 1000.0);
+  return accepted == static_cast<int>(rows.size()) ? 0 : 1;
+}
+
 int Connect(Program& p, int port) {
   QV_MainForm& form = *p.app.MainForm();
   const double cpuBefore = CpuSeconds();
@@ -220,6 +257,7 @@ int Floor(const char* tty, int writes, int maxGapMs) {
 int Usage() {
   std::fprintf(stderr,
                "usage: horalign-bench align ROW[,ROW...] WRITES [MAX_GAP_MS]\n"
+               "       horalign-bench verify ROW[,ROW...]\n"
                "       horalign-bench connect PORT\n"
                "       horalign-bench floor TTY WRITES [MAX_GAP_MS]\n");
   return 2;
@@ -236,7 +274,7 @@ int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     return Floor(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 0);
   }
-  if (command != "align" && command != "connect") return Usage();
+  if (command != "align" && command != "verify" && command != "connect") return Usage();
 
   Program program;
   if (!program.app.Start()) {
@@ -248,5 +286,6 @@ int main(int argc, char** argv) {
     const int maxGapMs = argc > 4 ? std::atoi(argv[4]) : 0;
     return Align(program, ParseRows(argv[2]), std::atoi(argv[3]), maxGapMs);
   }
+  if (command == "verify") return Verify(program, ParseRows(argv[2]));
   return Connect(program, std::atoi(argv[2]));
 }

@@ -157,6 +157,30 @@ def waiting_cost(tools, runs):
     return rows
 
 
+def verified_cycle(tools, runs):
+    """The core with the real serial ports, clock and poll loop writes four simulated clocks
+    that answer the time query, each read back before and after its write, as a verified
+    update cycle does (some 40 s). The longest time between two ticks of a 50 ms timer,
+    less the sleeps to a second's start before the time commands."""
+    gaps = []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=15)
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
+                        ["com=1,letter=W", "com=2,letter=K", "com=3,letter=T", "com=4,letter=W"])
+        try:
+            out = subprocess.run([tools.path("bench", "horalign-bench"), "verify", "1,2,3,4"],
+                                 env=settings.env(), capture_output=True, text=True, timeout=180)
+        finally:
+            devsim.stop()
+            settings.remove()
+        line = next((l for l in out.stdout.splitlines() if l.startswith("VERIFY ")), None)
+        if out.returncode != 0 or line is None:
+            raise RuntimeError("verify failed:\n" + out.stdout + out.stderr)
+        gaps.append(float(dict(kv.split("=", 1) for kv in line.split()[1:])["longest_gap_ms"]))
+    return [Figure("verified cycle (4 devices)", "longest gap between 50 ms ticks", "ms", gaps,
+                   100.0, "outside the sleeps to a second's start")]
+
+
 def idle_cost(tools, runs, seconds):
     """The real program idle with its timers running, one copy shown and one hidden (both
     at once, each with its own settings and instance slot): CPU over `seconds` and the peak

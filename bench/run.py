@@ -37,7 +37,7 @@ def parse_args(argv):
                         help="the build tree to use (configured when missing)")
     parser.add_argument("--no-build", action="store_true", help="use the tree as it is")
     parser.add_argument("--only", default="",
-                        help="comma-separated: alignment,waiting,idle,startup,service,"
+                        help="comma-separated: alignment,waiting,verified,idle,startup,service,"
                              "seeding,history,tests")
     parser.add_argument("--save", metavar="FILE",
                         help="also write the table and the command into FILE (between its "
@@ -60,6 +60,7 @@ def plan(quick):
     return [
         ("alignment", False, lambda t: cases.alignment(t, runs or 3, 10 if quick else 50)),
         ("waiting", False, lambda t: cases.waiting_cost(t, runs or 3)),
+        ("verified", False, lambda t: cases.verified_cycle(t, runs or 3)),
         ("idle", True, lambda t: cases.idle_cost(t, runs or 3, 10 if quick else 60)),
         ("startup", True, lambda t: cases.startup(t, 2 if quick else 7)),
         ("service", False, lambda t: cases.service(t, runs or 3, 10 if quick else 60,
