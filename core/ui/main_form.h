@@ -148,7 +148,8 @@ class QV_MainForm final : private SyncHost {
   void SetDeviceModel(int port, const std::string& model, ModelKind kind) override;
   void SetStatus(int port, const std::string& text) override;
   void StampStatusTime(int port) override;
-  void SetBusy(bool busy) override;
+  void BusyPointerOn() override;
+  void BusyPointerOff() override;
   void PauseMinuteTimer(bool paused) override;
   void RestartClockDisplay() override;
   void SetActionButtons(bool activate, bool deactivate, bool update);

@@ -83,7 +83,7 @@ int QV_SYS_Message::ShowMessage(const std::string& text, MessageButtons buttonSe
 
   // Loading the dialog: the pointer shows the arrow while the user answers.
   savedBusy_ = pointer_.Busy();
-  pointer_.SetBusy(false);
+  pointer_.BusyPointerOff();
   layout_ =
       Layout(programName_, text, buttonSet, focusButton, icon, title, optionText, optionValue);
   // A time-out of 0 ms never fires, as with any timer of interval 0.
@@ -97,7 +97,11 @@ int QV_SYS_Message::ShowMessage(const std::string& text, MessageButtons buttonSe
   view_.ShowModal(layout_, *this);
   visible_ = false;
   timeout_.reset();
-  pointer_.SetBusy(savedBusy_);
+  if (savedBusy_) {
+    pointer_.BusyPointerOn();
+  } else {
+    pointer_.BusyPointerOff();
+  }
   return answer_;
 }
 
@@ -153,7 +157,7 @@ void QV_SYS_LoadingMessage::ShowLoadMessage(const std::string& text, int widthTw
   if (loaded_ && view_.Visible()) return;
   if (!loaded_) {
     loop_.ProcessPending();
-    pointer_.SetBusy(true);
+    pointer_.BusyPointerOn();
     loaded_ = true;
   }
   const int width = widthTwips > 0 ? widthTwips : kDesignWidthTwips;
@@ -166,7 +170,7 @@ void QV_SYS_LoadingMessage::Unload() {
   if (!loaded_) return;
   view_.Hide();
   loaded_ = false;
-  pointer_.SetBusy(false);
+  pointer_.BusyPointerOff();
   loop_.ProcessPending();
 }
 

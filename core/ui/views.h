@@ -132,12 +132,15 @@ class MainWindowView {
   virtual void Quit() = 0;
 };
 
-// The application-wide mouse pointer. No nesting: one SetBusy(false) undoes any number
-// of SetBusy(true).
+// The application-wide mouse pointer. No nesting: one BusyPointerOff undoes any number of
+// BusyPointerOn.
 class PointerView {
  public:
   virtual ~PointerView() = default;
-  virtual void SetBusy(bool busy) = 0;
+  // The hourglass.
+  virtual void BusyPointerOn() = 0;
+  // The default arrow.
+  virtual void BusyPointerOff() = 0;
   virtual bool Busy() const = 0;
 };
 
