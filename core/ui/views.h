@@ -57,17 +57,22 @@ struct TrayMenuState {
   bool visible[kTrayMenuItems] = {true, true, true, true, true};
 };
 
-class MainWindowView {
+// A list in report view, as its columns are sized (columns counted from 0).
+class ReportListView {
  public:
-  virtual ~MainWindowView() = default;
-
-  // Port list (rows counted from 1; columns 0..9). The core's PortListModel is the store;
-  // the view shows what it is told.
+  virtual ~ReportListView() = default;
   virtual void AddListColumn(const std::string& title, int widthTwips) = 0;
   virtual void SetListColumnWidth(int column, int widthTwips) = 0;
   virtual int ListWidthTwips() const = 0;
   virtual int ListHeightTwips() const = 0;
   virtual int FirstRowHeightTwips() const = 0;  // 0 when the list has no row
+};
+
+// The main window; its port list lvwMessages is the ReportListView.
+class MainWindowView : public ReportListView {
+ public:
+  // Port list (rows counted from 1; columns 0..9). The core's PortListModel is the store;
+  // the view shows what it is told.
   virtual void SetRowCount(int rows) = 0;
   virtual void SetCell(int row, int column, const std::string& text) = 0;
   virtual void SetRowColour(int row, Rgb colour) = 0;
