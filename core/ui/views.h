@@ -159,9 +159,25 @@ class LoadingView {
   virtual bool Visible() const = 0;
 };
 
+// The controls of the message dialog.
+enum class MessageControl {
+  lblMessageText,
+  pic_Critical,
+  pic_Question,
+  pic_Exclamation,
+  pic_Information,
+  cmd_Ok,
+  cmd_Cancel,
+  cmd_Yes,
+  cmd_No,
+  chkOption,
+  tmrTimeOut,
+};
+
 // One button of the message dialog as the logic lays it out.
 struct MessageButton {
-  int code = 0;         // 1 OK, 2 Cancel, 6 Yes, 7 No
+  int code = 0;  // 1 OK, 2 Cancel, 6 Yes, 7 No
+  MessageControl control = MessageControl::cmd_Ok;
   std::string caption;  // with its access key, e.g. "&Yes"
   int leftTwips = 0;
   int topTwips = 0;

@@ -84,14 +84,20 @@ inline constexpr std::array<TrayMenuItem, kTrayMenuItems> kTrayMenuOrder = {
 inline constexpr char kHistoryKeyLetter = 'H';
 enum class TrayEvent { kDoubleClick = 515, kRightButtonDown = 516 };
 
-// The message dialog; the buttons' places come with each message's layout.
+// The message dialog. Its controls as designed; a button's left and top come with each
+// message's layout, and the four picture boxes share one place, one of them shown.
 inline constexpr int kMessageClientWidthTwips = 4710;
 inline constexpr int kMessageClientHeightTwips = 1725;
-inline constexpr TwipsRect kMessageIconRect{135, 105, 500, 500};
-inline constexpr TwipsRect kMessageTextRect{720, 150, 3810, 1005};
-inline constexpr TwipsRect kMessageOptionRect{300, 945, 4200, 240};
-inline constexpr int kMessageButtonWidthTwips = 1100;
-inline constexpr int kMessageButtonHeightTwips = 350;
+struct MessageControlDesc {
+  MessageControl control;
+  const char* name;
+  const char* caption;  // a button's, with its access key; "" where each message gives it
+  TwipsRect rect;       // empty for the timer
+};
+std::span<const MessageControlDesc> MessageDialogControls();
+const MessageControlDesc& DescOf(MessageControl control);
+// The picture box that shows an icon.
+MessageControl PictureOf(MessageIcon icon);
 // The loading message's one line, across the whole window.
 inline constexpr int kLoadingTextTopTwips = 135;
 inline constexpr int kLoadingTextHeightTwips = 255;
