@@ -65,7 +65,7 @@ class QV_MainForm final : private SyncHost {
   int OnIntervalKeyPress(int keyCode);
   void OnIntervalLostFocus();
   void OnTrayNotify(TrayEvent event);
-  void OnMenuClick(TrayMenuItem item);
+  void OnPopupOptionsClick(TrayMenuItem item);
   void OnHelp();
   // The history key of the main window, and the tray menu's item.
   void OnHistory();

@@ -72,16 +72,27 @@ struct CaptionParts {
 };
 CaptionParts SplitAtGap(std::string_view caption);
 
-// The tray menu's items by index, and the mouse messages the tray icon reports. The
-// history came later: it keeps the indices before it and is shown above the separator.
+// The tray's pop-up menu mnuPopup, shown only as a pop-up, and the indices of its item array
+// mnuPopupOptions. The history came later: it keeps the indices before it and is shown above
+// the separator.
 enum class TrayMenuItem { kShow = 0, kHide = 1, kSeparator = 2, kClose = 3, kHistory = 4 };
-inline constexpr std::array<const char*, kTrayMenuItems> kTrayMenuCaptions = {
-    "Show", "Hide", "", "Close", "History..."};
-inline constexpr std::array<TrayMenuItem, kTrayMenuItems> kTrayMenuOrder = {
-    TrayMenuItem::kShow, TrayMenuItem::kHide, TrayMenuItem::kHistory, TrayMenuItem::kSeparator,
-    TrayMenuItem::kClose};
+struct PopupMenuDesc {
+  const char* name;
+  const char* itemsName;
+  // The items' captions by index; "" for the separator.
+  std::array<const char*, kTrayMenuItems> mnuPopupOptions;
+  // The items in the order the menu shows them.
+  std::array<TrayMenuItem, kTrayMenuItems> order;
+};
+inline constexpr PopupMenuDesc mnuPopup{
+    "mnuPopup",
+    "mnuPopupOptions",
+    {"Show", "Hide", "", "Close", "History..."},
+    {TrayMenuItem::kShow, TrayMenuItem::kHide, TrayMenuItem::kHistory, TrayMenuItem::kSeparator,
+     TrayMenuItem::kClose}};
 // The main window's key for the history window: Ctrl and this letter.
 inline constexpr char kHistoryKeyLetter = 'H';
+// The mouse messages the tray icon reports.
 enum class TrayEvent { kDoubleClick = 515, kRightButtonDown = 516 };
 
 // The message dialog. Its controls as designed; a button's left and top come with each
