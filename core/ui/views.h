@@ -125,7 +125,7 @@ class MainWindowView : public ReportListView {
   // Notification area. TrayAvailable is false on a desktop without one.
   virtual bool TrayAvailable() const = 0;
   virtual void AddTrayIcon(const std::string& tip) = 0;
-  // Pops up the tray menu with these states; a choice comes back as OnMenuClick.
+  // Pops up the tray menu with these states; a choice comes back as OnPopupOptionsClick.
   virtual void PopupTrayMenu(const TrayMenuState& state) = 0;
 
   // Opens the program's help at a topic.
