@@ -210,10 +210,6 @@ const ControlDesc& DescOf(Control control) {
   return s;
 }
 
-std::span<const MessageControlDesc> MessageDialogControls() {
-  return kMessageControls;
-}
-
 const MessageControlDesc& DescOf(MessageControl control) {
   return kMessageControls[static_cast<std::size_t>(control)];
 }

@@ -105,7 +105,6 @@ struct MessageControlDesc {
   const char* caption;  // a button's, with its access key; "" where each message gives it
   TwipsRect rect;       // empty for the timer
 };
-std::span<const MessageControlDesc> MessageDialogControls();
 const MessageControlDesc& DescOf(MessageControl control);
 // The picture box that shows an icon.
 MessageControl PictureOf(MessageIcon icon);
