@@ -107,27 +107,28 @@ class TimedBackend : public SerialBackend {
  public:
   TimedBackend(SerialBackend& inner, const TimedClock& clock) : inner_(inner), clock_(clock) {}
 
-  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                  CommTimeouts& saved) override {
-    return inner_.Open(port, settings, timeouts, saved);
+  bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                CommHandle& handle, CommTimeouts& saved) override {
+    return inner_.CommOpen(port, settings, timeouts, handle, saved);
   }
-  bool Close(CommHandle handle, const CommTimeouts& saved) override {
-    return inner_.Close(handle, saved);
+  bool CommClose(CommHandle handle, const CommTimeouts& saved) override {
+    return inner_.CommClose(handle, saved);
   }
-  std::string Read(CommHandle handle, int maxBytes) override {
-    return inner_.Read(handle, maxBytes);
+  std::string CommRead(CommHandle handle, int maxBytes) override {
+    return inner_.CommRead(handle, maxBytes);
   }
-  int Write(CommHandle handle, std::string_view bytes) override {
+  int CommWrite(CommHandle handle, std::string_view bytes) override {
     const std::int64_t startUs = RealtimeUs();
-    const int written = inner_.Write(handle, bytes);
+    const int written = inner_.CommWrite(handle, bytes);
     const std::int64_t endUs = RealtimeUs();
     if (bytes.starts_with("T") || bytes.starts_with("PT"))
       NoteWrite(clock_.WokeUs(), startUs, endUs, bytes.substr(0, bytes.find('\r')));
     return written;
   }
-  void PurgeInput(CommHandle handle) override { inner_.PurgeInput(handle); }
-  void PurgeOutput(CommHandle handle) override { inner_.PurgeOutput(handle); }
-  int InputCount(CommHandle handle) override { return inner_.InputCount(handle); }
+  void CommFlush(CommHandle handle) override { inner_.CommFlush(handle); }
+  void CommPurgeInput(CommHandle handle) override { inner_.CommPurgeInput(handle); }
+  void CommPurgeOutput(CommHandle handle) override { inner_.CommPurgeOutput(handle); }
+  int CommInputCount(CommHandle handle) override { return inner_.CommInputCount(handle); }
 
  private:
   SerialBackend& inner_;

@@ -12,11 +12,11 @@ std::int64_t RealtimeUs() {
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-int TimedSerial::Write(CommHandle handle, std::string_view bytes) {
+int TimedSerial::CommWrite(CommHandle handle, std::string_view bytes) {
   const std::int64_t startUs = RealtimeUs();
   lastWriteUs_ = startUs;
   if (bytes.starts_with("T") || bytes.starts_with("PT")) timeCommandUs_ = startUs;
-  return inner_.Write(handle, bytes);
+  return inner_.CommWrite(handle, bytes);
 }
 
 HeadlessCore::HeadlessCore(const std::string& settingsPath, bool logRows)

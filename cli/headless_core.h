@@ -29,20 +29,21 @@ class TimedSerial : public SerialBackend {
   std::int64_t LastWriteUs() const { return lastWriteUs_; }
   void Forget() { timeCommandUs_ = 0; }
 
-  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                  CommTimeouts& saved) override {
-    return inner_.Open(port, settings, timeouts, saved);
+  bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                CommHandle& handle, CommTimeouts& saved) override {
+    return inner_.CommOpen(port, settings, timeouts, handle, saved);
   }
-  bool Close(CommHandle handle, const CommTimeouts& saved) override {
-    return inner_.Close(handle, saved);
+  bool CommClose(CommHandle handle, const CommTimeouts& saved) override {
+    return inner_.CommClose(handle, saved);
   }
-  std::string Read(CommHandle handle, int maxBytes) override {
-    return inner_.Read(handle, maxBytes);
+  std::string CommRead(CommHandle handle, int maxBytes) override {
+    return inner_.CommRead(handle, maxBytes);
   }
-  int Write(CommHandle handle, std::string_view bytes) override;
-  void PurgeInput(CommHandle handle) override { inner_.PurgeInput(handle); }
-  void PurgeOutput(CommHandle handle) override { inner_.PurgeOutput(handle); }
-  int InputCount(CommHandle handle) override { return inner_.InputCount(handle); }
+  int CommWrite(CommHandle handle, std::string_view bytes) override;
+  void CommFlush(CommHandle handle) override { inner_.CommFlush(handle); }
+  void CommPurgeInput(CommHandle handle) override { inner_.CommPurgeInput(handle); }
+  void CommPurgeOutput(CommHandle handle) override { inner_.CommPurgeOutput(handle); }
+  int CommInputCount(CommHandle handle) override { return inner_.CommInputCount(handle); }
 
  private:
   SerialBackend& inner_;

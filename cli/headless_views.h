@@ -119,7 +119,8 @@ class LogMessageDialog : public MessageDialogView {
 
 class NullPointer : public PointerView {
  public:
-  void SetBusy(bool busy) override { busy_ = busy; }
+  void BusyPointerOn() override { busy_ = true; }
+  void BusyPointerOff() override { busy_ = false; }
   bool Busy() const override { return busy_; }
 
  private:

@@ -5,13 +5,14 @@
 
 namespace horalign {
 
-void BusyPointer::SetBusy(bool busy) {
-  if (busy) {
-    if (!busy_) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-  } else {
-    while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
-  }
-  busy_ = busy;
+void BusyPointer::BusyPointerOn() {
+  if (!busy_) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  busy_ = true;
+}
+
+void BusyPointer::BusyPointerOff() {
+  while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+  busy_ = false;
 }
 
 }  // namespace horalign

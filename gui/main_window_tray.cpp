@@ -56,11 +56,14 @@ void MainWindow::WatchTray() {
 
 std::unique_ptr<QMenu> MainWindow::BuildTrayMenu(const TrayMenuState& state) {
   auto menu = std::make_unique<QMenu>();
-  for (const TrayMenuItem item : kTrayMenuOrder) {
+  menu->setObjectName(QString::fromUtf8(mnuPopup.name));
+  for (const TrayMenuItem item : mnuPopup.order) {
     const int i = static_cast<int>(item);
     QAction* action = item == TrayMenuItem::kSeparator
                           ? menu->addSeparator()
-                          : menu->addAction(QString::fromUtf8(kTrayMenuCaptions[i]));
+                          : menu->addAction(QString::fromUtf8(mnuPopup.mnuPopupOptions[i]));
+    // One array of items: the index tells them apart.
+    action->setObjectName(QString::fromUtf8(mnuPopup.itemsName));
     action->setData(i);
     action->setEnabled(state.enabled[i]);
     action->setVisible(state.visible[i]);
@@ -74,7 +77,7 @@ void MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   const QAction* chosen = menu->exec(QCursor::pos());
   if (!chosen) return;
   const auto item = static_cast<TrayMenuItem>(chosen->data().toInt());
-  Forward([item](QV_MainForm& f) { f.OnMenuClick(item); });
+  Forward([item](QV_MainForm& f) { f.OnPopupOptionsClick(item); });
 }
 
 }  // namespace horalign

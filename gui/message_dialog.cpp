@@ -20,6 +20,13 @@ QRect ToPx(const TwipsScale& scale, const TwipsRect& r) {
   return scale.Rect(r.left, r.top, r.width, r.height);
 }
 
+// A control of the description: its design place, and its name as the object's name.
+void Describe(QWidget* widget, MessageControl control, const TwipsScale& scale) {
+  const MessageControlDesc& desc = DescOf(control);
+  widget->setObjectName(QString::fromUtf8(desc.name));
+  widget->setGeometry(ToPx(scale, desc.rect));
+}
+
 QStyle::StandardPixmap PixmapFor(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::kQuestion:
@@ -50,21 +57,22 @@ MessageWindow::MessageWindow(const MessageLayout& layout, MessageController& con
   setFixedSize(scale.ToPx(kMessageClientWidthTwips),
                scale.ToPx(layout.windowHeightTwips - kFrameHeightTwips));
 
+  // The picture box of the chosen icon; the other three are never shown.
   icon_ = new QLabel(this);
-  icon_->setGeometry(ToPx(scale, kMessageIconRect));
+  Describe(icon_, PictureOf(layout.icon), scale);
   const int iconPx = std::min(icon_->width(), style()->pixelMetric(QStyle::PM_MessageBoxIconSize));
   icon_->setPixmap(style()->standardIcon(PixmapFor(layout.icon)).pixmap(iconPx, iconPx));
   icon_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   text_ = new QLabel(this);
-  text_->setGeometry(ToPx(scale, kMessageTextRect));
+  Describe(text_, MessageControl::lblMessageText, scale);
   text_->setTextFormat(Qt::PlainText);
   text_->setWordWrap(true);
   text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   text_->setText(QString::fromStdString(layout.text).replace(QStringLiteral("\r\n"), "\n"));
 
   option_ = new QCheckBox(QString::fromStdString(layout.optionText), this);
-  option_->setGeometry(ToPx(scale, kMessageOptionRect));
+  Describe(option_, MessageControl::chkOption, scale);
   option_->setChecked(layout.optionChecked);
   option_->setVisible(layout.optionVisible);
 
@@ -72,8 +80,9 @@ MessageWindow::MessageWindow(const MessageLayout& layout, MessageController& con
   for (const MessageButton& b : layout.buttons) {
     auto* button = new QPushButton(QString::fromStdString(b.caption), this);
     button->setAutoDefault(false);
-    button->setGeometry(
-        scale.Rect(b.leftTwips, b.topTwips, kMessageButtonWidthTwips, kMessageButtonHeightTwips));
+    const TwipsRect& size = DescOf(b.control).rect;
+    button->setObjectName(QString::fromUtf8(DescOf(b.control).name));
+    button->setGeometry(scale.Rect(b.leftTwips, b.topTwips, size.width, size.height));
     button->setVisible(b.visible);
     connect(button, &QPushButton::clicked, this,
             [this, code = b.code] { controller_.OnButton(code); });

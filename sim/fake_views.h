@@ -114,10 +114,11 @@ class FakePointer : public PointerView {
  public:
   bool busy = false;
   int busyOnCount = 0;
-  void SetBusy(bool on) override {
-    busy = on;
-    if (on) ++busyOnCount;
+  void BusyPointerOn() override {
+    busy = true;
+    ++busyOnCount;
   }
+  void BusyPointerOff() override { busy = false; }
   bool Busy() const override { return busy; }
 };
 

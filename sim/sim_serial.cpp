@@ -36,7 +36,8 @@ struct SimSerialBackend::Port {
   LineSettings line;
   std::string settingsText;
   std::deque<std::uint8_t> input;
-  SimTransmitter tx;  // PC to device
+  SimTransmitter tx;         // PC to device
+  std::int64_t flushUs = 0;  // when the last write's bytes have left, or its time-out ends
 };
 
 SimSerialBackend::SimSerialBackend(VirtualTime& time) : time_(time) {}
@@ -140,14 +141,15 @@ int SimSerialBackend::OpenAttempts(int port) const {
   return p == nullptr ? 0 : p->openAttempts;
 }
 
-CommHandle SimSerialBackend::Open(int port, const std::string& settings,
-                                  const CommTimeouts& timeouts, CommTimeouts& saved) {
+bool SimSerialBackend::CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                                CommHandle& handle, CommTimeouts& saved) {
+  handle = 0;
   Port* p = Find(port);
-  if (p == nullptr) return 0;
+  if (p == nullptr) return false;
   ++p->openAttempts;
-  if (p->held || p->unplugged || p->handle != 0) return 0;
+  if (p->held || p->unplugged || p->handle != 0) return false;
   const std::optional<LineSettings> line = ParseLineSettings(settings);
-  if (!line) return 0;  // refused before anything on the port changed
+  if (!line) return false;  // refused before anything on the port changed
   saved = p->timeouts;
   p->timeouts = timeouts;
   p->lastSet = timeouts;
@@ -158,10 +160,11 @@ CommHandle SimSerialBackend::Open(int port, const std::string& settings,
   p->tx.SetLine(*line);
   ++p->opens;
   handles_[p->handle] = port;
-  return p->handle;
+  handle = p->handle;
+  return true;
 }
 
-bool SimSerialBackend::Close(CommHandle handle, const CommTimeouts& saved) {
+bool SimSerialBackend::CommClose(CommHandle handle, const CommTimeouts& saved) {
   const auto it = handles_.find(handle);
   if (it == handles_.end()) return false;
   Port& p = *Find(it->second);
@@ -176,7 +179,7 @@ bool SimSerialBackend::Close(CommHandle handle, const CommTimeouts& saved) {
   return true;
 }
 
-std::string SimSerialBackend::Read(CommHandle handle, int maxBytes) {
+std::string SimSerialBackend::CommRead(CommHandle handle, int maxBytes) {
   Port* p = Live(handle);
   if (p == nullptr || maxBytes <= 0) return {};
   const std::size_t n = std::min(p->input.size(), static_cast<std::size_t>(maxBytes));
@@ -185,7 +188,7 @@ std::string SimSerialBackend::Read(CommHandle handle, int maxBytes) {
   return out;
 }
 
-int SimSerialBackend::Write(CommHandle handle, std::string_view bytes) {
+int SimSerialBackend::CommWrite(CommHandle handle, std::string_view bytes) {
   Port* p = Live(handle);
   if (p == nullptr || bytes.empty()) return 0;
   const std::int64_t count = static_cast<std::int64_t>(bytes.size());
@@ -202,19 +205,24 @@ int SimSerialBackend::Write(CommHandle handle, std::string_view bytes) {
   std::int64_t sent = count;
   while (sent > 0 && p->tx.EndUsIfQueued(sent - 1) > deadline) --sent;
   const std::int64_t end = p->tx.Send(bytes.substr(0, static_cast<std::size_t>(sent)));
-  time_.AdvanceTo(std::min(end, deadline));
+  p->flushUs = std::min(end, deadline);
+  CommFlush(handle);
   return static_cast<int>(sent);
 }
 
-void SimSerialBackend::PurgeInput(CommHandle handle) {
+void SimSerialBackend::CommFlush(CommHandle handle) {
+  if (const Port* p = Live(handle)) time_.AdvanceTo(p->flushUs);
+}
+
+void SimSerialBackend::CommPurgeInput(CommHandle handle) {
   if (Port* p = Live(handle)) p->input.clear();
 }
 
-void SimSerialBackend::PurgeOutput(CommHandle handle) {
+void SimSerialBackend::CommPurgeOutput(CommHandle handle) {
   if (Port* p = Live(handle)) p->tx.Purge();
 }
 
-int SimSerialBackend::InputCount(CommHandle handle) {
+int SimSerialBackend::CommInputCount(CommHandle handle) {
   const Port* p = Live(handle);
   return p == nullptr ? 0 : static_cast<int>(p->input.size());
 }

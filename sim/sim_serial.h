@@ -48,7 +48,7 @@ std::uint8_t Scramble(std::uint8_t byte);
 // PC's writes block in virtual time until the last byte has left (or the write time-out,
 // bytes x multiplier + constant ms, has run out: then only the bytes that left by then
 // count and the rest are not sent), the device's output arrives byte by byte in the
-// port's input queue, and Read hands over only what has arrived. When the port's settings
+// port's input queue, and CommRead hands over only what has arrived. When the port's settings
 // differ from the device's (speed, parity, data or stop bits), each byte reaches the
 // other side as Scramble(byte), in both directions; a device drops its partial command at
 // such a byte, and the port's queue fills with bytes that never make a line. As on a
@@ -66,9 +66,9 @@ class SimSerialBackend : public SerialBackend {
   // Attaches the device to COM n, adding the port when needed; it replaces any other.
   void Attach(int port, SimDevice& device);
   void Detach(int port);
-  // Another program holds the port: Open fails.
+  // Another program holds the port: CommOpen fails.
   void HoldPort(int port, bool held);
-  // Pulls the adapter: Open fails, an open handle reads "" and writes nothing from now on,
+  // Pulls the adapter: CommOpen fails, an open handle reads "" and writes nothing from now on,
   // also after Replug; bytes on the line are lost.
   void Unplug(int port);
   void Replug(int port);
@@ -85,14 +85,15 @@ class SimSerialBackend : public SerialBackend {
   // On by default; off lets every write finish whatever its time-out.
   void SetEnforceWriteTimeout(bool enforce) { enforceWriteTimeout_ = enforce; }
 
-  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                  CommTimeouts& saved) override;
-  bool Close(CommHandle handle, const CommTimeouts& saved) override;
-  std::string Read(CommHandle handle, int maxBytes) override;
-  int Write(CommHandle handle, std::string_view bytes) override;
-  void PurgeInput(CommHandle handle) override;
-  void PurgeOutput(CommHandle handle) override;
-  int InputCount(CommHandle handle) override;
+  bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                CommHandle& handle, CommTimeouts& saved) override;
+  bool CommClose(CommHandle handle, const CommTimeouts& saved) override;
+  std::string CommRead(CommHandle handle, int maxBytes) override;
+  int CommWrite(CommHandle handle, std::string_view bytes) override;
+  void CommFlush(CommHandle handle) override;
+  void CommPurgeInput(CommHandle handle) override;
+  void CommPurgeOutput(CommHandle handle) override;
+  int CommInputCount(CommHandle handle) override;
 
   const std::vector<WireByte>& WireLog() const { return wire_; }
   void ClearWireLog() { wire_.clear(); }

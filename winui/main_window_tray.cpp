@@ -11,7 +11,7 @@ namespace horalign::winui {
 namespace {
 
 constexpr UINT kMenuFirstId = 1000;
-constexpr UINT kMenuItems = static_cast<UINT>(kTrayMenuCaptions.size());
+constexpr UINT kMenuItems = static_cast<UINT>(mnuPopup.mnuPopupOptions.size());
 
 }  // namespace
 
@@ -38,7 +38,7 @@ void Win32MainWindow::AddTrayIcon(const std::string& tip) {
 
 void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   HMENU menu = ::CreatePopupMenu();
-  for (const TrayMenuItem item : kTrayMenuOrder) {
+  for (const TrayMenuItem item : mnuPopup.order) {
     const auto i = static_cast<UINT>(item);
     if (!state.visible[i]) continue;
     if (item == TrayMenuItem::kSeparator) {
@@ -46,7 +46,7 @@ void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
       continue;
     }
     ::AppendMenuA(menu, MF_STRING | (state.enabled[i] ? MF_ENABLED : MF_GRAYED), kMenuFirstId + i,
-                  kTrayMenuCaptions[i]);
+                  mnuPopup.mnuPopupOptions[i]);
   }
   POINT at{};
   ::GetCursorPos(&at);
@@ -58,7 +58,7 @@ void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   ::DestroyMenu(menu);
   if (chosen >= kMenuFirstId && chosen < kMenuFirstId + kMenuItems) {
     const auto item = static_cast<TrayMenuItem>(chosen - kMenuFirstId);
-    if (QV_MainForm* form = form_ ? form_() : nullptr) form->OnMenuClick(item);
+    if (QV_MainForm* form = form_ ? form_() : nullptr) form->OnPopupOptionsClick(item);
   }
 }
 

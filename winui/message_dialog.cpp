@@ -64,27 +64,27 @@ void Win32MessageDialog::Create(const MessageLayout& layout, HWND owner) {
                             layout.caption.c_str(), kStyle, left, top, width, height, owner,
                             nullptr, ::GetModuleHandleA(nullptr), this);
 
-  const TwipsRect& i = kMessageIconRect;
+  const TwipsRect& i = DescOf(PictureOf(layout.icon)).rect;
   HWND icon = AddChild("Static", "", WS_VISIBLE | SS_ICON, -1, i.left, i.top, i.width, i.height);
   ::SendMessageA(icon, STM_SETICON,
                  reinterpret_cast<WPARAM>(::LoadIconA(nullptr, StockIcon(layout.icon))), 0);
-  const TwipsRect& t = kMessageTextRect;
+  const TwipsRect& t = DescOf(MessageControl::lblMessageText).rect;
   AddChild("Static", layout.text.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, -1, t.left, t.top,
            t.width, t.height);
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
     buttons_[i] = {0, nullptr};
     if (i >= layout.buttons.size()) continue;
     const MessageButton& b = layout.buttons[i];
-    HWND button =
-        AddChild("Button", b.caption.c_str(),
-                 BS_PUSHBUTTON | WS_TABSTOP | (b.visible ? WS_VISIBLE : 0), kButtonIdBase + b.code,
-                 b.leftTwips, b.topTwips, kMessageButtonWidthTwips, kMessageButtonHeightTwips);
+    const TwipsRect& size = DescOf(b.control).rect;
+    HWND button = AddChild(
+        "Button", b.caption.c_str(), BS_PUSHBUTTON | WS_TABSTOP | (b.visible ? WS_VISIBLE : 0),
+        kButtonIdBase + b.code, b.leftTwips, b.topTwips, size.width, size.height);
     buttons_[i] = {b.code, button};
   }
+  const TwipsRect& o = DescOf(MessageControl::chkOption).rect;
   option_ = AddChild("Button", layout.optionText.c_str(),
                      BS_AUTOCHECKBOX | WS_TABSTOP | (layout.optionVisible ? WS_VISIBLE : 0),
-                     kOptionId, kMessageOptionRect.left, kMessageOptionRect.top,
-                     kMessageOptionRect.width, kMessageOptionRect.height);
+                     kOptionId, o.left, o.top, o.width, o.height);
   ::SendMessageA(option_, BM_SETCHECK, layout.optionChecked ? BST_CHECKED : BST_UNCHECKED, 0);
   optionChecked_ = layout.optionChecked;
 }

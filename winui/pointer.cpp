@@ -19,9 +19,17 @@ bool PointerOverOurWindow() {
 
 }  // namespace
 
-void Win32Pointer::SetBusy(bool busy) {
+void Win32Pointer::SetShape(bool busy) {
   busy_ = busy;
   if (PointerOverOurWindow()) ::SetCursor(Cursor(busy));
+}
+
+void Win32Pointer::BusyPointerOn() {
+  SetShape(true);
+}
+
+void Win32Pointer::BusyPointerOff() {
+  SetShape(false);
 }
 
 bool Win32Pointer::OnSetCursor() const {

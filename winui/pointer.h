@@ -9,13 +9,16 @@ namespace horalign::winui {
 // hourglass, also where it is disabled.
 class Win32Pointer : public PointerView {
  public:
-  void SetBusy(bool busy) override;
+  void BusyPointerOn() override;
+  void BusyPointerOff() override;
   bool Busy() const override { return busy_; }
 
   // For WM_SETCURSOR: true when it set the hourglass and the message is handled.
   bool OnSetCursor() const;
 
  private:
+  void SetShape(bool busy);
+
   bool busy_ = false;
 };
 

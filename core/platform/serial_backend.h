@@ -27,27 +27,31 @@ class SerialBackend {
   virtual ~SerialBackend() = default;
 
   // Opens COM `port` with a settings text such as "9600,N,8,1" and applies `timeouts`.
-  // Returns a handle above 0 and the port's previous time-outs in `saved`, or 0 when the
-  // port does not exist, is held by another program, or refuses the settings (nothing
-  // is left open then).
-  virtual CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                          CommTimeouts& saved) = 0;
+  // Returns true with a handle above 0 and the port's previous time-outs in `saved`, or
+  // false with handle 0 when the port does not exist, is held by another program, or
+  // refuses the settings (nothing is left open then).
+  virtual bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                        CommHandle& handle, CommTimeouts& saved) = 0;
 
   // Puts the saved time-outs (and line state) back and releases the port.
-  virtual bool Close(CommHandle handle, const CommTimeouts& saved) = 0;
+  virtual bool CommClose(CommHandle handle, const CommTimeouts& saved) = 0;
 
   // Returns at once with up to maxBytes bytes that have already arrived, possibly none.
-  virtual std::string Read(CommHandle handle, int maxBytes) = 0;
+  virtual std::string CommRead(CommHandle handle, int maxBytes) = 0;
 
-  // Sends the bytes and waits until they have left the PC, at most the write time-out
-  // (bytes x multiplier + constant). Returns the number of bytes sent.
-  virtual int Write(CommHandle handle, std::string_view bytes) = 0;
+  // Sends the bytes, then CommFlush: returns once they have left the PC or the write
+  // time-out (bytes x multiplier + constant) has run out. Returns the number of bytes sent.
+  virtual int CommWrite(CommHandle handle, std::string_view bytes) = 0;
 
-  virtual void PurgeInput(CommHandle handle) = 0;
-  virtual void PurgeOutput(CommHandle handle) = 0;
+  // Waits until the bytes written have left the PC; a port that cannot send them gives up
+  // when the last write's time-out ends. Nothing waiting to go out returns at once.
+  virtual void CommFlush(CommHandle handle) = 0;
+
+  virtual void CommPurgeInput(CommHandle handle) = 0;
+  virtual void CommPurgeOutput(CommHandle handle) = 0;
 
   // Bytes waiting in the receive queue; also clears any pending line error.
-  virtual int InputCount(CommHandle handle) = 0;
+  virtual int CommInputCount(CommHandle handle) = 0;
 };
 
 }  // namespace horalign

@@ -38,8 +38,9 @@ void clsSerialCommAPI::SetPortOpen(bool open) {
   const auto multiplier = WriteMultiplierMs(settings_);
   if (!multiplier) return;
   const CommTimeouts timeouts{kMaxDword, 0, 0, *multiplier, kWriteConstantMs};
+  CommHandle handle = 0;
   CommTimeouts saved;
-  const CommHandle handle = backend_.Open(commPort_, settings_, timeouts, saved);
+  if (!backend_.CommOpen(commPort_, settings_, timeouts, handle, saved)) return;
   if (handle <= 0) return;
   handle_ = handle;
   savedTimeouts_ = saved;
@@ -47,14 +48,14 @@ void clsSerialCommAPI::SetPortOpen(bool open) {
 
 void clsSerialCommAPI::Close() {
   if (handle_ <= 0) return;
-  backend_.Close(handle_, savedTimeouts_);
+  backend_.CommClose(handle_, savedTimeouts_);
   handle_ = 0;
 }
 
 std::string clsSerialCommAPI::InputData(std::int32_t bytesToReadCount) {
   lastInput_.clear();
   if (PortOpen() && bytesToReadCount > 0) {
-    lastInput_ = backend_.Read(handle_, std::min(bytesToReadCount, kReadBufferSize));
+    lastInput_ = backend_.CommRead(handle_, std::min(bytesToReadCount, kReadBufferSize));
   }
   return lastInput_;
 }
@@ -62,21 +63,21 @@ std::string clsSerialCommAPI::InputData(std::int32_t bytesToReadCount) {
 void clsSerialCommAPI::SetOutputData(std::string_view text) {
   lastOutput_.assign(text);
   if (!PortOpen() || text.empty() || text.size() > kMaxOutputLength) return;
-  backend_.Write(handle_, text);
+  backend_.CommWrite(handle_, text);
 }
 
 std::int32_t clsSerialCommAPI::InBufferCount() {
   if (!PortOpen()) return 0;
-  return std::max(backend_.InputCount(handle_), 0);
+  return std::max(backend_.CommInputCount(handle_), 0);
 }
 
 void clsSerialCommAPI::SetInBufferCount(std::int32_t count) {
-  if (count == 0 && PortOpen()) backend_.PurgeInput(handle_);
+  if (count == 0 && PortOpen()) backend_.CommPurgeInput(handle_);
 }
 
 void clsSerialCommAPI::SetOutBufferCount(std::int32_t count) {
   if (count != 0) return;
-  if (PortOpen()) backend_.PurgeOutput(handle_);
+  if (PortOpen()) backend_.CommPurgeOutput(handle_);
   outBufferCount_ = 0;
 }
 

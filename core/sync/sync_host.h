@@ -36,8 +36,10 @@ class SyncHost {
   virtual void SetStatus(int port, const std::string& text) = 0;
   // Stamps the port's status with the local time now.
   virtual void StampStatusTime(int port) = 0;
-  // No nesting count: the first false ends the busy pointer.
-  virtual void SetBusy(bool busy) = 0;
+  // The hourglass on, and the arrow back. No nesting count: one BusyPointerOff ends any
+  // number of BusyPointerOn.
+  virtual void BusyPointerOn() = 0;
+  virtual void BusyPointerOff() = 0;
   // Pauses nest; the schedule resumes when the last one ends.
   virtual void PauseMinuteTimer(bool paused) = 0;
   // Restarts the clock display, just after a whole second.
@@ -64,8 +66,8 @@ class MinuteTimerPause {
 // The busy pointer for the length of a scope.
 class BusyScope {
  public:
-  explicit BusyScope(SyncHost& host) : host_(host) { host_.SetBusy(true); }
-  ~BusyScope() { host_.SetBusy(false); }
+  explicit BusyScope(SyncHost& host) : host_(host) { host_.BusyPointerOn(); }
+  ~BusyScope() { host_.BusyPointerOff(); }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 

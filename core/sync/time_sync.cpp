@@ -184,7 +184,7 @@ void TimeSync::ReadBackAround(int row, const PortDevice& device, bool beforeWrit
 
 bool TimeSync::WriteTime(std::int16_t port, bool readBack, PushCause cause) {
   const MinuteTimerPause pause(host_);
-  host_.SetBusy(true);
+  host_.BusyPointerOn();
   const int row = port;
   timeCommandMs_ = -1;
   bool connected = true;
@@ -213,13 +213,13 @@ bool TimeSync::WriteTime(std::int16_t port, bool readBack, PushCause cause) {
   entry.cause = cause;
   entry.msPastSecond = timeCommandMs_;
   NoteHistory(parts_, entry);
-  host_.SetBusy(false);
+  host_.BusyPointerOff();
   return outcome;
 }
 
 bool TimeSync::ReadTime(std::int16_t comPortId) {
   const MinuteTimerPause pause(host_);
-  host_.SetBusy(true);
+  host_.BusyPointerOn();
   const int row = comPortId;
   bool result = false;
   bool connected = true;
@@ -236,7 +236,7 @@ bool TimeSync::ReadTime(std::int16_t comPortId) {
     if (parts_.paging.LinesReceived() == linesBefore) reply.clear();
     result = ProcessTime(comPortId, reply);
   }
-  host_.SetBusy(false);
+  host_.BusyPointerOff();
   return result;
 }
 
@@ -321,7 +321,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
   std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {
     pause.emplace(host_);
-    host_.SetBusy(true);
+    host_.BusyPointerOn();
     skipTimeEvent_ = false;
     host_.SetStatus(row, "Reading date & time from device...");
     outcome = Settle(DecideQtReply(timeEventInfo, parts_.clock.LocalNow()));
@@ -333,7 +333,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
     }
     skipTimeEvent_ = false;
     pause.emplace(host_);
-    host_.SetBusy(true);
+    host_.BusyPointerOn();
     outcome = Settle(DecideReceiverEvent(timeEventInfo, parts_.clock.LocalNow()));
     if (outcome == Outcome::kAccepted && device == ModelKind::kUnknown) {
       host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);
@@ -348,7 +348,7 @@ bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventI
                                                                  : "Error reading device.";
     host_.SetStatus(row, status);
     host_.StampStatusTime(row);
-    host_.SetBusy(false);
+    host_.BusyPointerOff();
     NoteHistory(parts_, HistoryEntryNow(parts_, row,
                                         result    ? HistoryAction::kSetPcClock
                                         : refused ? HistoryAction::kRefusal

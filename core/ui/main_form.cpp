@@ -3,14 +3,15 @@
 #include <array>
 
 #include "core/settings/registry.h"
+#include "core/ui/list_services.h"
 
 namespace horalign {
 namespace {
 
 constexpr const char* kLoadingText = "Loading COM ports and detecting devices. Please wait...";
 
-constexpr std::array<double, kPortColumns> kColumnWeights = {1, 1, 4, 2.5, 0, 2, 0, 0, 0, 0};
-constexpr std::array<const char*, kPortColumns> kColumnTitles = {
+constexpr std::array<double, kPortColumns> ColumnWeights = {1, 1, 4, 2.5, 0, 2, 0, 0, 0, 0};
+constexpr std::array<const char*, kPortColumns> ColumnTitles = {
     "COM Port", "Active", "Status",  "Status Date & Time", "Settings", "Device", "",
     "",         "S/N",    "Detected"};
 
@@ -21,7 +22,7 @@ constexpr std::array<Control, 10> kControlGroup = {
 
 double WeightTotal() {
   double total = 0;
-  for (double w : kColumnWeights) total += w;
+  for (double w : ColumnWeights) total += w;
   return total;
 }
 
@@ -127,12 +128,8 @@ void QV_MainForm::Load() {
 }
 
 void QV_MainForm::SetupPortListColumns() {
-  const double total = WeightTotal();
-  const int width = deps_.view.ListWidthTwips();
-  for (int i = 0; i < kPortColumns; ++i) {
-    deps_.view.AddListColumn(kColumnTitles[i],
-                             static_cast<int>((width - 100) * kColumnWeights[i] / total));
-  }
+  ReportListView& lvwMessages = deps_.view;
+  AddListColumns(lvwMessages, ColumnWeights, ColumnTitles);
 }
 
 void QV_MainForm::ResizeListColumns() {
@@ -146,7 +143,7 @@ void QV_MainForm::ResizeListColumns() {
   const double total = WeightTotal();
   for (int i = 0; i < kPortColumns; ++i) {
     view.SetListColumnWidth(
-        i, static_cast<int>((view.ListWidthTwips() - room - 100) * kColumnWeights[i] / total));
+        i, static_cast<int>((view.ListWidthTwips() - room - 100) * ColumnWeights[i] / total));
   }
 }
 

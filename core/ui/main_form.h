@@ -65,7 +65,7 @@ class QV_MainForm final : private SyncHost {
   int OnIntervalKeyPress(int keyCode);
   void OnIntervalLostFocus();
   void OnTrayNotify(TrayEvent event);
-  void OnMenuClick(TrayMenuItem item);
+  void OnPopupOptionsClick(TrayMenuItem item);
   void OnHelp();
   // The history key of the main window, and the tray menu's item.
   void OnHistory();
@@ -148,7 +148,8 @@ class QV_MainForm final : private SyncHost {
   void SetDeviceModel(int port, const std::string& model, ModelKind kind) override;
   void SetStatus(int port, const std::string& text) override;
   void StampStatusTime(int port) override;
-  void SetBusy(bool busy) override;
+  void BusyPointerOn() override;
+  void BusyPointerOff() override;
   void PauseMinuteTimer(bool paused) override;
   void RestartClockDisplay() override;
   void SetActionButtons(bool activate, bool deactivate, bool update);

@@ -81,7 +81,7 @@ void QV_MainForm::OnTrayNotify(TrayEvent event) {
   deps_.loop.ProcessPending();
 }
 
-void QV_MainForm::OnMenuClick(TrayMenuItem item) {
+void QV_MainForm::OnPopupOptionsClick(TrayMenuItem item) {
   switch (item) {
     case TrayMenuItem::kShow:
       deps_.view.ShowWindow();

@@ -34,8 +34,12 @@ void QV_MainForm::StampStatusTime(int port) {
                  FormatStatusTime(deps_.clock.LocalNow(), deps_.view.Locale()));
 }
 
-void QV_MainForm::SetBusy(bool busy) {
-  deps_.pointer.SetBusy(busy);
+void QV_MainForm::BusyPointerOn() {
+  deps_.pointer.BusyPointerOn();
+}
+
+void QV_MainForm::BusyPointerOff() {
+  deps_.pointer.BusyPointerOff();
 }
 
 void QV_MainForm::PauseMinuteTimer(bool paused) {

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "core/ui/window_layout.h"
+
 namespace horalign {
 namespace {
 
@@ -21,6 +23,15 @@ MessageIcon IconFor(MessageIconCode icon) {
   }
 }
 
+MessageButton ButtonOf(int code, MessageControl control) {
+  MessageButton b;
+  b.code = code;
+  b.control = control;
+  b.caption = DescOf(control).caption;
+  b.topTwips = kButtonTopTwips;
+  return b;
+}
+
 }  // namespace
 
 QV_SYS_Message::QV_SYS_Message(MessageDialogView& view, EventLoop& loop, PointerView& pointer,
@@ -35,8 +46,9 @@ MessageLayout QV_SYS_Message::Layout(const std::string& programName, const std::
   l.caption = title.empty() ? programName + " - System Message" : title;
   l.text = text;
   l.icon = IconFor(icon);
-  l.buttons = {{kOk, "&Ok"}, {kCancel, "&Cancel"}, {kYes, "&Yes"}, {kNo, "&No"}};
-  for (auto& b : l.buttons) b.topTwips = kButtonTopTwips;
+  using enum MessageControl;
+  l.buttons = {ButtonOf(kOk, cmd_Ok), ButtonOf(kCancel, cmd_Cancel), ButtonOf(kYes, cmd_Yes),
+               ButtonOf(kNo, cmd_No)};
   auto place = [&l](int code, int left) {
     for (auto& b : l.buttons) {
       if (b.code == code) {
@@ -83,12 +95,12 @@ int QV_SYS_Message::ShowMessage(const std::string& text, MessageButtons buttonSe
 
   // Loading the dialog: the pointer shows the arrow while the user answers.
   savedBusy_ = pointer_.Busy();
-  pointer_.SetBusy(false);
+  pointer_.BusyPointerOff();
   layout_ =
       Layout(programName_, text, buttonSet, focusButton, icon, title, optionText, optionValue);
   // A time-out of 0 ms never fires, as with any timer of interval 0.
   if (timeoutOn && timeoutMs > 0) {
-    timeout_ = loop_.CreateTimer(timeoutMs, true, [this] {
+    tmrTimeOut_ = loop_.CreateTimer(timeoutMs, true, [this] {
       answer_ = kTimedOut;
       Unload();
     });
@@ -96,13 +108,17 @@ int QV_SYS_Message::ShowMessage(const std::string& text, MessageButtons buttonSe
   visible_ = true;
   view_.ShowModal(layout_, *this);
   visible_ = false;
-  timeout_.reset();
-  pointer_.SetBusy(savedBusy_);
+  tmrTimeOut_.reset();
+  if (savedBusy_) {
+    pointer_.BusyPointerOn();
+  } else {
+    pointer_.BusyPointerOff();
+  }
   return answer_;
 }
 
 void QV_SYS_Message::Unload() {
-  if (timeout_) timeout_->SetEnabled(false);
+  if (tmrTimeOut_) tmrTimeOut_->SetEnabled(false);
   view_.Close();
 }
 
@@ -153,7 +169,7 @@ void QV_SYS_LoadingMessage::ShowLoadMessage(const std::string& text, int widthTw
   if (loaded_ && view_.Visible()) return;
   if (!loaded_) {
     loop_.ProcessPending();
-    pointer_.SetBusy(true);
+    pointer_.BusyPointerOn();
     loaded_ = true;
   }
   const int width = widthTwips > 0 ? widthTwips : kDesignWidthTwips;
@@ -166,7 +182,7 @@ void QV_SYS_LoadingMessage::Unload() {
   if (!loaded_) return;
   view_.Hide();
   loaded_ = false;
-  pointer_.SetBusy(false);
+  pointer_.BusyPointerOff();
   loop_.ProcessPending();
 }
 

@@ -64,7 +64,7 @@ class QV_SYS_Message : public MessageController {
   int answer_ = 0;  // kept between calls: a dialog closed another way returns the last answer
   bool optionAnswer_ = false;
   bool savedBusy_ = false;
-  std::unique_ptr<Timer> timeout_;
+  std::unique_ptr<Timer> tmrTimeOut_;  // closes the dialog after its time-out
 };
 
 // The loading message shown while the ports are scanned.

@@ -57,17 +57,22 @@ struct TrayMenuState {
   bool visible[kTrayMenuItems] = {true, true, true, true, true};
 };
 
-class MainWindowView {
+// A list in report view, as its columns are sized (columns counted from 0).
+class ReportListView {
  public:
-  virtual ~MainWindowView() = default;
-
-  // Port list (rows counted from 1; columns 0..9). The core's PortListModel is the store;
-  // the view shows what it is told.
+  virtual ~ReportListView() = default;
   virtual void AddListColumn(const std::string& title, int widthTwips) = 0;
   virtual void SetListColumnWidth(int column, int widthTwips) = 0;
   virtual int ListWidthTwips() const = 0;
   virtual int ListHeightTwips() const = 0;
   virtual int FirstRowHeightTwips() const = 0;  // 0 when the list has no row
+};
+
+// The main window; its port list lvwMessages is the ReportListView.
+class MainWindowView : public ReportListView {
+ public:
+  // Port list (rows counted from 1; columns 0..9). The core's PortListModel is the store;
+  // the view shows what it is told.
   virtual void SetRowCount(int rows) = 0;
   virtual void SetCell(int row, int column, const std::string& text) = 0;
   virtual void SetRowColour(int row, Rgb colour) = 0;
@@ -120,7 +125,7 @@ class MainWindowView {
   // Notification area. TrayAvailable is false on a desktop without one.
   virtual bool TrayAvailable() const = 0;
   virtual void AddTrayIcon(const std::string& tip) = 0;
-  // Pops up the tray menu with these states; a choice comes back as OnMenuClick.
+  // Pops up the tray menu with these states; a choice comes back as OnPopupOptionsClick.
   virtual void PopupTrayMenu(const TrayMenuState& state) = 0;
 
   // Opens the program's help at a topic.
@@ -132,12 +137,15 @@ class MainWindowView {
   virtual void Quit() = 0;
 };
 
-// The application-wide mouse pointer. No nesting: one SetBusy(false) undoes any number
-// of SetBusy(true).
+// The application-wide mouse pointer. No nesting: one BusyPointerOff undoes any number of
+// BusyPointerOn.
 class PointerView {
  public:
   virtual ~PointerView() = default;
-  virtual void SetBusy(bool busy) = 0;
+  // The hourglass.
+  virtual void BusyPointerOn() = 0;
+  // The default arrow.
+  virtual void BusyPointerOff() = 0;
   virtual bool Busy() const = 0;
 };
 
@@ -151,9 +159,25 @@ class LoadingView {
   virtual bool Visible() const = 0;
 };
 
+// The controls of the message dialog.
+enum class MessageControl {
+  lblMessageText,
+  pic_Critical,
+  pic_Question,
+  pic_Exclamation,
+  pic_Information,
+  cmd_Ok,
+  cmd_Cancel,
+  cmd_Yes,
+  cmd_No,
+  chkOption,
+  tmrTimeOut,
+};
+
 // One button of the message dialog as the logic lays it out.
 struct MessageButton {
-  int code = 0;         // 1 OK, 2 Cancel, 6 Yes, 7 No
+  int code = 0;  // 1 OK, 2 Cancel, 6 Yes, 7 No
+  MessageControl control = MessageControl::cmd_Ok;
   std::string caption;  // with its access key, e.g. "&Yes"
   int leftTwips = 0;
   int topTwips = 0;

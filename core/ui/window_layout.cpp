@@ -55,6 +55,32 @@ constexpr ControlDesc kControls[] = {
 // clang-format on
 static_assert(std::size(kControls) == kControlCount);
 
+using M = MessageControl;
+
+// clang-format off
+constexpr MessageControlDesc kMessageControls[] = {
+    {M::lblMessageText, "lblMessageText", "", {720, 150, 3810, 1005}},
+    {M::pic_Critical, "pic_Critical", "", {135, 105, 500, 500}},
+    {M::pic_Question, "pic_Question", "", {135, 105, 500, 500}},
+    {M::pic_Exclamation, "pic_Exclamation", "", {135, 105, 500, 500}},
+    {M::pic_Information, "pic_Information", "", {135, 105, 500, 500}},
+    {M::cmd_Ok, "cmd_Ok", "&Ok", {0, 0, 1100, 350}},
+    {M::cmd_Cancel, "cmd_Cancel", "&Cancel", {0, 0, 1100, 350}},
+    {M::cmd_Yes, "cmd_Yes", "&Yes", {0, 0, 1100, 350}},
+    {M::cmd_No, "cmd_No", "&No", {0, 0, 1100, 350}},
+    {M::chkOption, "chkOption", "", {300, 945, 4200, 240}},
+    {M::tmrTimeOut, "tmrTimeOut", "", {}},
+};
+// clang-format on
+// In the order of MessageControl, so a control's row is found by its value.
+constexpr bool InEnumOrder() {
+  for (std::size_t i = 0; i < std::size(kMessageControls); ++i) {
+    if (static_cast<std::size_t>(kMessageControls[i].control) != i) return false;
+  }
+  return std::size(kMessageControls) == static_cast<std::size_t>(M::tmrTimeOut) + 1;
+}
+static_assert(InEnumOrder());
+
 bool TakesFocus(const ControlDesc& s) {
   return s.kind != K::kLabel && s.kind != K::kFrame;
 }
@@ -182,6 +208,24 @@ const ControlDesc& DescOf(Control control) {
   }
   assert(false && "every control has a row");
   return s;
+}
+
+const MessageControlDesc& DescOf(MessageControl control) {
+  return kMessageControls[static_cast<std::size_t>(control)];
+}
+
+MessageControl PictureOf(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kQuestion:
+      return M::pic_Question;
+    case MessageIcon::kExclamation:
+      return M::pic_Exclamation;
+    case MessageIcon::kInformation:
+      return M::pic_Information;
+    case MessageIcon::kCritical:
+      break;
+  }
+  return M::pic_Critical;
 }
 
 std::span<const Control> TabOrder() {

@@ -72,26 +72,42 @@ struct CaptionParts {
 };
 CaptionParts SplitAtGap(std::string_view caption);
 
-// The tray menu's items by index, and the mouse messages the tray icon reports. The
-// history came later: it keeps the indices before it and is shown above the separator.
+// The tray's pop-up menu mnuPopup, shown only as a pop-up, and the indices of its item array
+// mnuPopupOptions. The history came later: it keeps the indices before it and is shown above
+// the separator.
 enum class TrayMenuItem { kShow = 0, kHide = 1, kSeparator = 2, kClose = 3, kHistory = 4 };
-inline constexpr std::array<const char*, kTrayMenuItems> kTrayMenuCaptions = {
-    "Show", "Hide", "", "Close", "History..."};
-inline constexpr std::array<TrayMenuItem, kTrayMenuItems> kTrayMenuOrder = {
-    TrayMenuItem::kShow, TrayMenuItem::kHide, TrayMenuItem::kHistory, TrayMenuItem::kSeparator,
-    TrayMenuItem::kClose};
+struct PopupMenuDesc {
+  const char* name;
+  const char* itemsName;
+  // The items' captions by index; "" for the separator.
+  std::array<const char*, kTrayMenuItems> mnuPopupOptions;
+  // The items in the order the menu shows them.
+  std::array<TrayMenuItem, kTrayMenuItems> order;
+};
+inline constexpr PopupMenuDesc mnuPopup{
+    "mnuPopup",
+    "mnuPopupOptions",
+    {"Show", "Hide", "", "Close", "History..."},
+    {TrayMenuItem::kShow, TrayMenuItem::kHide, TrayMenuItem::kHistory, TrayMenuItem::kSeparator,
+     TrayMenuItem::kClose}};
 // The main window's key for the history window: Ctrl and this letter.
 inline constexpr char kHistoryKeyLetter = 'H';
+// The mouse messages the tray icon reports.
 enum class TrayEvent { kDoubleClick = 515, kRightButtonDown = 516 };
 
-// The message dialog; the buttons' places come with each message's layout.
+// The message dialog. Its controls as designed; a button's left and top come with each
+// message's layout, and the four picture boxes share one place, one of them shown.
 inline constexpr int kMessageClientWidthTwips = 4710;
 inline constexpr int kMessageClientHeightTwips = 1725;
-inline constexpr TwipsRect kMessageIconRect{135, 105, 500, 500};
-inline constexpr TwipsRect kMessageTextRect{720, 150, 3810, 1005};
-inline constexpr TwipsRect kMessageOptionRect{300, 945, 4200, 240};
-inline constexpr int kMessageButtonWidthTwips = 1100;
-inline constexpr int kMessageButtonHeightTwips = 350;
+struct MessageControlDesc {
+  MessageControl control;
+  const char* name;
+  const char* caption;  // a button's, with its access key; "" where each message gives it
+  TwipsRect rect;       // empty for the timer
+};
+const MessageControlDesc& DescOf(MessageControl control);
+// The picture box that shows an icon.
+MessageControl PictureOf(MessageIcon icon);
 // The loading message's one line, across the whole window.
 inline constexpr int kLoadingTextTopTwips = 135;
 inline constexpr int kLoadingTextHeightTwips = 255;

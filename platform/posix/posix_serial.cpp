@@ -187,7 +187,7 @@ PosixSerialBackend::PosixSerialBackend(PortPathResolver resolvePath)
 
 PosixSerialBackend::~PosixSerialBackend() {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
-    if (ports_[i]) Close(static_cast<CommHandle>(i + 1), CommTimeouts{});
+    if (ports_[i]) CommClose(static_cast<CommHandle>(i + 1), CommTimeouts{});
   }
 }
 
@@ -204,33 +204,36 @@ CommHandle PosixSerialBackend::Store(const OpenPort& port) {
   return static_cast<CommHandle>(free - ports_.begin()) + 1;
 }
 
-CommHandle PosixSerialBackend::Open(int port, const std::string& settings,
-                                    const CommTimeouts& timeouts, CommTimeouts& saved) {
+bool PosixSerialBackend::CommOpen(int port, const std::string& settings,
+                                  const CommTimeouts& timeouts, CommHandle& handle,
+                                  CommTimeouts& saved) {
+  handle = 0;
   saved = CommTimeouts{};
   const auto line = ParseLineSettings(settings);
-  if (!line || !resolvePath_) return 0;
+  if (!line || !resolvePath_) return false;
   const std::string path = resolvePath_(port);
-  if (path.empty()) return 0;
+  if (path.empty()) return false;
 
   OpenPort entry;
   entry.writeMultiplierMs = timeouts.writeTotalTimeoutMultiplier;
   entry.writeConstantMs = timeouts.writeTotalTimeoutConstant;
   entry.fd = AcquirePort(path);
-  if (entry.fd < 0) return 0;
+  if (entry.fd < 0) return false;
   if (tcgetattr(entry.fd, &entry.previous) != 0) {
     ReleasePort(entry.fd);
-    return 0;
+    return false;
   }
   const auto raw = RawLineTermios(entry.previous, *line);
   if (!raw || !ApplyLine(entry.fd, *raw)) {
     tcsetattr(entry.fd, TCSANOW, &entry.previous);
     ReleasePort(entry.fd);
-    return 0;
+    return false;
   }
-  return Store(entry);
+  handle = Store(entry);
+  return true;
 }
 
-bool PosixSerialBackend::Close(CommHandle handle, const CommTimeouts& /*saved*/) {
+bool PosixSerialBackend::CommClose(CommHandle handle, const CommTimeouts& /*saved*/) {
   OpenPort* port = Find(handle);
   if (!port) return false;
   tcsetattr(port->fd, TCSANOW, &port->previous);
@@ -239,7 +242,7 @@ bool PosixSerialBackend::Close(CommHandle handle, const CommTimeouts& /*saved*/)
   return closed;
 }
 
-std::string PosixSerialBackend::Read(CommHandle handle, int maxBytes) {
+std::string PosixSerialBackend::CommRead(CommHandle handle, int maxBytes) {
   OpenPort* port = Find(handle);
   if (!port || maxBytes <= 0) return {};
   std::string bytes(static_cast<std::size_t>(maxBytes), '\0');
@@ -252,7 +255,7 @@ std::string PosixSerialBackend::Read(CommHandle handle, int maxBytes) {
   return bytes;
 }
 
-int PosixSerialBackend::Write(CommHandle handle, std::string_view bytes) {
+int PosixSerialBackend::CommWrite(CommHandle handle, std::string_view bytes) {
   OpenPort* port = Find(handle);
   if (!port || bytes.empty()) return 0;
   const auto budget = std::chrono::milliseconds(
@@ -273,19 +276,24 @@ int PosixSerialBackend::Write(CommHandle handle, std::string_view bytes) {
     pollfd room{port->fd, POLLOUT, 0};
     if (::poll(&room, 1, waitMs) < 0 && errno != EINTR) break;
   }
-  DrainUntil(port->fd, deadline);
+  port->flushDeadline = deadline;
+  CommFlush(handle);
   return static_cast<int>(sent);
 }
 
-void PosixSerialBackend::PurgeInput(CommHandle handle) {
+void PosixSerialBackend::CommFlush(CommHandle handle) {
+  if (OpenPort* port = Find(handle)) DrainUntil(port->fd, port->flushDeadline);
+}
+
+void PosixSerialBackend::CommPurgeInput(CommHandle handle) {
   if (OpenPort* port = Find(handle)) tcflush(port->fd, TCIFLUSH);
 }
 
-void PosixSerialBackend::PurgeOutput(CommHandle handle) {
+void PosixSerialBackend::CommPurgeOutput(CommHandle handle) {
   if (OpenPort* port = Find(handle)) tcflush(port->fd, TCOFLUSH);
 }
 
-int PosixSerialBackend::InputCount(CommHandle handle) {
+int PosixSerialBackend::CommInputCount(CommHandle handle) {
   OpenPort* port = Find(handle);
   int count = 0;
   if (!port || ::ioctl(port->fd, FIONREAD, &count) != 0) return 0;

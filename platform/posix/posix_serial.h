@@ -2,6 +2,7 @@
 
 #include <termios.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -34,9 +35,9 @@ PortPathResolver MakeRegistryPortResolver(RegistryStore& store);
 // Serial ports through termios. A port is held with an exclusive flock (and TIOCEXCL),
 // so another program holding it, or holding it after us, is refused. Settings the port
 // does not keep (read back after applying them) refuse the open, as do baud rates without
-// a speed constant. POSIX ports have no
-// time-outs of their own: Open reports all-zero earlier time-outs, and the write time-out
-// handed to Open bounds Write here. Handles are small positive numbers.
+// a speed constant. POSIX ports have no time-outs of their own: CommOpen reports all-zero
+// earlier time-outs, and the write time-out handed to CommOpen bounds CommWrite (and its
+// CommFlush) here. Handles are small positive numbers.
 class PosixSerialBackend : public SerialBackend {
  public:
   explicit PosixSerialBackend(PortPathResolver resolvePath);
@@ -44,14 +45,15 @@ class PosixSerialBackend : public SerialBackend {
   PosixSerialBackend(const PosixSerialBackend&) = delete;
   PosixSerialBackend& operator=(const PosixSerialBackend&) = delete;
 
-  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                  CommTimeouts& saved) override;
-  bool Close(CommHandle handle, const CommTimeouts& saved) override;
-  std::string Read(CommHandle handle, int maxBytes) override;
-  int Write(CommHandle handle, std::string_view bytes) override;
-  void PurgeInput(CommHandle handle) override;
-  void PurgeOutput(CommHandle handle) override;
-  int InputCount(CommHandle handle) override;
+  bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                CommHandle& handle, CommTimeouts& saved) override;
+  bool CommClose(CommHandle handle, const CommTimeouts& saved) override;
+  std::string CommRead(CommHandle handle, int maxBytes) override;
+  int CommWrite(CommHandle handle, std::string_view bytes) override;
+  void CommFlush(CommHandle handle) override;
+  void CommPurgeInput(CommHandle handle) override;
+  void CommPurgeOutput(CommHandle handle) override;
+  int CommInputCount(CommHandle handle) override;
 
  private:
   struct OpenPort {
@@ -59,6 +61,8 @@ class PosixSerialBackend : public SerialBackend {
     termios previous{};
     std::uint32_t writeMultiplierMs = 0;
     std::uint32_t writeConstantMs = 0;
+    // Where the last write's time-out ends: a flush waits no longer.
+    std::chrono::steady_clock::time_point flushDeadline{};
   };
 
   OpenPort* Find(CommHandle handle);

@@ -48,14 +48,16 @@ Win32SerialBackend::~Win32SerialBackend() {
   for (HANDLE h : open_) ::CloseHandle(h);
 }
 
-CommHandle Win32SerialBackend::Open(int port, const std::string& settings,
-                                    const CommTimeouts& timeouts, CommTimeouts& saved) {
+bool Win32SerialBackend::CommOpen(int port, const std::string& settings,
+                                  const CommTimeouts& timeouts, CommHandle& handle,
+                                  CommTimeouts& saved) {
+  handle = 0;
   saved = {};
-  if (port <= 0) return 0;
+  if (port <= 0) return false;
   const std::string path = CommDevicePath(port);
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE || h == nullptr) return 0;
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return false;
 
   COMMTIMEOUTS previous{};
   if (::GetCommTimeouts(h, &previous)) saved = FromWin32(previous);
@@ -63,10 +65,11 @@ CommHandle Win32SerialBackend::Open(int port, const std::string& settings,
   if (!::SetCommTimeouts(h, &wanted) || !ApplyLineSettings(h, settings)) {
     ::CloseHandle(h);
     saved = {};
-    return 0;
+    return false;
   }
   open_.insert(h);
-  return ToCommHandle(h);
+  handle = ToCommHandle(h);
+  return true;
 }
 
 HANDLE Win32SerialBackend::Find(CommHandle handle) const {
@@ -75,7 +78,7 @@ HANDLE Win32SerialBackend::Find(CommHandle handle) const {
   return open_.count(h) ? h : nullptr;
 }
 
-bool Win32SerialBackend::Close(CommHandle handle, const CommTimeouts& saved) {
+bool Win32SerialBackend::CommClose(CommHandle handle, const CommTimeouts& saved) {
   HANDLE h = Find(handle);
   if (h == nullptr) return false;
   COMMTIMEOUTS previous = ToWin32(saved);
@@ -84,7 +87,7 @@ bool Win32SerialBackend::Close(CommHandle handle, const CommTimeouts& saved) {
   return ::CloseHandle(h) != 0;
 }
 
-std::string Win32SerialBackend::Read(CommHandle handle, int maxBytes) {
+std::string Win32SerialBackend::CommRead(CommHandle handle, int maxBytes) {
   HANDLE h = Find(handle);
   if (h == nullptr || maxBytes <= 0) return {};
   char buffer[kReadBufferSize];
@@ -94,25 +97,29 @@ std::string Win32SerialBackend::Read(CommHandle handle, int maxBytes) {
   return std::string(buffer, std::min(got, want));
 }
 
-int Win32SerialBackend::Write(CommHandle handle, std::string_view bytes) {
+int Win32SerialBackend::CommWrite(CommHandle handle, std::string_view bytes) {
   HANDLE h = Find(handle);
   if (h == nullptr || bytes.empty()) return 0;
   DWORD written = 0;
   // A write that runs past the write time-out ends early; what went out is what counts.
   ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  ::FlushFileBuffers(h);
+  CommFlush(handle);
   return static_cast<int>(written);
 }
 
-void Win32SerialBackend::PurgeInput(CommHandle handle) {
+void Win32SerialBackend::CommFlush(CommHandle handle) {
+  if (HANDLE h = Find(handle)) ::FlushFileBuffers(h);
+}
+
+void Win32SerialBackend::CommPurgeInput(CommHandle handle) {
   if (HANDLE h = Find(handle)) ::PurgeComm(h, PURGE_RXCLEAR);
 }
 
-void Win32SerialBackend::PurgeOutput(CommHandle handle) {
+void Win32SerialBackend::CommPurgeOutput(CommHandle handle) {
   if (HANDLE h = Find(handle)) ::PurgeComm(h, PURGE_TXCLEAR);
 }
 
-int Win32SerialBackend::InputCount(CommHandle handle) {
+int Win32SerialBackend::CommInputCount(CommHandle handle) {
   HANDLE h = Find(handle);
   if (h == nullptr) return 0;
   DWORD errors = 0;

@@ -27,14 +27,15 @@ class Win32SerialBackend : public SerialBackend {
   // CreateFileA with share mode read+write (3), OPEN_EXISTING and no flags; the earlier
   // time-outs are read back into `saved`, then the new ones, then the line state from
   // BuildCommDCBA on top of the port's current one. Any refusal closes the port again.
-  CommHandle Open(int port, const std::string& settings, const CommTimeouts& timeouts,
-                  CommTimeouts& saved) override;
-  bool Close(CommHandle handle, const CommTimeouts& saved) override;
-  std::string Read(CommHandle handle, int maxBytes) override;
-  int Write(CommHandle handle, std::string_view bytes) override;
-  void PurgeInput(CommHandle handle) override;
-  void PurgeOutput(CommHandle handle) override;
-  int InputCount(CommHandle handle) override;
+  bool CommOpen(int port, const std::string& settings, const CommTimeouts& timeouts,
+                CommHandle& handle, CommTimeouts& saved) override;
+  bool CommClose(CommHandle handle, const CommTimeouts& saved) override;
+  std::string CommRead(CommHandle handle, int maxBytes) override;
+  int CommWrite(CommHandle handle, std::string_view bytes) override;
+  void CommFlush(CommHandle handle) override;
+  void CommPurgeInput(CommHandle handle) override;
+  void CommPurgeOutput(CommHandle handle) override;
+  int CommInputCount(CommHandle handle) override;
 
  private:
   HANDLE Find(CommHandle handle) const;

@@ -223,7 +223,7 @@ class QtFaceTest : public QObject {
 
   // The program's timers run under the message; a message they ask for meanwhile gets -1 at
   // once; the time-out closes the first. The pointer is the arrow while it is up and busy
-  // again after; one SetBusy(false) undoes any number of SetBusy(true).
+  // again after; one BusyPointerOff undoes any number of BusyPointerOn.
   void timersRunUnderTheMessageUntilItTimesOut() {
     DialogRig rig;
     int ticks = 0, nested = 0;
@@ -232,8 +232,8 @@ class QtFaceTest : public QObject {
         nested = rig.messages.ShowMessage("Again", MessageButtons::kOk, 1,
                                           MessageIconCode::kExclamation, "", "", 0);
     });
-    rig.pointer.SetBusy(true);
-    rig.pointer.SetBusy(true);
+    rig.pointer.BusyPointerOn();
+    rig.pointer.BusyPointerOn();
     const int result = rig.Show(
         KeyCase{0, 1, 0, 0, "", false},
         [](MessageWindow&) { QVERIFY(!QGuiApplication::overrideCursor()); }, 60);
@@ -241,7 +241,7 @@ class QtFaceTest : public QObject {
     QCOMPARE(nested, QV_SYS_Message::kBusy);
     QVERIFY(ticks > 2);
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    rig.pointer.SetBusy(false);
+    rig.pointer.BusyPointerOff();
     QVERIFY(!QGuiApplication::overrideCursor());
   }
 

@@ -20,14 +20,14 @@ struct LineBench {
   }
   void Reopen(const std::string& settings,
               const CommTimeouts& timeouts = {0xFFFFFFFF, 0, 0, 2, 5}) {
-    if (handle != 0) w.serial.Close(handle, saved);
-    handle = w.serial.Open(3, settings, timeouts, saved);
+    if (handle != 0) w.serial.CommClose(handle, saved);
+    w.serial.CommOpen(3, settings, timeouts, handle, saved);
   }
   // Sends the frame, lets waitMs pass and returns everything that arrived.
   std::string Ask(std::string_view frame, std::int64_t waitMs = 100) {
-    w.serial.Write(handle, frame);
+    w.serial.CommWrite(handle, frame);
     w.time.AdvanceTo(w.time.NowUs() + waitMs * 1000);
-    return w.serial.Read(handle, 1025);
+    return w.serial.CommRead(handle, 1025);
   }
   World w;
   SimDevice& dev;
@@ -46,12 +46,12 @@ TEST(SimLine, EveryByteTakesItsBitTimesAtTheRealRate) {
   for (const Case& c : {Case{"9600,N,8,1", 3125, 4166}, Case{"1200,N,8,1", 25000, 33333},
                         Case{"1200,E,8,2", 30000, 40000}}) {
     LineBench b({.settings = c.settings}, c.settings);
-    EXPECT_EQ(b.w.serial.Write(b.handle, "QT\r"), 3);
+    EXPECT_EQ(b.w.serial.CommWrite(b.handle, "QT\r"), 3);
     EXPECT_EQ(b.w.time.NowUs(), c.threeBytesUs) << c.settings;
     b.w.time.AdvanceTo(c.threeBytesUs + 5000 + c.fourBytesUs - 1);
-    EXPECT_EQ(b.w.serial.InputCount(b.handle), 3) << c.settings;
+    EXPECT_EQ(b.w.serial.CommInputCount(b.handle), 3) << c.settings;
     b.w.time.AdvanceTo(c.threeBytesUs + 5000 + c.fourBytesUs);
-    EXPECT_EQ(b.w.serial.Read(b.handle, 1025), "1405") << c.settings;
+    EXPECT_EQ(b.w.serial.CommRead(b.handle, 1025), "1405") << c.settings;
   }
 }
 
@@ -70,20 +70,20 @@ TEST(SimLine, DevicesRefuseFramesThatAreNotTheirOwn) {
 // what comes while the port is closed waits for the next open.
 TEST(SimLine, InputOutlivesAPurgeOfWhatIsInFlightAndACloseButNotAnUnplug) {
   LineBench b;
-  b.w.serial.Write(b.handle, "QT\r");
+  b.w.serial.CommWrite(b.handle, "QT\r");
   b.w.time.AdvanceTo(b.w.time.NowUs() + 5000 + 4 * 1042);
-  b.w.serial.PurgeInput(b.handle);
+  b.w.serial.CommPurgeInput(b.handle);
   b.w.time.AdvanceTo(b.w.time.NowUs() + 100'000);
-  EXPECT_EQ(b.w.serial.Read(b.handle, 3), "091");
-  b.w.serial.Close(b.handle, b.saved);
+  EXPECT_EQ(b.w.serial.CommRead(b.handle, 3), "091");
+  b.w.serial.CommClose(b.handle, b.saved);
   b.dev.SendRaw("B");
   b.w.time.AdvanceTo(b.w.time.NowUs() + 10'000);
   b.Reopen("9600,N,8,1");
-  EXPECT_EQ(b.w.serial.Read(b.handle, 1025), "2052672\rB");
+  EXPECT_EQ(b.w.serial.CommRead(b.handle, 1025), "2052672\rB");
   b.dev.SendRaw("lost");
   b.w.time.AdvanceTo(b.w.time.NowUs() + 10'000);
   b.w.serial.Unplug(3);
-  EXPECT_EQ(b.w.serial.Write(b.handle, "P\r"), 0);
+  EXPECT_EQ(b.w.serial.CommWrite(b.handle, "P\r"), 0);
   b.w.serial.Replug(3);
   EXPECT_EQ(b.Ask("P\r"), "") << "an unplugged handle stays dead";
   EXPECT_EQ(b.dev.Commands().size(), 1u);
@@ -108,12 +108,12 @@ TEST(SimLine, AWriteThatOutlastsItsTimeoutKeepsOnlyTheBytesStartedInTime) {
   b.w.serial.SetEnforceWriteTimeout(true);
   // 17 bytes need 170 ms; by the time-out of 17 x 9 + 10 = 163 ms the last one has started:
   // the frame arrives whole, the write returns at 163 ms.
-  EXPECT_EQ(b.w.serial.Write(b.handle, "T140509120526U?W\r"), 17);
+  EXPECT_EQ(b.w.serial.CommWrite(b.handle, "T140509120526U?W\r"), 17);
   EXPECT_EQ(b.w.time.NowUs(), 163'000);
   b.w.time.AdvanceTo(500'000);
   EXPECT_EQ(b.dev.Commands().size(), 1u);
   // 41 bytes need 410 ms; by 9 x 41 + 10 = 379 ms only 38 have started.
-  EXPECT_EQ(b.w.serial.Write(b.handle, std::string(41, 'x')), 38);
+  EXPECT_EQ(b.w.serial.CommWrite(b.handle, std::string(41, 'x')), 38);
   EXPECT_EQ(b.w.time.NowUs(), 879'000);
 }
 
@@ -121,9 +121,9 @@ TEST(SimLine, AFloodRunsAtFullLineSpeedForItsDuration) {
   LineBench b;
   b.dev.Flood(1'000'000, "ab");
   b.w.time.AdvanceTo(500'000);
-  EXPECT_EQ(b.w.serial.InputCount(b.handle), 480);
+  EXPECT_EQ(b.w.serial.CommInputCount(b.handle), 480);
   b.w.time.AdvanceTo(2'000'000);
-  EXPECT_EQ(b.w.serial.InputCount(b.handle), 960);
+  EXPECT_EQ(b.w.serial.CommInputCount(b.handle), 960);
 }
 
 }  // namespace

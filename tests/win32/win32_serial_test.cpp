@@ -34,7 +34,7 @@ std::string Collect(Win32SerialBackend& backend, CommHandle h, int perRead, std:
   std::string got;
   const auto end = SteadyClock::now() + 5s;
   while (got.size() < want && SteadyClock::now() < end) {
-    const std::string part = backend.Read(h, perRead);
+    const std::string part = backend.CommRead(h, perRead);
     EXPECT_LE(part.size(), static_cast<std::size_t>(perRead));
     if (part.empty()) std::this_thread::sleep_for(2ms);
     got += part;
@@ -71,7 +71,8 @@ TEST(Win32Serial, OpensWithItsSettingsCarriesEveryByteAndClosesWithThePortsOwnTi
     // The time-outs the port had are saved, but under Wine every open starts without any, so
     // they cannot be told from none here.
     CommTimeouts saved;
-    const CommHandle h = backend.Open(TestPort(), row.settings, wanted, saved);
+    CommHandle h = 0;
+    ASSERT_TRUE(backend.CommOpen(TestPort(), row.settings, wanted, h, saved));
     ASSERT_GT(h, 0);
     HANDLE raw = reinterpret_cast<HANDLE>(h);
     EXPECT_EQ(TimeoutsOf(raw), wanted);
@@ -82,30 +83,30 @@ TEST(Win32Serial, OpensWithItsSettingsCarriesEveryByteAndClosesWithThePortsOwnTi
     EXPECT_EQ(dcb.StopBits, row.stopBits);
     EXPECT_FALSE(dcb.fOutX || dcb.fInX || dcb.fOutxCtsFlow || dcb.fOutxDsrFlow);
 
-    EXPECT_EQ(backend.Write(h, bytes), size);
+    EXPECT_EQ(backend.CommWrite(h, bytes), size);
     const auto end = SteadyClock::now() + 3s;
-    while (backend.InputCount(h) < size && SteadyClock::now() < end) {
+    while (backend.CommInputCount(h) < size && SteadyClock::now() < end) {
       std::this_thread::sleep_for(2ms);
     }
-    EXPECT_EQ(backend.InputCount(h), size);
-    EXPECT_EQ(backend.Read(h, 3), bytes.substr(0, 3));
-    EXPECT_EQ(backend.InputCount(h), size - 3);
-    backend.PurgeInput(h);
-    EXPECT_EQ(backend.InputCount(h), 0);
+    EXPECT_EQ(backend.CommInputCount(h), size);
+    EXPECT_EQ(backend.CommRead(h, 3), bytes.substr(0, 3));
+    EXPECT_EQ(backend.CommInputCount(h), size - 3);
+    backend.CommPurgeInput(h);
+    EXPECT_EQ(backend.CommInputCount(h), 0);
     const auto start = SteadyClock::now();
-    EXPECT_EQ(backend.Read(h, 10), "");  // on an idle line, at once
+    EXPECT_EQ(backend.CommRead(h, 10), "");  // on an idle line, at once
     EXPECT_LT(SteadyClock::now() - start, 200ms);
-    backend.PurgeOutput(h);  // nothing waits to go out; it must not disturb the port
-    EXPECT_EQ(backend.Write(h, longest), static_cast<int>(longest.size()));
+    backend.CommPurgeOutput(h);  // nothing waits to go out; it must not disturb the port
+    EXPECT_EQ(backend.CommWrite(h, longest), static_cast<int>(longest.size()));
     EXPECT_EQ(Collect(backend, h, 1025, longest.size()), longest);
-    EXPECT_EQ(backend.Write(h, "ID?\r"), 4);
+    EXPECT_EQ(backend.CommWrite(h, "ID?\r"), 4);
     EXPECT_EQ(Collect(backend, h, 1, 4), "?99\r");  // one byte per read, as the port monitor reads
 
     // A second handle on the same port object sees the time-outs after the backend let go.
     HANDLE observer = nullptr;
     ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), raw, ::GetCurrentProcess(), &observer, 0,
                                   FALSE, DUPLICATE_SAME_ACCESS));
-    EXPECT_TRUE(backend.Close(h, earlier));
+    EXPECT_TRUE(backend.CommClose(h, earlier));
     EXPECT_EQ(TimeoutsOf(observer), earlier);
     ::CloseHandle(observer);
   }
@@ -116,17 +117,20 @@ TEST(Win32SerialRefusals, MissingPortsRefusedSettingsAndStrangeHandlesFailQuietl
   Win32SerialBackend backend;
   CommTimeouts saved;
   // COM0 is no port at all (a hidden one, COM9, is refused in the installer test's scan).
-  EXPECT_EQ(backend.Open(0, "9600,N,8,1", {}, saved), 0);
+  CommHandle h = 1;
+  EXPECT_FALSE(backend.CommOpen(0, "9600,N,8,1", {}, h, saved));
+  EXPECT_EQ(h, 0);
   // A handle this backend did not open.
-  EXPECT_EQ(backend.Read(0x1234, 1), "");
-  EXPECT_EQ(backend.Write(0x1234, "x"), 0);
-  EXPECT_FALSE(backend.Close(0x1234, {}));
+  EXPECT_EQ(backend.CommRead(0x1234, 1), "");
+  EXPECT_EQ(backend.CommWrite(0x1234, "x"), 0);
+  EXPECT_FALSE(backend.CommClose(0x1234, {}));
   if (TestPort() == 0) return;
-  EXPECT_EQ(backend.Open(TestPort(), "9600,Q,8,1", {}, saved), 0);
+  EXPECT_FALSE(backend.CommOpen(TestPort(), "9600,Q,8,1", {}, h, saved));
+  EXPECT_EQ(h, 0);
   // The refused open left nothing behind: the port opens at once.
-  const CommHandle h = backend.Open(TestPort(), "9600,N,8,1", {}, saved);
+  EXPECT_TRUE(backend.CommOpen(TestPort(), "9600,N,8,1", {}, h, saved));
   EXPECT_GT(h, 0);
-  backend.Close(h, saved);
+  backend.CommClose(h, saved);
 }
 
 }  // namespace

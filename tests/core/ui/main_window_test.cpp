@@ -351,7 +351,7 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
     if (answer) s.dialog.Answer(answer);
     if (how == 'C') s.Form().OnCloseClick();
     if (how == 'H') s.Form().OnHideClick();
-    if (how == 'M') s.Form().OnMenuClick(TrayMenuItem::kClose);
+    if (how == 'M') s.Form().OnPopupOptionsClick(TrayMenuItem::kClose);
     if (how == 'c') {
       s.dialog.Respond(
           [&](auto&, MessageController& m) { s.Form().OnCloseClick(), m.OnButton(7); });
@@ -394,7 +394,7 @@ TEST(MainWindow, TheTrayBringsTheWindowBack) {
     const bool visibleBefore = s.view.visible;
     s.view.focus = cmdClose;
     s.Form().OnTrayNotify(event);
-    s.Form().OnMenuClick(item);  // the separator does nothing
+    s.Form().OnPopupOptionsClick(item);  // the separator does nothing
     EXPECT_EQ(std::tuple(s.view.visible, s.view.focus), std::tuple(visible, lvwMessages));
     if (event == right) {
       const auto& menu = s.view.trayMenus.back();

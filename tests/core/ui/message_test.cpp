@@ -75,7 +75,7 @@ TEST(MessageDialog, EachButtonSetShowsItsButtonsAndTakesOnlyTheirKeys) {
 // The program's timers keep firing under the dialog, and the pointer shows the arrow meanwhile.
 TEST(MessageDialog, TheTimeOutAnswersThreeAndAButtonBeforeItWins) {
   MessageRig rig;
-  rig.pointer.SetBusy(true);
+  rig.pointer.BusyPointerOn();
   bool busyWhileUp = true;
   rig.dialog.Respond([&](auto&, auto&) { busyWhileUp = rig.pointer.busy; });  // no answer
   EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
@@ -114,7 +114,7 @@ TEST(LoadingMessage, KeepsItsFirstTextAndEndsWithTheArrow) {
   EXPECT_EQ(std::tuple(view.text, view.width, view.height, rig.pointer.busyOnCount),
             std::tuple("Again", 1, 1, 1));
   // The scan turns the pointer on and off many times; one unload undoes them all.
-  for (int i = 0; i < 3; ++i) rig.pointer.SetBusy(true);
+  for (int i = 0; i < 3; ++i) rig.pointer.BusyPointerOn();
   loading.Unload();
   EXPECT_FALSE(rig.pointer.busy || view.visible);
   loading.ShowLoadMessage("Next");
