@@ -346,6 +346,67 @@ def service_on_full_history(tools, runs, days=529):
                    note)]
 
 
+BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>system</type><listen>unix:path={0}/bus</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
+<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
+
+
+def bus(tools, runs, seconds, calls):
+    """horalign-cli run with its control interface on a private system bus (a dbus-daemon
+    of its own), in mode 1 with four active simulated devices: CPU over `seconds` while idle
+    and peak resident memory, as the service case; then `horalign-cli status --json`, `calls`
+    times, each a new process, from its start to its exit."""
+    cli = tools.path("cli", "horalign-cli")
+    devices = ["com=1,letter=W", "com=2,letter=A", "com=3,letter=T", "com=4,letter=W"]
+    cpu, peak, trips = [], [], []
+    for _ in range(runs):
+        settings = Settings(mode=1, used_ports=0b1111)
+        with open(os.path.join(settings.root, "bus.conf"), "w") as conf:
+            conf.write(BUS_CONF.format(settings.root))
+        daemon = subprocess.Popen(["dbus-daemon", f"--config-file={settings.root}/bus.conf",
+                                   "--nofork"], stderr=subprocess.DEVNULL)
+        env = settings.env(DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={settings.root}/bus")
+        devsim = Devsim(tools.path("sim", "horalign-devsim"), settings, devices)
+        proc = subprocess.Popen([cli, "run"], env=env, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while True:
+                out = subprocess.run([cli, "status", "--json"], env=env, capture_output=True,
+                                     text=True, timeout=10).stdout
+                if out.count('"status": "Connected to device."') == 4:
+                    break
+                if time.monotonic() > deadline or proc.poll() is not None:
+                    raise RuntimeError("the service did not connect its four devices")
+                time.sleep(0.2)
+            time.sleep(1.0)
+            before, started = cpu_seconds(proc.pid), time.monotonic()
+            time.sleep(seconds)
+            cpu.append(100 * (cpu_seconds(proc.pid) - before) / (time.monotonic() - started))
+            for _ in range(calls):
+                started = time.perf_counter()
+                if subprocess.run([cli, "status", "--json"], env=env, capture_output=True,
+                                  timeout=10).returncode != 0:
+                    raise RuntimeError("status failed")
+                trips.append(1000 * (time.perf_counter() - started))
+            peak.append(peak_rss_mb(proc.pid))
+        finally:
+            stop_process(proc)
+            devsim.stop()
+            stop_process(daemon)
+            settings.remove()
+    label = f"service with its bus interface ({seconds} s idle)"
+    return [
+        Figure(label, "CPU, % of one core", "%", cpu, 0.05, "mode 1, four active devices"),
+        Figure(label, "peak resident (VmHWM)", "MB", peak, 8.0, "after the status calls"),
+        Figure(f"status --json ({calls} calls a run)", "process start to exit", "ms", trips,
+               None, "each call a new process"),
+        Figure(f"status --json ({calls} calls a run)", "process start to exit, p99", "ms",
+               [percentile(trips, 99)], 20.0, "three method calls on the bus"),
+    ]
+
+
 def history_window(tools, runs, lines):
     """The history window opened offscreen on a history file of `lines` entries: from its
     construction to its first paint (the files read, the table filled, the plot drawn), each

@@ -38,7 +38,7 @@ def parse_args(argv):
     parser.add_argument("--no-build", action="store_true", help="use the tree as it is")
     parser.add_argument("--only", default="",
                         help="comma-separated: alignment,waiting,verified,idle,startup,service,"
-                             "seeding,history,tests")
+                             "seeding,bus,history,tests")
     parser.add_argument("--save", metavar="FILE",
                         help="also write the table and the command into FILE (between its "
                              "bench-output markers when it has them)")
@@ -66,6 +66,8 @@ def plan(quick):
         ("service", False, lambda t: cases.service(t, runs or 3, 10 if quick else 60,
                                                    5 if quick else 20)),
         ("seeding", False, lambda t: cases.service_on_full_history(t, runs or 3)),
+        ("bus", False, lambda t: cases.bus(t, runs or 3, 10 if quick else 60,
+                                           50 if quick else 200)),
         ("history", False, lambda t: cases.history_window(t, 2 if quick else 7, 10_000)),
         ("tests", False, lambda t: cases.test_suite(t, 1 if quick else 3)),
     ]

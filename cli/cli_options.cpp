@@ -6,13 +6,13 @@ namespace horalign {
 namespace {
 
 constexpr std::string_view kCommands[] = {"scan",  "update", "read", "map",
-                                          "unmap", "config", "run"};
+                                          "unmap", "config", "run",  "status"};
 
 // The operands each command takes: at least, at most (-1: any number).
 std::pair<int, int> OperandCount(std::string_view command) {
   if (command == "read" || command == "unmap") return {1, 1};
   if (command == "map") return {0, 2};
-  if (command == "run") return {0, 0};
+  if (command == "run" || command == "status") return {0, 0};
   return {0, -1};
 }
 
@@ -46,6 +46,8 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
         o.version = true;
       } else if (a == "--json") {
         o.json = true;
+      } else if (a == "--openmetrics") {
+        o.openMetrics = true;
       } else if (a == "--verbose" || a == "-v") {
         o.verbose = true;
       } else if (a == "--system") {
@@ -73,6 +75,8 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
   if (o.system && !o.configPath.empty())
     return {std::nullopt, "--system and --config exclude each other"};
   if (o.setPc && o.command != "read") return {std::nullopt, "--set-pc goes with read"};
+  if (o.openMetrics && (o.command != "status" || o.json))
+    return {std::nullopt, "--openmetrics goes with status, without --json"};
   const auto [least, most] = OperandCount(o.command);
   const int count = static_cast<int>(o.args.size());
   if (count < least || (most >= 0 && count > most)) {

@@ -16,14 +16,16 @@ enum ExitCode : int {
   kExitSettings = 4,  // the settings file could not be written
   kExitRunning = 5,   // run: another Horalign holds the instance slot
   kExitClock = 6,     // read --set-pc: the PC clock could not be set
+  kExitRefused = 7,   // the service refused: polkit did not allow the caller
 };
 
 struct CliOptions {
-  std::string command;            // scan, update, read, map, unmap, config, run
+  std::string command;            // scan, update, read, map, unmap, config, run, status
   std::vector<std::string> args;  // the command's operands
   std::string configPath;         // --config; "" for the default rules
   bool system = false;            // --system: the service's settings file
   bool json = false;
+  bool openMetrics = false;  // status --openmetrics
   bool verbose = false;
   bool setPc = false;
   bool help = false;

@@ -7,6 +7,7 @@
 
 #include "cli/headless_core.h"
 #include "cli/json_text.h"
+#include "cli/system.h"
 #include "core/device/model_table.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/port_list.h"
@@ -98,6 +99,114 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
+// What scan tells of one port: asked of the service when it has the port active, else
+// found out here.
+struct Probe {
+  Connected c;
+  std::string path, device, sn, settings, status;
+};
+
+Probe ProbePort(HeadlessCore& core, RunningService* service, int port) {
+  Probe p;
+  if (const RunningService::Row* row = service ? service->Owned(port) : nullptr) {
+    p.c.opened = true, p.c.found = row->detected;
+    p.path = row->path, p.device = row->device, p.sn = row->sn, p.settings = row->settings;
+    p.status = row->status;
+    return p;
+  }
+  p.c = ConnectPort(core, port);
+  p.path = core.PortPath(port);
+  p.device = core.Cell(port, kColDevice), p.sn = core.Cell(port, kColSerial);
+  p.settings = core.Cell(port, kColSettings), p.status = core.Cell(port, kColStatus);
+  return p;
+}
+
+// What update tells of one port.
+struct Written {
+  std::string outcome, status, path, device, sn;
+  std::int64_t msPast = -1;
+  bool found = false;
+  bool refused = false;  // polkit did not allow it; the status says so
+};
+
+Written WriteHere(HeadlessCore& core, int port) {
+  const Connected c = ConnectPort(core, port);
+  Written w;
+  w.found = c.found;
+  w.outcome = c.opened ? "no-device" : "unavailable";
+  w.status = c.opened ? core.Cell(port, kColStatus) : c.problem;
+  if (c.found) {
+    core.serial.Forget();
+    const bool updated = core.form.Sync().WriteTime(static_cast<std::int16_t>(port));
+    w.outcome = updated ? "updated" : "failed";
+    w.status = core.Cell(port, kColStatus);
+    if (core.serial.TimeCommandUs() > 0) w.msPast = core.serial.TimeCommandUs() % 1'000'000 / 1000;
+  }
+  w.path = core.PortPath(port);
+  w.device = core.Cell(port, kColDevice), w.sn = core.Cell(port, kColSerial);
+  return w;
+}
+
+// The service writes a port it has active, between its own operations.
+Written WriteThrough(RunningService& service, int port) {
+  const RunningService::Row row = *service.Owned(port);
+  Written w;
+  w.path = row.path, w.device = row.device, w.sn = row.sn, w.found = row.detected;
+  RunningService::Written done;
+  const int code = service.Update(port, done);
+  w.refused = code == kExitRefused;
+  w.outcome = code == kExitOk ? done.outcome : "failed";
+  w.status = code == kExitOk ? done.status : service.Problem();
+  w.msPast = done.msPastSecond;
+  return w;
+}
+
+// A device's answer to "QT" and who gave it.
+struct Asked {
+  std::string model, sn, reply;
+  std::int64_t askedUs = 0;  // when the question was written
+  std::string status;        // the service's, after it set the PC clock
+};
+
+int AskHere(HeadlessCore& core, int port, Asked& a) {
+  const auto id = static_cast<std::int16_t>(port);
+  const Connected c = ConnectPort(core, port);
+  if (!c.opened) {
+    Complain(ComName(port) + ": " + c.problem);
+    return kExitPort;
+  }
+  const PortDevice device = core.form.Ports().Device(port);
+  if (!c.found) {
+    Complain(ComName(port) + ": " + core.Cell(port, kColStatus));
+    return kExitFailed;
+  }
+  if (!SupportsTimeQuery(device.kind)) {
+    Complain(ComName(port) + ": the " + device.model + " does not tell its time (QT)");
+    return kExitFailed;
+  }
+  // The query as the window makes it: only a line that arrives during it is an answer.
+  core.paging.OpenPort(core.serialPort, id, device.settings);
+  const std::uint64_t linesBefore = core.paging.LinesReceived();
+  core.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, a.reply);
+  if (core.paging.LinesReceived() == linesBefore) a.reply.clear();
+  a.askedUs = core.serial.LastWriteUs();
+  a.model = device.model, a.sn = core.Cell(port, kColSerial);
+  return kExitOk;
+}
+
+// The service asks a device it has active, and sets the PC clock from it when told to.
+int AskThrough(RunningService& service, int port, bool setPc, Asked& a) {
+  const RunningService::Row row = *service.Owned(port);
+  RunningService::Answer answer;
+  if (const int code = service.Read(port, setPc, answer); code != kExitOk) {
+    Complain(ComName(port) + ": " + service.Problem());
+    return code;
+  }
+  a.model = row.device, a.sn = row.sn, a.reply = answer.reply, a.askedUs = answer.askedUtcUs;
+  a.status = answer.status;
+  return kExitOk;
+}
+
 }  // namespace
 
 void Complain(const std::string& text) {
@@ -107,6 +216,7 @@ void Complain(const std::string& text) {
 int ScanCommand(const CliOptions& options, const std::string& settingsPath) {
   CheckSettingsFile(settingsPath);
   HeadlessCore core(settingsPath, options.verbose);
+  const std::unique_ptr<RunningService> service = FindRunningService();
   std::vector<int> ports = PortOperands(options);
   if (ports.empty()) {
     for (int n = 1; n <= kPortRows; ++n) ports.push_back(n);
@@ -115,25 +225,23 @@ int ScanCommand(const CliOptions& options, const std::string& settingsPath) {
   if (!options.json)
     Print("PORT   PATH                            OPEN DEVICE            S/N     SETTINGS\n");
   for (int port : ports) {
-    const Connected c = ConnectPort(core, port);
-    const std::string path = core.PortPath(port);
-    const std::string& settings = core.Cell(port, kColSettings);
+    const Probe p = ProbePort(core, service.get(), port);
+    const Connected& c = p.c;
     JsonObject o;
-    o.Add("port", ComName(port)).Add("path", path).Add("open", c.opened);
+    o.Add("port", ComName(port)).Add("path", p.path).Add("open", c.opened);
     if (c.found) {
-      o.Add("device", core.Cell(port, kColDevice)).Add("sn", core.Cell(port, kColSerial));
-      o.Add("settings", settings).Add("speed", std::atoi(settings.c_str()));
+      o.Add("device", p.device).Add("sn", p.sn);
+      o.Add("settings", p.settings).Add("speed", std::atoi(p.settings.c_str()));
     } else {
       o.Null("device").Null("sn").Null("settings").Null("speed");
-      o.Add("problem", c.opened ? core.Cell(port, kColStatus) : c.problem);
+      o.Add("problem", c.opened ? p.status : c.problem);
     }
     json.push_back(o.Text());
     if (options.json) continue;
     std::string line =
-        Padded(ComName(port), 7) + Padded(path, 32) + " " + Padded(c.opened ? "yes" : "no", 5);
+        Padded(ComName(port), 7) + Padded(p.path, 32) + " " + Padded(c.opened ? "yes" : "no", 5);
     if (c.found) {
-      line += Padded(core.Cell(port, kColDevice), 18) + Padded(core.Cell(port, kColSerial), 8) +
-              settings;
+      line += Padded(p.device, 18) + Padded(p.sn, 8) + p.settings;
     } else {
       line += c.opened ? "no device answered" : c.reason;
     }
@@ -156,35 +264,30 @@ int UpdateCommand(const CliOptions& options, const std::string& settingsPath) {
     Complain("no port given, and none is active in " + settingsPath);
     return kExitUsage;
   }
+  const std::unique_ptr<RunningService> service = FindRunningService();
   bool portProblem = false, deviceProblem = false;
   std::vector<std::string> json;
   for (int port : ports) {
-    const Connected c = ConnectPort(core, port);
-    std::string outcome = c.opened ? "no-device" : "unavailable";
-    std::string status = c.opened ? core.Cell(port, kColStatus) : c.problem;
-    std::int64_t msPast = -1;
-    if (c.found) {
-      core.serial.Forget();
-      const bool updated = core.form.Sync().WriteTime(static_cast<std::int16_t>(port));
-      outcome = updated ? "updated" : "failed";
-      status = core.Cell(port, kColStatus);
-      if (core.serial.TimeCommandUs() > 0) msPast = core.serial.TimeCommandUs() % 1'000'000 / 1000;
+    Written w =
+        service && service->Owned(port) ? WriteThrough(*service, port) : WriteHere(core, port);
+    if (w.refused) {
+      Complain(ComName(port) + ": " + w.status);
+      return kExitRefused;
     }
-    (outcome == "unavailable" ? portProblem : deviceProblem) |= outcome != "updated";
+    (w.outcome == "unavailable" ? portProblem : deviceProblem) |= w.outcome != "updated";
     JsonObject o;
-    o.Add("port", ComName(port)).Add("path", core.PortPath(port)).Add("outcome", outcome);
-    o.Add("status", status);
-    if (msPast >= 0) {
-      o.Add("ms_past_second", msPast);
+    o.Add("port", ComName(port)).Add("path", w.path).Add("outcome", w.outcome);
+    o.Add("status", w.status);
+    if (w.msPast >= 0) {
+      o.Add("ms_past_second", w.msPast);
     } else {
       o.Null("ms_past_second");
     }
-    if (c.found)
-      o.Add("device", core.Cell(port, kColDevice)).Add("sn", core.Cell(port, kColSerial));
+    if (w.found) o.Add("device", w.device).Add("sn", w.sn);
     json.push_back(o.Text());
     if (!options.json) {
-      Print(Padded(ComName(port), 7) + Padded(outcome, 12) +
-            Padded(msPast >= 0 ? std::to_string(msPast) + " ms" : "", 8) + status + "\n");
+      Print(Padded(ComName(port), 7) + Padded(w.outcome, 12) +
+            Padded(w.msPast >= 0 ? std::to_string(w.msPast) + " ms" : "", 8) + w.status + "\n");
     }
   }
   if (options.json) Print(JsonObject().Raw("ports", JsonArray(json)).Text() + "\n");
@@ -195,31 +298,18 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
   CheckSettingsFile(settingsPath);
   HeadlessCore core(settingsPath, options.verbose);
   const int port = *ParsePortName(options.args[0]);
-  const auto id = static_cast<std::int16_t>(port);
-  const Connected c = ConnectPort(core, port);
-  if (!c.opened) {
-    Complain(ComName(port) + ": " + c.problem);
-    return kExitPort;
+  const std::unique_ptr<RunningService> service = FindRunningService();
+  const bool through = service && service->Owned(port);
+  Asked a;
+  if (const int code =
+          through ? AskThrough(*service, port, options.setPc, a) : AskHere(core, port, a);
+      code != kExitOk) {
+    return code;
   }
-  const PortDevice device = core.form.Ports().Device(port);
-  const std::string& model = device.model;
-  if (!c.found) {
-    Complain(ComName(port) + ": " + core.Cell(port, kColStatus));
-    return kExitFailed;
-  }
-  if (!SupportsTimeQuery(device.kind)) {
-    Complain(ComName(port) + ": the " + model + " does not tell its time (QT)");
-    return kExitFailed;
-  }
-  // The query as the window makes it: only a line that arrives during it is an answer.
-  core.paging.OpenPort(core.serialPort, id, device.settings);
-  const std::uint64_t linesBefore = core.paging.LinesReceived();
-  std::string reply;
-  core.paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, reply);
-  if (core.paging.LinesReceived() == linesBefore) reply.clear();
+  const std::string& reply = a.reply;
   // The device answers within milliseconds; the monitor takes the answer in up to half a
   // second later. The PC's time is therefore the time the question was written.
-  const std::int64_t sinceAskedUs = RealtimeUs() - core.serial.LastWriteUs();
+  const std::int64_t sinceAskedUs = RealtimeUs() - a.askedUs;
   const CivilTime pcNow = FromEpochMicros(ToEpochMicros(core.clock.LocalNow()) - sinceAskedUs);
   if (!DecideQtReply(reply, pcNow).accepted) {
     Complain(ComName(port) + ": no valid time in the answer \"" + Escaped(reply) + "\"");
@@ -230,18 +320,20 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
   pcSecond.micro = 0;
   const std::int64_t offsetS = (ToEpochMicros(deviceTime) - ToEpochMicros(pcSecond)) / 1'000'000;
 
-  std::string status;
+  std::string status = a.status;
   int code = kExitOk;
   if (options.setPc) {
-    core.form.Sync().ProcessTime(id, reply);
-    status = core.Cell(port, kColStatus);
+    if (!through) {
+      core.form.Sync().ProcessTime(static_cast<std::int16_t>(port), reply);
+      status = core.Cell(port, kColStatus);
+    }
     if (status != "PC updated successfully.") {
       code = status.starts_with("Unable to set PC time") ? kExitClock : kExitFailed;
     }
   }
   if (options.json) {
     JsonObject o;
-    o.Add("port", ComName(port)).Add("device", model).Add("sn", core.Cell(port, kColSerial));
+    o.Add("port", ComName(port)).Add("device", a.model).Add("sn", a.sn);
     o.Add("reply", reply).Add("device_time", IsoText(deviceTime, false));
     o.Add("pc_time", IsoText(pcNow, true)).Add("offset_s", offsetS);
     if (options.setPc) {
@@ -251,7 +343,7 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
     }
     Print(o.Text() + "\n");
   } else {
-    Print(ComName(port) + " " + model + " S/N " + core.Cell(port, kColSerial) + "\n");
+    Print(ComName(port) + " " + a.model + " S/N " + a.sn + "\n");
     Print("device time  " + IsoText(deviceTime, false) + "\n");
     Print("PC time      " + IsoText(pcNow, true) + " (when asked)\n");
     Print("offset       " + std::string(offsetS > 0 ? "+" : "") + std::to_string(offsetS) +

@@ -18,6 +18,8 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath);
 int UnmapCommand(const CliOptions& options, const std::string& settingsPath);
 int ConfigCommand(const CliOptions& options, const std::string& settingsPath);
 int RunCommand(const CliOptions& options, const std::string& settingsPath);
+// The running service's rows, devices and settings (Linux).
+int StatusCommand(const CliOptions& options, const std::string& settingsPath);
 
 // Prints "horalign-cli: <text>" to standard error.
 void Complain(const std::string& text);
@@ -27,9 +29,9 @@ void Complain(const std::string& text);
 // the registry always is.
 bool CheckSettingsFile(const std::string& path);
 
-// Writes the values under `key` in order; false, with a word on standard error, at the
-// first refusal.
-bool StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
-                   const std::vector<std::pair<std::string, std::string>>& values);
+// Writes the values under `key` in order, through the service when one runs on the file;
+// the exit code, with a word on standard error at the first refusal.
+int StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
+                  const std::vector<std::pair<std::string, std::string>>& values);
 
 }  // namespace horalign

@@ -49,10 +49,15 @@ void LogMainWindow::FlushRow() {
   const int row = pendingRow_;
   pendingRow_ = 0;
   if (row == 0 || !logRows) return;
-  LogLine(log_, "port=COM" + std::to_string(row) + " active=" + LogValue(Cell(row, kColActive)) +
-                    " device=" + LogValue(Cell(row, kColDevice)) + " sn=" +
-                    LogValue(Cell(row, kColSerial)) + " status=" + LogValue(Cell(row, kColStatus)) +
-                    " time=" + LogValue(Cell(row, kColStatusTime)));
+  const std::string line =
+      "port=COM" + std::to_string(row) + " active=" + LogValue(Cell(row, kColActive)) +
+      " device=" + LogValue(Cell(row, kColDevice)) + " sn=" + LogValue(Cell(row, kColSerial)) +
+      " status=" + LogValue(Cell(row, kColStatus)) + " time=" + LogValue(Cell(row, kColStatusTime));
+  if (onRow) {
+    onRow(row, line);
+  } else {
+    LogLine(log_, line);
+  }
 }
 
 void LogMainWindow::AddListColumn(const std::string&, int) {

@@ -29,6 +29,8 @@ class LogMainWindow : public MainWindowView {
   explicit LogMainWindow(std::FILE* log) : log_(log) {}
 
   bool logRows = true;
+  // Takes each settled row's line (and the row) instead of the log, when set.
+  std::function<void(int row, const std::string& line)> onRow;
   // Runs when the core ends the program.
   std::function<void()> onQuit;
 

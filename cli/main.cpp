@@ -36,5 +36,6 @@ int main(int argc, char** argv) {
   if (options.command == "map") return MapCommand(options, settings);
   if (options.command == "unmap") return UnmapCommand(options, settings);
   if (options.command == "config") return ConfigCommand(options, settings);
+  if (options.command == "status") return StatusCommand(options, settings);
   return RunCommand(options, settings);
 }

@@ -82,8 +82,9 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath) {
     if (!usable) return kExitSettings;
     const int port = *ParsePortName(options.args[0]);
     const std::string& path = options.args[1];
-    if (!StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), path}}))
-      return kExitSettings;
+    if (const int code = StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), path}});
+        code != kExitOk)
+      return code;
     // A stable name for the same adapter, when the path is not one already.
     std::string suggestion;
     const std::string device = RealPath(path);
@@ -146,7 +147,9 @@ int UnmapCommand(const CliOptions& options, const std::string& settingsPath) {
   RegFileStore store(settingsPath);
   const int port = *ParsePortName(options.args[0]);
   // A blank value reads as no mapping: the port is back on its default path.
-  if (!StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), ""}})) return kExitSettings;
+  if (const int code = StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), ""}});
+      code != kExitOk)
+    return code;
   const std::string path = PortPathFromRegistry(store, port);
   if (options.json) {
     Print(JsonObject().Add("port", ComName(port)).Add("path", path).Text() + "\n");

@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/bus_service.h"
 #include "cli/commands.h"
 #include "cli/headless_views.h"
+#include "cli/journal_rows.h"
 #include "cli/posix_clock_right.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
@@ -101,8 +103,15 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   HistoryLog history(historyFolder, [log](const std::string& message) {
     LogLine(log, "warning=" + LogValue(message));
   });
+  MetricsHistory metrics(history);
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &history});
+                           loading, &metrics});
+  BusService bus(app, window, registry, metrics, loop, settingsPath, log);
+  RowJournal journal(log);
+  window.onRow = [&](int row, const std::string& line) {
+    journal.Write(row, window.Cell(row, kColDevice), window.Cell(row, kColStatus), line);
+    bus.RowChanged(row);
+  };
 
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
   // as the window does, so that no handler runs after this.
@@ -125,6 +134,7 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
 
   if (!app.Start()) return kExitRunning;
+  bus.Start();
   loop.Run();
   return kExitOk;
 }

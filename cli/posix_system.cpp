@@ -120,12 +120,22 @@ Commands:
   run                  the service in the foreground: connect the active ports and run the
                        update schedule; every change of a port is one line on standard
                        error; SIGTERM or SIGINT ends it in order
+  status [--json | --openmetrics]
+                       the running service's 16 rows, each device's drift and the
+                       settings; --openmetrics: per device the last successful write,
+                       the offset read back, the drift and the failed writes
+
+While the service runs (com.quorvane.Horalign1 on the system bus), scan, update and
+read leave the ports it has active to it and ask it instead, and config, map and unmap
+on its settings file go through it and take effect at once; what changes something is
+decided by polkit. Without the service they work on their own.
 
 Options:
   --config FILE   the settings file (default: $STATE_DIRECTORY/Horalign.reg when systemd
                   sets it, else the desktop program's $XDG_CONFIG_HOME/Quorvane/Horalign.reg)
   --system        the service's settings file, /var/lib/horalign/Horalign.reg
   --json          print the result as JSON
+  --openmetrics   status: print the figures in the OpenMetrics text format
   -v, --verbose   log every change of a port row to standard error (always on for run)
   -h, --help      show this text
   --version       show the version
@@ -138,6 +148,7 @@ Exit status:
   4  the settings file could not be written
   5  run: another Horalign runs with the same instance lock
   6  read --set-pc: the PC clock could not be set
+  7  the service refused: polkit did not allow it
 )";
 }
 

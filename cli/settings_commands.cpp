@@ -74,16 +74,17 @@ int ShowConfig(const CliOptions& options, RegistryStore& store, const std::strin
 
 }  // namespace
 
-bool StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
-                   const std::vector<std::pair<std::string, std::string>>& values) {
+int StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
+                  const std::vector<std::pair<std::string, std::string>>& values) {
+  if (const int code = ChangeThroughService(settingsPath, key, values); code >= 0) return code;
   for (const auto& [name, text] : values) {
     if (!store.SetString(key, name, text)) {
       Complain("cannot write " + settingsPath);
-      return false;
+      return kExitSettings;
     }
   }
   SettingsWritten(settingsPath);
-  return true;
+  return kExitOk;
 }
 
 int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
@@ -127,7 +128,8 @@ int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
     Complain("config takes: mode 0|1|2, active COMn ... | none, or interval MINUTES");
     return kExitUsage;
   }
-  if (!StoreSettings(store, settingsPath, kConfigKey, values)) return kExitSettings;
+  if (const int code = StoreSettings(store, settingsPath, kConfigKey, values); code != kExitOk)
+    return code;
   return ShowConfig(options, store, settingsPath);
 }
 

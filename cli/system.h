@@ -3,8 +3,11 @@
 // What the command line needs of the operating system. cli/CMakeLists.txt picks one
 // definition: cli/posix_system.cpp (Linux, settings in a file) or cli/win32_system.cpp
 // (Windows, settings in the registry).
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "core/platform/clock.h"
@@ -37,6 +40,40 @@ void SettingsWritten(const std::string& settingsPath);
 // Why the port at `path` did not open, as the end of a sentence that begins with the path
 // ("does not exist", "is in use by another program", ...). Called after an open failed.
 std::string WhyPortDidNotOpen(const std::string& path);
+
+// The service, when one runs: it owns the ports it has active, so the commands ask it about
+// those rather than open them. Each call returns an exit code; on a refusal or a failure
+// Problem() says why.
+class RunningService {
+ public:
+  struct Row {
+    std::string path, active, status, statusTime, device, sn, settings;
+    bool detected = false;
+  };
+  struct Written {
+    std::string outcome, status;  // as "update" reports them
+    int msPastSecond = -1;
+  };
+  struct Answer {
+    std::string reply;            // the device's line, "" for none
+    std::int64_t askedUtcUs = 0;  // when the question was written
+    std::string status;           // after --set-pc
+  };
+  virtual ~RunningService() = default;
+  // The service's row of COM `port` when the service has it active, else null.
+  virtual const Row* Owned(int port) = 0;
+  virtual int Update(int port, Written& written) = 0;
+  virtual int Read(int port, bool setPc, Answer& answer) = 0;
+  virtual const std::string& Problem() const = 0;
+};
+
+// Null when no service runs (its bus name has no owner) or this system has none.
+std::unique_ptr<RunningService> FindRunningService();
+
+// A change of the settings file handed to the service that runs on it, which applies it at
+// once: an exit code, or -1 when no service runs on `settingsPath`.
+int ChangeThroughService(const std::string& settingsPath, const char* key,
+                         const std::vector<std::pair<std::string, std::string>>& values);
 
 // "" when this system runs the command line as given, else why it does not.
 std::string Unsupported(const CliOptions& options);

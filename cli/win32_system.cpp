@@ -96,10 +96,23 @@ std::string Unsupported(const CliOptions& options) {
   if (options.command == "map" || options.command == "unmap") {
     return options.command + " is for Linux: Windows names its COM ports itself";
   }
-  if (options.command == "run") {
-    return "run is the Linux service: on Windows horalign.exe keeps the schedule";
+  if (options.command == "run" || options.command == "status") {
+    return options.command +
+           " is for the Linux service: on Windows horalign.exe keeps the schedule";
   }
   return "";
+}
+
+// Windows has no service of ours to ask.
+std::unique_ptr<RunningService> FindRunningService() {
+  return nullptr;
+}
+int ChangeThroughService(const std::string&, const char*,
+                         const std::vector<std::pair<std::string, std::string>>&) {
+  return -1;
+}
+int StatusCommand(const CliOptions& options, const std::string&) {
+  return Refuse(options);
 }
 
 // main() refuses these through Unsupported() before it dispatches.

@@ -90,6 +90,11 @@ class QV_MainForm final : private SyncHost {
   // Brings Activate, Deactivate and Update Now in line with the selected row.
   void UpdateActionButtons();
 
+  // Runs an operation a client of the service asked for as a user's action runs: the
+  // window locked, the minute schedule paused, the pushes waiting. False, without running
+  // it, while another operation runs; the caller asks again later.
+  bool RunRequest(const std::function<void()>& operation);
+
   // Fields and parts, for tests and faces.
   PortListModel& Ports() { return ports_; }
   DeviceConnection& Connection() { return connection_; }

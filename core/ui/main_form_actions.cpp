@@ -211,6 +211,23 @@ void QV_MainForm::ServeTimeSource() {
   }
 }
 
+bool QV_MainForm::RunRequest(const std::function<void()>& operation) {
+  if (terminated_ || userBusy_ || MinuteTimerPaused() || !deps_.view.WindowEnabled() ||
+      deps_.pointer.Busy()) {
+    return false;
+  }
+  const MinuteTimerPause pause(*this);
+  LockWindow(true);
+  deps_.loop.ProcessPending();
+  operation();
+  if (terminated_) return true;
+  deps_.view.SetWindowEnabled(true);
+  EnableControls(true);
+  UpdateActionButtons();
+  userBusy_ = false;
+  return true;
+}
+
 void QV_MainForm::OnUpdateClick() {
   LockWindow(true);
   deps_.loop.ProcessPending();

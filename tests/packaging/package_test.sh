@@ -34,7 +34,9 @@ expected=(
   usr/share/man/man1/horalign.1.gz usr/share/man/man1/horalign-autostart.1.gz
   usr/share/man/man1/horalign-devsim.1.gz
   usr/share/doc/horalign/copyright usr/share/doc/horalign/changelog.Debian.gz
-  usr/share/lintian/overrides/horalign)
+  usr/share/lintian/overrides/horalign
+  usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf
+  usr/share/polkit-1/actions/com.quorvane.horalign.policy)
 for f in "${expected[@]}"; do [[ -s $root/$f ]] || fail "missing $f"; done
 # Each pixel icon is there, at its size.
 for size in 16 32 48 256; do
@@ -55,6 +57,19 @@ readelf -S "$root/usr/bin/horalign" | grep -q '\.debug_info\|\.symtab' && fail "
   fail "the installed program does not start"
 zcat "$root/usr/share/man/man1/horalign-devsim.1.gz" | grep -qF 'write\-ports' ||
   fail "the simulator's manual page lacks its options"
+
+# The unit waits for the bus name the policy lets its user own; polkit knows the action
+# the service asks about.
+grep -qx 'BusName=com.quorvane.Horalign1' "$root/usr/lib/systemd/system/horalign.service" ||
+  fail "the unit names no bus"
+grep -q '<policy user="horalign">' "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" ||
+  fail "the bus policy lets the service's user own nothing"
+grep -q '<action id="com.quorvane.horalign.manage">' \
+  "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "no polkit action"
+if command -v xmllint >/dev/null; then
+  xmllint --noout "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" \
+    "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "policy files"
+fi
 
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop entry"

@@ -1,0 +1,202 @@
+#!/usr/bin/python3
+# The service's control interface on a private system bus: a dbus-daemon of the test's own,
+# a stand-in for polkit (fake_polkit.py) and horalign-devsim's devices on pseudo-terminals.
+# Usage: bus_test.py HORALIGN_CLI HORALIGN_DEVSIM FAKE_POLKIT
+# Callers other than root run as "nobody", so that polkit is asked; root is never asked.
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+CLI, DEVSIM, POLKIT = (os.path.abspath(a) for a in sys.argv[1:4])
+NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
+IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
+FAILED = []
+BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>system</type><listen>unix:path={0}/bus</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
+<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
+
+
+def check(what, ok, detail=""):
+    print(("ok: " if ok else "FAIL: ") + what + ("" if ok else f"\n    {detail}"))
+    FAILED.extend([] if ok else [what])
+
+
+def run(args, env, prefix=()):
+    p = subprocess.run([*prefix, CLI, *args], env=env, capture_output=True, text=True, timeout=60)
+    return p.returncode, p.stdout, p.stderr
+
+
+def busctl(env, method, *args):
+    p = subprocess.run(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE,
+                        method, *args], capture_output=True, text=True, timeout=60)
+    return p.returncode, p.stdout + p.stderr
+
+
+def wait_for(predicate, seconds):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.05)
+    return predicate()
+
+
+def status(env):
+    rc, out, _ = run(["status", "--json"], env)
+    return json.loads(out) if rc == 0 else None
+
+
+def frames(tmp, port):  # the time commands a device has seen
+    return sum(1 for line in open(f"{tmp}/devsim.log")
+               if f"\tCOM{port}\tFRAME\t" in line and line.split("\t")[5][:1] in "TP")
+
+
+def polkit(tmp, answer):
+    with open(f"{tmp}/answer", "w") as f:
+        f.write(answer)
+
+
+def callers(tmp, env, settings, log):
+    polkit(tmp, "yes")
+    rc, out, err = run(["--config", settings, "--json", "update", "COM1"], env, NOBODY)
+    port = json.loads(out)["ports"][0] if rc == 0 else {}
+    check("an allowed caller's update is done by the service",
+          port.get("outcome") == "updated" and port.get("status") == "Device updated successfully.",
+          out + err)
+    asked = re.findall(r"^CheckAuthorization (\S+) (\S+) (\S+) (\d)$", log(), re.M)
+    check("polkit is asked about the caller's bus name, for the manage action, interactively",
+          asked[-1:] and asked[-1][0] == "system-bus-name" and asked[-1][1].startswith(":")
+          and asked[-1][2:] == ("com.quorvane.horalign.manage", "1"), log())
+    check("each row change is a PortChanged signal",
+          wait_for(lambda: "PortChanged 1 Device updated successfully." in log(), 5), log())
+
+    polkit(tmp, "no")
+    before, text = frames(tmp, 1), open(settings).read()
+    results = [run(["--config", settings, "update", "COM1"], env, NOBODY),
+               run(["--config", settings, "config", "interval", "90"], env, NOBODY),
+               run(["--config", settings, "unmap", "COM2"], env, NOBODY)]
+    check("a refused caller gets exit 7 and changes nothing",
+          all(r[0] == 7 and "not authorized" in r[2] for r in results) and frames(tmp, 1) == before
+          and open(settings).read() == text and status(env)["settings"]["interval_min"] == 60,
+          str(results))
+
+    asked = log().count("CheckAuthorization")
+    rc, out, _ = run(["--config", settings, "--json", "config", "interval", "75"], env)
+    check("root is allowed without asking, and the change reaches the service at once",
+          rc == 0 and json.loads(out)["interval_min"] == 75
+          and status(env)["settings"]["interval_min"] == 75
+          and log().count("CheckAuthorization") == asked, out)
+
+
+def malformed(env):
+    before = status(env)
+    cases = [(("Update", "s", "COM1"), "expecting 'i'"), (("Update", "i", "17"), "no port 17"),
+             (("SetInterval", "i", "5"), "from 60 to 9999"),
+             (("SetActivePorts", "ai", "2", "1", "0"), "no port 0"),
+             (("SetMode", "i", "3"), "no mode 3"),
+             (("SetPortPath", "is", "2", "ttyS0"), "must be absolute")]
+    wrong = [(c, out) for c, text in cases
+             if (result := busctl(env, *c))[0] == 0 or text not in (out := result[1])]
+    check("wrong types, unknown ports and values out of range are refused with a clear text",
+          not wrong, str(wrong))
+    check("and nothing changed", status(env) == before)
+
+
+def busy(tmp, env, settings, svc):
+    # A caller that goes in the middle of an update.
+    before = frames(tmp, 2)
+    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
+                             *IFACE, "UpdateAll"])
+    wait_for(lambda: frames(tmp, 2) > before, 10)
+    call.kill()
+    call.wait()
+    done = wait_for(lambda: frames(tmp, 3) > 0 and (s := status(env)) and all(
+        p["status"] == "Device updated successfully." for p in s["ports"][:3]), 15)
+    check("a caller that disconnects in the middle of an update does not disturb the service",
+          done and svc.poll() is None and busctl(env, "Update", "i", "2")[0] == 0)
+
+    # 100 status calls while a cycle runs: each is answered between the device's steps.
+    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
+                             *IFACE, "UpdateAll"], stdout=subprocess.PIPE, text=True)
+    answers = [status(env) for _ in range(100)]
+    running = call.poll() is None
+    out, _ = call.communicate(timeout=30)
+    check("100 status calls while a cycle runs are all answered",
+          all(a and len(a["ports"]) == 16 for a in answers) and out.startswith("a(issi) 3 "),
+          f"cycle still running after them: {running}; {out}")
+
+
+def owner(tmp, env, settings):
+    owned = {p["port"]: p["path"] for p in status(env)["ports"] if p["active"] == "Yes"}
+    opened, results = [], []
+    for args in (["scan"], ["update", "COM1", "COM2"], ["read", "COM3"]):
+        trace = f"{tmp}/strace.log"
+        results.append(run(["--config", settings, "--json", *args], env,
+                           ("strace", "-f", "-qq", "-e", "trace=openat", "-o", trace)))
+        opened += [path for path in owned.values() if f'"{path}"' in open(trace).read()]
+    scan = {p["port"]: p for p in json.loads(results[0][1])["ports"]}
+    check("with the service running, scan, update and read open no port the service owns",
+          len(owned) == 3 and not opened and [r[0] for r in results] == [0, 0, 0]
+          and scan["COM2"]["device"] == "QM6840" and scan["COM4"]["device"] == "QM8340"
+          and json.loads(results[2][1])["offset_s"] in (-1, 0), f"{opened} {results}")
+
+
+def main():
+    tmp = tempfile.mkdtemp(prefix="horalign-bus-test-")
+    os.chmod(tmp, 0o755)  # "nobody" reads the settings and reaches the bus
+    for folder in ("runtime", "state"):
+        os.mkdir(f"{tmp}/{folder}", 0o700)
+    open(f"{tmp}/bus.conf", "w").write(BUS_CONF.format(tmp))
+    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{tmp}/runtime", XDG_CONFIG_HOME=tmp,
+               XDG_STATE_HOME=f"{tmp}/state", DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/bus",
+               LC_ALL="C")
+    env.pop("STATE_DIRECTORY", None)
+    settings = f"{tmp}/Horalign.reg"
+    key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
+    ports = "".join(f'"COM{n}"="{tmp}/no-such-port/ttyCOM{n}"\n' for n in range(1, 17))
+    with open(settings, "w") as f:
+        f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="1"\n"Used COM Ports"="7"\n'
+                f'"Update Interval"="60"\n\n{key}\\Ports]\n{ports}')
+    os.chmod(settings, 0o644)
+    procs = [subprocess.Popen(["dbus-daemon", f"--config-file={tmp}/bus.conf", "--nofork"],
+                              preexec_fn=lambda: os.umask(0), stderr=subprocess.DEVNULL)]
+    try:
+        wait_for(lambda: os.path.exists(f"{tmp}/bus"), 5)
+        polkit(tmp, "yes")
+        procs.append(subprocess.Popen([POLKIT, env["DBUS_SYSTEM_BUS_ADDRESS"], f"{tmp}/answer"],
+                                      stdout=open(f"{tmp}/polkit.log", "w")))
+        procs.append(subprocess.Popen(
+            [DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
+             "com=2,letter=A,serial=20002", "--device", "com=3,letter=T,serial=30003,offset=-30",
+             "--device", "com=4,letter=W,serial=40004", "--ports-file", settings,
+             "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True))
+        [procs[-1].stdout.readline() for _ in range(4)]
+        svc = subprocess.Popen([CLI, "--config", settings, "run"], env=env,
+                               stderr=open(f"{tmp}/run.log", "w"))
+        procs.append(svc)
+        log = lambda: open(f"{tmp}/polkit.log").read()  # noqa: E731
+        up = wait_for(lambda: (s := status(env)) and sum(
+            p["status"] == "Connected to device." for p in s["ports"]) == 3, 30)
+        check("status lists the service's rows once it has connected its ports", up,
+              open(f"{tmp}/run.log").read())
+        if up:
+            callers(tmp, env, settings, log)
+            malformed(env)
+            busy(tmp, env, settings, svc)
+            owner(tmp, env, settings)
+    finally:
+        for p in reversed(procs):
+            p.send_signal(signal.SIGTERM)
+            p.wait(timeout=10)
+        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
+    return 1 if FAILED else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

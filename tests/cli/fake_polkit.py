@@ -1,0 +1,37 @@
+#!/usr/bin/python3
+# A stand-in for polkit's authority on a private bus, which also listens to the service.
+# Usage: fake_polkit.py BUS_ADDRESS ANSWER_FILE   Prints "ready", then each question as
+# "CheckAuthorization <subject kind> <bus name> <action> <flags>" and each of the service's
+# PortChanged signals as "PortChanged <port> <status>". It allows when ANSWER_FILE holds
+# "yes" at the time of the question. It ends itself after 120 s.
+import sys
+
+import dbus
+import dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+
+class Authority(dbus.service.Object):
+    @dbus.service.method("org.freedesktop.PolicyKit1.Authority",
+                         in_signature="(sa{sv})sa{ss}us", out_signature="(bba{ss})")
+    def CheckAuthorization(self, subject, action, details, flags, cancel):
+        print(f"CheckAuthorization {subject[0]} {subject[1].get('name', '')} {action} {int(flags)}",
+              flush=True)
+        allowed = open(sys.argv[2]).read().strip() == "yes"
+        return (allowed, False, dbus.Dictionary({}, signature="ss"))
+
+
+def port_changed(port, path, active, status, *rest):
+    print(f"PortChanged {int(port)} {status}", flush=True)
+
+
+DBusGMainLoop(set_as_default=True)
+bus = dbus.bus.BusConnection(sys.argv[1])
+name = dbus.service.BusName("org.freedesktop.PolicyKit1", bus, do_not_queue=True)
+authority = Authority(bus, "/org/freedesktop/PolicyKit1/Authority")
+bus.add_signal_receiver(port_changed, "PortChanged", "com.quorvane.Horalign1")
+print("ready", flush=True)
+loop = GLib.MainLoop()
+GLib.timeout_add_seconds(120, loop.quit)
+loop.run()
