@@ -32,9 +32,12 @@ code=$(product_code "$HORALIGN_MSI")
 # Windows runs its Task Scheduler from the start; a Wine prefix starts it on demand.
 quiet net start schedule >/dev/null || true
 msiexec /i "$(winepath -w "$HORALIGN_MSI")" STARTATLOGON=1
-for f in horalign.exe horalign-cli.exe horalign-logon-task.xml help/index.html; do
+for f in horalign.exe horalign-cli.exe horalign-logon-task.xml License.txt help/index.html; do
   [[ -s $folder/$f ]] || fail "$f was not installed"
 done
+grep -q '^MIT License' "$folder/License.txt" || fail "License.txt is not the MIT licence"
+msiinfo suminfo "$HORALIGN_MSI" | grep -q 'Comments: SPDX-License-Identifier: MIT' ||
+  fail "the package's summary does not name its licence"
 cmp -s "$folder/horalign-cli.exe" "$MSI_STAGE/horalign-cli.exe" || fail "horalign-cli.exe differs"
 # All users' Start menu on Windows; Wine puts a per-machine shortcut in the user's own.
 link=$(installed_links | head -1)
