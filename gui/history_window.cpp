@@ -10,10 +10,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLegend>
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -65,7 +68,9 @@ int HistoryModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != kSortRole)) return {};
+  if (!index.isValid()) return {};
+  if (role == Qt::ToolTipRole && index.column() != kStatus) return {};
+  if (role != Qt::DisplayRole && role != kSortRole && role != Qt::ToolTipRole) return {};
   const HistoryEntry& e = entries_[static_cast<std::size_t>(index.row())];
   const bool display = role == Qt::DisplayRole;
   switch (index.column()) {
@@ -85,7 +90,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case kOutcome:
       return e.ok ? QStringLiteral("ok") : QStringLiteral("failed");
     case kStatus:
-      return Q(e.status);
+      return Q(e.status);  // the tooltip too: the column may be too narrow for it
     case kMsPastSecond:
       return e.msPastSecond < 0 ? QVariant() : QVariant(e.msPastSecond);
     case kOffsetBefore:
@@ -161,34 +166,14 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
   table_->setWordWrap(false);
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-  // Widths by the texts a column holds: measuring 10,000 rows would cost more than the rest.
-  const QString widest[HistoryModel::kColumnCount] = {"0000-00-00 00:00:00.000",
-                                                      "COM16",
-                                                      "Tone Generator",
-                                                      "00000",
-                                                      "set-pc-clock",
-                                                      "offset-change",
-                                                      "failed",
-                                                      "",
-                                                      "999",
-                                                      "Offset before (s)",
-                                                      "Offset after (s)",
-                                                      "Drift (s/day)"};
-  // A caption needs room beside its text for the sort arrow.
-  const QFontMetrics headerFont = table_->horizontalHeader()->fontMetrics();
-  for (int c = 0; c < HistoryModel::kColumnCount; ++c) {
-    const QString caption = table_->model()->headerData(c, Qt::Horizontal).toString();
-    table_->setColumnWidth(c, std::max(fontMetrics().horizontalAdvance(widest[c]) + 16,
-                                       headerFont.horizontalAdvance(caption) + 28));
-  }
-  table_->setColumnWidth(
-      HistoryModel::kStatus,
-      fontMetrics().horizontalAdvance("Unable to connect to device - check settings.") + 16);
   table_->sortByColumn(HistoryModel::kTime, Qt::DescendingOrder);
 
   chart_ = new QChart();
   chart_->setTitle(QStringLiteral("Offset and drift"));
-  chart_->legend()->setAlignment(Qt::AlignRight);
+  // Below the plot the names have room; each marker is a piece of its line, so a device's
+  // solid offset and dashed drift, one colour, stay two things.
+  chart_->legend()->setAlignment(Qt::AlignBottom);
+  chart_->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
   chartView_ = new QChartView(chart_, this);
   chartView_->setObjectName(QStringLiteral("chtOffsetDrift"));
   chartView_->setAccessibleName(QStringLiteral("Offset and drift plot"));
@@ -219,11 +204,58 @@ HistoryWindow::HistoryWindow(LogFolder& folder, QWidget* parent)
   layout->addLayout(top);
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
-  resize(1000, 700);
+  FitColumns();
+  resize(width_, 700);
 
   connect(devices_, &QComboBox::currentIndexChanged, this, &HistoryWindow::ChooseDevice);
   connect(export_, &QPushButton::clicked, this, &HistoryWindow::AskAndExport);
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+// Widths by the texts a column holds: measuring 10,000 rows would cost more than the rest.
+// The window opens wide enough for them all where the screen allows; on a narrower screen
+// the status column gives up the difference (its texts elide, their tooltips stay whole).
+void HistoryWindow::FitColumns() {
+  const QString widest[HistoryModel::kColumnCount] = {
+      "0000-00-00 00:00:00.000",
+      "COM16",
+      "Tone Generator",
+      "00000",
+      "set-pc-clock",
+      "offset-change",
+      "failed",
+      "Unable to connect to device - check settings.",
+      "999",
+      "-000.000",
+      "-000.000",
+      "-000.000"};
+  // A caption needs room beside its text for the sort arrow.
+  const QFontMetrics headerFont = table_->horizontalHeader()->fontMetrics();
+  int columns = 0;
+  for (int c = 0; c < HistoryModel::kColumnCount; ++c) {
+    const QString caption = table_->model()->headerData(c, Qt::Horizontal).toString();
+    const int width = std::max(fontMetrics().horizontalAdvance(widest[c]) + 16,
+                               headerFont.horizontalAdvance(caption) + 28);
+    table_->setColumnWidth(c, width);
+    columns += width;
+  }
+  // Around the columns: the table's frame and scroll bar and the layout's margins.
+  const QMargins margins = layout()->contentsMargins();
+  const int around = 2 * table_->frameWidth() +
+                     style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table_) +
+                     margins.left() + margins.right();
+  width_ = columns + around;
+  if (width_ <= Room()) return;
+  const int status = table_->columnWidth(HistoryModel::kStatus);
+  const int least = headerFont.horizontalAdvance(QStringLiteral("Status")) + 28;
+  table_->setColumnWidth(HistoryModel::kStatus, std::max(least, status - (width_ - Room())));
+  width_ = Room();
+}
+
+// The width a window may take on its screen, the window manager's frame (not known before
+// it is shown) left aside.
+int HistoryWindow::Room() const {
+  return screen()->availableGeometry().width() - 2 * kWindowFrameAllowance;
 }
 
 void HistoryWindow::Reload() {
@@ -324,13 +356,14 @@ void HistoryWindow::Plot() {
       chart_->addSeries(series);
       series->attachAxis(time);
       series->attachAxis(axis);
-      if (!colour) {
-        colour = series->color();
-        continue;
-      }
       QPen pen = series->pen();
-      pen.setColor(*colour);
-      pen.setStyle(Qt::DashLine);
+      pen.setWidth(2);
+      if (colour) {
+        pen.setColor(*colour);
+        // Short dashes: even the legend's piece of the line shows three of them.
+        pen.setDashPattern({2, 1.5});
+      }
+      colour = pen.color();
       series->setPen(pen);
     }
   }
@@ -341,6 +374,9 @@ void HistoryWindow::Plot() {
   }
   offsets.Apply(offsetAxis);
   drifts.Apply(driftAxis);
+  // Ticks at round values (1, 2 or 5 times a power of ten), not at a fifth of the span.
+  offsetAxis->applyNiceNumbers();
+  driftAxis->applyNiceNumbers();
   if (first <= last) {
     time->setRange(QDateTime::fromMSecsSinceEpoch(first),
                    QDateTime::fromMSecsSinceEpoch(std::max(last, first + 60'000)));

@@ -96,6 +96,10 @@ class HistoryWindow : public QWidget {
   const HistoryFilter& Filter() const { return filter_; }
 
  private:
+  static constexpr int kWindowFrameAllowance = 8;
+
+  void FitColumns();
+  int Room() const;
   void ChooseDevice(int index);
   void Plot();
   void AskAndExport();
@@ -112,6 +116,7 @@ class HistoryWindow : public QWidget {
   QPushButton* export_ = nullptr;
   QPushButton* close_ = nullptr;
   QString summaryText_;
+  int width_ = 0;  // the window's first width: every column whole where the screen allows
 };
 
 }  // namespace horalign

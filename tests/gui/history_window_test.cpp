@@ -76,6 +76,64 @@ class HistoryWindowTest : public QObject {
       QCOMPARE(widget->accessibleName(), name);
     }
   }
+
+  // Offset and drift of one device share its colour, so the legend must tell them apart by
+  // something else; the axes step by round numbers; the table fits the window it opens in.
+  void theLegendTellsOffsetFromDriftTheTicksAreRoundAndTheColumnsFit() {
+    sim::MemoryLogFolder folder;
+    HistoryLog log(folder, nullptr);
+    sim::WriteSimulatedHistory(log, {{1, "QM8340", "10001", 37}, {2, "QM6840", "20002", -91}},
+                               1'796'479'509'000, 20, 60);
+    HistoryWindow window(folder);
+    window.show();
+    window.Reload();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    const QList<QLegendMarker*> markers = window.Chart()->legend()->markers();
+    QCOMPARE(markers.size(), 4);
+    const auto looks = [&](QLegendMarker* m) {
+      const QLegend::MarkerShape shape = m->shape() == QLegend::MarkerShapeDefault
+                                             ? window.Chart()->legend()->markerShape()
+                                             : m->shape();
+      // Drawn from its series, a line's marker is a piece of that line, pen style and all.
+      const Qt::PenStyle style = shape == QLegend::MarkerShapeFromSeries
+                                     ? static_cast<QLineSeries*>(m->series())->pen().style()
+                                     : Qt::NoPen;
+      return std::pair(shape == QLegend::MarkerShapeDefault ? QLegend::MarkerShapeRectangle : shape,
+                       style);
+    };
+    for (int i = 0; i < markers.size(); i += 2) {
+      QVERIFY(markers[i]->label().endsWith(" offset") &&
+              markers[i + 1]->label().endsWith(" drift"));
+      QCOMPARE(markers[i]->pen().color(), markers[i + 1]->pen().color());
+      QVERIFY2(looks(markers[i]) != looks(markers[i + 1]), qPrintable(markers[i]->label()));
+    }
+
+    for (QAbstractAxis* axis : window.Chart()->axes(Qt::Vertical)) {
+      const auto* values = static_cast<QValueAxis*>(axis);
+      const double step = (values->max() - values->min()) / (values->tickCount() - 1);
+      const double scale = std::pow(10.0, std::floor(std::log10(step)));
+      const double mantissa = step / scale;
+      QVERIFY2(
+          std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
+              std::abs(mantissa - 2.5) < 1e-9 || std::abs(mantissa - 5) < 1e-9,
+          qPrintable(axis->titleText() + QStringLiteral(" steps by ") + QString::number(step)));
+      const double ticks = values->min() / step;
+      QVERIFY2(std::abs(ticks - std::round(ticks)) < 1e-9, qPrintable(axis->titleText()));
+    }
+
+    QTableView* table = window.Table();
+    int columns = 0;
+    for (int c = 0; c < HistoryModel::kColumnCount; ++c) columns += table->columnWidth(c);
+    QVERIFY2(columns <= table->viewport()->width(),
+             qPrintable(QStringLiteral("%1 px of columns in %2 px")
+                            .arg(columns)
+                            .arg(table->viewport()->width())));
+    QVERIFY2(window.frameGeometry().width() <= window.screen()->availableGeometry().width(),
+             qPrintable(QStringLiteral("a window %1 px wide on a screen of %2 px")
+                            .arg(window.frameGeometry().width())
+                            .arg(window.screen()->availableGeometry().width())));
+  }
 };
 
 QTEST_MAIN(HistoryWindowTest)
