@@ -39,7 +39,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # library names them, and without them the window cannot open. F1 opens the browser through
 # xdg-open.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The service takes its name on the system bus.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, default-dbus-system-bus | dbus-system-bus")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Directories the install creates get the usual mode whatever the builder's umask.

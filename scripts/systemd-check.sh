@@ -131,7 +131,7 @@ cleanup() {
     done
     [[ ! -d $cgroup ]] || echo "warning: $cgroup is left behind" >&2
   fi
-  rm -rf "$work" "$work.go" "$work.log"
+  rm -rf "$work" "$work.go" "$work.log" "$work.enable"
 }
 trap cleanup EXIT
 mkdir "$cgroup"
@@ -197,8 +197,15 @@ done <<< "$ports"
 inner horalign-cli --system config mode 1 > /dev/null
 inner horalign-cli --system config active COM1 COM2 COM3 COM4 > /dev/null
 
-inner systemctl enable --now horalign 2>&1 | sed 's/^/systemctl: /'
 journal() { inner journalctl -q -o short-iso -u horalign --no-pager; }
+if ! inner systemctl enable --now horalign > "$work.enable" 2>&1; then
+  sed 's/^/systemctl: /' "$work.enable" >&2
+  inner systemctl status --no-pager horalign >&2 || true
+  journal >&2
+  inner journalctl -q --no-pager -u dbus >&2 || true
+  fail "the service did not start"
+fi
+sed 's/^/systemctl: /' "$work.enable"
 count() { journal | grep -c "$1" || true; }
 for _ in $(seq 150); do
   (($(count 'status="Connected to device."') >= 4)) && break

@@ -52,6 +52,13 @@ if command -v rsvg-convert >/dev/null; then
   awk -v e="$rmse" 'BEGIN { exit !(e != "" && e < 0.03) }' ||
     fail "the SVG icon differs from the 256 px one (RMSE $rmse)"
 fi
+# One licence, named alike in the copyright file and the metainfo, and no placeholder.
+grep -qx 'License: MIT' "$root/usr/share/doc/horalign/copyright" ||
+  fail "the copyright file does not name the MIT licence"
+grep -qi 'proprietary\|all rights reserved' "$root/usr/share/doc/horalign/copyright" &&
+  fail "the copyright file still holds the placeholder licence"
+grep -qF '<project_license>MIT</project_license>' "$root/usr/share/metainfo/$app.metainfo.xml" ||
+  fail "the metainfo does not name the MIT licence"
 readelf -S "$root/usr/bin/horalign" | grep -q '\.debug_info\|\.symtab' && fail "horalign is not stripped"
 "$root/usr/bin/horalign" --version | grep -qx "Horalign (Version $version)" ||
   fail "the installed program does not start"
@@ -90,13 +97,21 @@ apt-get -s --no-install-recommends install "$deb" >"$scratch/apt.log" 2>&1 &&
 # Install and remove with dpkg itself, in a root of its own (the dependencies were checked
 # above: --force-depends), and check that nothing is left behind.
 db=$scratch/dpkg
-mkdir -p "$db/var/lib/dpkg/info" "$db/var/lib/dpkg/updates" "$db/var/log"
+mkdir -p "$db/var/lib/dpkg/info" "$db/var/lib/dpkg/updates" "$db/var/log" "$db/etc"
 touch "$db/var/lib/dpkg/status"
 dpkg_root=(dpkg --root="$db" --force-depends --force-not-root --force-script-chrootless
            --log="$db/var/log/dpkg.log")
 "${dpkg_root[@]}" -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i"; }
 [[ -x $db/usr/bin/horalign && -f $db/usr/share/applications/$app.desktop ]] || fail "dpkg -i installed too little"
+# The service's user, which the bus policy names; like every system user it stays after a
+# purge (files may still belong to it).
+grep -q '^horalign:x:[0-9]*:[0-9]*:.*:/var/lib/horalign:' "$db/etc/passwd" ||
+  fail "no user horalign after dpkg -i"
+grep -q '^dialout:.*horalign' "$db/etc/group" || fail "the user horalign is not in dialout"
 "${dpkg_root[@]}" --purge horalign >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg --purge"; }
+rm -f "$db"/etc/{passwd,group,shadow,gshadow}
+rm -f "$db"/etc/.pwd.lock "$db"/etc/*-
+rmdir "$db/etc" 2>/dev/null || fail "left in etc: $(ls -A "$db/etc")"
 left=$(find "$db" -mindepth 1 -path "$db/var" -prune -o -print)
 [[ -z $left ]] || fail "left after removal: $left"
 
