@@ -131,7 +131,7 @@ cleanup() {
     done
     [[ ! -d $cgroup ]] || echo "warning: $cgroup is left behind" >&2
   fi
-  rm -rf "$work" "$work.go" "$work.log" "$work.enable"
+  rm -rf "$work" "$work.go" "$work.log" "$work.enable" "$work.status"
 }
 trap cleanup EXIT
 mkdir "$cgroup"
@@ -215,6 +215,42 @@ done
   journal >&2
   fail "the service did not connect its four devices"
 }
+# The control interface, asked by the command line as an administrator would.
+inner horalign-cli status --json > "$work.status" || fail "horalign-cli status failed"
+python3 - "$work.status" << 'PY' || fail "status does not list the four devices"
+import json, sys
+rows = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}
+seen = [(rows[f"COM{n}"]["device"], rows[f"COM{n}"]["sn"]) for n in range(1, 5)]
+assert seen == [("QM8340", "10001"), ("QM6840", "20002"), ("Tone Generator", "30003"),
+                ("QM8340", "40004")], seen
+PY
+echo "horalign-cli status: the four devices"
+pid=$(inner systemctl show -P MainPID horalign)
+inner horalign-cli --system config interval 75 > /dev/null || fail "config interval failed"
+inner horalign-cli status --json > "$work.status"
+python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["settings"]["interval_min"] == 75' \
+  "$work.status" || fail "the new interval did not reach the service"
+[[ $(inner systemctl show -P MainPID horalign) == "$pid" ]] || fail "the service was restarted"
+echo "config interval 75: taken by the running service (PID $pid)"
+com2=$(awk '$1 == "COM2" { print $2 }' <<< "$ports")
+inner strace -f -qq -e trace=openat -o /var/tmp/update.strace horalign-cli --json update COM2 \
+  > "$work.status" || fail "horalign-cli update COM2 failed"
+python3 -c 'import json, sys; p = json.load(open(sys.argv[1]))["ports"][0]
+assert p["port"] == "COM2" and p["outcome"] == "updated", p' "$work.status" ||
+  fail "update COM2 did not update it"
+inner grep -qF "\"$com2\"" /var/tmp/update.strace && fail "horalign-cli opened $com2 itself"
+(($(count 'port=COM2 .*status="Device updated successfully."') >= 1)) ||
+  fail "the service's journal does not show the update of COM2"
+echo "horalign-cli update COM2: done by the service, $com2 not opened by the command"
+# One port's lines, by the journal's own fields.
+com2_lines=$(inner journalctl -q -o cat -u horalign HORALIGN_PORT=COM2)
+grep -q 'status="Device updated successfully."' <<< "$com2_lines" &&
+  ! grep -v '^port=COM2 ' <<< "$com2_lines" | grep -q . ||
+  fail "journalctl -u horalign HORALIGN_PORT=COM2 shows other lines or not the update"
+[[ $(inner journalctl -q -o cat -u horalign HORALIGN_DEVICE="Tone Generator" \
+     HORALIGN_OUTCOME="Connected to device." | grep -c '^port=COM3 ') -ge 1 ]] ||
+  fail "the fields HORALIGN_DEVICE and HORALIGN_OUTCOME do not find COM3's connection"
+echo "journalctl -u horalign HORALIGN_PORT=COM2: $(wc -l <<< "$com2_lines") lines, all of COM2"
 if ((minutes > 0)); then
   echo "waiting up to $minutes minutes for the first update cycle"
   for _ in $(seq $((minutes * 6))); do
