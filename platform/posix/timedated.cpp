@@ -52,6 +52,11 @@ std::int64_t MonotonicMicros() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+std::int64_t RealtimeMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 // Members in this order: the slot goes before the bus it belongs to.
@@ -64,8 +69,11 @@ struct Timedated::Call {
 
 namespace {
 
-// Sends SetTime; a result only when it could not be sent.
-std::optional<ClockSetResult> Ask(Timedated::Call& call, std::int64_t utcMicros) {
+// Sends SetTime by the distance from the clock's present reading: timedated applies it to
+// its reading when polkit has said yes, so a password typed for ten seconds does not leave
+// the clock ten seconds behind (an absolute time would be set as it was asked). A result
+// only when it could not be sent.
+std::optional<ClockSetResult> Ask(Timedated::Call& call, std::int64_t distanceUs) {
   sd_bus* rawBus = nullptr;
   if (sd_bus_open_system(&rawBus) < 0) return ClockSetResult::kNoRight;
   call.bus.reset(rawBus);
@@ -78,9 +86,8 @@ std::optional<ClockSetResult> Ask(Timedated::Call& call, std::int64_t utcMicros)
     return ClockSetResult::kFailed;
   }
   const std::unique_ptr<sd_bus_message, MessageReleaser> message(rawMessage);
-  const int relative = 0, interactive = 1;
-  if (sd_bus_message_append(message.get(), "xbb", static_cast<std::int64_t>(utcMicros), relative,
-                            interactive) < 0) {
+  const int relative = 1, interactive = 1;
+  if (sd_bus_message_append(message.get(), "xbb", distanceUs, relative, interactive) < 0) {
     return ClockSetResult::kFailed;
   }
   call.deadlineUs = MonotonicMicros() + kAnswerTimeoutMicros;
@@ -129,10 +136,12 @@ void Timedated::Await(Call& call, bool watchFd) {
 }
 
 ClockSetResult Timedated::SetTime(std::int64_t utcMicros) {
+  // Taken now, so that the wait for an earlier question does not age it either.
+  const std::int64_t distanceUs = utcMicros - RealtimeMicros();
   // Only the latest question can be unanswered: each one waits for the one before.
   while (open_ != nullptr && !open_->result) Await(*open_, false);
   Call call;
-  if (const auto unsent = Ask(call, utcMicros)) return *unsent;
+  if (const auto unsent = Ask(call, distanceUs)) return *unsent;
   Call* const before = std::exchange(open_, &call);
   while (!call.result) Await(call, true);
   open_ = before;

@@ -1,15 +1,18 @@
 #!/usr/bin/python3
 # A stand-in for systemd-timedated on a private bus, so tests never reach the real one.
 # Usage: fake_timedated.py BUS_ADDRESS ANSWER...   Prints "ready", then each SetTime call as
-# "SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER: "ok"
-# succeeds, anything else is the D-Bus error name to refuse with; "delay:MS:ANSWER" gives
-# ANSWER after MS milliseconds, serving other calls meanwhile. It ends itself after 20 s.
+# "SetTime <usec_utc> <relative> <interactive>" before answering it with the next ANSWER:
+# "ok" succeeds and prints "set <usec_utc>", the time the clock would then take (a relative
+# usec counts from that moment); anything else is the D-Bus error name to refuse with;
+# "delay:MS:ANSWER" gives ANSWER after MS milliseconds, serving other calls meanwhile. It
+# ends itself after 20 s.
 # With the first ANSWER "--sleeps" it stands in for logind instead: at each SIGUSR1 the PC
 # goes to sleep and wakes (PrepareForSleep true, then false), and it prints "woke". With
 # "--impostor" it owns no name and sends PrepareForSleep(false) as logind would, broadcast and
 # to every other connection alone, prints "sent" once the bus has routed them, and ends.
 import signal
 import sys
+import time
 
 import dbus
 import dbus.lowlevel
@@ -31,6 +34,9 @@ class TimeDate(dbus.service.Object):
 
         def give():
             if answer == "ok":
+                # What the clock would be set to now, when the answer is given.
+                now_us = time.clock_gettime_ns(time.CLOCK_REALTIME) // 1000
+                print(f"set {now_us + int(usec_utc) if relative else int(usec_utc)}", flush=True)
                 reply()
             else:
                 fail(dbus.exceptions.DBusException("refused by the test", name=answer))

@@ -3,12 +3,12 @@
 #include <sys/timerfd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <optional>
-
 #include <optional>
 #include <vector>
 
@@ -89,6 +89,32 @@ struct PrivateBus {
   std::string address;
 };
 
+std::int64_t RealtimeUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// The fake timedated's record of a call ("SetTime USEC RELATIVE INTERACTIVE"): asked
+// interactively, by the distance from the PC's time when `targetUs` was asked for at
+// `askedUs`, so that a wait for an answer does not leave the clock behind.
+void ExpectAskedFor(const std::optional<std::string>& line, std::int64_t targetUs,
+                    std::int64_t askedUs) {
+  long long usec = 0;
+  char relative[8] = "", interactive[8] = "";
+  ASSERT_TRUE(line &&
+              std::sscanf(line->c_str(), "SetTime %lld %7s %7s", &usec, relative, interactive) == 3)
+      << line.value_or("(none)");
+  EXPECT_STREQ(relative, "true");
+  EXPECT_STREQ(interactive, "true");
+  EXPECT_NEAR(static_cast<double>(usec), static_cast<double>(targetUs - askedUs), 50e3);
+}
+
+// Its "set USEC" once it said yes: the time the clock then took.
+std::int64_t SetTo(const std::optional<std::string>& line) {
+  long long usec = 0;
+  return line && std::sscanf(line->c_str(), "set %lld", &usec) == 1 ? usec : -1;
+}
+
 TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnswer) {
   const struct {
     int directError;     // what clock_settime answers
@@ -120,11 +146,18 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
     int directSets = 0;
     PosixClock clock([&](const timespec&) { return ++directSets, row.directError; },
                      SetTimeThroughTimedated);
-    // 08:00:00.25 at UTC+5:30 is 02:30:00.25 UTC, an absolute time, asked interactively.
+    // 08:00:00.25 at UTC+5:30 is 02:30:00.25 UTC.
+    const std::int64_t askedUs = RealtimeUs();
     EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 0, 250'000)), row.expected);
     EXPECT_EQ(directSets, 1);
-    EXPECT_EQ(timedated.ReadLine(0).value_or(""),
-              row.answer.empty() ? "" : "SetTime 1780281000250000 false true");
+    if (row.answer.empty()) {
+      EXPECT_EQ(timedated.ReadLine(0), std::nullopt);
+      continue;
+    }
+    ExpectAskedFor(timedated.ReadLine(0), 1780281000250000, askedUs);
+    if (row.answer == "ok") {
+      EXPECT_NEAR(SetTo(timedated.ReadLine(0)), 1780281000250000, 50e3);
+    }
   }
 }
 
@@ -146,30 +179,35 @@ TEST(PosixClock, RunsTheLoopWhileTimedatedIsAskedAndGivesEachRequestItsOwnAnswer
   clock.WatchJumps();
   int ticks = 0;
   std::optional<ClockSetResult> second;
-  std::int64_t secondAnsweredMs = -1;
+  std::int64_t secondAnsweredMs = -1, secondUs = 0;
   const std::int64_t startMs = loop.MonotonicMs();
   const auto ticker = loop.CreateTimer(50, true, [&] { ++ticks; });
   std::unique_ptr<Timer> once;
   once = loop.CreateTimer(100, true, [&] {
     once->SetEnabled(false);
     clock.CheckJumps(clock.WallAheadUs() + 2'000'000);  // as timedated's step would be
+    secondUs = RealtimeUs();
     second = clock.SetLocal(At(2026, 6, 1, 8, 0, 1));
     secondAnsweredMs = loop.MonotonicMs() - startMs;
   });
+  const std::int64_t firstUs = RealtimeUs();
   EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 0, 250'000)), kOk);
   EXPECT_GE(ticks, 10);  // some 20 in the second it waited
   EXPECT_EQ(second, kAutoSyncOn);
   EXPECT_GE(secondAnsweredMs, 900);  // asked only once the first had its answer
   EXPECT_TRUE(jumps.empty());
-  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281000250000 false true");
-  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281001000000 false true");
+  ExpectAskedFor(timedated.ReadLine(0), 1780281000250000, firstUs);
+  // Set a second after it was asked (an administrator typing a password): to the time
+  // asked for as it stands then, not to a time a second old.
+  EXPECT_NEAR(SetTo(timedated.ReadLine(0)) - 1780281000250000, 1e6, 200e3);
+  ExpectAskedFor(timedated.ReadLine(0), 1780281001000000, secondUs);
 
   // The bus goes away while the third question is open.
   const auto breaker = loop.CreateTimer(200, true, [&] { bus.daemon.Stop(SIGKILL); });
-  const std::int64_t thirdMs = loop.MonotonicMs();
+  const std::int64_t thirdMs = loop.MonotonicMs(), thirdUs = RealtimeUs();
   EXPECT_EQ(clock.SetLocal(At(2026, 6, 1, 8, 0, 2)), kNoRight);
   EXPECT_LT(loop.MonotonicMs() - thirdMs, 4000);  // before the answer was due
-  EXPECT_EQ(timedated.ReadLine(0), "SetTime 1780281002000000 false true");
+  ExpectAskedFor(timedated.ReadLine(0), 1780281002000000, thirdUs);
 }
 
 // Jumps: the timerfd is armed for the next whole minute; a step against the monotonic clock
