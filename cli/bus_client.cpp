@@ -14,6 +14,7 @@
 namespace horalign {
 namespace {
 
+// Reading the rows or the settings: the service answers those between its device steps.
 constexpr std::uint64_t kReadTimeoutMicros = 5'000'000;
 // A device operation waits for those queued before it, and polkit may ask for a password.
 constexpr std::uint64_t kWorkTimeoutMicros = 300'000'000;
@@ -28,6 +29,8 @@ std::string FullPath(const std::string& path) {
 std::unique_ptr<ServiceClient> ServiceClient::Connect() {
   sd_bus* bus = nullptr;
   if (sd_bus_open_system(&bus) < 0) return nullptr;
+  // Every call without a timeout of its own: a service that hangs fails a status in 5 s.
+  sd_bus_set_method_call_timeout(bus, kReadTimeoutMicros);
   BusError error;
   BusReply reply;
   int owned = 0;
