@@ -109,5 +109,30 @@ TEST(ReadBack, AVerifiedCycleOfFourDevicesLetsTheLoopRunBetweenItsQueries) {
   }
 }
 
+// A wall clock that stands still (set back as fast as it runs, by something else) never
+// reaches the moment a query waits for: the wait gives up after a few rounds and the
+// read-back goes on, rather than holding the cycle for as long as the clock stands.
+TEST(ReadBack, AClockThatStandsStillHoldsAQueryForAFewSecondsOnly) {
+  sim::SimApp s;
+  s.world.AddDevice(1, {.letter = 'W', .clockOffsetSeconds = 0.37});
+  s.Set("Verify Writes", "1");
+  StartIn(s, 1, 0x1);
+  std::int64_t frozenFromUs = -1, lastUs = 0;
+  const auto stand = s.world.loop.CreateTimer(10, true, [&] {
+    const std::int64_t nowUs = s.world.time.NowUs();
+    if (frozenFromUs < 0 && !SentStartingWith(s, 1, "QT").empty()) frozenFromUs = nowUs;
+    if (frozenFromUs >= 0 && nowUs - frozenFromUs < 30'000'000) {
+      s.world.clock.StepWallMicros(-(nowUs - lastUs));
+    }
+    lastUs = nowUs;
+  });
+  s.Form().SetMinuteCount(59);
+  s.world.loop.RunForMs(70'000);
+  const auto queries = SentStartingWith(s, 1, "QT");
+  ASSERT_GE(queries.size(), 2u);
+  EXPECT_LT(queries[1].firstByteUs - queries[0].firstByteUs, 10'000'000);  // not 30 s
+  EXPECT_EQ(s.Cell(1, kColStatus), "Device updated successfully.");
+}
+
 }  // namespace
 }  // namespace horalign::test
