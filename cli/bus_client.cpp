@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "cli/bus_names.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
+#include "platform/posix/bus_names.h"
 
 namespace horalign {
 namespace {

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <limits>
 
-#include "cli/bus_names.h"
 #include "cli/polkit_check.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
+#include "platform/posix/bus_names.h"
 #include "platform/posix/posix_serial.h"
 
 namespace horalign {
@@ -88,20 +88,9 @@ struct BusMethods {
 
   static int GetSettings(sd_bus_message* call, void* userdata, sd_bus_error*) {
     BusService& s = Of(userdata);
-    const AppConfig& config = s.app_.Config();
     sd_bus_message* reply = nullptr;
     int r = sd_bus_message_new_method_return(call, &reply);
-    if (r >= 0) r = sd_bus_message_append(reply, "i", int{config.ConnectionMode});
-    if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "i");
-    for (int port = 1; r >= 0 && port <= kPortRows; ++port) {
-      if (config.UsedComPorts & (1 << (port - 1))) r = sd_bus_message_append(reply, "i", port);
-    }
-    if (r >= 0) r = sd_bus_message_close_container(reply);
-    if (r >= 0) {
-      r = sd_bus_message_append(reply, "ibbs", int{config.UpdateInterval},
-                                int{config.PushOnTimeChange}, int{config.VerifyWrites},
-                                s.settingsPath_.c_str());
-    }
+    if (r >= 0) r = s.AppendSettings(reply);
     if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
     sd_bus_message_unref(reply);
     return r;
@@ -237,6 +226,7 @@ const sd_bus_vtable kTable[] = {
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("SetPortPath", "is", "", BusMethods::SetPortPath, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL("PortChanged", kRowSignature, 0),
+    SD_BUS_SIGNAL("SettingsChanged", kSettingsSignature, 0),
     SD_BUS_VTABLE_END};
 
 }  // namespace
@@ -303,6 +293,35 @@ int BusService::AppendRow(sd_bus_message* message, int port) {
       int{device.detected && !rows.Undetected(port)}, rows.Cell(port, kColSettings).c_str());
 }
 
+int BusService::AppendSettings(sd_bus_message* message) {
+  const AppConfig& config = app_.Config();
+  int r = sd_bus_message_append(message, "i", int{config.ConnectionMode});
+  if (r >= 0) r = sd_bus_message_open_container(message, 'a', "i");
+  for (int port = 1; r >= 0 && port <= kPortRows; ++port) {
+    if (config.UsedComPorts & (1 << (port - 1))) r = sd_bus_message_append(message, "i", port);
+  }
+  if (r >= 0) r = sd_bus_message_close_container(message);
+  if (r >= 0) {
+    r = sd_bus_message_append(message, "ibbs", int{config.UpdateInterval},
+                              int{config.PushOnTimeChange}, int{config.VerifyWrites},
+                              settingsPath_.c_str());
+  }
+  return r;
+}
+
+BusService::SettingsSeen BusService::Seen() {
+  const AppConfig& c = app_.Config();
+  return {c.ConnectionMode, c.UsedComPorts, c.UpdateInterval, c.PushOnTimeChange, c.VerifyWrites};
+}
+
+void BusService::SettingsChanged() {
+  sd_bus_message* signal = nullptr;
+  int r = sd_bus_message_new_signal(bus_, &signal, kBusPath, kBusInterface, "SettingsChanged");
+  if (r >= 0) r = AppendSettings(signal);
+  if (r >= 0) sd_bus_send(bus_, signal, nullptr);
+  sd_bus_message_unref(signal);
+}
+
 void BusService::RowChanged(int port) {
   if (bus_ == nullptr || app_.MainForm() == nullptr) return;
   sd_bus_message* signal = nullptr;
@@ -340,6 +359,7 @@ void BusService::RunQueued() {
   Queued next = std::move(queue_.front());
   queue_.pop_front();
   running_ = true;
+  const SettingsSeen before = Seen();
   const bool ran = Form().RunRequest([&] { next.work(next.call); });
   running_ = false;
   if (!ran) {
@@ -347,6 +367,8 @@ void BusService::RunQueued() {
     return;
   }
   sd_bus_message_unref(next.call);
+  // Windows that are the service's clients show the settings as the service has them.
+  if (Seen() != before) SettingsChanged();
   Flush();
   tmrQueue_->SetEnabled(!queue_.empty() || asking_ > 0);
 }

@@ -16,7 +16,7 @@
 
 namespace horalign {
 
-// The service's control interface on the system bus (cli/bus_names.h): the rows, the
+// The service's control interface on the system bus (platform/posix/bus_names.h): the rows, the
 // devices' figures and the settings for anyone; the operations and the settings' changes for
 // whom polkit allows. An operation is queued and runs between the service's own, one at a
 // time; its caller gets the answer when it is done.
@@ -48,6 +48,16 @@ class BusService {
   void Process();
   void Flush();
   int AppendRow(sd_bus_message* message, int port);
+  int AppendSettings(sd_bus_message* message);
+  struct SettingsSeen {
+    std::int16_t mode;
+    std::int32_t ports;
+    std::int16_t interval;
+    bool push, verify;
+    bool operator==(const SettingsSeen&) const = default;
+  };
+  SettingsSeen Seen();
+  void SettingsChanged();
 
   // The operations, in cli/bus_requests.cpp.
   void DoUpdate(sd_bus_message* call, int port);

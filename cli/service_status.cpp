@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "cli/bus_client.h"
-#include "cli/bus_names.h"
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "core/ui/port_list.h"
+#include "platform/posix/bus_names.h"
 
 namespace horalign {
 namespace {

@@ -92,6 +92,9 @@ def callers(tmp, env, settings, log):
           rc == 0 and json.loads(out)["interval_min"] == 75
           and status(env)["settings"]["interval_min"] == 75
           and log().count("CheckAuthorization") == asked, out)
+    check("a change of the settings is a SettingsChanged signal, a refused one none",
+          wait_for(lambda: "SettingsChanged mode=1 interval=75" in log(), 5)
+          and "interval=90" not in log(), log())
 
 
 def malformed(env):

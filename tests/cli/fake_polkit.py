@@ -2,7 +2,8 @@
 # A stand-in for polkit's authority on a private bus, which also listens to the service.
 # Usage: fake_polkit.py BUS_ADDRESS ANSWER_FILE   Prints "ready", then each question as
 # "CheckAuthorization <subject kind> <bus name> <action> <flags>" and each of the service's
-# PortChanged signals as "PortChanged <port> <status>". It allows when ANSWER_FILE holds
+# PortChanged signals as "PortChanged <port> <status>" and SettingsChanged as
+# "SettingsChanged mode=<mode> interval=<minutes>". It allows when ANSWER_FILE holds
 # "yes" at the time of the question. It ends itself after 120 s.
 import sys
 
@@ -26,11 +27,16 @@ def port_changed(port, path, active, status, *rest):
     print(f"PortChanged {int(port)} {status}", flush=True)
 
 
+def settings_changed(mode, ports, interval, *rest):
+    print(f"SettingsChanged mode={int(mode)} interval={int(interval)}", flush=True)
+
+
 DBusGMainLoop(set_as_default=True)
 bus = dbus.bus.BusConnection(sys.argv[1])
 name = dbus.service.BusName("org.freedesktop.PolicyKit1", bus, do_not_queue=True)
 authority = Authority(bus, "/org/freedesktop/PolicyKit1/Authority")
 bus.add_signal_receiver(port_changed, "PortChanged", "com.quorvane.Horalign1")
+bus.add_signal_receiver(settings_changed, "SettingsChanged", "com.quorvane.Horalign1")
 print("ready", flush=True)
 loop = GLib.MainLoop()
 GLib.timeout_add_seconds(120, loop.quit)

@@ -25,6 +25,9 @@ inline constexpr const char* kRowSignature = "issssssbs";
 // One device's figures, as GetDevices lists them: port, model, S/N, last successful write
 // (UTC ms since 1970, 0 for none), last offset read back after a write (s), drift (s/day),
 // failed writes since the service started. NaN stands for a figure not known.
+// The settings, as GetSettings answers and SettingsChanged sends them: mode, active ports,
+// interval (minutes), Push On Time Change, Verify Writes, the settings file.
+inline constexpr const char* kSettingsSignature = "iaiibbs";
 inline constexpr const char* kDeviceSignature = "issxddu";
 
 }  // namespace horalign
