@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
+#include "platform/posix/service_bus_link.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;
@@ -62,8 +64,23 @@ int main(int argc, char** argv) {
   });
   window.SetHistoryFolder(&historyFolder);
 
+  // Where the service runs, it owns the ports: the window is its client and opens none.
+  std::unique_ptr<ServiceBusLink> service = ServiceBusLink::Connect();
+  std::unique_ptr<QSocketNotifier> serviceNotifier;
+  QTimer serviceTimeout;
+  serviceTimeout.setSingleShot(true);
+  if (service) {
+    const auto pump = [&service, &serviceTimeout] {
+      service->Process();
+      if (const int ms = service->TimeoutMs(); ms >= 0) serviceTimeout.start(ms);
+    };
+    serviceNotifier = std::make_unique<QSocketNotifier>(service->Fd(), QSocketNotifier::Read);
+    QObject::connect(serviceNotifier.get(), &QSocketNotifier::activated, pump);
+    QObject::connect(&serviceTimeout, &QTimer::timeout, pump);
+  }
+
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           trace, &history});
+                           trace, &history, service.get()});
   window.SetForm([&app] { return app.MainForm(); });
 
   SignalBridge signalBridge([&app, &window](int) {

@@ -2,7 +2,7 @@
 
 namespace horalign::sim {
 
-SimApp::SimApp(const WorldOptions& options) : world(options) {
+SimApp::SimApp(const WorldOptions& options, ServiceLink* link) : world(options), service(link) {
   // No scan may reach a port the test did not set up: all sixteen exist, empty.
   world.AddEmptyPorts(1, 16);
 }

@@ -28,7 +28,8 @@ class FakeInstanceGuard : public InstanceGuard {
 // The whole program on the virtual world with recording fake windows. Set up ports,
 // devices and settings, then Start(): the load sequence runs in virtual time.
 struct SimApp {
-  explicit SimApp(const WorldOptions& options = {});
+  // With `service`, the window is the client of a service that owns the ports.
+  explicit SimApp(const WorldOptions& options = {}, ServiceLink* service = nullptr);
 
   World world;
   MemoryRegistry registry;
@@ -39,8 +40,9 @@ struct SimApp {
   FakeInstanceGuard instance;
   MemoryLogFolder historyFolder;
   HistoryLog history{historyFolder, nullptr};
+  ServiceLink* service;
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading, &history}};
+                           dialog, loading, &history, service}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

@@ -41,6 +41,14 @@ std::string_view ModelForLetter(char letter) {
   return row ? row->model : "";
 }
 
+ModelKind KindOfModel(std::string_view model) {
+  if (model == kReceiverModel) return ModelKind::kReceiver;
+  for (const auto& row : kModels) {
+    if (row.model == model) return row.kind;
+  }
+  return ModelKind::kUnknown;
+}
+
 Identification ParseIdentificationLine(std::string_view line) {
   Identification id;
   for (int pos = 5; pos >= 1; --pos) {

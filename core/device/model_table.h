@@ -34,6 +34,9 @@ struct Identification {
 // without a letter; the V model and receivers report "00000".
 Identification ParseIdentificationLine(std::string_view line);
 
+// The kind of a device by the model name a row shows (as ParseIdentificationLine names it).
+ModelKind KindOfModel(std::string_view model);
+
 // Devices set with the UTC time command (the others take the local PT and PD commands).
 inline bool SupportsUtcTimeSet(ModelKind kind) {
   return kind == ModelKind::kUtcClock;

@@ -22,8 +22,16 @@ struct ServiceSettings {
 };
 
 // What a window asks the service to do. `value` is the port, the mode, the port mask
-// (bit n-1: COM n) or the minutes.
-enum class ServiceRequestKind { kUpdate, kRescan, kSetMode, kSetActivePorts, kSetInterval };
+// (bit n-1: COM n) or the minutes. kUpdate writes the PC time to the device; kReadTime
+// sets the PC clock from it.
+enum class ServiceRequestKind {
+  kUpdate,
+  kReadTime,
+  kRescan,
+  kSetMode,
+  kSetActivePorts,
+  kSetInterval
+};
 struct ServiceRequest {
   ServiceRequestKind kind;
   std::int64_t value = 0;

@@ -54,6 +54,7 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
 }
 
 QV_MainForm::~QV_MainForm() {
+  if (deps_.service) deps_.service->Watch({});
   // The port monitor outlives the window: it must not call into a window that is gone.
   deps_.paging.OnReceiverTimeLine = nullptr;
   deps_.clock.SetJumpListener(nullptr);
@@ -97,6 +98,10 @@ void QV_MainForm::Load() {
   loop.ProcessPending();
   view.ShowWindow();
   loop.ProcessPending();
+  if (deps_.service) {
+    ShowServiceRows();
+    return;
+  }
   view.SetWindowEnabled(false);
   EnableControls(false);
   deps_.loading.ShowLoadMessage(kLoadingText);
@@ -202,6 +207,10 @@ void QV_MainForm::OnListItemClick() {
 }
 
 void QV_MainForm::OnRefreshClick() {
+  if (deps_.service) {
+    AskService({ServiceRequestKind::kRescan});
+    return;
+  }
   LockWindow(true);
   deps_.loading.ShowLoadMessage(kLoadingText);
   deps_.loop.ProcessPending();

@@ -27,6 +27,14 @@ inline constexpr int kMinuteMs = 60000;
 // How often queued pushes look whether the operation they wait for has ended.
 inline constexpr int kPushPollMs = 250;
 
+// What the window says as a client of the service that owns the ports.
+inline constexpr const char* kServiceOwnsPortsText =
+    "The Horalign service runs on this computer and owns its COM ports.\r\n"
+    "This window shows the service's ports and passes your changes to it.";
+inline constexpr const char* kServiceGoneText =
+    "The Horalign service has stopped; the list shows what it last reported";
+inline constexpr const char* kServiceRefusedText = "The Horalign service did not do it: ";
+
 // Synchronization modes, held in AppConfig::ConnectionMode.
 enum SyncMode : std::int16_t { kModeNone = 0, kModeDeviceFromPc = 1, kModePcFromDevice = 2 };
 
@@ -158,6 +166,18 @@ class QV_MainForm final : private SyncHost {
   void PauseMinuteTimer(bool paused) override;
   void RestartClockDisplay() override;
   void SetActionButtons(bool activate, bool deactivate, bool update);
+
+  // As the service's client, in main_form_client.cpp.
+  void ShowServiceRows();
+  void OnServiceRow(const ServiceRow& row);
+  void OnServiceSettings(const ServiceSettings& settings);
+  void OnServiceAvailability(bool up, const std::string& why);
+  void ClientControls();
+  // Locks the window until the service has answered; a refusal or a failure is told.
+  void AskService(const ServiceRequest& request);
+  bool serviceUp_ = true;
+  // The service's answers come later: those that come after the form has gone are dropped.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace horalign

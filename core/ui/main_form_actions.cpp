@@ -37,6 +37,10 @@ void QV_MainForm::OnModeClick() {
   const int answer = deps_.messages.ShowMessage(
       "Are you sure you to change time synchronization mode?", MessageButtons::kYesNo,
       QV_SYS_Message::kNo, MessageIconCode::kQuestion, "", "", 0);
+  if (answer == QV_SYS_Message::kYes && deps_.service) {
+    AskService({ServiceRequestKind::kSetMode, chosen});
+    return;
+  }
   if (answer == QV_SYS_Message::kYes) {
     EnableControls(false);
     view.SetWindowEnabled(false);
@@ -76,6 +80,11 @@ void QV_MainForm::OnActivateClick() {
       }
     }
   }
+  if (deps_.service) {
+    AskService({ServiceRequestKind::kSetActivePorts,
+                deps_.config.UsedComPorts | (1 << (selectedPort - 1))});
+    return;
+  }
   LockWindow(true);
   deps_.loop.ProcessPending();
   connection_.ConnectDevice(static_cast<std::int16_t>(selectedPort));
@@ -91,6 +100,11 @@ void QV_MainForm::OnActivateClick() {
 void QV_MainForm::OnDeactivateClick() {
   const int selectedPort = SelectedPort();
   if (selectedPort == 0) return;
+  if (deps_.service) {
+    AskService({ServiceRequestKind::kSetActivePorts,
+                deps_.config.UsedComPorts & ~(1 << (selectedPort - 1))});
+    return;
+  }
   userBusy_ = true;
   deps_.view.SetWindowEnabled(false);
   deps_.loop.ProcessPending();
@@ -134,7 +148,10 @@ void QV_MainForm::ApplyUpdateInterval() {
   }
   const auto minutes = static_cast<std::int16_t>(std::nearbyint(value));
   view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
-  if (minutes != deps_.config.UpdateInterval) {
+  if (minutes != deps_.config.UpdateInterval && deps_.service) {
+    // The service has it once it says so (SettingsChanged); a refusal puts the text back.
+    AskService({ServiceRequestKind::kSetInterval, minutes});
+  } else if (minutes != deps_.config.UpdateInterval) {
     deps_.config.UpdateInterval = minutes;
     SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, RegKind::kString,
                    std::to_string(minutes));
@@ -149,7 +166,8 @@ void QV_MainForm::OnMinutesTick() {
   const std::int64_t due = last + (now - last + kMinuteMs / 100) / kMinuteMs * kMinuteMs;
   // The timer counts as off while a device is served: a tick due meanwhile is dropped, also
   // when it comes only after the pause.
-  if (MinuteTimerPaused() || due < minutePauseEndMs_) return;
+  // The service that owns the ports keeps the schedule.
+  if (MinuteTimerPaused() || due < minutePauseEndMs_ || deps_.service) return;
   ++minuteCount_;
   if (minuteCount_ < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
@@ -229,6 +247,15 @@ bool QV_MainForm::RunRequest(const std::function<void()>& operation) {
 }
 
 void QV_MainForm::OnUpdateClick() {
+  if (deps_.service) {
+    const int port = SelectedPort();
+    if (port == 0 || ports_.Active(port) != PortActive::kYes || EffectiveMode() == kModeNone)
+      return;
+    AskService({EffectiveMode() == kModePcFromDevice ? ServiceRequestKind::kReadTime
+                                                     : ServiceRequestKind::kUpdate,
+                port});
+    return;
+  }
   LockWindow(true);
   deps_.loop.ProcessPending();
   const int row = deps_.view.SelectedRow();
@@ -260,7 +287,9 @@ constexpr std::int64_t kPushStepMicros = 500'000;
 }  // namespace
 
 void QV_MainForm::OnTimeJump(const TimeJump& jump) {
-  if (!deps_.config.PushOnTimeChange || EffectiveMode() != kModeDeviceFromPc || terminated_) {
+  // The service that owns the ports pushes the time itself.
+  if (!deps_.config.PushOnTimeChange || EffectiveMode() != kModeDeviceFromPc || terminated_ ||
+      deps_.service) {
     return;
   }
   if (jump.cause == TimeJumpCause::kStep && std::llabs(jump.stepMicros) <= kPushStepMicros) {

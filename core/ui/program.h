@@ -9,6 +9,7 @@
 #include "core/platform/instance.h"
 #include "core/platform/registry_store.h"
 #include "core/platform/serial_backend.h"
+#include "core/platform/service_link.h"
 #include "core/serial/serial_comm.h"
 #include "core/settings/app_config.h"
 #include "core/ui/message.h"
@@ -28,6 +29,9 @@ struct Platform {
   MessageDialogView& messageView;
   LoadingView& loadingView;
   HistorySink* history = nullptr;  // where operations are kept; none: nowhere
+  // The service that owns the ports, when one runs: the window is then its client and opens
+  // no port itself.
+  ServiceLink* service = nullptr;
 };
 
 // The program-wide objects, each named once: the platform's, and those the program builds on

@@ -1,0 +1,282 @@
+#include "platform/posix/service_bus_link.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/posix/bus_names.h"
+
+namespace horalign {
+namespace {
+
+// Reading the rows or the settings: the service answers those between its device steps.
+constexpr std::uint64_t kReadTimeoutMicros = 5'000'000;
+// A device operation waits for those queued before it, and polkit may ask for a password.
+constexpr std::uint64_t kWorkTimeoutMicros = 300'000'000;
+
+using Done = std::function<void(const std::string& problem)>;
+
+struct Pending {
+  ServiceBusLink* link;
+  Done done;
+};
+
+std::string Problem(sd_bus_message* m) {
+  const sd_bus_error* error = sd_bus_message_get_error(m);
+  if (error == nullptr) return "";
+  if (error->message != nullptr && *error->message != '\0') return error->message;
+  return error->name != nullptr ? error->name : "the service did not do it";
+}
+
+// Sends `call` and hands its answer to `userdata`'s handler; the bus frees the slot, and the
+// destroy callback what it carries, when the answer is in or the bus goes.
+template <typename Data>
+int SendAsync(sd_bus* bus, sd_bus_message* call, sd_bus_message_handler_t handler, Data* data,
+              std::uint64_t timeoutMicros) {
+  sd_bus_slot* slot = nullptr;
+  const int r = sd_bus_call_async(bus, &slot, call, handler, data, timeoutMicros);
+  if (r < 0) {
+    delete data;
+    return r;
+  }
+  sd_bus_slot_set_destroy_callback(slot, [](void* p) { delete static_cast<Data*>(p); });
+  sd_bus_slot_set_floating(slot, 1);
+  sd_bus_slot_unref(slot);
+  return r;
+}
+
+const char* MethodOf(ServiceRequestKind kind) {
+  switch (kind) {
+    case ServiceRequestKind::kUpdate:
+      return "Update";
+    case ServiceRequestKind::kReadTime:
+      return "Read";
+    case ServiceRequestKind::kRescan:
+      return "Rescan";
+    case ServiceRequestKind::kSetMode:
+      return "SetMode";
+    case ServiceRequestKind::kSetActivePorts:
+      return "SetActivePorts";
+    case ServiceRequestKind::kSetInterval:
+      return "SetInterval";
+  }
+  return "";
+}
+
+int AppendArguments(sd_bus_message* call, const ServiceRequest& request) {
+  const auto value = static_cast<std::int32_t>(request.value);
+  switch (request.kind) {
+    case ServiceRequestKind::kRescan:
+      return 0;
+    case ServiceRequestKind::kReadTime:
+      return sd_bus_message_append(call, "ib", value, 1);  // and set the PC clock from it
+    case ServiceRequestKind::kSetActivePorts: {
+      int r = sd_bus_message_open_container(call, 'a', "i");
+      for (std::int32_t port = 1; r >= 0 && port <= 32; ++port) {
+        if (request.value & (std::int64_t{1} << (port - 1))) {
+          r = sd_bus_message_append(call, "i", port);
+        }
+      }
+      return r < 0 ? r : sd_bus_message_close_container(call);
+    }
+    default:
+      return sd_bus_message_append(call, "i", value);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<ServiceBusLink> ServiceBusLink::Connect() {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_system(&bus) < 0) return nullptr;
+  sd_bus_error error{};
+  sd_bus_message* reply = nullptr;
+  const char* owner = nullptr;
+  std::string unique;
+  // A name without an owner answers NameHasNoOwner: no service runs.
+  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                         "org.freedesktop.DBus", "GetNameOwner", &error, &reply, "s",
+                         kBusName) >= 0 &&
+      sd_bus_message_read(reply, "s", &owner) >= 0) {
+    unique = owner;
+  }
+  sd_bus_message_unref(reply);
+  sd_bus_error_free(&error);
+  if (unique.empty()) {
+    sd_bus_flush_close_unref(bus);
+    return nullptr;
+  }
+  // Lets polkit ask for an administrator's password where an agent runs.
+  sd_bus_set_allow_interactive_authorization(bus, 1);
+  return std::unique_ptr<ServiceBusLink>(new ServiceBusLink(bus, std::move(unique)));
+}
+
+ServiceBusLink::ServiceBusLink(sd_bus* bus, std::string owner)
+    : bus_(bus), owner_(std::move(owner)) {}
+
+ServiceBusLink::~ServiceBusLink() {
+  sd_bus_slot_unref(signals_);
+  sd_bus_slot_unref(ownerSignals_);
+  // The pending calls' slots go with the bus, and what they carry with them.
+  sd_bus_flush_close_unref(bus_);
+}
+
+int ServiceBusLink::Fd() const {
+  return sd_bus_get_fd(bus_);
+}
+
+void ServiceBusLink::Process() {
+  while (sd_bus_process(bus_, nullptr) > 0) {
+  }
+}
+
+int ServiceBusLink::TimeoutMs() const {
+  std::uint64_t due = 0;
+  if (sd_bus_get_timeout(bus_, &due) <= 0 || due == UINT64_MAX) return -1;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::uint64_t nowUs = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+  return due <= nowUs ? 0 : static_cast<int>((due - nowUs + 999) / 1000);
+}
+
+void ServiceBusLink::Watch(Listener listener) {
+  listener_ = std::move(listener);
+  sd_bus_slot_unref(std::exchange(signals_, nullptr));
+  sd_bus_slot_unref(std::exchange(ownerSignals_, nullptr));
+  if (!listener_.row) return;
+  // Every signal of the interface and the name's changes of owner: the sender is checked
+  // here, since anyone on the bus may send a signal with the service's path.
+  sd_bus_add_match(bus_, &ownerSignals_,
+                   "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',"
+                   "arg0='com.quorvane.Horalign1'",
+                   OnSignal, this);
+  sd_bus_add_match(bus_, &signals_, "type='signal',interface='com.quorvane.Horalign1'", OnSignal,
+                   this);
+  ReadAll();
+}
+
+void ServiceBusLink::ReadAll() {
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus_, &call, kBusName, kBusPath, kBusInterface, "GetPorts") >=
+      0) {
+    SendAsync(bus_, call, OnPorts, new Pending{this, {}}, kReadTimeoutMicros);
+  }
+  sd_bus_message_unref(call);
+  call = nullptr;
+  if (sd_bus_message_new_method_call(bus_, &call, kBusName, kBusPath, kBusInterface,
+                                     "GetSettings") >= 0) {
+    SendAsync(bus_, call, OnSettings, new Pending{this, {}}, kReadTimeoutMicros);
+  }
+  sd_bus_message_unref(call);
+  sd_bus_flush(bus_);
+}
+
+int ServiceBusLink::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  auto* link = static_cast<ServiceBusLink*>(userdata);
+  if (!link->listener_.row) return 0;
+  if (sd_bus_message_is_signal(m, "org.freedesktop.DBus", "NameOwnerChanged")) {
+    link->OnOwnerChanged(m);
+    return 0;
+  }
+  const char* sender = sd_bus_message_get_sender(m);
+  if (sender == nullptr || link->owner_ != sender) return 0;
+  if (sd_bus_message_is_signal(m, kBusInterface, "SettingsChanged")) {
+    link->Settings(m);
+    return 0;
+  }
+  if (!sd_bus_message_is_signal(m, kBusInterface, "PortChanged")) return 0;
+  ServiceRow row;
+  const char *path, *active, *status, *time, *device, *sn, *settings;
+  int detected = 0;
+  if (sd_bus_message_read(m, kRowSignature, &row.port, &path, &active, &status, &time, &device, &sn,
+                          &detected, &settings) < 0) {
+    return 0;
+  }
+  row.path = path, row.active = active, row.status = status, row.statusTime = time;
+  row.device = device, row.sn = sn, row.settings = settings, row.detected = detected != 0;
+  link->listener_.row(row);
+  return 0;
+}
+
+void ServiceBusLink::OnOwnerChanged(sd_bus_message* m) {
+  const char *name = "", *before = "", *after = "";
+  if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0 ||
+      std::strcmp(name, kBusName) != 0) {
+    return;
+  }
+  owner_ = after;
+  if (owner_.empty()) {
+    if (listener_.availability) listener_.availability(false, "the service has stopped");
+    return;
+  }
+  if (listener_.availability) listener_.availability(true, "");
+  ReadAll();
+}
+
+int ServiceBusLink::OnPorts(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  ServiceBusLink* link = static_cast<Pending*>(userdata)->link;
+  if (sd_bus_message_is_method_error(m, nullptr) || !link->listener_.row ||
+      sd_bus_message_enter_container(m, 'a', "(issssssbs)") < 0) {
+    return 0;
+  }
+  ServiceRow row;
+  const char *path, *active, *status, *time, *device, *sn, *settings;
+  int detected = 0;
+  while (sd_bus_message_read(m, "(issssssbs)", &row.port, &path, &active, &status, &time, &device,
+                             &sn, &detected, &settings) > 0) {
+    row.path = path, row.active = active, row.status = status, row.statusTime = time;
+    row.device = device, row.sn = sn, row.settings = settings, row.detected = detected != 0;
+    link->listener_.row(row);
+  }
+  return 0;
+}
+
+int ServiceBusLink::OnSettings(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  ServiceBusLink* link = static_cast<Pending*>(userdata)->link;
+  if (!sd_bus_message_is_method_error(m, nullptr)) link->Settings(m);
+  return 0;
+}
+
+void ServiceBusLink::Settings(sd_bus_message* m) {
+  if (!listener_.settings) return;
+  ServiceSettings s;
+  const void* ports = nullptr;
+  std::size_t size = 0;
+  const char* path = "";
+  int push = 0, verify = 0;
+  if (sd_bus_message_read(m, "i", &s.mode) < 0 ||
+      sd_bus_message_read_array(m, 'i', &ports, &size) < 0 ||
+      sd_bus_message_read(m, "ibbs", &s.interval, &push, &verify, &path) < 0) {
+    return;
+  }
+  for (std::size_t i = 0; i < size / sizeof(std::int32_t); ++i) {
+    std::int32_t port = 0;
+    std::memcpy(&port, static_cast<const char*>(ports) + i * sizeof port, sizeof port);
+    if (port >= 1 && port <= 32) s.activePorts |= 1u << (port - 1);
+  }
+  s.pushOnTimeChange = push != 0, s.verifyWrites = verify != 0;
+  listener_.settings(s);
+}
+
+void ServiceBusLink::Ask(const ServiceRequest& request, Done done) {
+  sd_bus_message* call = nullptr;
+  int r = sd_bus_message_new_method_call(bus_, &call, kBusName, kBusPath, kBusInterface,
+                                         MethodOf(request.kind));
+  if (r >= 0) r = AppendArguments(call, request);
+  auto handler = [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+    static_cast<Pending*>(userdata)->done(Problem(m));
+    return 0;
+  };
+  if (r >= 0) r = SendAsync(bus_, call, handler, new Pending{this, done}, kWorkTimeoutMicros);
+  sd_bus_message_unref(call);
+  if (r < 0) {
+    done(std::string("the service cannot be asked: ") + std::strerror(-r));
+    return;
+  }
+  sd_bus_flush(bus_);
+}
+
+}  // namespace horalign

@@ -1,0 +1,158 @@
+// The window beside a service that owns the ports: it shows the service's rows and settings
+// and passes the user's actions on; it opens no port, keeps no schedule, and holds the
+// window until the service has answered.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim/sim_app.h"
+
+namespace horalign::test {
+namespace {
+
+using enum Control;
+using Kind = ServiceRequestKind;
+
+class FakeService : public ServiceLink {
+ public:
+  Listener listener;
+  std::vector<ServiceRequest> asked;
+  std::deque<std::function<void(const std::string&)>> pending;
+
+  void Watch(Listener l) override { listener = std::move(l); }
+  void Ask(const ServiceRequest& request,
+           std::function<void(const std::string& problem)> done) override {
+    asked.push_back(request);
+    pending.push_back(std::move(done));
+  }
+  void Answer(const std::string& problem = "") {
+    auto done = std::move(pending.front());
+    pending.pop_front();
+    done(problem);
+  }
+};
+
+ServiceRow Row(int port, const char* active, const char* status, const char* device = "",
+               bool detected = true) {
+  return {port,
+          "/dev/ttyUSB" + std::to_string(port),
+          active,
+          status,
+          "12/07/2026 10:00:00",
+          device,
+          "10001",
+          "9600,N,8,1",
+          detected};
+}
+
+struct ClientTest : ::testing::Test {
+  FakeService service;
+  sim::SimApp s{{}, &service};
+
+  void SetUp() override {
+    // A device a scan of the window's own would find and open.
+    s.world.AddDevice(2);
+    s.Set("Connection Mode", "1");
+    s.Set("Used COM Ports", "2");
+    ASSERT_TRUE(s.Start());
+    service.listener.settings({1, 0b10, 75, false, false});
+    service.listener.row(Row(1, "No", "Device not found.", "", false));
+    service.listener.row(Row(2, "Yes", "Connected to device.", "QM8340"));
+    service.listener.row(Row(3, "No", "Connected to device.", "QM6840"));
+    service.listener.row(Row(4, "Yes", "Connected to device.", "Receiver"));
+  }
+  int Opens() {
+    int opens = 0;
+    for (int n = 1; n <= 16; ++n) opens += s.world.serial.OpenAttempts(n);
+    return opens;
+  }
+};
+
+TEST_F(ClientTest, ShowsTheServiceRowsLiveAndSaysOnceThatTheServiceOwnsThePorts) {
+  ASSERT_EQ(s.dialog.shown.size(), 1u);
+  EXPECT_EQ(s.dialog.Last().text, kServiceOwnsPortsText);
+  EXPECT_EQ(std::tuple(s.Cell(2, kColActive), s.Cell(2, kColStatus), s.Cell(2, kColDevice),
+                       s.Cell(2, kColSerial), s.Cell(1, kColDetected)),
+            std::tuple("Yes", "Connected to device.", "QM8340", "10001", "No"));
+  EXPECT_EQ(std::tuple(s.view.modeIndex, s.view.intervalText), std::tuple(0, "0075"));
+  EXPECT_EQ(s.view.colours[1], kGreen);
+  // A row the service changes later changes here.
+  service.listener.row(Row(2, "Yes", "Failed to update time.", "QM8340", false));
+  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.colours[1]),
+            std::tuple("Failed to update time.", kDarkRed));
+  // A receiver is only listened to: nothing to update on its row.
+  s.Select(4);
+  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdDeactivate), s.view.ControlEnabled(cmdUpdate)),
+            std::tuple(true, false));
+  // Two hours of the window's minute timer and the Refresh asked for: the service does it all.
+  s.Run(2 * 60 * 60 * 1000);
+  s.Form().OnRefreshClick();
+  service.Answer();
+  EXPECT_EQ(std::tuple(Opens(), service.asked.size(), s.dialog.shown.size()),
+            std::tuple(0, 1u, 1u));
+}
+
+TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered) {
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    Kind kind;
+    std::int64_t value;
+  };
+  const std::vector<Case> cases = {
+      {"Update Now on row 02", [&] { s.Select(2), s.Form().OnUpdateClick(); }, Kind::kUpdate, 2},
+      {"Activate row 03", [&] { s.Select(3), s.Form().OnActivateClick(); }, Kind::kSetActivePorts,
+       0b110},
+      {"Deactivate row 02", [&] { s.Select(2), s.Form().OnDeactivateClick(); },
+       Kind::kSetActivePorts, 0},
+      {"Refresh", [&] { s.Form().OnRefreshClick(); }, Kind::kRescan, 0},
+      {"an interval of 90", [&] { s.view.intervalText = "90", s.Form().OnIntervalLostFocus(); },
+       Kind::kSetInterval, 90},
+      {"mode 2, confirmed",
+       [&] { s.dialog.Answer(QV_SYS_Message::kYes), s.view.modeIndex = 1, s.Form().OnModeClick(); },
+       Kind::kSetMode, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.asked.clear();
+    c.act();
+    ASSERT_EQ(service.asked.size(), 1u);
+    EXPECT_EQ(std::tuple(service.asked[0].kind, service.asked[0].value),
+              std::tuple(c.kind, c.value));
+    EXPECT_FALSE(s.view.enabled);
+    service.Answer();
+    EXPECT_TRUE(s.view.enabled);
+  }
+  // In mode 2 Update Now sets the PC clock from the device.
+  service.listener.settings({2, 0b10, 75, false, false});
+  service.asked.clear();
+  s.Select(2);
+  s.Form().OnUpdateClick();
+  ASSERT_EQ(service.asked.size(), 1u);
+  EXPECT_EQ(service.asked[0].kind, Kind::kReadTime);
+  service.Answer();
+  EXPECT_EQ(Opens(), 0);
+}
+
+TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
+  s.view.intervalText = "90";
+  s.Form().OnIntervalLostFocus();
+  service.Answer("Not authorized.");
+  EXPECT_EQ(s.dialog.Last().text, std::string(kServiceRefusedText) + "Not authorized.");
+  EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled), std::tuple("0075", true));
+
+  // The service goes: the rows stay, only leaving is offered; it comes back: all again.
+  service.listener.availability(false, "the service has stopped");
+  EXPECT_EQ(s.dialog.Last().text, std::string(kServiceGoneText) + " (the service has stopped).");
+  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.ControlEnabled(cmdUpdate),
+                       s.view.ControlEnabled(cmdClose)),
+            std::tuple("Connected to device.", false, true));
+  service.listener.availability(true, "");
+  s.Select(2);
+  EXPECT_TRUE(s.view.ControlEnabled(cmdUpdate));
+}
+
+}  // namespace
+}  // namespace horalign::test

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The desktop program beside a running service, on a system bus of the test's own: the
+# window opens no port (it is traced), each device has one opener (the service), and Update
+# Now and Deactivate in the window are done by the service.
+# Usage: service_client_test.sh HORALIGN HORALIGN_CLI DEVSIM FAKE_POLKIT
+# shellcheck disable=SC2317  # the checks are called through hs_check and hs_wait_until
+set -uo pipefail
+horalign=$1 cli=$2 devsim=$3 polkit=$4
+here=${BASH_SOURCE[0]%/*}
+[[ "$here" == "${BASH_SOURCE[0]}" ]] && here=.
+# shellcheck source=SCRIPTDIR/session.sh
+source "$here/session.sh"
+hs_skip_without Xvfb xdotool xwininfo openbox dbus-daemon strace python3
+
+# The service's rows as "COMn active status" lines.
+service_rows() {
+  "$cli" status --json 2> /dev/null | python3 -c '
+import json, sys
+for p in json.load(sys.stdin)["ports"]: print(p["port"], p["active"], p["status"])' 2> /dev/null
+}
+connected() { [[ $(service_rows | grep -c "^COM[12] Yes Connected to device.$") == 2 ]]; }
+row_is() { service_rows | grep -qx "$1"; }
+# The processes that hold a device's terminal open, by pid.
+openers() { find /proc/[0-9]*/fd -lname "$1" 2> /dev/null | cut -d/ -f3 | sort -u; }
+# Besides the simulator, which keeps its own end open, only the service holds a device.
+only_the_service_holds_them() {
+  local com tty
+  for com in COM1 COM2; do
+    tty=$(awk -v p="$com" '$1 == p { print $2 }' "$HS_DIR/devsim.out")
+    [[ -n "$tty" ]] || return 1
+    [[ -z "$(openers "$tty" | grep -vxe "$simulator" -e "$service")" ]] || return 1
+  done
+}
+frames_to() { grep -c "	$1	FRAME	" "$HS_DEVSIM_LOG"; }
+more_frames() { (($(frames_to "$1") > $2)); }
+
+hs_init e2e-service
+hs_start_x 1280x800 && hs_start_wm || exit 1
+cat > "$HS_DIR/bus.conf" << EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>system</type><listen>unix:path=$HS_DIR/bus</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
+<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>
+EOF
+dbus-daemon --config-file="$HS_DIR/bus.conf" --nofork 2> /dev/null &
+hs_track $!
+hs_require "the test's system bus starts" hs_wait_until 5 test -S "$HS_DIR/bus"
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$HS_DIR/bus
+echo yes > "$HS_DIR/answer"
+python3 "$polkit" "$DBUS_SYSTEM_BUS_ADDRESS" "$HS_DIR/answer" > "$HS_DIR/polkit.log" &
+hs_track $!
+
+# The service keeps its settings apart; the window's own say no mode and no port.
+hs_write_settings 1 3
+hs_start_devsim "$devsim" com=1,letter=W,serial=10001 com=2,letter=A,serial=20002 || exit 1
+simulator=${HS_PIDS[-1]}
+cp "$HS_SETTINGS" "$HS_DIR/service.reg"
+sed -i 's/^"Connection Mode"=.*/"Connection Mode"="0"/; s/^"Used COM Ports"=.*/"Used COM Ports"="0"/' \
+  "$HS_SETTINGS"
+mkdir -m 700 "$HS_DIR/service-runtime"
+RUNTIME_DIRECTORY=$HS_DIR/service-runtime "$cli" --config "$HS_DIR/service.reg" run \
+  2> "$HS_DIR/service.log" &
+service=$!
+hs_track "$service"
+hs_require "the service connects both devices" hs_wait_until 20 connected
+
+# LeakSanitizer cannot run under ptrace (the sanitizer build).
+ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+  strace -f -qq -e trace=openat -o "$HS_DIR/window.strace" "$horalign" > "$HS_DIR/horalign.log" 2>&1 &
+hs_track $!
+hs_wait_until 5 pgrep -P $! > /dev/null
+window=$(pgrep -P $! | head -n 1)
+main=$(hs_wait_window "$window" '^Horalign \(Version 1\.41\)$' 20)
+hs_require "the main window opens" test -n "$main"
+notice=$(hs_wait_window "$window" '^Horalign - System Message$' 20)
+hs_require "the window says that the service owns the ports" test -n "$notice"
+hs_keys "$notice" Return
+hs_require "the notice closes on Enter" hs_wait_until 5 hs_no_window "$window" 'System Message'
+
+before=$(frames_to COM1)
+hs_keys "$main" Down Home alt+u
+hs_check "Update Now on row 01 is done by the service" hs_wait_until 10 more_frames COM1 "$before"
+hs_wait_until 5 hs_viewable "$main" && sleep 1
+hs_check "no process but the service holds a device" only_the_service_holds_them
+hs_keys "$main" Down alt+d
+hs_check "Deactivate on row 02 reaches the service" hs_wait_until 10 row_is "COM2 No Disconnected from device."
+hs_check "the window opened no device and no port path" \
+  bash -c "! grep -E '/dev/pts/|no-such-port' '$HS_DIR/window.strace'"
+hs_finish
