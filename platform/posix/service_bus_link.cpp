@@ -91,6 +91,8 @@ int AppendArguments(sd_bus_message* call, const ServiceRequest& request) {
 std::unique_ptr<ServiceBusLink> ServiceBusLink::Connect() {
   sd_bus* bus = nullptr;
   if (sd_bus_open_system(&bus) < 0) return nullptr;
+  // A bus that does not answer delays the window's start by this much at most.
+  sd_bus_set_method_call_timeout(bus, kReadTimeoutMicros);
   sd_bus_error error{};
   sd_bus_message* reply = nullptr;
   const char* owner = nullptr;
