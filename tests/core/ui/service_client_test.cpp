@@ -144,14 +144,20 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled), std::tuple("0075", true));
 
   // The service goes: the rows stay, only leaving is offered; it comes back: all again.
-  service.listener.availability(false, "the service has stopped");
-  EXPECT_EQ(s.dialog.Last().text, std::string(kServiceGoneText) + " (the service has stopped).");
-  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.ControlEnabled(cmdUpdate),
-                       s.view.ControlEnabled(cmdClose)),
-            std::tuple("Connected to device.", false, true));
-  service.listener.availability(true, "");
   s.Select(2);
-  EXPECT_TRUE(s.view.ControlEnabled(cmdUpdate));
+  ASSERT_TRUE(s.view.ControlEnabled(cmdUpdate));
+  service.listener.availability(false, "the service has stopped");
+  const MessageLayout& said = s.dialog.Last();
+  EXPECT_EQ(std::tuple(said.text, said.caption, said.icon, said.optionVisible),
+            std::tuple(std::string(kServiceGoneText) + " (the service has stopped).",
+                       "Horalign - System Message", MessageIcon::kExclamation, false));
+  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.ControlEnabled(cmdUpdate),
+                       s.view.ControlEnabled(cmdRefresh), s.view.ControlEnabled(cmdClose),
+                       s.view.ControlEnabled(cmdHide)),
+            std::tuple("Connected to device.", false, false, true, true));
+  service.listener.availability(true, "");
+  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdUpdate), s.view.ControlEnabled(cmdRefresh)),
+            std::tuple(true, true));
 }
 
 }  // namespace
