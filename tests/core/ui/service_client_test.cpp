@@ -50,13 +50,20 @@ ServiceRow Row(int port, const char* active, const char* status, const char* dev
 struct ClientTest : ::testing::Test {
   FakeService service;
   sim::SimApp s{{}, &service};
+  // Right after the start, before the service has answered: the rows, the selected row,
+  // whether the window, Refresh, the mode list, its label and Close are enabled, the focus.
+  std::tuple<std::size_t, int, bool, bool, bool, bool, bool, Control> loaded;
 
   void SetUp() override {
     // A device a scan of the window's own would find and open.
     s.world.AddDevice(2);
-    s.Set("Connection Mode", "1");
-    s.Set("Used COM Ports", "2");
+    // This user's own settings say nothing of the service's.
+    s.Set("Connection Mode", "0");
+    s.Set("Used COM Ports", "4");
     ASSERT_TRUE(s.Start());
+    const auto on = [this](Control c) { return s.view.ControlEnabled(c); };
+    loaded = {s.view.rows.size(), s.view.selectedRow, s.view.enabled, on(cmdRefresh),
+              on(cmb_Mode),       on(lbl_Mode),       on(cmdClose),   s.view.focus};
     service.listener.settings({1, 0b10, 75, false, false});
     service.listener.row(Row(1, "No", "Device not found.", "", false));
     service.listener.row(Row(2, "Yes", "Connected to device.", "QM8340"));
@@ -71,17 +78,36 @@ struct ClientTest : ::testing::Test {
 };
 
 TEST_F(ClientTest, ShowsTheServiceRowsLiveAndSaysOnceThatTheServiceOwnsThePorts) {
+  // No mode known yet: only the mode list and Close, as on a first start.
+  EXPECT_EQ(loaded, std::tuple(16u, 1, true, false, true, true, true, lvwMessages));
+  EXPECT_GT(s.view.columns[kColStatus].widthTwips, 0);
   ASSERT_EQ(s.dialog.shown.size(), 1u);
-  EXPECT_EQ(s.dialog.Last().text, kServiceOwnsPortsText);
+  const MessageLayout& said = s.dialog.Last();
+  EXPECT_EQ(std::tuple(said.text, said.caption, said.icon, said.optionVisible),
+            std::tuple(kServiceOwnsPortsText, "Horalign - System Message",
+                       MessageIcon::kInformation, false));
+  EXPECT_TRUE(s.view.ControlEnabled(cmdRefresh));
   EXPECT_EQ(std::tuple(s.Cell(2, kColActive), s.Cell(2, kColStatus), s.Cell(2, kColDevice),
                        s.Cell(2, kColSerial), s.Cell(1, kColDetected)),
             std::tuple("Yes", "Connected to device.", "QM8340", "10001", "No"));
   EXPECT_EQ(std::tuple(s.view.modeIndex, s.view.intervalText), std::tuple(0, "0075"));
   EXPECT_EQ(s.view.colours[1], kGreen);
-  // A row the service changes later changes here.
+  // A row the service changes later changes here, and the buttons follow the selected one;
+  // a row the service has not filled yet changes nothing.
+  s.Select(2);
   service.listener.row(Row(2, "Yes", "Failed to update time.", "QM8340", false));
-  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.colours[1]),
-            std::tuple("Failed to update time.", kDarkRed));
+  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.Cell(2, kColStatusTime), s.view.colours[1]),
+            std::tuple("Failed to update time.", "12/07/2026 10:00:00", kDarkRed));
+  service.listener.row(Row(2, "No", "Disconnected from device.", "QM8340"));
+  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdActivate), s.view.ControlEnabled(cmdDeactivate),
+                       s.view.colours[1]),
+            std::tuple(true, false, kGrey));
+  service.listener.row(Row(2, "", "", ""));
+  EXPECT_EQ(s.Cell(2, kColStatus), "Disconnected from device.");
+  service.listener.row(Row(5, "N/A", "Port not available."));
+  s.Select(5);
+  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdActivate), s.view.ControlEnabled(cmdUpdate)),
+            std::tuple(false, false));
   // A receiver is only listened to: nothing to update on its row.
   s.Select(4);
   EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdDeactivate), s.view.ControlEnabled(cmdUpdate)),
@@ -141,7 +167,16 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   s.Form().OnIntervalLostFocus();
   service.Answer("Not authorized.");
   EXPECT_EQ(s.dialog.Last().text, std::string(kServiceRefusedText) + "Not authorized.");
-  EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled), std::tuple("0075", true));
+  EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled, s.Form().UserBusy(), s.view.focus),
+            std::tuple("0075", true, false, lvwMessages));
+  const MessageLayout refused = s.dialog.Last();
+  EXPECT_EQ(std::tuple(refused.caption, refused.icon, refused.optionVisible),
+            std::tuple("Horalign - System Message", MessageIcon::kExclamation, false));
+  s.dialog.Answer(QV_SYS_Message::kYes);
+  s.view.modeIndex = 1;
+  s.Form().OnModeClick();
+  service.Answer("Not authorized.");
+  EXPECT_EQ(s.view.modeIndex, 0);
 
   // The service goes: the rows stay, only leaving is offered; it comes back: all again.
   s.Select(2);
