@@ -147,9 +147,11 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
     ASSERT_EQ(service.asked.size(), 1u);
     EXPECT_EQ(std::tuple(service.asked[0].kind, service.asked[0].value),
               std::tuple(c.kind, c.value));
-    EXPECT_FALSE(s.view.enabled);
+    EXPECT_EQ(std::tuple(s.view.enabled, s.Form().UserBusy()), std::tuple(false, true));
+    s.view.focus = txtInterval;
     service.Answer();
-    EXPECT_TRUE(s.view.enabled);
+    EXPECT_EQ(std::tuple(s.view.enabled, s.view.ControlEnabled(cmdRefresh), s.view.focus),
+              std::tuple(true, true, lvwMessages));
   }
   // In mode 2 Update Now sets the PC clock from the device.
   service.listener.settings({2, 0b10, 75, false, false});
@@ -163,6 +165,12 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
 }
 
 TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
+  // The columns are sized as the window's own scan sizes them.
+  sim::SimApp alone;
+  ASSERT_TRUE(alone.Start());
+  for (int c = 0; c < kPortColumns; ++c) {
+    EXPECT_EQ(s.view.columns[c].widthTwips, alone.view.columns[c].widthTwips);
+  }
   s.view.intervalText = "90";
   s.Form().OnIntervalLostFocus();
   service.Answer("Not authorized.");
@@ -191,8 +199,27 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
                        s.view.ControlEnabled(cmdHide)),
             std::tuple("Connected to device.", false, false, true, true));
   service.listener.availability(true, "");
-  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdUpdate), s.view.ControlEnabled(cmdRefresh)),
-            std::tuple(true, true));
+  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdUpdate), s.view.ControlEnabled(cmdRefresh),
+                       s.view.ControlEnabled(cmdActivate)),
+            std::tuple(true, true, false));
+
+  // The service without a mode: a mode refused leaves the list without one.
+  service.listener.settings({0, 0, 75, false, false});
+  EXPECT_EQ(std::tuple(s.view.modeIndex, s.view.ControlEnabled(cmdRefresh)), std::tuple(-1, false));
+  s.dialog.Answer(QV_SYS_Message::kYes);
+  s.view.modeIndex = 0;
+  s.Form().OnModeClick();
+  service.Answer("Not authorized.");
+  EXPECT_EQ(s.view.modeIndex, -1);
+
+  // An answer that comes after the window has closed is dropped.
+  const std::size_t told = s.dialog.shown.size();
+  s.dialog.Answer(QV_SYS_Message::kYes);
+  s.view.modeIndex = 0;
+  s.Form().OnModeClick();
+  s.Form().OnPopupOptionsClick(TrayMenuItem::kClose);
+  service.Answer("Not authorized.");
+  EXPECT_EQ(s.dialog.shown.size(), told + 1);  // the question only
 }
 
 }  // namespace
