@@ -1,9 +1,7 @@
 // A client of the service for the tests under Wine (tests/win32/service_test.sh):
-//   service_probe [--restricted] lines FILE   sends FILE's lines to \\.\pipe\Horalign and
-//       prints each answer line; "@long N" sends N bytes and a line break, "@next" only
-//       reads one more line (a notification); --restricted connects with the token's
-//       Administrators group for denying only, as a standard user's or an unelevated one's.
-//   service_probe events   prints the Application log's "Horalign" events: ID, type, text.
+//   service_probe lines FILE   sends FILE's lines to \\.\pipe\Horalign, each followed by a
+//       line break, and prints the line that answers each; "@long N" sends N bytes instead,
+//       "@next" sends nothing and prints the next line (a notification).
 #include <windows.h>
 
 #include <cstdio>
@@ -46,22 +44,6 @@ bool Write(HANDLE pipe, const std::string& bytes) {
   return ok && done == bytes.size();
 }
 
-// Impersonates the process's own token with Administrators for denying only.
-bool Restrict() {
-  HANDLE token = nullptr, restricted = nullptr;
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof sid;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) ||
-      !::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size)) {
-    return false;
-  }
-  SID_AND_ATTRIBUTES deny{sid, 0};
-  const bool ok =
-      ::CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted) &&
-      ::ImpersonateLoggedOnUser(restricted);
-  return ok;
-}
-
 int Lines(const char* file) {
   const HANDLE pipe = ::CreateFileA("\\\\.\\pipe\\Horalign", GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -90,45 +72,10 @@ int Lines(const char* file) {
   return 0;
 }
 
-int Events() {
-  const HANDLE log = ::OpenEventLogA(nullptr, "Application");
-  if (log == nullptr) {
-    std::fprintf(stderr, "service_probe: no event log (error %lu)\n", ::GetLastError());
-    return 1;
-  }
-  std::string buffer(1 << 16, '\0');
-  DWORD read = 0, needed = 0;
-  while (::ReadEventLogA(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ, 0, buffer.data(),
-                         static_cast<DWORD>(buffer.size()), &read, &needed)) {
-    for (DWORD at = 0; at < read;) {
-      const auto* record = reinterpret_cast<const EVENTLOGRECORD*>(buffer.data() + at);
-      const char* source = reinterpret_cast<const char*>(record + 1);
-      if (std::string(source) == "Horalign") {
-        const char* text = record->NumStrings > 0
-                               ? reinterpret_cast<const char*>(record) + record->StringOffset
-                               : "";
-        std::printf("%lu %u %s\n", record->EventID & 0xFFFF, record->EventType, text);
-      }
-      at += record->Length;
-    }
-  }
-  ::CloseEventLog(log);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  int arg = 1;
-  if (arg < argc && std::string(argv[arg]) == "--restricted") {
-    if (!Restrict()) {
-      std::fprintf(stderr, "service_probe: no restricted token (error %lu)\n", ::GetLastError());
-      return 2;
-    }
-    ++arg;
-  }
-  if (arg + 1 < argc && std::string(argv[arg]) == "lines") return Lines(argv[arg + 1]);
-  if (arg < argc && std::string(argv[arg]) == "events") return Events();
-  std::fprintf(stderr, "usage: service_probe [--restricted] lines FILE | events\n");
+  if (argc == 3 && std::string(argv[1]) == "lines") return Lines(argv[2]);
+  std::fprintf(stderr, "usage: service_probe lines FILE\n");
   return 2;
 }
