@@ -15,11 +15,13 @@ class Parser {
 
   std::optional<JsonValue> Document(std::string& error) {
     JsonValue value;
-    if (!Value(value, 0) || (SkipSpace(), pos_ != text_.size() && Fail("text after the value"))) {
-      error = error_ + " at offset " + std::to_string(pos_);
-      return std::nullopt;
+    if (Value(value, 0)) {
+      SkipSpace();
+      if (pos_ == text_.size()) return value;
+      Fail("text after the value");
     }
-    return value;
+    error = error_ + " at offset " + std::to_string(pos_);
+    return std::nullopt;
   }
 
  private:

@@ -97,7 +97,7 @@ bool BoolArg(const JsonValue& request, const char* name, bool optional, bool& ou
 
 }  // namespace
 
-PipeControl::PipeControl(Application& app, LogMainWindow& window, RegistryStore& registry,
+PipeControl::PipeControl(Application& app, MainWindowView& window, RegistryStore& registry,
                          MetricsHistory& metrics, EventLoop& loop, std::string settingsName,
                          PortPath path, Send send)
     : app_(app),

@@ -29,7 +29,7 @@ class PipeControl {
   // The device path of COM `port`.
   using PortPath = std::function<std::string(int port)>;
 
-  PipeControl(Application& app, LogMainWindow& window, RegistryStore& registry,
+  PipeControl(Application& app, MainWindowView& window, RegistryStore& registry,
               MetricsHistory& metrics, EventLoop& loop, std::string settingsName, PortPath path,
               Send send);
   PipeControl(const PipeControl&) = delete;
@@ -78,7 +78,7 @@ class PipeControl {
   bool SaveConfig(const char* name, const std::string& value);
 
   Application& app_;
-  LogMainWindow& window_;
+  MainWindowView& window_;
   RegistryStore& registry_;
   MetricsHistory& metrics_;
   EventLoop& loop_;
