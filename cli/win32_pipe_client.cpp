@@ -110,8 +110,8 @@ int ServiceClient::Call(const std::string& request, DWORD timeoutMs, JsonValue& 
     if (now >= deadline || pending_.size() > kMaxAnswer ||
         !Transfer(false, buffer, sizeof buffer, static_cast<DWORD>(deadline - now), done) ||
         done == 0) {
-      problem_ =
-          now >= deadline ? "the service did not answer in time" : "the service closed its pipe";
+      problem_ = ::GetTickCount64() >= deadline ? "the service did not answer in time"
+                                                : "the service closed its pipe";
       return kExitFailed;
     }
     pending_.append(buffer, done);
