@@ -3,10 +3,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace horalign {
+
+struct JsonMember;
 
 // A JSON value as the service's pipe and its clients read one: small documents from
 // another process, so a parse error is a value, never an exception or a crash.
@@ -17,11 +18,16 @@ struct JsonValue {
   double number = 0;
   std::string text;  // a string's value (UTF-8)
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;
 
   // The member `key` of an object (the last one when repeated), else null.
   const JsonValue* Find(std::string_view key) const;
   bool IsWholeNumber() const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // The document in `text`, or nullopt with the reason in `error`.

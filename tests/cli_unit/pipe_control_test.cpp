@@ -79,7 +79,8 @@ TEST(PipeControl, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingM
   // Reading, and a read of the device without setting the PC clock, are open to all.
   for (const char* line : {R"({"request": "GetPorts"})", R"({"request": "GetSettings"})",
                            R"({"request": "GetDevices"})", R"({"request": "Read", "port": 3})"}) {
-    const JsonValue* ok = c.Ask(line, false).Find("ok");
+    const JsonValue answer = c.Ask(line, false);
+    const JsonValue* ok = answer.Find("ok");
     EXPECT_TRUE(ok && ok->boolean) << line;
   }
 }
