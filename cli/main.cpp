@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv) {
   using namespace horalign;
-  const CliArgs parsed = ParseCliArgs(CommandArguments(argc, argv));
+  const CliArgs parsed = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     Complain(parsed.error + " (see horalign-cli --help)");
     return kExitUsage;

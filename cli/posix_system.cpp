@@ -42,10 +42,6 @@ class PosixCliSystem : public CliSystem {
 
 }  // namespace
 
-std::vector<std::string> CommandArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv + 1, argv + argc);
-}
-
 std::unique_ptr<CliSystem> OpenCliSystem(const std::string& settingsPath) {
   return std::make_unique<PosixCliSystem>(settingsPath);
 }

@@ -31,9 +31,6 @@ class CliSystem {
 
 std::unique_ptr<CliSystem> OpenCliSystem(const std::string& settingsPath);
 
-// The command line's arguments after the program's name.
-std::vector<std::string> CommandArguments(int argc, char** argv);
-
 // The settings alone, for the commands that only read or write them.
 std::unique_ptr<RegistryStore> OpenSettings(const std::string& settingsPath);
 

@@ -5,11 +5,7 @@
 // cli/win32_pipe_client.cpp.
 #include "platform/win32/win32_api.h"
 
-#include <shellapi.h>
-
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "cli/commands.h"
 #include "cli/system.h"
@@ -58,37 +54,6 @@ int Refuse(const CliOptions& options) {
 }
 
 }  // namespace
-
-std::vector<std::string> CommandArguments(int argc, char** argv) {
-  // A service's command line may hold the program's path unquoted (Wine's installer writes
-  // it so): "C:\Program Files\Horalign\horalign-cli.exe run". The system finds the program
-  // all the same, but the runtime splits the path at its space, so the arguments are taken
-  // from what follows the path.
-  wchar_t module[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-  const std::wstring line = ::GetCommandLineW();
-  if (length == 0 || length >= MAX_PATH ||
-      std::wstring_view(module, length).find(L' ') == std::wstring_view::npos ||
-      line.size() <= length || ::_wcsnicmp(line.c_str(), module, length) != 0 ||
-      (line[length] != L' ' && line[length] != L'\t')) {
-    return std::vector<std::string>(argv + 1, argv + argc);
-  }
-  // The first word of a command line is read as a program's name: a stand-in takes its place.
-  const std::wstring rest = L"x" + line.substr(length);
-  int count = 0;
-  LPWSTR* words = ::CommandLineToArgvW(rest.c_str(), &count);
-  std::vector<std::string> arguments;
-  for (int i = 1; words != nullptr && i < count; ++i) {
-    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, words[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string word(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) {
-      ::WideCharToMultiByte(CP_ACP, 0, words[i], -1, word.data(), bytes, nullptr, nullptr);
-    }
-    arguments.push_back(word);
-  }
-  ::LocalFree(words);
-  return arguments;
-}
 
 std::unique_ptr<CliSystem> OpenCliSystem(const std::string&) {
   return std::make_unique<Win32CliSystem>();
