@@ -123,7 +123,12 @@ void LogMessageDialog::ShowModal(const MessageLayout& layout, MessageController&
       if (c != '&') caption += c;
     }
   }
-  LogLine(log_, "message=" + LogValue(layout.text) + " answer=" + LogValue(caption));
+  const std::string line = "message=" + LogValue(layout.text) + " answer=" + LogValue(caption);
+  if (onLine) {
+    onLine(line);
+  } else {
+    LogLine(log_, line);
+  }
   controller.OnButton(answer);
 }
 

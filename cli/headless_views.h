@@ -111,6 +111,8 @@ class LogMainWindow : public MainWindowView {
 class LogMessageDialog : public MessageDialogView {
  public:
   explicit LogMessageDialog(std::FILE* log) : log_(log) {}
+  // Takes each message's line instead of the log, when set.
+  std::function<void(const std::string& line)> onLine;
   void ShowModal(const MessageLayout& layout, MessageController& controller) override;
   void Close() override {}
   bool OptionChecked() const override { return false; }

@@ -4,11 +4,15 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include "cli/win32_pipe_client.h"
+#else
 #include "cli/bus_client.h"
+#include "platform/posix/bus_names.h"
+#endif
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "core/ui/port_list.h"
-#include "platform/posix/bus_names.h"
 
 namespace horalign {
 namespace {
@@ -143,7 +147,11 @@ void PrintText(const std::vector<RunningService::Row>& rows,
 int StatusCommand(const CliOptions& options, const std::string&) {
   const std::unique_ptr<ServiceClient> service = ServiceClient::Connect();
   if (!service) {
+#if defined(_WIN32)
+    Complain(ServiceClient::NotRunning());
+#else
     Complain(std::string("no service runs: ") + kBusName + " has no owner on the system bus");
+#endif
     return kExitFailed;
   }
   std::vector<RunningService::Row> rows;

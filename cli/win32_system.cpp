@@ -1,8 +1,8 @@
 // The command line on Windows: the settings in the registry, where horalign.exe keeps them,
 // COM ports under their own names, and the clock through Win32. The port mapping (map,
-// unmap) and the service (run) are Linux only: Windows names its COM ports itself, and on
-// Windows horalign.exe, started at logon, keeps the update schedule; a second schedule
-// beside it would only compete for the same ports.
+// unmap) is Linux only: Windows names its COM ports itself. The service (run) is in
+// cli/win32_service.cpp, and its client (status, and the commands on the ports it owns) in
+// cli/win32_pipe_client.cpp.
 #include "platform/win32/win32_api.h"
 
 #include <string>
@@ -96,23 +96,7 @@ std::string Unsupported(const CliOptions& options) {
   if (options.command == "map" || options.command == "unmap") {
     return options.command + " is for Linux: Windows names its COM ports itself";
   }
-  if (options.command == "run" || options.command == "status") {
-    return options.command +
-           " is for the Linux service: on Windows horalign.exe keeps the schedule";
-  }
   return "";
-}
-
-// Windows has no service of ours to ask.
-std::unique_ptr<RunningService> FindRunningService() {
-  return nullptr;
-}
-int ChangeThroughService(const std::string&, const char*,
-                         const std::vector<std::pair<std::string, std::string>>&) {
-  return -1;
-}
-int StatusCommand(const CliOptions& options, const std::string&) {
-  return Refuse(options);
 }
 
 // main() refuses these through Unsupported() before it dispatches.
@@ -120,9 +104,6 @@ int MapCommand(const CliOptions& options, const std::string&) {
   return Refuse(options);
 }
 int UnmapCommand(const CliOptions& options, const std::string&) {
-  return Refuse(options);
-}
-int RunCommand(const CliOptions& options, const std::string&) {
   return Refuse(options);
 }
 
@@ -155,13 +136,20 @@ Commands:
                        time to the active devices, mode 2 sets the PC clock from the one
                        active device; a new mode deactivates every port, as in the window;
                        changing them needs an administrator
+  run                  the service "Horalign" (installed by the MSI with SERVICE=1): keeps
+                       the update schedule without a window, its events in the Application
+                       log, its control interface on \\.\pipe\Horalign; from a console it
+                       runs until Ctrl+C
+  status               the running service's settings, rows and devices' figures; while the
+                       service runs, scan, update, read and config go through it for the
+                       ports it has active
 
-The Linux commands map, unmap and run, and the options --config and --system, are not
-available on Windows: Windows names its COM ports itself, and horalign.exe, started at
-logon, keeps the update schedule.
+The Linux commands map and unmap, and the options --config and --system, are not
+available on Windows: Windows names its COM ports itself.
 
 Options:
   --json          print the result as JSON
+  --openmetrics   status: the devices' figures in the OpenMetrics text format
   -v, --verbose   log every change of a port row to standard error
   -h, --help      show this text
   --version       show the version
@@ -172,7 +160,9 @@ Exit status:
   2  the command line is wrong
   3  a port could not be opened: missing, or in use by another program
   4  the settings could not be written
+  5  run: another Horalign service runs
   6  read --set-pc: the PC clock could not be set
+  7  the service refused: changing needs an administrator
 )";
 }
 

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine: the core and simulation test suites, the Win32 adapter
 # tests (a pseudo-terminal device behind COM5), an end-to-end run of horalign.exe under
-# Xvfb against simulated devices on COM3 and COM7, and the installer (install, horalign-cli.exe
-# against the same devices, upgrade, uninstall). Run scripts/build-windows.sh first.
+# Xvfb against simulated devices on COM3 and COM7, the installer (install, horalign-cli.exe
+# against the same devices, upgrade, uninstall), and the service the installer installs with
+# SERVICE=1 (tests/win32/service_test.sh). Run scripts/build-windows.sh first.
 # Environment: BUILD_DIR (the cross build, default build-win), DEVSIM (horalign-devsim;
 # default build/sim/horalign-devsim, built into build-devsim when missing),
 # SCREENSHOTS=DIR to keep the end-to-end screenshots.
-# Usage: scripts/test-windows.sh [suites] [e2e] [msi]   (all when none is named)
+# Usage: scripts/test-windows.sh [suites] [e2e] [msi] [service]   (all when none is named)
 set -euo pipefail
-stages=${*:-suites e2e msi}
+stages=${*:-suites e2e msi service}
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-$root/build-win}
@@ -92,6 +93,7 @@ run_suite() {  # name, executable, extra environment
 if [[ " $stages " == *" suites "* ]]; then
   run_suite core "$build/tests/horalign_core_tests.exe"
   run_suite sim "$build/tests/horalign_sim_tests.exe"
+  run_suite cli "$build/tests/horalign_cli_unit_tests.exe"
   run_suite win32 "$build/tests/horalign_win32_tests.exe" HORALIGN_TEST_COM=5
 fi
 
@@ -118,6 +120,20 @@ elif MSI_DIR="$work/msi" HORALIGN_MSI="$msi" MSI_STAGE="$build/packaging/windows
 else
   echo "installer: FAILED" >&2
   tail -20 "$work/msi.log" >&2
+  status=1
+fi
+if [[ " $stages " != *" service "* ]]; then
+  :
+elif [[ -z $msi ]]; then
+  echo "service: FAILED, no MSI in $build" >&2
+  status=1
+elif SERVICE_DIR="$work/service" HORALIGN_MSI="$msi" DEVSIM_LOG="$work/devsim.log" \
+  SERVICE_PROBE="$build/tests/horalign_service_probe.exe" \
+  timeout 300 tests/win32/service_test.sh >"$work/service.log" 2>&1; then
+  echo "service: $(tail -1 "$work/service.log")"
+else
+  echo "service: FAILED" >&2
+  tail -20 "$work/service.log" >&2
   status=1
 fi
 exit $status

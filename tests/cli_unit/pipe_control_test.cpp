@@ -1,0 +1,141 @@
+// The service's control lines (cli/pipe_control.h) on the simulated program: what a client
+// that may not change is refused, what a wrong line gets, and that neither changes anything.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/json_read.h"
+#include "cli/pipe_control.h"
+#include "sim/sim_app.h"
+
+namespace horalign {
+namespace {
+
+using sim::SimApp;
+
+struct Control {
+  Control() {
+    device = &app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
+    app.Set("Connection Mode", "1");
+    app.Set("Used COM Ports", "4");
+    app.Start();
+  }
+  // Sends `line` and runs the loop until its answer (or an error) is back.
+  JsonValue Ask(const std::string& line, bool mayChange) {
+    const std::size_t before = sent.size();
+    control.Take(1, line, mayChange);
+    app.world.loop.RunUntil([&] { return sent.size() > before; }, 60'000);
+    std::string error;
+    EXPECT_GT(sent.size(), before) << line;
+    return sent.size() > before ? ParseJson(sent.back(), error).value_or(JsonValue{}) : JsonValue{};
+  }
+  std::map<std::string, std::optional<std::string>> Settings() {
+    std::map<std::string, std::optional<std::string>> stored;
+    for (const char* name : {"Connection Mode", "Used COM Ports", "Update Interval",
+                             "Push On Time Change", "Verify Writes"}) {
+      stored[name] = app.Stored(name);
+    }
+    return stored;
+  }
+
+  SimApp app;
+  sim::SimDevice* device = nullptr;
+  MetricsHistory metrics{app.history};
+  std::vector<std::string> sent;
+  PipeControl control{app.app,
+                      app.view,
+                      app.registry,
+                      metrics,
+                      app.world.loop,
+                      "the settings",
+                      [](int port) { return "COM" + std::to_string(port); },
+                      [this](int, const std::string& line) { sent.push_back(line); }};
+};
+
+std::string ErrorOf(const JsonValue& answer) {
+  const JsonValue* error = answer.Find("error");
+  return error ? error->text : "";
+}
+
+TEST(PipeControl, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingMoves) {
+  Control c;
+  const auto settings = c.Settings();
+  const std::size_t heard = c.device->Commands().size();
+  for (const char* line :
+       {R"({"request": "Update", "port": 3})", R"({"request": "UpdateAll"})",
+        R"({"request": "Read", "port": 3, "setPc": true})", R"({"request": "Rescan"})",
+        R"({"request": "Reload"})", R"({"request": "SetMode", "mode": 2})",
+        R"({"request": "SetActivePorts", "ports": []})",
+        R"({"request": "SetInterval", "minutes": 75})",
+        R"({"request": "SetPushOnTimeChange", "on": false})",
+        R"({"request": "SetVerifyWrites", "on": true})"}) {
+    const JsonValue answer = c.Ask(line, false);
+    EXPECT_EQ(ErrorOf(answer), "AccessDenied") << line;
+  }
+  EXPECT_EQ(c.Settings(), settings);
+  EXPECT_EQ(c.device->Commands().size(), heard) << "a refused request reached the device";
+  // Reading, and a read of the device without setting the PC clock, are open to all.
+  for (const char* line : {R"({"request": "GetPorts"})", R"({"request": "GetSettings"})",
+                           R"({"request": "GetDevices"})", R"({"request": "Read", "port": 3})"}) {
+    const JsonValue answer = c.Ask(line, false);
+    const JsonValue* ok = answer.Find("ok");
+    EXPECT_TRUE(ok && ok->boolean) << line;
+  }
+}
+
+TEST(PipeControl, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
+  Control c;
+  const auto settings = c.Settings();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"request": "SetInterval", "minutes": 75)", "BadRequest"},
+      {R"({"request": "SetInterval", "minutes": 75} x)", "BadRequest"},
+      {R"({"request": "SetMode", "mode": 01})", "BadRequest"},
+      {R"({"request": "SetMode", "mode": 1, "id": "\ud800"})", "BadRequest"},
+      {std::string(40, '[') + std::string(40, ']'), "BadRequest"},
+      {R"({"id": true, "request": "GetPorts"})", "BadRequest"},
+      {R"({"request": 7})", "BadRequest"},
+      {R"({"request": "SetInterval", "minutes": 75.5})", "InvalidArgs"},
+      {R"({"request": "SetInterval", "minutes": 10000})", "InvalidArgs"},
+      {R"({"request": "SetMode"})", "InvalidArgs"},
+      {R"({"request": "SetMode", "mode": -1})", "InvalidArgs"},
+      {R"({"request": "SetActivePorts", "ports": [3, "7"]})", "InvalidArgs"},
+      {R"({"request": "SetActivePorts", "ports": 3})", "InvalidArgs"},
+      {R"({"request": "SetVerifyWrites", "on": 1})", "InvalidArgs"},
+      {R"({"request": "Read", "port": 3, "setPc": "yes"})", "InvalidArgs"},
+      {R"({"request": "Update", "port": 0})", "InvalidArgs"},
+      {R"({"request": "Update", "port": 4})", "NotActive"},
+      {R"({"request": "update", "port": 3})", "UnknownRequest"},
+  };
+  for (const auto& [line, error] : cases) {
+    const JsonValue answer = c.Ask(line, true);
+    EXPECT_EQ(ErrorOf(answer), error) << line;
+    const JsonValue* message = answer.Find("message");
+    EXPECT_TRUE(message && !message->text.empty()) << line;
+  }
+  EXPECT_EQ(c.Settings(), settings);
+  // The same client goes on being served; an id comes back as it was sent.
+  const JsonValue answer =
+      c.Ask(R"({"id": "x\u00e9", "request": "SetInterval", "minutes": 75})", true);
+  EXPECT_EQ(answer.Find("id")->text, "x\xc3\xa9");
+  EXPECT_EQ(c.app.Stored("Update Interval"), "75");
+}
+
+// A watching client hears of the settings another client changed.
+TEST(PipeControl, AWatcherHearsOfChangedSettings) {
+  Control c;
+  c.Ask(R"({"request": "Watch"})", false);
+  const JsonValue answer = c.Ask(R"({"id": 4, "request": "Update", "port": 3})", true);
+  EXPECT_EQ(answer.Find("id")->number, 4);
+  EXPECT_EQ(answer.Find("status")->text, "Device updated successfully.");
+  c.Ask(R"({"request": "SetVerifyWrites", "on": true})", true);
+  std::string error;
+  const JsonValue event = ParseJson(c.sent[c.sent.size() - 2], error).value();
+  EXPECT_EQ(event.Find("event")->text, "SettingsChanged");
+  EXPECT_TRUE(event.Find("settings")->Find("verifyWrites")->boolean);
+  EXPECT_EQ(c.app.Stored("Verify Writes"), "1");
+}
+
+}  // namespace
+}  // namespace horalign

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The service under Wine: install the MSI with SERVICE=1, the service starts, takes its
+# settings through its pipe from horalign-cli.exe, connects and updates horalign-devsim's
+# devices on COM3 and COM7; status lists them; bad lines on the pipe are answered and the
+# pipe stays up; its events are read back; net stop ends it in order; uninstall removes it.
+# Called by scripts/test-windows.sh, which provides the Wine prefix (COM3 and COM7 mapped to
+# the devices, every other COM number hidden).
+# Environment: WINEPREFIX, HORALIGN_MSI, SERVICE_PROBE (horalign_service_probe.exe),
+# DEVSIM_LOG, SERVICE_DIR (work folder).
+set -euo pipefail
+dir=$SERVICE_DIR
+mkdir -p "$dir"
+fail() { echo "service: $*" >&2; exit 1; }
+quiet() { wine "$@" 2>>"$dir/wine.log"; }
+expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
+reg_value() {
+  { quiet reg query "$1" /v "$2" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
+}
+state() { { quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
+# Waits up to 60 s for `$@` to succeed.
+wait_for() {
+  for _ in $(seq 120); do "$@" >/dev/null 2>&1 && return 0; sleep 0.5; done
+  return 1
+}
+cli='C:\Program Files\Horalign\horalign-cli.exe'
+service_key='HKLM\SYSTEM\CurrentControlSet\Services\Horalign'
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Horalign'
+
+# Wine ends the services once no other program of the prefix runs: a persistent server keeps
+# them. Wine keeps no event log (ReportEvent only traces): the service's events are read from
+# that trace, which the service inherits, with its standard error, from the first program of
+# the session, which starts the service manager.
+wineserver -k -w 2>/dev/null || true
+wineserver -p
+for value in "Connection Mode" "Used COM Ports"; do
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine reg add 'HKLM\Software\Quorvane\Horalign\Config' \
+    /v "$value" /d 0 /f /reg:32 >/dev/null 2>>"$dir/events.log" || fail "the settings could not be reset"
+done
+quiet msiexec /i "$(winepath -w "$HORALIGN_MSI")" /qn SERVICE=1 || fail "msiexec /i SERVICE=1 returned $?"
+
+wait_for [ "$(state)" = RUNNING ] || fail "the service is $(state), not RUNNING"
+expect Start "$(reg_value "$service_key" Start)" 0x2
+expect DelayedAutostart "$(reg_value "$service_key" DelayedAutostart)" 0x1
+expect ObjectName "$(reg_value "$service_key" ObjectName)" 'NT AUTHORITY\LocalService'
+[[ $(reg_value "$service_key" ImagePath) == *'\Horalign\horalign-cli.exe'*' run' ]] ||
+  fail "the service runs $(reg_value "$service_key" ImagePath)"
+[[ $(reg_value "$source_key" EventMessageFile) == *'\Horalign\horalign-cli.exe' ]] ||
+  fail "no event source"
+wait_for quiet "$cli" status || fail "status found no service"
+echo "installed: the service runs (automatic, delayed, LocalService), the event source"
+
+# The settings go to the running service, which applies them at once.
+quiet "$cli" config mode 1 >/dev/null || fail "config mode 1 through the service failed"
+quiet "$cli" config active COM3 COM7 >/dev/null || fail "config active through the service failed"
+connected() {
+  quiet "$cli" status --json >"$dir/status.json" && python3 - "$dir/status.json" <<'PY'
+import json, sys
+ports = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}
+assert all(ports[c]["status"] == "Connected to device." for c in ("COM3", "COM7")), ports
+PY
+}
+wait_for connected || fail "the service did not connect COM3 and COM7: $(cat "$dir/status.json")"
+# The service holds the ports: a command that opened them itself would find them in use.
+quiet "$cli" --json update >"$dir/update.json" || fail "update through the service returned $?"
+quiet "$cli" status --json >"$dir/status.json" || fail "status returned $?"
+python3 - "$dir/update.json" "$dir/status.json" <<'PY' || fail "update or status printed the wrong thing"
+import json, sys
+update = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}
+assert sorted(update) == ["COM3", "COM7"], update
+for p in update.values():
+    assert p["outcome"] == "updated" and 0 <= p["ms_past_second"] < 100, p
+status = json.load(open(sys.argv[2]))
+assert status["settings"]["mode"] == 1 and status["settings"]["active"] == ["COM3", "COM7"], status
+ports = {p["port"]: p for p in status["ports"]}
+for com, sn in (("COM3", "30303"), ("COM7", "70707")):
+    p = ports[com]
+    assert p["active"] == "Yes" and p["sn"] == sn and p["detected"], p
+    assert p["status"] == "Device updated successfully." and p["last_success_utc_ms"], p
+assert [c for c, p in ports.items() if p["active"] == "Yes"] == ["COM3", "COM7"], ports
+PY
+grep -qP '\tCOM3\tCLOCK\t' "$DEVSIM_LOG" && grep -qP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" ||
+  fail "the devices were not set"
+echo "through the pipe: config mode 1 and active COM3 COM7 applied at once, both updated, status lists them"
+
+# Bad lines: each answered with an error, the pipe stays up, nothing changes.
+cat >"$dir/lines.txt" <<'LINES'
+{"id": 1, "request": "GetSettings"}
+this is not JSON
+@long 5000
+{"id": 2, "request": "Reboot"}
+[1, 2]
+{"id": 3, "request": "SetInterval", "minutes": "75"}
+{"id": 4, "request": "SetInterval", "minutes": 59}
+{"id": 5, "request": "Update", "port": 17}
+{"id": 6, "request": "SetActivePorts", "ports": [3, 0]}
+{"id": 7, "request": "SetMode", "mode": 3}
+{"id": 8, "request": "SetPortPath", "port": 3, "path": "/dev/ttyS0"}
+{"id": 9, "request": "Update", "port": 5}
+{"id": 10, "request": "GetSettings"}
+{"id": 11, "request": "Watch"}
+{"id": 12, "request": "Update", "port": 7}
+@next
+LINES
+quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/lines.txt")" >"$dir/answers.txt" ||
+  fail "the pipe closed: $(tail -1 "$dir/answers.txt")"
+python3 - "$dir/answers.txt" <<'PY' || fail "the pipe's answers are wrong: $(cat "$dir/answers.txt")"
+import json, sys
+a = [json.loads(line) for line in open(sys.argv[1])]
+errors = [(x.get("id"), x.get("error")) for x in a[1:12]]
+assert errors == [(None, "BadRequest"), (None, "BadRequest"), (2, "UnknownRequest"),
+                  (None, "BadRequest"), (3, "InvalidArgs"), (4, "InvalidArgs"),
+                  (5, "InvalidArgs"), (6, "InvalidArgs"), (7, "InvalidArgs"),
+                  (8, "UnknownRequest"), (9, "NotActive")], errors
+assert all(x["ok"] is False and x["message"] for x in a[1:12]), a
+assert "longer than 4096" in a[2]["message"] and "no port 17" in a[7]["message"], a
+assert a[0]["settings"] == a[12]["settings"], (a[0], a[12])
+assert a[13]["ok"] and len(a[13]["ports"]) == 16 and a[13]["settings"]["mode"] == 1, a[13]
+# A watching client sees the row change before its answer.
+assert a[14]["event"] == "PortChanged" and a[14]["row"]["port"] == 7, a[14]
+assert a[15]["id"] == 12 and a[15]["outcome"] == "updated", a[15]
+PY
+echo "bad lines: 11 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+
+# A port that answers as no device does (COM5 echoes): a failure, logged as an error.
+quiet "$cli" config active COM3 COM5 COM7 >/dev/null || fail "config active COM3 COM5 COM7 failed"
+refused() {
+  quiet "$cli" status --json | python3 -c 'import json, sys
+ports = {p["port"]: p for p in json.load(sys.stdin)["ports"]}
+assert ports["COM5"]["status"].startswith("Unable to connect"), ports["COM5"]'
+}
+wait_for refused || fail "COM5 did not fail to connect"
+
+quiet net stop Horalign >/dev/null || fail "net stop returned $?"
+expect "the state after net stop" "$(state)" STOPPED
+
+product=$(msiinfo export "$HORALIGN_MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
+quiet msiexec /x "$product" /qn || fail "msiexec /x returned $?"
+expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
+expect "the event source after uninstall" "$(reg_value "$source_key" EventMessageFile)" ""
+[[ -z $(state) ]] || fail "the service is still there: $(state)"
+wineserver -k -w 2>/dev/null || true
+
+# The events: Wine traces each ReportEvent's type and ID, then its text.
+python3 - "$dir/events.log" <<'PY' || fail "the events are wrong: $(grep -a ReportEventW "$dir/events.log" | head -20)"
+import re, sys
+events, pending = [], None
+for line in open(sys.argv[1], errors="replace"):
+    m = re.search(r"fixme:advapi:ReportEventW \([0-9A-F]+,0x([0-9a-f]{4}),0x[0-9a-f]{4},0x([0-9a-f]{8})", line)
+    if m:
+        pending = (int(m.group(1), 16), int(m.group(2), 16) & 0xFFFF)
+    m = re.search(r'(?:trace|warn|err):eventlog:ReportEventW L"(.*)"$', line)
+    if m and pending:
+        events.append(pending + (m.group(1).replace('\\"', '"'),))
+        pending = None
+INFO, ERROR = 4, 1
+def find(kind, id, *words):
+    return [e for e in events if e[:2] == (kind, id) and all(w in e[2] for w in words)]
+assert find(INFO, 1, "start version=", "mode=0"), events
+for com in ("COM3", "COM7"):
+    assert find(INFO, 10, "port=" + com, 'status="Connected to device."'), events
+    # The update is an event once: the outcome is new.
+    assert len(find(INFO, 11, "port=" + com, "Device updated successfully.")) == 1, events
+assert find(INFO, 21, "message="), events
+assert find(INFO, 2, "stop"), events
+assert [e[:2] for e in events if "port=COM5" in e[2]] == [(ERROR, 12)], events
+assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2]] == [], events
+PY
+echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop; uninstalled: the service and its source removed"

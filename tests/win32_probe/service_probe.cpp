@@ -1,0 +1,81 @@
+// A client of the service for the tests under Wine (tests/win32/service_test.sh):
+//   service_probe lines FILE   sends FILE's lines to \\.\pipe\Horalign, each followed by a
+//       line break, and prints the line that answers each; "@long N" sends N bytes instead,
+//       "@next" sends nothing and prints the next line (a notification).
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+bool ReadLine(HANDLE pipe, std::string& pending, std::string& line) {
+  for (;;) {
+    if (const auto end = pending.find('\n'); end != std::string::npos) {
+      line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      return true;
+    }
+    OVERLAPPED ov{};
+    ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    char buffer[4096];
+    DWORD got = 0;
+    BOOL ok = ::ReadFile(pipe, buffer, sizeof buffer, nullptr, &ov);
+    if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
+      if (::WaitForSingleObject(ov.hEvent, 10000) != WAIT_OBJECT_0) ::CancelIo(pipe);
+      ok = TRUE;
+    }
+    ok = ok && ::GetOverlappedResult(pipe, &ov, &got, TRUE);
+    ::CloseHandle(ov.hEvent);
+    if (!ok || got == 0) return false;
+    pending.append(buffer, got);
+  }
+}
+
+bool Write(HANDLE pipe, const std::string& bytes) {
+  OVERLAPPED ov{};
+  ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  BOOL ok = ::WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &ov);
+  if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = TRUE;
+  ok = ok && ::GetOverlappedResult(pipe, &ov, &done, TRUE);
+  ::CloseHandle(ov.hEvent);
+  return ok && done == bytes.size();
+}
+
+int Lines(const char* file) {
+  const HANDLE pipe = ::CreateFileA("\\\\.\\pipe\\Horalign", GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "service_probe: no pipe (error %lu)\n", ::GetLastError());
+    return 1;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string request, pending, answer;
+  while (std::getline(in, request)) {
+    if (request.rfind("@long ", 0) == 0) {
+      request = std::string(std::stoul(request.substr(6)), 'x');
+    } else if (request == "@next") {
+      if (!ReadLine(pipe, pending, answer)) return 1;
+      std::printf("%s\n", answer.c_str());
+      continue;
+    }
+    if (!Write(pipe, request + "\n") || !ReadLine(pipe, pending, answer)) {
+      std::fprintf(stderr, "service_probe: the pipe closed after: %s\n", request.c_str());
+      return 1;
+    }
+    std::printf("%s\n", answer.c_str());
+    std::fflush(stdout);
+  }
+  ::CloseHandle(pipe);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "lines") return Lines(argv[2]);
+  std::fprintf(stderr, "usage: service_probe lines FILE\n");
+  return 2;
+}
