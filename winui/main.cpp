@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <memory>
+
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "platform/win32/win32_clock.h"
@@ -15,6 +17,7 @@
 #include "winui/main_window.h"
 #include "winui/message_dialog.h"
 #include "winui/pointer.h"
+#include "winui/service_pipe_link.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace horalign;
@@ -46,8 +49,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   });
   window.SetHistoryFolder(&historyFolder);
 
+  // Where the service runs, it owns the ports: the window is its client and opens none.
+  const std::unique_ptr<ServicePipeLink> service = ServicePipeLink::Connect(loop);
+
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loadingView, &history});
+                           loadingView, &history, service.get()});
   window.SetForm([&app] { return app.MainForm(); });
   // Nothing in the program posts WM_QUIT; one from outside ends it in order.
   loop.SetQuitHandler([&window](int) { window.RequestClose(CloseReason::kSignal); });

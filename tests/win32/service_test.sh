@@ -2,7 +2,8 @@
 # The service under Wine: install the MSI with SERVICE=1, the service starts, takes its
 # settings through its pipe from horalign-cli.exe, connects and updates horalign-devsim's
 # devices on COM3 and COM7; status lists them; bad lines on the pipe are answered and the
-# pipe stays up; its events are read back; net stop ends it in order; uninstall removes it.
+# pipe stays up; the tray program is its client; its events are read back; net stop ends
+# it in order; uninstall removes it.
 # Called by scripts/test-windows.sh, which provides the Wine prefix (COM3 and COM7 mapped to
 # the devices, every other COM number hidden).
 # Environment: WINEPREFIX, HORALIGN_MSI, SERVICE_PROBE (horalign_service_probe.exe),
@@ -120,6 +121,25 @@ assert a[14]["event"] == "PortChanged" and a[14]["row"]["port"] == 7, a[14]
 assert a[15]["id"] == 12 and a[15]["outcome"] == "updated", a[15]
 PY
 echo "bad lines: 11 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+
+# The tray program beside the service is its client: it opens no port (the service holds
+# COM7, so an Update Now of its own would find the port in use), and the service does what
+# its buttons ask.
+present() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
+clocks() { grep -cP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" || true; }
+more_clocks() { (($(clocks) > $1)); }
+before=$(clocks)
+wine 'C:\Program Files\Horalign\horalign.exe' >"$dir/tray.log" 2>&1 &
+wait_for present "Horalign - System Message" || fail "the tray program showed no message"
+wait_for present 'Horalign \(Version 1\.41\)' || fail "the tray program showed no window"
+sleep 1.5
+xdotool key Return
+sleep 1.5
+# Row 7, then Update Now.
+xdotool key --delay 120 Home Down Down Down Down Down Down alt+u
+wait_for more_clocks "$before" || fail "Update Now in the tray program did not reach the service"
+quiet taskkill /f /im horalign.exe >/dev/null || true
+echo "the tray program: the service's client, its Update Now done by the service"
 
 # A port that answers as no device does (COM5 echoes): a failure, logged as an error.
 quiet "$cli" config active COM3 COM5 COM7 >/dev/null || fail "config active COM3 COM5 COM7 failed"
