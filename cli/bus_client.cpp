@@ -207,12 +207,7 @@ int ChangeThroughService(const std::string& settingsPath, const char* key,
   } else if (name == kValueUpdateInterval) {
     code = service->Change("SetInterval", std::atoi(text.c_str()));
   } else if (name == kValueUsedComPorts) {
-    std::vector<int> ports;
-    const long mask = std::atol(text.c_str());
-    for (int n = 1; n <= kPortRows; ++n) {
-      if (mask & (1L << (n - 1))) ports.push_back(n);
-    }
-    code = service->SetActivePorts(ports);
+    code = service->SetActivePorts(PortsOfMask(std::atol(text.c_str())));
   } else {
     return -1;
   }

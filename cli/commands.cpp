@@ -15,6 +15,15 @@
 #include "core/util/civil.h"
 
 namespace horalign {
+
+std::vector<int> PortsOfMask(long mask) {
+  std::vector<int> ports;
+  for (int n = 1; n <= kPortRows; ++n) {
+    if (mask & (1L << (n - 1))) ports.push_back(n);
+  }
+  return ports;
+}
+
 namespace {
 
 constexpr std::int32_t kQueryTimeoutTicks = 30;  // as the window reads a device's time

@@ -67,6 +67,26 @@ class RunningService {
   virtual const std::string& Problem() const = 0;
 };
 
+// A device's figures as the running service keeps them (`status`).
+struct ServiceDevice {
+  int port = 0;
+  std::string model, sn;
+  std::int64_t lastSuccessUtcMs = 0;
+  double lastOffset = 0, drift = 0;  // NaN when not known
+  std::uint32_t failedUpdates = 0;
+};
+// The running service's settings, as it answers for them.
+struct ServiceSettingsRead {
+  int mode = 0;
+  std::vector<int> active;
+  int interval = 0;
+  bool pushOnTimeChange = false, verifyWrites = false;
+  std::string path;
+};
+
+// The ports of a "Used COM Ports" mask, COM1 first.
+std::vector<int> PortsOfMask(long mask);
+
 // Null when no service runs (its bus name has no owner) or this system has none.
 std::unique_ptr<RunningService> FindRunningService();
 

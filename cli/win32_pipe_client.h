@@ -16,20 +16,8 @@ namespace horalign {
 // questions as its Linux counterpart in cli/bus_client.h asks on the system bus.
 class ServiceClient final : public RunningService {
  public:
-  struct Device {
-    int port = 0;
-    std::string model, sn;
-    std::int64_t lastSuccessUtcMs = 0;
-    double lastOffset = 0, drift = 0;  // NaN when not known
-    std::uint32_t failedUpdates = 0;
-  };
-  struct Settings {
-    int mode = 0;
-    std::vector<int> active;
-    int interval = 0;
-    bool pushOnTimeChange = false, verifyWrites = false;
-    std::string path;
-  };
+  using Device = ServiceDevice;
+  using Settings = ServiceSettingsRead;
 
   // Connected when the service serves its pipe, else nullptr.
   static std::unique_ptr<ServiceClient> Connect();
