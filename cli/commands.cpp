@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/headless_core.h"
-#include "cli/json_text.h"
+#include "control/json_text.h"
 #include "cli/system.h"
 #include "core/device/model_table.h"
 #include "core/sync/time_sync.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/headless_views.h"
+#include "service/headless_views.h"
 #include "cli/system.h"
 #include "core/device/paging.h"
 #include "core/serial/serial_comm.h"

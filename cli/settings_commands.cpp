@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "control/json_text.h"
 #include "cli/system.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"

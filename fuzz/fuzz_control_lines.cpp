@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_read.h"
-#include "cli/pipe_control.h"
+#include "control/json_read.h"
+#include "service/pipe_control.h"
 #include "fuzz/fuzz_check.h"
 #include "sim/sim_app.h"
 

@@ -26,7 +26,7 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
-#include "platform/posix/service_bus_link.h"
+#include "control/posix/service_bus_link.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;

@@ -17,7 +17,7 @@
 #include "winui/main_window.h"
 #include "winui/message_dialog.h"
 #include "winui/pointer.h"
-#include "winui/service_pipe_link.h"
+#include "control/win32/service_pipe_link.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace horalign;

@@ -1,4 +1,4 @@
-#include "cli/json_read.h"
+#include "control/json_read.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 
 namespace horalign {
 
-// The window's side of the service's control interface (platform/posix/bus_names.h), without
+// The window's side of the service's control interface (control/posix/bus_names.h), without
 // a blocking call after Connect: every question is sent and its answer handled when the bus
 // descriptor says it is in. The face watches Fd() and calls Process() when it is readable
 // and once TimeoutMs() has passed.

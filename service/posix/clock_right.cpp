@@ -1,4 +1,4 @@
-#include "cli/posix_clock_right.h"
+#include "service/posix/clock_right.h"
 
 #if defined(__linux__)
 #include <linux/capability.h>

@@ -1,4 +1,4 @@
-#include "cli/polkit_check.h"
+#include "control/posix/polkit_check.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "platform/posix/service_bus_link.h"
+#include "control/posix/service_bus_link.h"
 
 #include <time.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/bus_names.h"
+#include "control/posix/bus_names.h"
 
 namespace horalign {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/headless_views.h"
+#include "service/headless_views.h"
 
 #include "core/ui/port_list.h"
 

@@ -8,15 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "cli/headless_views.h"
-#include "cli/service_metrics.h"
+#include "service/headless_views.h"
+#include "service/service_metrics.h"
 #include "core/app/application.h"
 #include "core/platform/registry_store.h"
 #include "platform/posix/poll_event_loop.h"
 
 namespace horalign {
 
-// The service's control interface on the system bus (platform/posix/bus_names.h): the rows, the
+// The service's control interface on the system bus (control/posix/bus_names.h): the rows, the
 // devices' figures and the settings for anyone; the operations and the settings' changes for
 // whom polkit allows. An operation is queued and runs between the service's own, one at a
 // time; its caller gets the answer when it is done.

@@ -20,7 +20,7 @@ struct BusError {
   ~BusError() { sd_bus_error_free(&e); }
 };
 
-// The command line's side of the service's control interface (platform/posix/bus_names.h).
+// The command line's side of the service's control interface (control/posix/bus_names.h).
 class ServiceClient final : public RunningService {
  public:
   using Device = ServiceDevice;

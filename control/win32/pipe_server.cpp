@@ -1,4 +1,4 @@
-#include "cli/win32_pipe_server.h"
+#include "control/win32/pipe_server.h"
 
 #include <sddl.h>
 

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "cli/headless_views.h"
-#include "cli/json_read.h"
-#include "cli/service_metrics.h"
+#include "service/headless_views.h"
+#include "control/json_read.h"
+#include "service/service_metrics.h"
 #include "core/app/application.h"
 #include "core/platform/event_loop.h"
 #include "core/platform/registry_store.h"

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/bus_service.h"
+#include "service/posix/bus_service.h"
 #include "cli/commands.h"
-#include "cli/headless_views.h"
-#include "cli/journal_rows.h"
-#include "cli/posix_clock_right.h"
+#include "service/headless_views.h"
+#include "service/posix/journal.h"
+#include "service/posix/clock_right.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "core/ui/port_list.h"

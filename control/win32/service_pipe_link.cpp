@@ -1,8 +1,8 @@
-#include "winui/service_pipe_link.h"
+#include "control/win32/service_pipe_link.h"
 
 #include <utility>
 
-#include "cli/json_read.h"
+#include "control/json_read.h"
 
 namespace horalign {
 namespace {

@@ -1,6 +1,6 @@
 // The control interface's table and its reading methods; the operations are in
 // cli/bus_requests.cpp.
-#include "cli/bus_service.h"
+#include "service/posix/bus_service.h"
 
 #include <limits.h>
 #include <unistd.h>
@@ -9,10 +9,10 @@
 #include <cstring>
 #include <limits>
 
-#include "cli/polkit_check.h"
+#include "control/posix/polkit_check.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
-#include "platform/posix/bus_names.h"
+#include "control/posix/bus_names.h"
 #include "platform/posix/posix_serial.h"
 
 namespace horalign {

@@ -1,4 +1,4 @@
-#include "cli/service_metrics.h"
+#include "service/service_metrics.h"
 
 namespace horalign {
 

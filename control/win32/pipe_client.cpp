@@ -1,4 +1,4 @@
-#include "cli/win32_pipe_client.h"
+#include "control/win32/pipe_client.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
-#include "cli/json_text.h"
-#include "cli/win32_pipe_server.h"
+#include "control/json_text.h"
+#include "control/win32/pipe_server.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_read.h"
+#include "control/json_read.h"
 #include "cli/system.h"
 
 namespace horalign {
 
-// The command line's side of the service's named pipe (cli/pipe_control.h): the same
+// The command line's side of the service's named pipe (service/pipe_control.h): the same
 // questions as its Linux counterpart in cli/bus_client.h asks on the system bus.
 class ServiceClient final : public RunningService {
  public:

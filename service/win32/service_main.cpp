@@ -10,11 +10,11 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/headless_views.h"
-#include "cli/pipe_control.h"
-#include "cli/service_metrics.h"
-#include "cli/win32_event_log.h"
-#include "cli/win32_pipe_server.h"
+#include "service/headless_views.h"
+#include "service/pipe_control.h"
+#include "service/service_metrics.h"
+#include "service/win32/event_log.h"
+#include "control/win32/pipe_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "core/settings/app_config.h"

@@ -1,8 +1,8 @@
-#include "cli/win32_event_log.h"
+#include "service/win32/event_log.h"
 
 #include <string_view>
 
-#include "cli/headless_views.h"
+#include "service/headless_views.h"
 #include "horalign_events.h"  // windmc's, in the build tree
 
 namespace horalign {

@@ -1,11 +1,11 @@
-#include "cli/journal_rows.h"
+#include "service/posix/journal.h"
 
 #include <sys/stat.h>
 #include <systemd/sd-journal.h>
 
 #include <cstdlib>
 
-#include "cli/headless_views.h"
+#include "service/headless_views.h"
 
 namespace horalign {
 namespace {

@@ -5,13 +5,13 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include "cli/win32_pipe_client.h"
+#include "control/win32/pipe_client.h"
 #else
-#include "cli/bus_client.h"
-#include "platform/posix/bus_names.h"
+#include "control/posix/bus_client.h"
+#include "control/posix/bus_names.h"
 #endif
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "control/json_text.h"
 #include "core/ui/port_list.h"
 
 namespace horalign {

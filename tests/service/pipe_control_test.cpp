@@ -1,4 +1,4 @@
-// The service's control lines (cli/pipe_control.h) on the simulated program: what a client
+// The service's control lines (service/pipe_control.h) on the simulated program: what a client
 // that may not change is refused, what a wrong line gets, and that neither changes anything.
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_read.h"
-#include "cli/pipe_control.h"
+#include "control/json_read.h"
+#include "service/pipe_control.h"
 #include "sim/sim_app.h"
 
 namespace horalign {

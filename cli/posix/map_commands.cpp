@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "control/json_text.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/posix_serial.h"

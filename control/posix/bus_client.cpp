@@ -1,4 +1,4 @@
-#include "cli/bus_client.h"
+#include "control/posix/bus_client.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
-#include "platform/posix/bus_names.h"
+#include "control/posix/bus_names.h"
 
 namespace horalign {
 namespace {

@@ -1,12 +1,12 @@
 // The control interface's lines: each request is read, refused at once when it is wrong,
 // and either answered or queued; the operations mirror cli/bus_requests.cpp.
-#include "cli/pipe_control.h"
+#include "service/pipe_control.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 
-#include "cli/json_text.h"
+#include "control/json_text.h"
 #include "core/device/model_table.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
