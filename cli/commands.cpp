@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/headless_core.h"
-#include "control/json_text.h"
 #include "cli/system.h"
+#include "control/json_text.h"
 #include "core/device/model_table.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/port_list.h"

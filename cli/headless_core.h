@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <string>
 
-#include "service/headless_views.h"
 #include "cli/system.h"
 #include "core/device/paging.h"
 #include "core/serial/serial_comm.h"
 #include "core/settings/app_config.h"
 #include "core/ui/main_form.h"
 #include "core/ui/message.h"
+#include "service/headless_views.h"
 
 namespace horalign {
 

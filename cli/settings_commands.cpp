@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "control/json_text.h"
 #include "cli/system.h"
+#include "control/json_text.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
 #include "core/ui/main_form.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "control/json_read.h"
-#include "service/pipe_control.h"
 #include "fuzz/fuzz_check.h"
+#include "service/pipe_control.h"
 #include "sim/sim_app.h"
 
 using namespace horalign;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "control/posix/service_bus_link.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "gui/app_icon.h"
@@ -26,7 +27,6 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
-#include "control/posix/service_bus_link.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;

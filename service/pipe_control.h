@@ -7,12 +7,12 @@
 #include <set>
 #include <string>
 
-#include "service/headless_views.h"
 #include "control/json_read.h"
-#include "service/service_metrics.h"
 #include "core/app/application.h"
 #include "core/platform/event_loop.h"
 #include "core/platform/registry_store.h"
+#include "service/headless_views.h"
+#include "service/service_metrics.h"
 
 namespace horalign {
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "control/win32/service_pipe_link.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "platform/win32/win32_clock.h"
@@ -17,7 +18,6 @@
 #include "winui/main_window.h"
 #include "winui/message_dialog.h"
 #include "winui/pointer.h"
-#include "control/win32/service_pipe_link.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace horalign;

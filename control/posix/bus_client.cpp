@@ -7,9 +7,9 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "control/posix/bus_names.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
-#include "control/posix/bus_names.h"
 
 namespace horalign {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "control/json_read.h"
 #include "cli/system.h"
+#include "control/json_read.h"
 
 namespace horalign {
 

@@ -4,12 +4,12 @@
 #include <chrono>
 #include <string>
 
-#include "service/posix/bus_service.h"
+#include "control/posix/bus_names.h"
 #include "core/device/model_table.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
-#include "control/posix/bus_names.h"
+#include "service/posix/bus_service.h"
 
 namespace horalign {
 namespace {

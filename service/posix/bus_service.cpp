@@ -9,10 +9,10 @@
 #include <cstring>
 #include <limits>
 
+#include "control/posix/bus_names.h"
 #include "control/posix/polkit_check.h"
 #include "core/settings/app_config.h"
 #include "core/settings/registry.h"
-#include "control/posix/bus_names.h"
 #include "platform/posix/posix_serial.h"
 
 namespace horalign {

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "service/headless_views.h"
-#include "service/service_metrics.h"
 #include "core/app/application.h"
 #include "core/platform/registry_store.h"
 #include "platform/posix/poll_event_loop.h"
+#include "service/headless_views.h"
+#include "service/service_metrics.h"
 
 namespace horalign {
 

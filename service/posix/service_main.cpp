@@ -8,11 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/posix/bus_service.h"
 #include "cli/commands.h"
-#include "service/headless_views.h"
-#include "service/posix/journal.h"
-#include "service/posix/clock_right.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "core/ui/port_list.h"
@@ -23,6 +19,10 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
+#include "service/headless_views.h"
+#include "service/posix/bus_service.h"
+#include "service/posix/clock_right.h"
+#include "service/posix/journal.h"
 
 namespace horalign {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "service/headless_views.h"
 #include "horalign_events.h"  // windmc's, in the build tree
+#include "service/headless_views.h"
 
 namespace horalign {
 namespace {

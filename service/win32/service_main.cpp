@@ -10,10 +10,6 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "service/headless_views.h"
-#include "service/pipe_control.h"
-#include "service/service_metrics.h"
-#include "service/win32/event_log.h"
 #include "control/win32/pipe_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
@@ -25,6 +21,10 @@
 #include "platform/win32/win32_log_folder.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_serial.h"
+#include "service/headless_views.h"
+#include "service/pipe_control.h"
+#include "service/service_metrics.h"
+#include "service/win32/event_log.h"
 
 namespace horalign {
 namespace {
