@@ -9,7 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/commands.h"
+#include "control/exit_codes.h"
+#include "control/pipe_sessions.h"
 #include "control/win32/pipe_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
@@ -23,8 +24,11 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_serial.h"
 #include "service/headless_views.h"
-#include "service/pipe_control.h"
+#include "service/operations.h"
+#include "service/service_control.h"
+#include "service/service_main.h"
 #include "service/service_metrics.h"
+#include "service/service_state.h"
 #include "service/win32/event_log.h"
 
 namespace horalign {
