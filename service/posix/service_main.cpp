@@ -170,6 +170,9 @@ int RunService(const std::string& settingsPath) {
       bus.Process();
       return true;
     });
+    // A write waits for the start of a second without the loop: readers are answered from
+    // the state meanwhile, and the operations they ask for wait in the queue.
+    clock.ServeDuringSleeps(bus.Fd(), [&bus] { bus.Process(); });
   }
   loop.Run();
   return kExitOk;

@@ -14,7 +14,8 @@ namespace {
 struct Rig : ServiceRig {
   Rig() {
     for (int port : {2, 3}) {
-      devices.push_back(&app.world.AddDevice(port, {.letter = 'W', .serial = "3030" + std::to_string(port)}));
+      devices.push_back(
+          &app.world.AddDevice(port, {.letter = 'W', .serial = "3030" + std::to_string(port)}));
     }
     app.Set("Connection Mode", "1");
     app.Set("Used COM Ports", "6");
@@ -73,8 +74,8 @@ TEST(ServiceControl, ACallerMayHaveFourRequestsWaitingAndTheNextIsRefusedWhileOt
       flood.push_back(rig.Send(r, c.caller("uid:1000")));
     }
     for (int i = 0; i < 4; ++i) {
-      EXPECT_FALSE(Refused(rig.answers[flood[static_cast<std::size_t>(i)]],
-                           ErrorKind::kLimitsExceeded))
+      EXPECT_FALSE(
+          Refused(rig.answers[flood[static_cast<std::size_t>(i)]], ErrorKind::kLimitsExceeded))
           << c.what << " #" << i;
     }
     EXPECT_TRUE(Refused(rig.answers[flood[4]], ErrorKind::kLimitsExceeded)) << c.what;
