@@ -109,5 +109,30 @@ TEST(PipeSessions, AWatcherHearsOfChangedSettings) {
   EXPECT_EQ(c.app.Stored("Verify Writes"), "1");
 }
 
+// Pipelined requests are answered in the order they came, also a read the state answers at
+// once behind an update that takes seconds; a client that only sends is dropped.
+TEST(PipeSessions, AnswersComeInTheOrderOfTheRequestsAndAClientThatDoesNotReadIsDropped) {
+  Control c;
+  c.sessions.Take(1, R"({"id": 1, "request": "Update", "port": 3})", true);
+  c.sessions.Take(1, R"({"id": 2, "request": "GetPorts"})", true);
+  c.sessions.Take(1, R"({"id": 3, "request": "GetPorts"} x)", true);
+  EXPECT_TRUE(c.sent.empty()) << "a later answer went ahead of the update's";
+  c.app.world.loop.RunUntil([&] { return c.sent.size() >= 3; }, 60'000);
+  ASSERT_EQ(c.sent.size(), 3u);
+  std::string error;
+  for (int id = 1; id <= 3; ++id) {
+    const Json answer = ParseJsonText(c.sent[static_cast<std::size_t>(id - 1)], error).value();
+    EXPECT_EQ(answer.contains("id"), id < 3) << id;
+    EXPECT_EQ(FlagOf(answer, "ok"), id < 3) << id;
+  }
+  std::vector<int> dropped;
+  PipeSessions flooded(
+      c.control, [](int, const std::string&) {}, [&](int client) { dropped.push_back(client); });
+  for (std::size_t i = 0; i <= PipeSessions::kMaxOutstanding; ++i) {
+    flooded.Take(9, R"({"request": "Update", "port": 3})", true);
+  }
+  EXPECT_EQ(dropped, std::vector<int>{9});
+}
+
 }  // namespace
 }  // namespace horalign
