@@ -187,19 +187,40 @@ Answer ServiceOperations::SetPortPath(int port, const std::string& path) {
   return {};
 }
 
+// The file read again, in place: a new mode scans afresh as in the window; otherwise only
+// what changed is touched, so that no device the reload leaves as it was is dropped.
 Answer ServiceOperations::Reload() {
   AppConfig& config = p_.app.Config();
+  const AppConfig before = config;
   LoadConfig(p_.registry, config);
   if (p_.log) {
-    p_.log("reload settings=" + LogValue(p_.settingsName) +
-           " mode=" + std::to_string(config.ConnectionMode) +
-           " interval=" + std::to_string(config.UpdateInterval));
+    p_.log(LogLevel::kInfo, "reload settings=" + LogValue(p_.settingsName) +
+                                " mode=" + LogValue(ModeName(config.ConnectionMode)) +
+                                " interval=" + std::to_string(config.UpdateInterval));
   }
-  p_.window.SetModeListIndex(config.ConnectionMode - 1);
   p_.window.SetIntervalText(std::to_string(config.UpdateInterval));
   Form().ApplyUpdateInterval();
-  Form().RefreshPortList();
+  if (config.ConnectionMode != before.ConnectionMode) {
+    p_.window.SetModeListIndex(config.ConnectionMode - 1);
+    Form().RefreshPortList();
+  } else {
+    ReconnectChanged(static_cast<std::uint32_t>(before.UsedComPorts),
+                     static_cast<std::uint32_t>(config.UsedComPorts));
+  }
   return {};
+}
+
+void ServiceOperations::ReconnectChanged(std::uint32_t before, std::uint32_t now) {
+  // Off first, so that mode 2 never has two sources at once.
+  for (int n : PortsOfMask(before & ~now)) {
+    Form().Connection().DisconnectDevice(static_cast<std::int16_t>(n));
+  }
+  for (int n : PortsOfMask(now)) {
+    const bool moved = p_.knownPath && p_.portPath && p_.knownPath(n) != p_.portPath(n);
+    if ((now & ~before & PortBit(n)) != 0 || moved) {
+      Form().Connection().ConnectDevice(static_cast<std::int16_t>(n));
+    }
+  }
 }
 
 }  // namespace horalign

@@ -10,6 +10,7 @@
 #include "core/app/application.h"
 #include "core/platform/registry_store.h"
 #include "core/ui/views.h"
+#include "service/service_log.h"
 #include "service/service_metrics.h"
 
 namespace horalign {
@@ -21,8 +22,10 @@ class ServiceOperations {
     MainWindowView& window;  // where the form reads the mode and the interval back
     RegistryStore& registry;
     MetricsHistory& metrics;
-    std::string settingsName;                     // the settings file, or the registry key
-    std::function<void(const std::string&)> log;  // a line for the journal or event log
+    std::string settingsName;                        // the settings file, or the registry key
+    ServiceLog log;                                  // a line for the journal or event log
+    std::function<std::string(int port)> portPath;   // the device COM n stands for now
+    std::function<std::string(int port)> knownPath;  // and when the service last looked
   };
   explicit ServiceOperations(Parts parts) : p_(std::move(parts)) {}
 
@@ -41,6 +44,7 @@ class ServiceOperations {
   Answer SetSwitch(const char* name, bool on);
   Answer SetPortPath(int port, const std::string& path);
   Answer Reload();
+  void ReconnectChanged(std::uint32_t before, std::uint32_t now);
   bool Save(const char* key, const std::string& name, const std::string& value);
   Answer CannotWrite() const;
 

@@ -2,6 +2,7 @@
 
 #include "core/settings/com_ports.h"
 #include "core/ui/main_form.h"
+#include "service/headless_views.h"
 
 namespace horalign {
 namespace {
@@ -16,16 +17,32 @@ std::string TooManyText() {
 }  // namespace
 
 ServiceControl::ServiceControl(Application& app, ServiceOperations& operations, ServiceState& state,
-                               EventLoop& loop)
+                               EventLoop& loop, ServiceLog log)
     : app_(app),
       operations_(operations),
       state_(state),
+      log_(std::move(log)),
       tmrQueue_(loop.CreateTimer(kQueuePollMs, false, [this] { RunQueued(); })) {}
+
+// A refusal is told to the caller, and said on the diagnostics channel: one that is over
+// its bound only once until it is under it again, so a flood is not one line a request.
+void ServiceControl::Refuse(const Reply& reply, const std::string& who, const Request& request,
+                            ErrorKind kind, const std::string& why) {
+  const bool tell = kind != ErrorKind::kLimitsExceeded || toldOverLimit_.insert(who).second;
+  if (log_ && tell) {
+    log_(LogLevel::kWarning, std::string("refused request=") + InfoOf(request.kind).name +
+                                 " caller=" + LogValue(who) + " why=" + LogValue(why));
+  }
+  reply(Answer::Refused(kind, why));
+}
 
 void ServiceControl::Count(const std::string& who, bool more) {
   std::size_t& n = waiting_[who];
   n = more ? n + 1 : n - 1;
-  if (n == 0) waiting_.erase(who);
+  if (n == 0) {
+    waiting_.erase(who);
+    toldOverLimit_.erase(who);
+  }
 }
 
 void ServiceControl::Take(const Request& request, Caller caller, Reply reply) {
@@ -41,7 +58,7 @@ void ServiceControl::Take(const Request& request, Caller caller, Reply reply) {
   const auto found = waiting_.find(caller.who);
   if ((found != waiting_.end() && found->second >= kMaxWaitingPerCaller) ||
       Waiting() >= kMaxWaiting) {
-    return reply(Answer::Refused(ErrorKind::kLimitsExceeded, TooManyText()));
+    return Refuse(reply, caller.who, request, ErrorKind::kLimitsExceeded, TooManyText());
   }
   if (JoinQueuedRead(request, caller.who, reply)) return;
   if (!NeedsRight(request)) return Enqueue(request, caller.who, std::move(reply));
@@ -53,7 +70,7 @@ void ServiceControl::Take(const Request& request, Caller caller, Reply reply) {
     if (alive.expired()) return;
     --deciding_;
     Count(who, false);
-    if (!allowed) return reply(Answer::Refused(ErrorKind::kAccessDenied, why));
+    if (!allowed) return Refuse(reply, who, request, ErrorKind::kAccessDenied, why);
     Enqueue(request, who, reply);
   });
 }

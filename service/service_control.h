@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ inline constexpr std::size_t kMaxWaiting = 64;
 class ServiceControl final : public ControlHandler {
  public:
   ServiceControl(Application& app, ServiceOperations& operations, ServiceState& state,
-                 EventLoop& loop);
+                 EventLoop& loop, ServiceLog log = {});
   ServiceControl(const ServiceControl&) = delete;
   ServiceControl& operator=(const ServiceControl&) = delete;
 
@@ -54,6 +55,9 @@ class ServiceControl final : public ControlHandler {
   void RunQueued();
   void Count(const std::string& who, bool more);
 
+  void Refuse(const Reply& reply, const std::string& who, const Request& request, ErrorKind kind,
+              const std::string& why);
+
   Application& app_;
   ServiceOperations& operations_;
   ServiceState& state_;
@@ -63,6 +67,8 @@ class ServiceControl final : public ControlHandler {
   std::deque<Queued> changes_, reads_;
   std::map<std::string, std::size_t> waiting_;  // per caller, queued and being decided
   std::size_t queued_ = 0, deciding_ = 0;
+  ServiceLog log_;
+  std::set<std::string> toldOverLimit_;  // said once while they stay over
   bool running_ = false;
   // Looks at the queues while they are not empty; off otherwise, so an idle service does
   // not wake for them.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "service/posix/clock_right.h"
 #include "service/posix/journal.h"
 #include "service/service_control.h"
+#include "service/service_log.h"
 #include "service/service_main.h"
 #include "service/service_state.h"
 
@@ -89,93 +91,133 @@ std::string AbsolutePath(const std::string& path) {
   return ::getcwd(folder, sizeof folder) != nullptr ? std::string(folder) + "/" + path : path;
 }
 
-}  // namespace
+// The service's parts, wired once; each is named where it is made.
+struct PosixService {
+  explicit PosixService(const std::string& settingsPath)
+      : settingsName(AbsolutePath(settingsPath)), registry(settingsPath) {
+    LoadConfig(registry, config);
+  }
 
-int RunService(const std::string& settingsPath) {
+  void Say(LogLevel level, const std::string& line) { journal.Line(level, line); }
+  std::string PortPath(int port) { return PortPathFromRegistry(registry, port); }
+  void RowSettled(int row, const std::string& line);
+  void WatchSignals();
+  int Run();
+
   std::FILE* log = stderr;
-  CheckSettingsFile(settingsPath);
-  RegFileStore registry(settingsPath);
+  ServiceJournal journal{log};
+  ServiceLog say = [this](LogLevel level, const std::string& line) { Say(level, line); };
+  std::string settingsName;
+  RegFileStore registry;
   AppConfig config;
-  LoadConfig(registry, config);
-  const std::string clockRight = SettleClockRight(config.ConnectionMode);
-  LogLine(log, "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
-                   " mode=" + std::to_string(config.ConnectionMode) +
-                   " active=" + ActiveList(config.UsedComPorts) + " interval=" +
-                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
-
-  PosixSerialBackend serial(MakeRegistryPortResolver(registry));
+  PosixSerialBackend serial{MakeRegistryPortResolver(registry)};
   PosixClock clock;
   PollEventLoop loop;
-  // While timedated is asked, the ports are still served and signals still heard.
-  clock.SetSystemWait([&loop](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
-  PosixInstanceGuard instance(InstanceFolders());
-  LogMainWindow window(log);
+  PosixInstanceGuard instance{InstanceFolders()};
+  LogMainWindow window{log};
   NullPointer pointer;
-  LogMessageDialog messageView(log);
+  LogMessageDialog messageView{log};
   NullLoading loading;
-  PosixLogFolder historyFolder(HistoryFolder());
-  HistoryLog history(historyFolder, [log](const std::string& message) {
-    LogLine(log, "warning=" + LogValue(message));
+  PosixLogFolder historyFolder{HistoryFolder()};
+  HistoryLog history{historyFolder, [this](const std::string& message) {
+                       Say(LogLevel::kWarning, "warning=" + LogValue(message));
+                     }};
+  MetricsHistory metrics{history};
+  Application app{Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           loading, &metrics}};
+  ServiceState state{{app, metrics, [this](int port) { return PortPath(port); }, settingsName}};
+  ServiceOperations operations{{app, window, registry, metrics, settingsName, say,
+                                [this](int port) { return PortPath(port); },
+                                [this](int port) { return state.Row(port).path; }}};
+  ServiceControl control{app, operations, state, loop, say};
+  BusServer bus{control, loop, [this](const std::string& why) {
+                  Say(LogLevel::kWarning, "warning=" + LogValue(why));
+                }};
+  RowWeigher weigher;
+  ResumeWatch resume{clock};
+};
+
+void PosixService::RowSettled(int row, const std::string& line) {
+  const std::string& device = window.Cell(row, kColDevice);
+  const std::string& status = window.Cell(row, kColStatus);
+  const LogLevel level = weigher.Weigh(row, window.Cell(row, kColActive), device,
+                                       window.Cell(row, kColSerial), status);
+  journal.Row(level, row, device, status, line);
+  control.RowSettled(row);
+}
+
+void PosixService::WatchSignals() {
+  const bool watching = loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [this](int number) {
+    // SIGHUP (systemctl reload) reads the settings again, in turn like any request.
+    if (number == SIGHUP) {
+      Say(LogLevel::kInfo, "signal=SIGHUP reloading");
+      return control.TakeOwn(MakeRequest(RequestKind::kReload), [](const Answer&) {});
+    }
+    Say(LogLevel::kInfo, std::string("signal=") + SignalName(number) + " ending");
+    if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
   });
-  MetricsHistory metrics(history);
-  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &metrics});
+  if (!watching) {
+    Say(LogLevel::kWarning, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+  }
+}
 
-  const std::string settingsName = AbsolutePath(settingsPath);
-  ServiceOperations operations({app, window, registry, metrics, settingsName,
-                                [log](const std::string& line) { LogLine(log, line); }});
-  ServiceState state({app, metrics,
-                      [&registry](int port) { return PortPathFromRegistry(registry, port); },
-                      settingsName});
-  ServiceControl control(app, operations, state, loop);
-  BusServer bus(control, loop,
-                [log](const std::string& why) { LogLine(log, "warning=" + LogValue(why)); });
-  control.AddListener(bus);
-  RowJournal journal(log);
-  window.onRow = [&](int row, const std::string& line) {
-    journal.Write(row, window.Cell(row, kColDevice), window.Cell(row, kColStatus), line);
-    control.RowSettled(row);
+int PosixService::Run() {
+  // While timedated is asked, the ports are still served and signals still heard.
+  clock.SetSystemWait([this](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
+  // What the window would show; a hint about its keys means nothing here.
+  messageView.onLine = [this](const std::string& line) {
+    Say(line.find("F1") != std::string::npos ? LogLevel::kDebug : LogLevel::kInfo, line);
   };
-
+  control.AddListener(bus);
+  window.onRow = [this](int row, const std::string& line) { RowSettled(row, line); };
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
   // as the window does, so that no handler runs after this.
-  window.onQuit = [log] {
-    LogLine(log, "stop");
+  window.onQuit = [this] {
+    Say(LogLevel::kInfo, "stop");
     std::fflush(nullptr);
     ::_exit(kExitOk);
   };
-  const bool watching =
-      loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&app, &control, log](int number) {
-        // SIGHUP (systemctl reload) reads the settings again, in turn like any request.
-        if (number == SIGHUP) {
-          LogLine(log, "signal=SIGHUP reloading");
-          return control.TakeOwn(MakeRequest(RequestKind::kReload), [](const Answer&) {});
-        }
-        LogLine(log, std::string("signal=") + SignalName(number) + " ending");
-        if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
-      });
-  if (!watching) LogLine(log, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+  WatchSignals();
   // Jumps of the local time reach the form through the clock.
-  loop.WatchFd(clock.WatchJumps(), [&clock] {
+  loop.WatchFd(clock.WatchJumps(), [this] {
     clock.CheckJumps();
     return true;
   });
-  ResumeWatch resume(clock);
-  loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
+  loop.WatchFd(resume.Fd(), [this] { return resume.Process(); });
 
   if (!app.Start()) return kExitRunning;
   control.Started();
   if (bus.Start()) {
-    loop.WatchFd(bus.Fd(), [&bus] {
+    loop.WatchFd(bus.Fd(), [this] {
       bus.Process();
       return true;
     });
     // A write waits for the start of a second without the loop: readers are answered from
     // the state meanwhile, and the operations they ask for wait in the queue.
-    clock.ServeDuringSleeps(bus.Fd(), [&bus] { bus.Process(); });
+    clock.ServeDuringSleeps(bus.Fd(), [this] { bus.Process(); });
   }
   loop.Run();
   return kExitOk;
+}
+
+}  // namespace
+
+int RunService(const std::string& settingsPath) {
+  CheckSettingsFile(settingsPath);
+  // Before anything else starts: the right to set the clock is kept only by mode 2.
+  AppConfig config;
+  {
+    RegFileStore registry(settingsPath);
+    LoadConfig(registry, config);
+  }
+  const std::string clockRight = SettleClockRight(config.ConnectionMode);
+  const auto service = std::make_unique<PosixService>(settingsPath);
+  service->Say(LogLevel::kInfo,
+               "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
+                   " mode=" + LogValue(ModeName(config.ConnectionMode)) +
+                   " active=" + ActiveList(config.UsedComPorts) + " interval=" +
+                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
+  return service->Run();
 }
 
 }  // namespace horalign

@@ -26,6 +26,7 @@
 #include "service/headless_views.h"
 #include "service/operations.h"
 #include "service/service_control.h"
+#include "service/service_log.h"
 #include "service/service_main.h"
 #include "service/service_metrics.h"
 #include "service/service_state.h"
@@ -171,10 +172,18 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
                            loading, &metrics});
 
-  ServiceOperations operations({app, window, registry, metrics, kSettingsName,
-                                [&events](const std::string& line) { events.Line(line); }});
+  // Warnings and refusals are events; the rest goes to standard error, as a row's lines do.
+  const ServiceLog say = [&events](LogLevel level, const std::string& line) {
+    if (level == LogLevel::kWarning || level == LogLevel::kError) {
+      events.Event(ServiceEventLog::Kind::kWarning, line);
+    } else {
+      events.Line(line);
+    }
+  };
   ServiceState state({app, metrics, &CommDevicePath, kSettingsName});
-  ServiceControl control(app, operations, state, loop);
+  ServiceOperations operations({app, window, registry, metrics, kSettingsName, say, &CommDevicePath,
+                                [&state](int port) { return state.Row(port).path; }});
+  ServiceControl control(app, operations, state, loop, say);
   std::unique_ptr<PipeServer> pipe;
   PipeSessions sessions(control, [&pipe](int client, const std::string& line) {
     if (pipe) pipe->Send(client, line);

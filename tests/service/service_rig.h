@@ -39,9 +39,12 @@ struct ServiceRig {
   sim::SimApp app;
   NoHistory none;
   MetricsHistory metrics{none};
-  ServiceOperations operations{{app.app, app.view, app.registry, metrics, "the settings", {}}};
-  ServiceState state{{app.app, metrics, [](int port) { return "/dev/sim" + std::to_string(port); },
-                      "the settings"}};
+  std::string (*path)(int) = [](int port) { return "/dev/sim" + std::to_string(port); };
+  ServiceState state{{app.app, metrics, path, "the settings"}};
+  ServiceOperations operations{
+      {app.app, app.view, app.registry, metrics, "the settings", {}, path, [this](int port) {
+         return state.Row(port).path;
+       }}};
   ServiceControl control{app.app, operations, state, app.world.loop};
   std::vector<std::string> sent;
   PipeSessions sessions{control, [this](int, const std::string& line) { sent.push_back(line); }};
