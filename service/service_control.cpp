@@ -79,6 +79,11 @@ void ServiceControl::TakeOwn(const Request& request, Reply reply) {
   Enqueue(request, "service", std::move(reply));
 }
 
+void ServiceControl::TakeOwnWork(std::function<void()> work) {
+  Enqueue(MakeRequest(RequestKind::kRescan), "service", [](const Answer&) {});
+  changes_.back().own = std::move(work);
+}
+
 bool ServiceControl::JoinQueuedRead(const Request& request, const std::string& who, Reply& reply) {
   if (request.kind != RequestKind::kRead || request.flag) return false;
   for (Queued& queued : reads_) {
@@ -93,7 +98,7 @@ bool ServiceControl::JoinQueuedRead(const Request& request, const std::string& w
 
 void ServiceControl::Enqueue(const Request& request, const std::string& who, Reply reply) {
   const bool read = request.kind == RequestKind::kRead && !request.flag;
-  Queued queued{request, {}};
+  Queued queued{request, {}, {}};
   queued.waiters.emplace_back(who, std::move(reply));
   (read ? reads_ : changes_).push_back(std::move(queued));
   ++queued_;
@@ -113,7 +118,13 @@ void ServiceControl::RunQueued() {
   running_ = true;
   const ServiceSettingsRead before = state_.Settings();
   Answer answer;
-  const bool ran = app_.MainForm()->RunRequest([&] { answer = operations_.Run(next.request); });
+  const bool ran = app_.MainForm()->RunRequest([&] {
+    if (next.own) {
+      next.own();
+    } else {
+      answer = operations_.Run(next.request);
+    }
+  });
   running_ = false;
   if (!ran) {
     queue.push_front(std::move(next));

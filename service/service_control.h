@@ -6,6 +6,7 @@
 // waiting is bounded, so that no caller (one that floods reads, or leaves polkit's question
 // unanswered) can hold up the others.
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -35,6 +36,8 @@ class ServiceControl final : public ControlHandler {
   void Take(const Request& request, Caller caller, Reply reply) override;
   // The service's own request (a reload on SIGHUP): in turn, without asking anyone.
   void TakeOwn(const Request& request, Reply reply);
+  // The service's own work (a device back after it was unplugged), in turn like a request.
+  void TakeOwnWork(std::function<void()> work);
   void AddListener(ControlListener& listener) { listeners_.push_back(&listener); }
 
   // A row has settled: the state takes it and every listener hears of it.
@@ -49,6 +52,7 @@ class ServiceControl final : public ControlHandler {
   struct Queued {
     Request request;
     std::vector<std::pair<std::string, Reply>> waiters;
+    std::function<void()> own;  // the service's own work instead of the request
   };
   void Enqueue(const Request& request, const std::string& who, Reply reply);
   bool JoinQueuedRead(const Request& request, const std::string& who, Reply& reply);

@@ -1,6 +1,7 @@
 // The service on Linux: the program without a window on the poll loop, its control
 // interface on the system bus, its lines in the journal (or on standard error).
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "core/history/history_log.h"
 #include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
+#include "platform/posix/device_watch.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/posix_clock.h"
@@ -24,6 +26,7 @@
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
 #include "service/headless_views.h"
+#include "service/hot_plug.h"
 #include "service/operations.h"
 #include "service/posix/clock_right.h"
 #include "service/posix/journal.h"
@@ -135,7 +138,41 @@ struct PosixService {
                 }};
   RowWeigher weigher;
   ResumeWatch resume{clock};
+  DeviceWatch devices;
+  HotPlug hotPlug{{app, control, [this](int port) { return PortPath(port); },
+                   [](const std::string& path) {
+                     struct stat info {};
+                     return ::stat(path.c_str(), &info) == 0;
+                   },
+                   say}};
+  std::vector<std::string> watched;  // the active ports' paths the device watch looks at
+  void Rewatch();
+  void WatchDevices();
 };
+
+void PosixService::Rewatch() {
+  std::vector<std::string> paths;
+  for (int port : PortsOfMask(static_cast<std::uint32_t>(app.Config().UsedComPorts))) {
+    paths.push_back(state.Row(port).path);
+  }
+  if (paths == watched) return;
+  watched = paths;
+  devices.WatchPaths(paths);
+}
+
+// Devices unplugged and plugged back in are seen as the system tells of them.
+void PosixService::WatchDevices() {
+  Rewatch();
+  for (int fd : devices.Fds()) {
+    loop.WatchFd(fd, [this] {
+      if (devices.Take()) {
+        hotPlug.Check();
+        Rewatch();
+      }
+      return true;
+    });
+  }
+}
 
 void PosixService::RowSettled(int row, const std::string& line) {
   const std::string& device = window.Cell(row, kColDevice);
@@ -144,6 +181,7 @@ void PosixService::RowSettled(int row, const std::string& line) {
                                        window.Cell(row, kColSerial), status);
   journal.Row(level, row, device, status, line);
   control.RowSettled(row);
+  Rewatch();  // a port activated, deactivated or mapped elsewhere
 }
 
 void PosixService::WatchSignals() {
@@ -187,6 +225,7 @@ int PosixService::Run() {
 
   if (!app.Start()) return kExitRunning;
   control.Started();
+  WatchDevices();
   if (bus.Start()) {
     loop.WatchFd(bus.Fd(), [this] {
       bus.Process();

@@ -19,7 +19,11 @@ struct NoHistory final : HistorySink {
 };
 
 struct ServiceRig {
-  ServiceRig() { app.historyTee.also = &metrics; }
+  ServiceRig() {
+    app.historyTee.also = &metrics;
+    // The headless window says when a row has settled; here every cell is a settled row.
+    app.view.onCell = [this](int row, int, const std::string&) { control.RowSettled(row); };
+  }
   // Starts the program with COM3 active, as the service would.
   void Start(int mode = 1) {
     app.Set("Connection Mode", std::to_string(mode));

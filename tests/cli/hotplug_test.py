@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+# The service and devices that go and come back: horalign-cli run on horalign-devsim's
+# devices reached through links of their own, as /dev/serial/by-id names a USB adapter.
+# Removing a link is pulling the adapter out; making it again is plugging it back in; ending
+# the simulator makes the devices' nodes themselves vanish. The service must see each at
+# once (no command, no polling) and write a device that is back.
+# Usage: hotplug_test.py HORALIGN_CLI HORALIGN_DEVSIM
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
+FAILED = []
+# What the service is given at most: unplugging seen in 30 s, a device back written in 60 s.
+UNPLUG_S, REPLUG_S = 30, 60
+
+
+def check(what, ok, detail=""):
+    print(("ok: " if ok else "FAIL: ") + what + ("" if ok else f"\n    {detail}"))
+    FAILED.extend([] if ok else [what])
+
+
+def wait_for(predicate, seconds):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.05)
+    return predicate()
+
+
+def devsim(tmp):
+    proc = subprocess.Popen([DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
+                             "com=2,letter=A,serial=20002", "--log", f"{tmp}/devsim.log"],
+                            stdout=subprocess.PIPE, text=True)
+    ptys = dict(proc.stdout.readline().split()[:2] for _ in range(2))
+    return proc, ptys
+
+
+def link(tmp, port, pty):
+    path = f"{tmp}/by-id/usb-Quorvane_port{port}"
+    if os.path.lexists(path):
+        os.unlink(path)
+    os.symlink(pty, path)
+
+
+def main():
+    tmp = tempfile.mkdtemp(prefix="horalign-hotplug-")
+    os.mkdir(f"{tmp}/by-id")
+    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=tmp,
+               XDG_STATE_HOME=tmp, DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/no-bus", LC_ALL="C")
+    env.pop("STATE_DIRECTORY", None)
+    sim, ptys = devsim(tmp)
+    for port in (1, 2):
+        link(tmp, port, ptys[f"COM{port}"])
+    key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
+    ports = "".join(f'"COM{n}"="{tmp}/by-id/usb-Quorvane_port{n}"\n' for n in range(1, 17))
+    with open(f"{tmp}/Horalign.reg", "w") as f:
+        f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="1"\n"Used COM Ports"="3"\n'
+                f'"Update Interval"="60"\n\n{key}\\Ports]\n{ports}')
+    log_path = f"{tmp}/run.log"
+    svc = subprocess.Popen([CLI, "--config", f"{tmp}/Horalign.reg", "run"], env=env,
+                           stderr=open(log_path, "w"))
+    log = lambda: open(log_path).read()  # noqa: E731
+    row = lambda port, text: re.search(rf"^port=COM{port} .*{re.escape(text)}", log(), re.M)  # noqa: E731
+    try:
+        check("the service connects both devices through their links",
+              wait_for(lambda: row(1, "Connected to device.") and row(2, "Connected to device."),
+                       30), log())
+        before = log().count("port=COM2 ")
+        os.unlink(f"{tmp}/by-id/usb-Quorvane_port2")
+        pulled = time.monotonic()
+        gone = wait_for(lambda: "port=COM2 unplugged=" in log() and
+                        row(2, 'active=N/A device=N/A sn=N/A status="Disconnected'), UNPLUG_S)
+        seen_s = time.monotonic() - pulled
+        check(f"a pulled adapter is seen at once ({seen_s:.2f} s) and its row says so", gone, log())
+        check("the other device is left alone", log().count("port=COM1 ") == 2, log())
+        link(tmp, 2, ptys["COM2"])
+        plugged = time.monotonic()
+        back = wait_for(lambda: row(2, 'status="Device updated successfully."'), REPLUG_S)
+        check(f"plugged back in, it is connected and written again ({time.monotonic() - plugged:.2f} s)",
+              back and log().count("port=COM2 ") > before, log())
+
+        # The devices' nodes themselves vanish; a new simulator brings new ones.
+        sim.send_signal(signal.SIGTERM)
+        sim.wait(timeout=10)
+        check("devices whose nodes vanish are both seen gone",
+              wait_for(lambda: log().count("unplugged=") == 3, UNPLUG_S), log())
+        sim, ptys = devsim(tmp)
+        for port in (1, 2):
+            link(tmp, port, ptys[f"COM{port}"])
+        check("and both are written again once they are back",
+              wait_for(lambda: len(re.findall(r'^port=COM[12] .*status="Device updated successfully."',
+                                              log(), re.M)) >= 3, REPLUG_S), log())
+        check("the service ran on without a restart", svc.poll() is None)
+    finally:
+        for p in (svc, sim):
+            p.send_signal(signal.SIGTERM)
+            p.wait(timeout=10)
+        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
+    return 1 if FAILED else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

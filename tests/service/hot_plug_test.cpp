@@ -1,0 +1,93 @@
+// Devices that go and come back while the service runs, on the simulated program.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "service/hot_plug.h"
+#include "tests/service/service_rig.h"
+
+namespace horalign {
+namespace {
+
+struct Plugged : ServiceRig {
+  Plugged() {
+    device = &app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
+    control.AddListener(sessions);
+    Start();
+    sessions.Take(5, R"({"request": "Watch"})", false);
+    app.world.loop.RunForMs(1000);
+  }
+  void Unplug() {
+    here.erase(path(3));
+    app.world.serial.Unplug(3);
+    hotPlug.Check();
+  }
+  void Replug() {
+    here.insert(path(3));
+    app.world.serial.Replug(3);
+    hotPlug.Check();
+  }
+  int Writes() {
+    int n = 0;
+    for (const auto& c : device->Commands()) n += c.line.starts_with("T");
+    return n;
+  }
+  bool Heard(const std::string& status) {
+    for (const std::string& line : sent) {
+      if (line.find("\"PortChanged\"") != std::string::npos &&
+          line.find(status) != std::string::npos && line.find("\"port\":3") != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  sim::SimDevice* device = nullptr;
+  std::set<std::string> here{path(3)};
+  std::vector<std::string> said;
+  HotPlug hotPlug{{app.app, control, path,
+                   [this](const std::string& p) { return here.count(p) > 0; },
+                   [this](LogLevel, const std::string& line) { said.push_back(line); }}};
+};
+
+TEST(HotPlug, AnUnpluggedDeviceIsShownGoneAndWrittenAgainOnceItIsBack) {
+  Plugged p;
+  ASSERT_EQ(p.app.Cell(3, kColStatus), "Connected to device.");
+  p.Unplug();
+  p.app.world.loop.RunForMs(1000);
+  EXPECT_EQ(p.app.Cell(3, kColActive), "N/A");
+  EXPECT_EQ(p.app.Cell(3, kColStatus), "Disconnected from device.");
+  EXPECT_TRUE(p.Heard("Disconnected from device.")) << "no PortChanged for the unplug";
+  ASSERT_EQ(p.said.size(), 1u);
+  EXPECT_NE(p.said[0].find("unplugged="), std::string::npos);
+  // Nothing changes while it stays away, whatever else the system reports.
+  p.hotPlug.Check();
+  p.app.world.loop.RunForMs(1000);
+  EXPECT_EQ(p.said.size(), 1u);
+
+  const int writes = p.Writes();
+  p.Replug();
+  p.app.world.loop.RunForMs(10'000);
+  EXPECT_EQ(p.app.Cell(3, kColActive), "Yes");
+  EXPECT_EQ(p.app.Cell(3, kColStatus), "Device updated successfully.");
+  EXPECT_EQ(p.Writes(), writes + 1);
+  EXPECT_EQ(p.app.Stored("Used COM Ports"), "4") << "the unplug deactivated the port";
+}
+
+TEST(HotPlug, APortNoLongerActiveIsNotWatchedAndAPresentDeviceIsLeftAlone) {
+  Plugged p;
+  const int writes = p.Writes();
+  p.hotPlug.Check();  // something changed elsewhere
+  p.app.world.loop.RunForMs(1000);
+  EXPECT_TRUE(p.said.empty());
+  p.app.Set("Used COM Ports", "0");
+  p.app.app.Config().UsedComPorts = 0;
+  p.Unplug();
+  p.app.world.loop.RunForMs(1000);
+  EXPECT_TRUE(p.said.empty());
+  EXPECT_EQ(p.Writes(), writes);
+}
+
+}  // namespace
+}  // namespace horalign
