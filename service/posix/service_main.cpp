@@ -1,4 +1,5 @@
-// The service: the program without a window, on the poll loop, logging to standard error.
+// The service on Linux: the program without a window on the poll loop, its control
+// interface on the system bus, its lines in the journal (or on standard error).
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,9 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/commands.h"
+#include "control/exit_codes.h"
+#include "control/posix/bus_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
+#include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
@@ -20,21 +23,35 @@
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
 #include "service/headless_views.h"
-#include "service/posix/bus_service.h"
+#include "service/operations.h"
 #include "service/posix/clock_right.h"
 #include "service/posix/journal.h"
+#include "service/service_control.h"
+#include "service/service_main.h"
+#include "service/service_state.h"
 
 namespace horalign {
 namespace {
 
+// The first of the folders systemd lists in `variable` (colon-separated), else "".
+std::string SystemdFolder(const char* variable) {
+  const char* dirs = std::getenv(variable);
+  if (dirs == nullptr || *dirs != '/') return "";
+  const std::string_view list(dirs);
+  return std::string(list.substr(0, list.find(':')));
+}
+
 // The instance slot: the runtime directory systemd gives the service, else the session's.
 std::vector<std::string> InstanceFolders() {
-  if (const char* runtime = std::getenv("RUNTIME_DIRECTORY");
-      runtime != nullptr && *runtime == '/') {
-    const std::string_view dirs(runtime);
-    return {std::string(dirs.substr(0, dirs.find(':')))};
-  }
-  return DefaultInstanceFolders();
+  const std::string runtime = SystemdFolder("RUNTIME_DIRECTORY");
+  return runtime.empty() ? DefaultInstanceFolders() : std::vector<std::string>{runtime};
+}
+
+// The history beside the service's settings in the state directory systemd gives it, else
+// where the desktop program keeps it.
+std::string HistoryFolder() {
+  const std::string state = SystemdFolder("STATE_DIRECTORY");
+  return state.empty() ? PosixLogFolder::DefaultDir() : state;
 }
 
 const char* SignalName(int number) {
@@ -57,27 +74,24 @@ std::string SettleClockRight(std::int16_t mode) {
   return DropClockRight() ? "dropped" : "could-not-drop";
 }
 
-// The history beside the service's settings in the state directory systemd gives it, else
-// where the desktop program keeps it.
-std::string HistoryFolder() {
-  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state == '/') {
-    const std::string_view dirs(state);
-    return std::string(dirs.substr(0, dirs.find(':')));
-  }
-  return PosixLogFolder::DefaultDir();
-}
-
 std::string ActiveList(std::int32_t mask) {
   std::string list;
-  for (int n = 1; n <= kPortRows; ++n) {
-    if (mask & (1 << (n - 1))) list += (list.empty() ? "COM" : ",COM") + std::to_string(n);
+  for (int n : PortsOfMask(static_cast<std::uint32_t>(mask))) {
+    list += (list.empty() ? "" : ",") + ComName(n);
   }
   return list.empty() ? "none" : list;
 }
 
+// The settings file as its clients name it, whatever the service's working folder.
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char folder[4096];
+  return ::getcwd(folder, sizeof folder) != nullptr ? std::string(folder) + "/" + path : path;
+}
+
 }  // namespace
 
-int RunCommand(const CliOptions&, const std::string& settingsPath) {
+int RunService(const std::string& settingsPath) {
   std::FILE* log = stderr;
   CheckSettingsFile(settingsPath);
   RegFileStore registry(settingsPath);
@@ -106,11 +120,21 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   MetricsHistory metrics(history);
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
                            loading, &metrics});
-  BusService bus(app, window, registry, metrics, loop, settingsPath, log);
+
+  const std::string settingsName = AbsolutePath(settingsPath);
+  ServiceOperations operations({app, window, registry, metrics, settingsName,
+                                [log](const std::string& line) { LogLine(log, line); }});
+  ServiceState state({app, metrics,
+                      [&registry](int port) { return PortPathFromRegistry(registry, port); },
+                      settingsName});
+  ServiceControl control(app, operations, state, loop);
+  BusServer bus(control, loop,
+                [log](const std::string& why) { LogLine(log, "warning=" + LogValue(why)); });
+  control.AddListener(bus);
   RowJournal journal(log);
   window.onRow = [&](int row, const std::string& line) {
     journal.Write(row, window.Cell(row, kColDevice), window.Cell(row, kColStatus), line);
-    bus.RowChanged(row);
+    control.RowSettled(row);
   };
 
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
@@ -120,10 +144,16 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
     std::fflush(nullptr);
     ::_exit(kExitOk);
   };
-  const bool watching = loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&app, log](int number) {
-    LogLine(log, std::string("signal=") + SignalName(number) + " ending");
-    if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
-  });
+  const bool watching =
+      loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&app, &control, log](int number) {
+        // SIGHUP (systemctl reload) reads the settings again, in turn like any request.
+        if (number == SIGHUP) {
+          LogLine(log, "signal=SIGHUP reloading");
+          return control.TakeOwn(MakeRequest(RequestKind::kReload), [](const Answer&) {});
+        }
+        LogLine(log, std::string("signal=") + SignalName(number) + " ending");
+        if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
+      });
   if (!watching) LogLine(log, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
   // Jumps of the local time reach the form through the clock.
   loop.WatchFd(clock.WatchJumps(), [&clock] {
@@ -134,7 +164,16 @@ int RunCommand(const CliOptions&, const std::string& settingsPath) {
   loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
 
   if (!app.Start()) return kExitRunning;
-  bus.Start();
+  control.Started();
+  if (bus.Start()) {
+    loop.WatchFd(bus.Fd(), [&bus] {
+      bus.Process();
+      return true;
+    });
+    // A write waits for the start of a second without the loop: readers are answered from
+    // the state meanwhile, and the operations they ask for wait in the queue.
+    clock.ServeDuringSleeps(bus.Fd(), [&bus] { bus.Process(); });
+  }
   loop.Run();
   return kExitOk;
 }
