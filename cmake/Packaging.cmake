@@ -39,10 +39,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # library names them, and without them the window cannot open. F1 opens the browser through
 # xdg-open.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The service takes its name on the system bus.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, default-dbus-system-bus | dbus-system-bus")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The service takes its name on the system bus; debhelper's scripts add what makes its user.
+include(${PROJECT_SOURCE_DIR}/packaging/MaintainerScripts.cmake)
+horalign_maintainer_scripts(${CPACK_PACKAGE_NAME})
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, default-dbus-system-bus | dbus-system-bus, ${HORALIGN_MAINTAINER_DEPENDS}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${HORALIGN_MAINTAINER_SCRIPTS})
+# polkit lets users other than root manage the service; without it only root may.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, polkitd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Directories the install creates get the usual mode whatever the builder's umask.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

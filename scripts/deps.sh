@@ -8,8 +8,9 @@ pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-forma
       qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
       xvfb xauth xdotool trayer openbox x11-utils x11-apps imagemagick fonts-dejavu-core
       procps util-linux tzdata
-      dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
-      pkg-config libsystemd-dev systemd dbus dbus-daemon python3-dbus python3-gi strace)
+      dpkg-dev debhelper file lintian desktop-file-utils appstream librsvg2-bin
+      pkg-config libsystemd-dev systemd dbus dbus-daemon python3-dbus python3-gi strace
+      polkitd libpam-systemd)
 if [[ "${1:-}" == "--windows" ]]; then
   pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3
         wixl msitools)

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Boots systemd on a throw-away copy of this machine, installs the package there and checks
-# that `systemctl enable --now horalign` starts the service, which connects four simulated
-# devices (and, given the minutes, sets them at its first update cycle), as the journal shows.
+# Boots systemd on a throw-away copy of this machine, installs the package there (neither
+# started nor enabled) and checks that `systemctl enable --now horalign` starts the service,
+# which connects four simulated devices (and, given the minutes, sets them at its first update
+# cycle), as the journal shows; then the administrator's path with the real polkitd, a reload,
+# an upgrade, a removal and a purge (scripts/systemd-admin-check.sh, run inside the copy).
 #
-# Usage (as root):  scripts/systemd-check.sh [--minutes N] [PACKAGE.deb]
+# Usage (as root):  scripts/systemd-check.sh [--minutes N] [--upgrade NEWER.deb] [PACKAGE.deb]
 #   PACKAGE.deb  default: the one in build/ (built with cpack -G DEB when missing)
+#   --upgrade    the package to upgrade to; default: PACKAGE.deb's build folder packaged again
+#                with the next Debian release (cpack -D CPACK_DEBIAN_PACKAGE_RELEASE=N+1)
 #   --minutes N  also wait up to N minutes for the first update cycle (the interval is 60
 #                minutes at least, so N is 61 or more); default 0: connecting is checked
+# HORALIGN_CHECK_RELOAD=1 also checks that `systemctl reload horalign` and SIGHUP make the
+# running service read its edited settings file.
 #
 # The machine is left alone: the root systemd sees is an overlay of / whose changes live in
 # a tmpfs of a private mount namespace; systemd runs as PID 1 of its own PID, network, UTS,
@@ -25,7 +31,7 @@ unit_masks=(systemd-timesyncd.service timers.target getty.target console-getty.s
   sys-kernel-debug.mount sys-kernel-tracing.mount)
 
 # In a private mount namespace: the copy of the root (an overlay of / takes root outside a
-# user namespace), then the other namespaces.
+# user namespace), then the other namespaces. $2 is a folder of files for the copy's /var/tmp.
 copy_root() {
   local work=$1 root=$1/root
   mount -t tmpfs -o mode=700 horalign-check "$work"
@@ -37,7 +43,7 @@ copy_root() {
 
 # PID 1 of the new namespaces: mounts what systemd needs on the copy, then becomes systemd.
 inside() {
-  local root=$1/root deb=$2
+  local root=$1/root files=$2
   read -r _ < "$3"  # the user namespace's ID maps are written
   # A mount of this namespace's own: one inherited from the outer namespace is locked, and
   # pivot_root does not take it.
@@ -60,7 +66,12 @@ inside() {
   mount -t tmpfs -o mode=755 tmpfs "$root/run"
   mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
   for unit in "${unit_masks[@]}"; do ln -sf /dev/null "$root/etc/systemd/system/$unit"; done
-  cp "$deb" "$root/var/tmp/horalign.deb"
+  # A container image's policy-rc.d forbids packages to start or stop services; a booted
+  # Debian has none, and the package's scripts are to be seen doing it.
+  rm -f "$root/usr/sbin/policy-rc.d"
+  # Nobody reads the copy's manual pages: their index is not rebuilt at each dpkg run.
+  rm -f "$root/var/lib/man-db/auto-update"
+  cp "$files"/* "$root/var/tmp/"
   mkdir "$root/.old-root"
   cd "$root"
   pivot_root . .old-root
@@ -85,9 +96,11 @@ fail() {
 
 minutes=0
 deb=
+upgrade=
 while (($#)); do
   case $1 in
     --minutes) minutes=$2; shift 2 ;;
+    --upgrade) upgrade=$(realpath "$2"); shift 2 ;;
     *) deb=$1; shift ;;
   esac
 done
@@ -116,7 +129,12 @@ own=$(sed -n 's/^0:://p' /proc/self/cgroup)
 cgroup="$cgroup2${own%/}/horalign-check-$$"
 unshare_pid=
 pid1=
+cpack_pid=
 cleanup() {
+  if [[ -n $cpack_pid ]]; then
+    kill "$cpack_pid" 2> /dev/null || true
+    wait "$cpack_pid" 2> /dev/null || true
+  fi
   # The end of PID 1 ends every process of its namespace; unshare takes its child along.
   if [[ -n $pid1 ]]; then kill -KILL "$pid1" 2> /dev/null || true; fi
   if [[ -n $unshare_pid ]]; then
@@ -131,15 +149,30 @@ cleanup() {
     done
     [[ ! -d $cgroup ]] || echo "warning: $cgroup is left behind" >&2
   fi
-  rm -rf "$work" "$work.go" "$work.log" "$work.enable" "$work.status"
+  rm -rf "$work" "$work.go" "$work.log" "$work.enable" "$work.status" "$work.files" \
+    "$work.upgrade" "$work.cpack"
 }
 trap cleanup EXIT
+mkdir "$work.files"
+cp "$deb" "$work.files/horalign.deb"
+cp scripts/systemd-admin-check.sh "$work.files/"
+if [[ -z $upgrade ]]; then
+  # The same build, one Debian release newer (an upgrade replaces every file all the same),
+  # packaged while systemd boots.
+  build=$(dirname "$deb")
+  [[ -f $build/CPackConfig.cmake ]] ||
+    fail "no build folder beside $deb to package an upgrade from: give --upgrade NEWER.deb"
+  release=$(($(dpkg-deb -f "$deb" Version | sed 's/.*-//') + 1))
+  (cd "$build" && exec cpack -G DEB -D CPACK_DEBIAN_PACKAGE_RELEASE="$release" \
+    -B "$work.upgrade") > "$work.cpack" 2>&1 &
+  cpack_pid=$!
+fi
 mkdir "$cgroup"
 mkfifo "$work.go"
 
 (
   echo "$BASHPID" > "$cgroup/cgroup.procs"
-  exec unshare --mount --propagation private "$self" --copy-root "$work" "$deb" "$work.go"
+  exec unshare --mount --propagation private "$self" --copy-root "$work" "$work.files" "$work.go"
 ) > "$work.log" 2>&1 &
 unshare_pid=$!
 # The IDs 0-65535 map onto themselves (the service's dynamic user lies in that range).
@@ -172,10 +205,16 @@ echo "systemd in the copy: $state"
 [[ $state == running || $state == degraded ]] || skip "systemd did not come up here ($state)"
 if [[ $state == degraded ]]; then inner systemctl --failed --no-legend --plain | sed 's/^/  failed: /'; fi
 
-inner dpkg -i /var/tmp/horalign.deb > /dev/null || fail "dpkg -i failed"
+# As the README says, without the network the copy does not have.
+inner apt-get install -q -y --no-install-recommends /var/tmp/horalign.deb > "$work.status" 2>&1 ||
+  { cat "$work.status" >&2; fail "apt-get install failed"; }
 # shellcheck disable=SC2016
 echo "installed: $(inner dpkg-query -W -f='${Package} ${Version}' horalign)"
-inner systemctl is-enabled horalign 2>&1 | sed 's/^/horalign.service after install: /' || true
+enabled=$(inner systemctl is-enabled horalign || true)
+active=$(inner systemctl is-active horalign || true)
+[[ $enabled == disabled && $active == inactive ]] ||
+  fail "after the install the service is $enabled and $active, not disabled and inactive"
+echo "horalign.service after install: $enabled, $active"
 
 # Four devices on pseudo-terminals, served by a unit of their own.
 inner systemd-run --quiet --unit=horalign-devsim /usr/bin/horalign-devsim \
@@ -262,13 +301,21 @@ if ((minutes > 0)); then
     fail "the service did not set its four devices"
   }
 fi
-inner systemctl stop horalign
-echo "journalctl -u horalign:"
-journal | sed 's/^/  /'
-# Not grep -q: it would stop reading early and fail the pipe.
-journal | grep -c ' stop$' > /dev/null || fail "the service did not end in order"
-echo "devices (devsim CLOCK lines):"
-inner grep -P '\tCLOCK\t' /var/tmp/devsim.log | sed 's/^/  /' || true
+if [[ -n $cpack_pid ]]; then
+  wait "$cpack_pid" || { cat "$work.cpack" >&2; fail "cpack could not package the upgrade"; }
+  cpack_pid=
+  upgrade=$(echo "$work.upgrade"/horalign_*-"${release}"_*.deb)
+fi
+inner sh -c 'cat > /var/tmp/horalign-upgrade.deb' < "$upgrade" || fail "no upgrade: $upgrade"
 echo "systemd-analyze security horalign.service:"
 inner systemd-analyze security --no-pager horalign.service 2>&1 | sed 's/^/  /' || true
+reload=
+[[ ${HORALIGN_CHECK_RELOAD:-0} == 1 ]] && reload=--reload
+inner bash /var/tmp/systemd-admin-check.sh /var/tmp/horalign-upgrade.deb $reload ||
+  { journal >&2; exit 1; }
+[[ -n $reload ]] || echo "reload: not checked (HORALIGN_CHECK_RELOAD=1 checks it)"
+echo "journalctl -u horalign:"
+journal | sed 's/^/  /'
+echo "devices (devsim CLOCK lines):"
+inner grep -P '\tCLOCK\t' /var/tmp/devsim.log | sed 's/^/  /' || true
 echo "OK: systemd check"

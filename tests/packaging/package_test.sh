@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree and checks it: its control fields, its files,
-# the desktop entry and metainfo validators, lintian, an install and a removal with dpkg in a
-# scratch root, and the autostart switch run from that root.
+# Builds the Debian package from a built tree and checks it: its control fields and
+# maintainer scripts, its files, the desktop entry and metainfo validators, lintian, an install
+# and a purge with dpkg in a scratch root, and the autostart switch run from that root.
 # Usage: tests/packaging/package_test.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -18,9 +18,20 @@ rm -f "$deb"
 # Control fields: the version, and libraries found by dpkg-shlibdeps beside the fixed ones.
 [[ $(dpkg-deb -f "$deb" Version) == "${version}-1" ]] || fail "Version $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6charts6 libc6 libstdc++6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6charts6 libc6 libstdc++6 qt6-qpa-plugins systemd-sysusers; do
   [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
+
+# The maintainer scripts are debhelper's, for the service and for its user.
+control=$scratch/control
+dpkg-deb -e "$deb" "$control"
+for script in postinst prerm postrm; do
+  [[ -x $control/$script ]] || fail "no executable $script"
+done
+grep -q 'dh_installsysusers' "$control/postinst" && grep -q 'dh_installsystemd' "$control/postinst" &&
+  grep -q 'deb-systemd-invoke stop' "$control/prerm" &&
+  grep -q 'deb-systemd-helper purge' "$control/postrm" ||
+  fail "the maintainer scripts lack debhelper's parts"
 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
@@ -36,7 +47,8 @@ expected=(
   usr/share/doc/horalign/copyright usr/share/doc/horalign/changelog.Debian.gz
   usr/share/lintian/overrides/horalign
   usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf
-  usr/share/polkit-1/actions/com.quorvane.horalign.policy)
+  usr/share/polkit-1/actions/com.quorvane.horalign.policy
+  usr/share/doc/horalign/examples/50-horalign.rules)
 for f in "${expected[@]}"; do [[ -s $root/$f ]] || fail "missing $f"; done
 # Each pixel icon is there, at its size.
 for size in 16 32 48 256; do
@@ -73,9 +85,18 @@ grep -q '<policy user="horalign">' "$root/usr/share/dbus-1/system.d/com.quorvane
   fail "the bus policy lets the service's user own nothing"
 grep -q '<action id="com.quorvane.horalign.manage">' \
   "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "no polkit action"
+# polkitd answers the service (user horalign) about other users' processes only as the owner.
+grep -q '<annotate key="org.freedesktop.policykit.owner">unix-user:horalign</annotate>' \
+  "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" ||
+  fail "the polkit action does not let the service's user ask about its callers"
+# A reload is a signal to the service, never a call on the bus, which polkit would decide.
+# shellcheck disable=SC2016
+grep -qx 'ExecReload=kill -HUP $MAINPID' "$root/usr/lib/systemd/system/horalign.service" ||
+  fail "the unit's reload is not a SIGHUP"
 if command -v xmllint >/dev/null; then
-  xmllint --noout "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" \
-    "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "policy files"
+  xmllint --noout "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" || fail "bus policy"
+  xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd \
+    "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "polkit action"
 fi
 
 if command -v desktop-file-validate >/dev/null; then
@@ -101,6 +122,13 @@ mkdir -p "$db/var/lib/dpkg/info" "$db/var/lib/dpkg/updates" "$db/var/log" "$db/e
 touch "$db/var/lib/dpkg/status"
 dpkg_root=(dpkg --root="$db" --force-depends --force-not-root --force-script-chrootless
            --log="$db/var/log/dpkg.log")
+# debhelper's restart part asks only whether /run/systemd/system exists: on a machine that
+# systemd runs, it would reach this machine's own service manager. Root hides it.
+if [[ -d /run/systemd/system && $EUID -eq 0 ]]; then
+  # shellcheck disable=SC2016
+  dpkg_root=(unshare --mount --propagation private
+             sh -c 'mount -t tmpfs horalign-test /run/systemd && exec "$@"' _ "${dpkg_root[@]}")
+fi
 "${dpkg_root[@]}" -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i"; }
 [[ -x $db/usr/bin/horalign && -f $db/usr/share/applications/$app.desktop ]] || fail "dpkg -i installed too little"
 # The service's user, which the bus policy names; like every system user it stays after a
@@ -108,10 +136,25 @@ dpkg_root=(dpkg --root="$db" --force-depends --force-not-root --force-script-chr
 grep -q '^horalign:x:[0-9]*:[0-9]*:.*:/var/lib/horalign:' "$db/etc/passwd" ||
   fail "no user horalign after dpkg -i"
 grep -q '^dialout:.*horalign' "$db/etc/group" || fail "the user horalign is not in dialout"
+# Installed, not enabled; but the links an enabling makes are noted, so that a purge finds them.
+wants=etc/systemd/system/multi-user.target.wants/horalign.service
+[[ ! -e $db/$wants ]] || fail "dpkg -i enabled the service"
+dsh=var/lib/systemd/deb-systemd-helper-enabled/horalign.service.dsh-also
+grep -qx "/$wants" "$db/$dsh" 2>/dev/null || fail "the unit's links are not noted for a purge"
+# What an administrator and the service leave: the enabled unit, the settings in the state
+# folder that systemd moved under private/ (DynamicUser=yes), a cache of the same kind.
+mkdir -p "$(dirname "$db/$wants")" "$db/var/lib/private/horalign" "$db/var/cache/horalign"
+ln -s /usr/lib/systemd/system/horalign.service "$db/$wants"
+echo REGEDIT4 >"$db/var/lib/private/horalign/Horalign.reg"
+ln -s private/horalign "$db/var/lib/horalign"
 "${dpkg_root[@]}" --purge horalign >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg --purge"; }
+for f in "$wants" "$dsh" var/lib/horalign var/lib/private/horalign var/cache/horalign; do
+  [[ ! -e $db/$f && ! -L $db/$f ]] || fail "dpkg --purge left $f"
+done
 rm -f "$db"/etc/{passwd,group,shadow,gshadow}
 rm -f "$db"/etc/.pwd.lock "$db"/etc/*-
-rmdir "$db/etc" 2>/dev/null || fail "left in etc: $(ls -A "$db/etc")"
+rmdir "$db/etc/systemd/system" "$db/etc/systemd" "$db/etc" 2>/dev/null ||
+  fail "left in etc: $(find "$db/etc" -mindepth 1)"
 left=$(find "$db" -mindepth 1 -path "$db/var" -prune -o -print)
 [[ -z $left ]] || fail "left after removal: $left"
 
