@@ -5,6 +5,9 @@
 #  - With the real polkitd: a user in a session at the machine whom the rules.d example
 #    allows (the group horalign) has the service update COM2; another user is refused with
 #    exit code 7 and nothing changes.
+#  - Any user's `config` goes to the service (polkit decides); a device pulled out and
+#    plugged back in on its /dev/serial/by-id name is seen and written again without a
+#    command; the journal's warnings are the failures and refusals.
 #  - With --reload: "systemctl reload" and SIGHUP make the running service read its edited
 #    settings file (same PID).
 #  - The package's life cycle: an upgrade restarts the running service on the new files, a
@@ -78,6 +81,44 @@ said=$(as_user bob python3 /var/tmp/set-interval.py)
   fail "bob's SetInterval was not refused by polkit: ${said:-done}"
 [[ $(interval) == 75 ]] || fail "bob's refused interval was taken"
 echo "bob (no rule): update COM2 (exit code 7) and SetInterval refused by polkitd, nothing changed"
+
+# Any user's command line works on the service's settings, as polkit allows.
+as_user alice horalign-cli config interval 76 > /dev/null 2> /var/tmp/alice.err ||
+  fail "alice's config interval 76 failed: $(cat /var/tmp/alice.err)"
+[[ $(interval) == 76 ]] || fail "alice's config interval 76 did not reach the service"
+rc=0 && as_user bob horalign-cli config interval 77 > /dev/null 2> /var/tmp/bob.err || rc=$?
+((rc == 7)) && [[ $(interval) == 76 ]] ||
+  fail "bob's config interval 77 ended with $rc and left the interval $(interval)"
+echo "config interval: alice's reaches the service, bob's is refused (exit code 7)"
+
+# A device pulled out and plugged back in on its stable name, without a command.
+com4=/dev/serial/by-id/usb-Quorvane_Simulated_COM4-if00-port0
+tty4=$(readlink "$com4")
+updated4=$(count 'port=COM4 .*status="Device updated successfully."')
+rm "$com4"
+for _ in $(seq 300); do
+  (($(count 'port=COM4 unplugged=') == 1)) && break
+  sleep 0.1
+done
+(($(count 'port=COM4 unplugged=') == 1)) || fail "COM4 pulled out was not seen in 30 s"
+horalign-cli status --json | python3 -c 'import json, sys
+p = json.load(sys.stdin)["ports"][3]
+assert p["active"] == "N/A" and p["status"] == "Disconnected from device.", p' ||
+  fail "COM4's row does not say it is gone"
+ln -s "$tty4" "$com4"
+for _ in $(seq 600); do
+  (($(count 'port=COM4 .*status="Device updated successfully."') > updated4)) && break
+  sleep 0.1
+done
+(($(count 'port=COM4 .*status="Device updated successfully."') > updated4)) ||
+  fail "COM4 plugged back in was not written in 60 s"
+echo "COM4 pulled out: seen, its row says so; plugged back in: connected and written again"
+# Failures and refusals are warnings; outcomes are not.
+warnings=$(journalctl -q -o cat -u horalign -p warning --no-pager)
+grep -q '^port=COM4 unplugged=' <<< "$warnings" && grep -q '^refused request=Update ' <<< "$warnings" &&
+  ! grep -q 'Connected to device' <<< "$warnings" ||
+  fail "journalctl -p warning does not hold just the failures and refusals: $warnings"
+echo "journalctl -u horalign -p warning: $(wc -l <<< "$warnings") lines, the unplug and the refusals"
 
 pid=$(main_pid)
 if [[ $reload == --reload ]]; then

@@ -227,11 +227,15 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 [[ $(wc -l <<< "$ports") -eq 4 ]] || fail "the simulated devices did not start"
+inner mkdir -p /dev/serial/by-id
 while read -r com path _; do
-  # A serial adapter's device belongs to the group dialout; so do these.
+  # A serial adapter's device belongs to the group dialout; so do these. Each is reached
+  # by a stable name, as udev names a USB adapter.
   inner chgrp dialout "$path"
   inner chmod 660 "$path"
-  inner horalign-cli --system map "$com" "$path" > /dev/null
+  name=/dev/serial/by-id/usb-Quorvane_Simulated_$com-if00-port0
+  inner ln -s "$path" "$name"
+  inner horalign-cli --system map "$com" "$name" > /dev/null
 done <<< "$ports"
 inner horalign-cli --system config mode 1 > /dev/null
 inner horalign-cli --system config active COM1 COM2 COM3 COM4 > /dev/null
