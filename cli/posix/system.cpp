@@ -110,7 +110,8 @@ Commands:
                        active device; a new mode deactivates every port, as in the window
   run                  the service in the foreground: connect the active ports and run the
                        update schedule; every change of a port is one line on standard
-                       error; SIGTERM or SIGINT ends it in order
+                       error; SIGTERM or SIGINT ends it in order, SIGHUP reads the
+                       settings again
   status [--json | --openmetrics]
                        the running service's 16 rows, each device's drift and the
                        settings; --openmetrics: per device the last successful write,
@@ -118,8 +119,9 @@ Commands:
 
 While the service runs (com.quorvane.Horalign1 on the system bus), scan, update and
 read leave the ports it has active to it and ask it instead, and config, map and unmap
-on its settings file go through it and take effect at once; what changes something is
-decided by polkit. Without the service they work on their own.
+go to it (whoever runs them; --config naming another file works on that file) and take
+effect at once; what changes something is decided by polkit. Without the service they
+work on their own.
 
 Options:
   --config FILE   the settings file (default: $STATE_DIRECTORY/Horalign.reg when systemd
