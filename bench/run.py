@@ -23,6 +23,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import cases  # noqa: E402
+import service_cases  # noqa: E402
 from bench_lib import Display, summarize  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -38,7 +39,7 @@ def parse_args(argv):
     parser.add_argument("--no-build", action="store_true", help="use the tree as it is")
     parser.add_argument("--only", default="",
                         help="comma-separated: alignment,waiting,verified,idle,startup,service,"
-                             "seeding,bus,history,tests")
+                             "seeding,bus,cycle,hotplug,history,tests")
     parser.add_argument("--save", metavar="FILE",
                         help="also write the table and the command into FILE (between its "
                              "bench-output markers when it has them)")
@@ -68,6 +69,9 @@ def plan(quick):
         ("seeding", False, lambda t: cases.service_on_full_history(t, runs or 3)),
         ("bus", False, lambda t: cases.bus(t, runs or 3, 10 if quick else 60,
                                            50 if quick else 200)),
+        ("cycle", False, lambda t: service_cases.status_during_cycle(t, runs or 3,
+                                                                     50 if quick else 200)),
+        ("hotplug", False, lambda t: service_cases.hotplug(t, runs or 3)),
         ("history", False, lambda t: cases.history_window(t, 2 if quick else 7, 10_000)),
         ("tests", False, lambda t: cases.test_suite(t, 1 if quick else 3)),
     ]

@@ -1,0 +1,186 @@
+"""The service's benchmarks: readers answered during an update cycle, and devices that are
+unplugged and plugged back in. Each runs `horalign-cli run` on a private system bus (a
+dbus-daemon of its own) with simulated devices."""
+
+import json
+import os
+import re
+import subprocess
+import threading
+import time
+
+from bench_lib import Devsim, Settings, percentile, stop_process
+from cases import BUS_CONF, Figure
+
+DEVICES = ["com=1,letter=W", "com=2,letter=A", "com=3,letter=T", "com=4,letter=W"]
+
+
+class BusService:
+    """The service with four active devices on a private bus, connected and settled."""
+
+    def __init__(self, tools, links=()):
+        self.cli = tools.path("cli", "horalign-cli")
+        self.settings = Settings(mode=1, used_ports=0b1111)
+        root = self.settings.root
+        with open(os.path.join(root, "bus.conf"), "w") as conf:
+            conf.write(BUS_CONF.format(root))
+        self.daemon = subprocess.Popen(["dbus-daemon", f"--config-file={root}/bus.conf",
+                                        "--nofork"], stderr=subprocess.DEVNULL)
+        self.env = self.settings.env(DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={root}/bus")
+        self.devsim = Devsim(tools.path("sim", "horalign-devsim"), self.settings, DEVICES)
+        # Ports reached through links of their own, as /dev/serial/by-id names an adapter.
+        os.makedirs(os.path.join(root, "by-id"))
+        text = open(self.settings.reg_path).read()
+        for com in links:
+            os.symlink(self.devsim.ttys[com], self.link(com))
+            text = text.replace(f'"COM{com}"="{self.devsim.ttys[com]}"',
+                                f'"COM{com}"="{self.link(com)}"')
+        open(self.settings.reg_path, "w").write(text)
+        self.proc = subprocess.Popen([self.cli, "run"], env=self.env, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while self.connected() < 4:
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("the service did not connect its four devices")
+            time.sleep(0.2)
+        time.sleep(1.0)
+
+    def link(self, com):
+        return os.path.join(self.settings.root, "by-id", f"usb-Quorvane_port{com}")
+
+    def status(self):
+        return subprocess.run([self.cli, "status", "--json"], env=self.env, capture_output=True,
+                              text=True, timeout=10)
+
+    def connected(self):
+        out = self.status().stdout
+        return sum(p["status"] == "Connected to device." for p in json.loads(out)["ports"]) \
+            if out else 0
+
+    def busctl(self, *args, **kw):
+        return subprocess.Popen(["busctl", f"--address={self.env['DBUS_SYSTEM_BUS_ADDRESS']}",
+                                 *args], env=self.env, **kw)
+
+    def stop(self):
+        stop_process(self.proc)
+        self.devsim.stop()
+        stop_process(self.daemon)
+        self.settings.remove()
+
+
+def timed_status(service, calls):
+    trips = []
+    for _ in range(calls):
+        started = time.perf_counter()
+        if service.status().returncode != 0:
+            raise RuntimeError("status failed")
+        trips.append(1000 * (time.perf_counter() - started))
+    return trips
+
+
+READER = """
+import sys, time
+import dbus
+bus = dbus.bus.BusConnection(sys.argv[1])
+proxy = bus.get_object("com.quorvane.Horalign1", "/com/quorvane/Horalign1")
+for _ in range(int(sys.argv[2])):
+    started = time.perf_counter()
+    proxy.GetPorts(dbus_interface="com.quorvane.Horalign1", timeout=10)
+    print(1000 * (time.perf_counter() - started), flush=True)
+    time.sleep(0.005)
+"""
+
+
+def timed_reads(service, calls):
+    """GetPorts on one connection kept open: the service's own answer time, without a
+    process's start (Debian's python3 with python3-dbus, as the bus tests use it)."""
+    out = subprocess.run(["/usr/bin/python3", "-c", READER, service.env["DBUS_SYSTEM_BUS_ADDRESS"],
+                          str(calls)], capture_output=True, text=True, timeout=300, check=True)
+    return [float(line) for line in out.stdout.split()]
+
+
+def status_during_cycle(tools, runs, calls):
+    """`horalign-cli status --json` (each call a new process), and GetPorts on one open
+    connection, while the service is idle, then while UpdateAll cycles run one after the
+    other: four devices, each written at the start of a second it waits for (up to a second
+    each)."""
+    idle, busy, idle_reads, busy_reads = [], [], [], []
+    for _ in range(runs):
+        service = BusService(tools)
+        try:
+            idle += timed_status(service, calls)
+            idle_reads += timed_reads(service, calls * 5)
+            stop = threading.Event()
+
+            def cycles():
+                while not stop.is_set():
+                    service.busctl("call", "com.quorvane.Horalign1", "/com/quorvane/Horalign1",
+                                   "com.quorvane.Horalign1", "UpdateAll",
+                                   stdout=subprocess.DEVNULL).wait(timeout=60)
+
+            writer = threading.Thread(target=cycles)
+            writer.start()
+            time.sleep(0.5)
+            busy += timed_status(service, calls)
+            busy_reads += timed_reads(service, calls * 5)
+            stop.set()
+            writer.join()
+        finally:
+            service.stop()
+    label = f"status --json ({calls} calls a run)"
+    reads = f"GetPorts, one connection ({calls * 5} calls a run)"
+    cycling = "UpdateAll over four devices, back to back"
+    return [Figure(label, "idle, p99", "ms", [percentile(idle, 99)], None, f"{len(idle)} calls"),
+            Figure(label, "during update cycles, p99", "ms", [percentile(busy, 99)], 50.0,
+                   f"{len(busy)} calls; {cycling}"),
+            Figure(reads, "idle, p99", "ms", [percentile(idle_reads, 99)], None,
+                   f"{len(idle_reads)} calls"),
+            Figure(reads, "during update cycles, p99", "ms", [percentile(busy_reads, 99)], 50.0,
+                   f"{len(busy_reads)} calls; {cycling}")]
+
+
+def hotplug(tools, runs):
+    """COM2's link removed (an adapter pulled out) until its PortChanged reaches a listener on
+    the bus; the link made again until the device acknowledges its next write."""
+    unplug_ms, replug_ms = [], []
+    for _ in range(runs):
+        service = BusService(tools, links=(2,))
+        monitor = service.busctl("monitor", "--json=short",
+                                 "--match=type='signal',member='PortChanged'",
+                                 stdout=subprocess.PIPE, text=True)
+        try:
+            time.sleep(0.5)
+            signals = []
+
+            def listen():
+                for line in monitor.stdout:
+                    signals.append((time.monotonic(), line))
+
+            threading.Thread(target=listen, daemon=True).start()
+            pulled = time.monotonic()
+            os.unlink(service.link(2))
+            gone = None
+            while gone is None and time.monotonic() < pulled + 30:
+                gone = next((t for t, line in list(signals)
+                             if re.search(r'\[2,.*"N/A","Disconnected', line)), None)
+                time.sleep(0.01)
+            if gone is None:
+                raise RuntimeError("no PortChanged for the unplug")
+            unplug_ms.append(1000 * (gone - pulled))
+            plugged_us = time.time() * 1e6
+            plugged = time.monotonic()
+            os.symlink(service.devsim.ttys[2], service.link(2))
+            written = None
+            while written is None and time.monotonic() < plugged + 60:
+                written = next((us for us in service.devsim.acknowledges(2) if us > plugged_us),
+                               None)
+                time.sleep(0.05)
+            if written is None:
+                raise RuntimeError("the device back was not written")
+            replug_ms.append((written - plugged_us) / 1000)
+        finally:
+            stop_process(monitor)
+            service.stop()
+    return [Figure("COM2 unplugged", "to its PortChanged", "ms", unplug_ms, 30000.0,
+                   "the link removed; inotify, no polling"),
+            Figure("COM2 plugged back in", "to its next acknowledged write", "ms", replug_ms,
+                   60000.0, "probe, identify, wait for the second, write")]
