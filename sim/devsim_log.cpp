@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "core/settings/com_ports.h"
 #include "core/util/civil.h"
 
 namespace horalign::sim {
@@ -77,7 +78,7 @@ void DevsimLog::Write(std::int64_t epochUs, int com, std::string_view kind,
                       std::initializer_list<std::string_view> fields) {
   std::string line = IsoUtcMicros(epochUs);
   line += '\t';
-  line += com > 0 ? "COM" + std::to_string(com) : std::string("-");
+  line += com > 0 ? ComName(com) : std::string("-");
   line += '\t';
   line += kind;
   for (const std::string_view field : fields) {

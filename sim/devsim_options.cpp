@@ -10,6 +10,7 @@
 
 #include "core/device/model_table.h"
 #include "core/serial/line_settings.h"
+#include "core/settings/com_ports.h"
 
 namespace horalign::sim {
 
@@ -192,7 +193,7 @@ DevsimArgs ParseDevsimArgs(const std::vector<std::string>& args) {
       auto device = ParseDeviceOption(args[++i], error);
       if (!device) return {std::nullopt, "--device " + args[i] + ": " + error};
       if (!coms.insert(device->com).second) {
-        return {std::nullopt, "COM" + std::to_string(device->com) + " is given twice"};
+        return {std::nullopt, ComName(device->com) + " is given twice"};
       }
       options.devices.push_back(std::move(*device));
     } else {

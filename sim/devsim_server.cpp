@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "core/settings/com_ports.h"
 #include "core/util/civil.h"
 #include "sim/devsim_pty.h"
 #include "sim/sim_serial.h"
@@ -106,7 +107,7 @@ bool DevsimServer::Start(std::string& error) {
 std::vector<std::string> DevsimServer::Summary() const {
   std::vector<std::string> lines;
   for (const auto& s : served_) {
-    lines.push_back("COM" + std::to_string(s->desc.com) + ' ' + s->pty.SlavePath() + ' ' +
+    lines.push_back(ComName(s->desc.com) + ' ' + s->pty.SlavePath() + ' ' +
                     DevsimModelName(s->desc.config) + ' ' + s->desc.config.serial + ' ' +
                     s->desc.config.settings);
   }
@@ -119,8 +120,7 @@ bool DevsimServer::Plug(Served& s, std::string& error) {
   s.frameStartUs.reset();
   const DevsimDevice& desc = s.desc;
   // The mapping first: a reader of the log may open the port as soon as it sees the line.
-  if (ports_ != nullptr &&
-      !ports_->SetString(kPortsKey, "COM" + std::to_string(desc.com), s.pty.SlavePath())) {
+  if (ports_ != nullptr && !ports_->SetString(kPortsKey, ComName(desc.com), s.pty.SlavePath())) {
     error = "cannot write the Ports mapping of COM" + std::to_string(desc.com);
     return false;
   }

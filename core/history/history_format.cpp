@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/settings/com_ports.h"
 #include "core/util/civil.h"
 
 namespace horalign {
@@ -389,7 +390,7 @@ std::string IsoUtcText(std::int64_t utcMs) {
 }
 
 std::string PortName(int port) {
-  return "COM" + std::to_string(port);
+  return ComName(port);
 }
 
 std::string EncodeHistoryLine(const HistoryEntry& e) {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/list_services.h"
 
@@ -157,7 +158,7 @@ void QV_MainForm::RefreshPortList() {
   deps_.view.SetSelectedRow(1);
   userBusy_ = true;
   for (int n = 1; n <= kPortRows && !terminated_; ++n) {
-    if (deps_.config.UsedComPorts & (1 << (n - 1))) {
+    if (static_cast<std::uint32_t>(deps_.config.UsedComPorts) & PortBit(n)) {
       connection_.ConnectDevice(static_cast<std::int16_t>(n));
     }
   }

@@ -5,16 +5,13 @@
 #include <utility>
 
 #include "core/device/model_table.h"
+#include "core/settings/app_config.h"
+#include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {
-namespace {
-
-constexpr int kMinInterval = 60;
-constexpr int kMaxInterval = 9999;
-
-}  // namespace
+namespace {}  // namespace
 
 void QV_MainForm::FillModeList(int index) {
   auto& view = deps_.view;
@@ -73,7 +70,7 @@ void QV_MainForm::OnDeactivateClick() {
 void QV_MainForm::SaveUsedPorts() {
   std::int32_t mask = 0;
   for (int n = 1; n <= kPortRows; ++n) {
-    if (ports_.Active(n) == PortActive::kYes) mask |= 1 << (n - 1);
+    if (ports_.Active(n) == PortActive::kYes) mask |= static_cast<std::int32_t>(PortBit(n));
   }
   deps_.config.UsedComPorts = mask;
   SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString,
@@ -95,10 +92,10 @@ void QV_MainForm::OnIntervalLostFocus() {
 void QV_MainForm::ApplyUpdateInterval() {
   auto& view = deps_.view;
   double value = LeadingNumber(view.IntervalText());
-  if (!(value >= kMinInterval)) {  // NaN reads as too small
-    value = kMinInterval;
-  } else if (value > kMaxInterval) {
-    value = kMaxInterval;
+  if (!(value >= kMinUpdateInterval)) {  // NaN reads as too small
+    value = kMinUpdateInterval;
+  } else if (value > kMaxUpdateInterval) {
+    value = kMaxUpdateInterval;
   }
   const auto minutes = static_cast<std::int16_t>(std::nearbyint(value));
   view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
@@ -222,7 +219,7 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
     if (jump.cause == TimeJumpCause::kOffsetChange && SupportsUtcTimeSet(ports_.Device(n).kind)) {
       continue;
     }
-    pendingPushes_ |= 1u << (n - 1);
+    pendingPushes_ |= PortBit(n);
     pushCauses_[n - 1] = jump.cause == TimeJumpCause::kOffsetChange ? PushCause::kOffsetChange
                          : jump.cause == TimeJumpCause::kResume     ? PushCause::kResume
                                                                     : PushCause::kClockStep;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/device/model_table.h"
+#include "core/settings/com_ports.h"
 #include "core/ui/main_form.h"
 
 namespace horalign {
@@ -29,12 +30,12 @@ class QV_MainForm::ServiceActions final : public PortActions {
   void Update() override;
   void Rescan() override { AskService({ServiceRequestKind::kRescan}); }
   void Activate(int port) override {
-    AskService(
-        {ServiceRequestKind::kSetActivePorts, deps_.config.UsedComPorts | (1 << (port - 1))});
+    AskService({ServiceRequestKind::kSetActivePorts,
+                deps_.config.UsedComPorts | static_cast<std::int32_t>(PortBit(port))});
   }
   void Deactivate(int port) override {
-    AskService(
-        {ServiceRequestKind::kSetActivePorts, deps_.config.UsedComPorts & ~(1 << (port - 1))});
+    AskService({ServiceRequestKind::kSetActivePorts,
+                deps_.config.UsedComPorts & ~static_cast<std::int32_t>(PortBit(port))});
   }
   void SetMode(int mode) override { AskService({ServiceRequestKind::kSetMode, mode}); }
   // The service has it once it says so (SettingsChanged); a refusal puts the text back.

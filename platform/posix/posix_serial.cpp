@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "core/serial/line_settings.h"
+#include "core/settings/com_ports.h"
+#include "core/settings/registry.h"
 
 namespace horalign {
 namespace {
@@ -168,8 +170,7 @@ std::string Trimmed(std::string text) {
 
 std::string PortPathFromRegistry(RegistryStore& store, int port) {
   if (port < 1) return {};
-  const auto value =
-      store.Query("Software\\Quorvane\\Horalign\\Ports", "COM" + std::to_string(port));
+  const auto value = store.Query(kPortsKey, ComName(port));
   if (value && value->type == kRegSz) {
     const auto end = std::find(value->data.begin(), value->data.end(), std::uint8_t{0});
     std::string path = Trimmed(std::string(value->data.begin(), end));
