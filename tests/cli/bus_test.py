@@ -13,7 +13,8 @@ import sys
 import tempfile
 import time
 
-CLI, DEVSIM, POLKIT = (os.path.abspath(a) for a in sys.argv[1:4])
+CLI, DEVSIM, POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[1:5])
+CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
 NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
 FAILED = []
@@ -154,6 +155,23 @@ def owner(tmp, env, settings):
           and json.loads(results[2][1])["offset_s"] in (-1, 0), f"{opened} {results}")
 
 
+def table(tmp, env):
+    # The protocol's table (requests.json), as the pipe's test runs it: the refused caller
+    # first, then the allowed one, row by row.
+    rows = json.load(open(TABLE))["rows"]
+    got = {}
+    for who, answer in (("refused", "no"), ("allowed", "yes")):
+        polkit(tmp, answer)
+        p = subprocess.run([*NOBODY, "/usr/bin/python3", CALLER, TABLE, who], env=env,
+                           capture_output=True, text=True, timeout=300)
+        got[who] = json.loads(p.stdout) if p.returncode == 0 else [p.stderr] * len(rows)
+    wrong = [(row["what"], who, got[who][i], row.get(f"bus_{who}", row[who]))
+             for i, row in enumerate(rows) if row["bus"] is not None
+             for who in ("refused", "allowed") if got[who][i] != row.get(f"bus_{who}", row[who])]
+    check(f"every request of the table over the bus gets what it says for each caller "
+          f"({sum(r['bus'] is not None for r in rows)} rows)", not wrong, str(wrong))
+
+
 def main():
     tmp = tempfile.mkdtemp(prefix="horalign-bus-test-")
     os.chmod(tmp, 0o755)  # "nobody" reads the settings and reaches the bus
@@ -197,6 +215,7 @@ def main():
             malformed(env)
             busy(tmp, env, settings, svc)
             owner(tmp, env, settings)
+            table(tmp, env)
     finally:
         for p in reversed(procs):
             p.send_signal(signal.SIGTERM)
