@@ -155,6 +155,34 @@ def owner(tmp, env, settings):
           and json.loads(results[2][1])["offset_s"] in (-1, 0), f"{opened} {results}")
 
 
+def floods(tmp, env, log):
+    # One user floods reads of a device, or leaves polkit's questions open: each of its
+    # requests past its share is refused at once, and root's update is not held up.
+    def calls(n, method, *args):
+        return [subprocess.Popen([*NOBODY, "busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}",
+                                  "call", *IFACE, method, *args], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE, text=True) for _ in range(n)]
+    for what, answer, flood in (("reads of a device", "yes", ("Read", "ib", "3", "false")),
+                                ("questions polkit never answers", "hang", ("Update", "i", "3"))):
+        polkit(tmp, answer)
+        procs = calls(12, *flood)
+        time.sleep(1.0)
+        started = time.monotonic()
+        rc, out = busctl(env, "Update", "i", "1")
+        took = time.monotonic() - started
+        refused = []
+        for p in procs:
+            if what.startswith("questions") and p.poll() is None:
+                p.kill()
+            refused.append("too many requests are waiting" in p.communicate(timeout=120)[1])
+        check(f"{what} from one user: the excess refused at once, root's update done in "
+              f"{took:.1f} s", rc == 0 and took < 10 and 4 <= sum(refused) <= 8,
+              f"{out} refused={sum(refused)}")
+    polkit(tmp, "no")  # the questions left open are refused at last
+    check("the open questions, refused at last, give the user its share back",
+          wait_for(lambda: "released" in log(), 5), log())
+
+
 def table(tmp, env):
     # The protocol's table (requests.json), as the pipe's test runs it: the refused caller
     # first, then the allowed one, row by row.
@@ -215,6 +243,7 @@ def main():
             malformed(env)
             busy(tmp, env, settings, svc)
             owner(tmp, env, settings)
+            floods(tmp, env, log)
             table(tmp, env)
     finally:
         for p in reversed(procs):

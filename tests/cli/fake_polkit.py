@@ -4,7 +4,8 @@
 # "CheckAuthorization <subject kind> <bus name> <action> <flags>" and each of the service's
 # PortChanged signals as "PortChanged <port> <status>" and SettingsChanged as
 # "SettingsChanged mode=<mode> interval=<minutes>". It allows when ANSWER_FILE holds
-# "yes" at the time of the question. It ends itself after 120 s.
+# "yes" at the time of the question, and never answers when it holds "hang" (a password
+# question nobody answers). It ends itself after 180 s.
 import sys
 
 import dbus
@@ -15,12 +16,27 @@ from gi.repository import GLib
 
 class Authority(dbus.service.Object):
     @dbus.service.method("org.freedesktop.PolicyKit1.Authority",
-                         in_signature="(sa{sv})sa{ss}us", out_signature="(bba{ss})")
-    def CheckAuthorization(self, subject, action, details, flags, cancel):
+                         in_signature="(sa{sv})sa{ss}us", out_signature="(bba{ss})",
+                         async_callbacks=("reply", "error"))
+    def CheckAuthorization(self, subject, action, details, flags, cancel, reply, error):
         print(f"CheckAuthorization {subject[0]} {subject[1].get('name', '')} {action} {int(flags)}",
               flush=True)
-        allowed = open(sys.argv[2]).read().strip() == "yes"
-        return (allowed, False, dbus.Dictionary({}, signature="ss"))
+        answer = open(sys.argv[2]).read().strip()
+        if answer == "hang":
+            HUNG.append(reply)
+        else:
+            reply((answer == "yes", False, dbus.Dictionary({}, signature="ss")))
+
+
+HUNG = []  # the questions left open; refused once the answer file no longer says "hang"
+
+
+def release():
+    if HUNG and open(sys.argv[2]).read().strip() != "hang":
+        print(f"released {len(HUNG)}", flush=True)
+        while HUNG:
+            HUNG.pop()((False, False, dbus.Dictionary({}, signature="ss")))
+    return True
 
 
 def port_changed(port, path, active, status, *rest):
@@ -39,5 +55,6 @@ bus.add_signal_receiver(port_changed, "PortChanged", "com.quorvane.Horalign1")
 bus.add_signal_receiver(settings_changed, "SettingsChanged", "com.quorvane.Horalign1")
 print("ready", flush=True)
 loop = GLib.MainLoop()
-GLib.timeout_add_seconds(120, loop.quit)
+GLib.timeout_add_seconds(180, loop.quit)
+GLib.timeout_add(100, release)
 loop.run()
