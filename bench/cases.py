@@ -375,7 +375,8 @@ def bus(tools, runs, seconds, calls):
             while True:
                 out = subprocess.run([cli, "status", "--json"], env=env, capture_output=True,
                                      text=True, timeout=10).stdout
-                if out.count('"status": "Connected to device."') == 4:
+                if out and sum(p["status"] == "Connected to device."
+                               for p in json.loads(out)["ports"]) == 4:
                     break
                 if time.monotonic() > deadline or proc.poll() is not None:
                     raise RuntimeError("the service did not connect its four devices")

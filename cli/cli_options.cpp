@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/settings/com_ports.h"
+
 namespace horalign {
 namespace {
 
@@ -17,20 +19,6 @@ std::pair<int, int> OperandCount(std::string_view command) {
 }
 
 }  // namespace
-
-std::optional<int> ParsePortName(std::string_view text) {
-  if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com")) {
-    text.remove_prefix(3);
-  }
-  if (text.empty() || text.size() > 2 || text[0] == '0') return std::nullopt;
-  int n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + (c - '0');
-  }
-  if (n < 1 || n > 16) return std::nullopt;
-  return n;
-}
 
 CliArgs ParseCliArgs(const std::vector<std::string>& args) {
   CliOptions o;

@@ -5,19 +5,9 @@
 #include <string_view>
 #include <vector>
 
-namespace horalign {
+#include "control/exit_codes.h"
 
-// What the process returns; documented in CliUsage() and the manual page.
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitFailed = 1,    // a device did not answer, or did not take the time
-  kExitUsage = 2,     // the command line is wrong
-  kExitPort = 3,      // a port could not be opened (missing, no permission, in use)
-  kExitSettings = 4,  // the settings file could not be written
-  kExitRunning = 5,   // run: another Horalign holds the instance slot
-  kExitClock = 6,     // read --set-pc: the PC clock could not be set
-  kExitRefused = 7,   // the service refused: polkit did not allow the caller
-};
+namespace horalign {
 
 struct CliOptions {
   std::string command;            // scan, update, read, map, unmap, config, run, status
@@ -41,9 +31,6 @@ struct CliArgs {
 // Reads the command line without the program name. Options may stand before or after
 // the command; "--" ends them.
 CliArgs ParseCliArgs(const std::vector<std::string>& args);
-
-// "COM3", "com3" or "3" gives 3; nullopt for anything but 1..16.
-std::optional<int> ParsePortName(std::string_view text);
 
 // The settings file: --config, else with --system the service's file, else
 // $STATE_DIRECTORY/Horalign.reg (as systemd sets it for the service), else the desktop

@@ -6,31 +6,22 @@
 #include <vector>
 
 #include "cli/headless_core.h"
+#include "cli/service_calls.h"
 #include "cli/system.h"
 #include "control/json_text.h"
 #include "core/device/model_table.h"
+#include "core/settings/com_ports.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/port_list.h"
 #include "core/ui/text_format.h"
 #include "core/util/civil.h"
+#include "service/service_main.h"
 
 namespace horalign {
-
-std::vector<int> PortsOfMask(long mask) {
-  std::vector<int> ports;
-  for (int n = 1; n <= kPortRows; ++n) {
-    if (mask & (1L << (n - 1))) ports.push_back(n);
-  }
-  return ports;
-}
 
 namespace {
 
 constexpr std::int32_t kQueryTimeoutTicks = 30;  // as the window reads a device's time
-
-std::string ComName(int port) {
-  return "COM" + std::to_string(port);
-}
 
 std::vector<int> PortOperands(const CliOptions& options) {
   std::vector<int> ports;
@@ -56,15 +47,6 @@ Connected ConnectPort(HeadlessCore& core, int port) {
     c.problem = path + " " + c.reason;
   }
   return c;
-}
-
-void Print(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-}
-
-std::string Padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.resize(width, ' ');
-  return text;
 }
 
 // "2026-05-12 14:05:09" and, with milliseconds, "2026-05-12 14:05:09.412".
@@ -117,7 +99,7 @@ struct Probe {
 
 Probe ProbePort(HeadlessCore& core, RunningService* service, int port) {
   Probe p;
-  if (const RunningService::Row* row = service ? service->Owned(port) : nullptr) {
+  if (const ServiceRow* row = service ? service->Owned(port) : nullptr) {
     p.c.opened = true, p.c.found = row->detected;
     p.path = row->path, p.device = row->device, p.sn = row->sn, p.settings = row->settings;
     p.status = row->status;
@@ -158,15 +140,15 @@ Written WriteHere(HeadlessCore& core, int port) {
 
 // The service writes a port it has active, between its own operations.
 Written WriteThrough(RunningService& service, int port) {
-  const RunningService::Row row = *service.Owned(port);
+  const ServiceRow row = *service.Owned(port);
   Written w;
   w.path = row.path, w.device = row.device, w.sn = row.sn, w.found = row.detected;
-  RunningService::Written done;
-  const int code = service.Update(port, done);
-  w.refused = code == kExitRefused;
-  w.outcome = code == kExitOk ? done.outcome : "failed";
-  w.status = code == kExitOk ? done.status : service.Problem();
-  w.msPast = done.msPastSecond;
+  const Answer answer = service.Call(PortRequest(RequestKind::kUpdate, port));
+  const bool done = answer.Ok() && !answer.written.empty();
+  w.refused = answer.error && answer.error->kind == ErrorKind::kAccessDenied;
+  w.outcome = done ? answer.written.front().outcome : "failed";
+  w.status = done ? answer.written.front().status : answer.error ? answer.error->message : "";
+  if (done) w.msPast = answer.written.front().msPastSecond;
   return w;
 }
 
@@ -205,47 +187,55 @@ int AskHere(HeadlessCore& core, int port, Asked& a) {
 
 // The service asks a device it has active, and sets the PC clock from it when told to.
 int AskThrough(RunningService& service, int port, bool setPc, Asked& a) {
-  const RunningService::Row row = *service.Owned(port);
-  RunningService::Answer answer;
-  if (const int code = service.Read(port, setPc, answer); code != kExitOk) {
-    Complain(ComName(port) + ": " + service.Problem());
-    return code;
-  }
-  a.model = row.device, a.sn = row.sn, a.reply = answer.reply, a.askedUs = answer.askedUtcUs;
-  a.status = answer.status;
+  const ServiceRow row = *service.Owned(port);
+  const Answer answer = service.Call(PortRequest(RequestKind::kRead, port, setPc));
+  if (const int code = Complained(answer, ComName(port) + ": "); code != kExitOk) return code;
+  const ReadResult read = answer.read.value_or(ReadResult{});
+  a.model = row.device, a.sn = row.sn, a.reply = read.reply, a.askedUs = read.askedUtcUs;
+  a.status = read.status;
   return kExitOk;
 }
 
 }  // namespace
 
-void Complain(const std::string& text) {
-  std::fprintf(stderr, "horalign-cli: %s\n", text.c_str());
+void Print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text;
+}
+
+void PrintJson(const Json& value) {
+  Print(JsonLine(value) + "\n");
 }
 
 int ScanCommand(const CliOptions& options, const std::string& settingsPath) {
   CheckSettingsFile(settingsPath);
   HeadlessCore core(settingsPath, options.verbose);
-  const std::unique_ptr<RunningService> service = FindRunningService();
+  const std::unique_ptr<RunningService> service = RunningService::Find();
   std::vector<int> ports = PortOperands(options);
   if (ports.empty()) {
     for (int n = 1; n <= kPortRows; ++n) ports.push_back(n);
   }
-  std::vector<std::string> json;
+  Json json = Json::array();
   if (!options.json)
     Print("PORT   PATH                            OPEN DEVICE            S/N     SETTINGS\n");
   for (int port : ports) {
     const Probe p = ProbePort(core, service.get(), port);
     const Connected& c = p.c;
-    JsonObject o;
-    o.Add("port", ComName(port)).Add("path", p.path).Add("open", c.opened);
+    Json o{{"port", ComName(port)}, {"path", p.path}, {"open", c.opened}};
     if (c.found) {
-      o.Add("device", p.device).Add("sn", p.sn);
-      o.Add("settings", p.settings).Add("speed", std::atoi(p.settings.c_str()));
+      o.update({{"device", p.device},
+                {"sn", p.sn},
+                {"settings", p.settings},
+                {"speed", std::atoi(p.settings.c_str())}});
     } else {
-      o.Null("device").Null("sn").Null("settings").Null("speed");
-      o.Add("problem", c.opened ? p.status : c.problem);
+      o.update({{"device", nullptr}, {"sn", nullptr}, {"settings", nullptr}, {"speed", nullptr}});
+      o["problem"] = c.opened ? p.status : c.problem;
     }
-    json.push_back(o.Text());
+    json.push_back(std::move(o));
     if (options.json) continue;
     std::string line =
         Padded(ComName(port), 7) + Padded(p.path, 32) + " " + Padded(c.opened ? "yes" : "no", 5);
@@ -256,7 +246,7 @@ int ScanCommand(const CliOptions& options, const std::string& settingsPath) {
     }
     Print(line + "\n");
   }
-  if (options.json) Print(JsonObject().Raw("ports", JsonArray(json)).Text() + "\n");
+  if (options.json) PrintJson(Json{{"ports", std::move(json)}});
   return kExitOk;
 }
 
@@ -266,16 +256,16 @@ int UpdateCommand(const CliOptions& options, const std::string& settingsPath) {
   std::vector<int> ports = PortOperands(options);
   if (ports.empty()) {
     for (int n = 1; n <= kPortRows; ++n) {
-      if (core.config.UsedComPorts & (1 << (n - 1))) ports.push_back(n);
+      if (core.config.UsedComPorts & PortBit(n)) ports.push_back(n);
     }
   }
   if (ports.empty()) {
     Complain("no port given, and none is active in " + settingsPath);
     return kExitUsage;
   }
-  const std::unique_ptr<RunningService> service = FindRunningService();
+  const std::unique_ptr<RunningService> service = RunningService::Find();
   bool portProblem = false, deviceProblem = false;
-  std::vector<std::string> json;
+  Json json = Json::array();
   for (int port : ports) {
     Written w =
         service && service->Owned(port) ? WriteThrough(*service, port) : WriteHere(core, port);
@@ -284,22 +274,19 @@ int UpdateCommand(const CliOptions& options, const std::string& settingsPath) {
       return kExitRefused;
     }
     (w.outcome == "unavailable" ? portProblem : deviceProblem) |= w.outcome != "updated";
-    JsonObject o;
-    o.Add("port", ComName(port)).Add("path", w.path).Add("outcome", w.outcome);
-    o.Add("status", w.status);
-    if (w.msPast >= 0) {
-      o.Add("ms_past_second", w.msPast);
-    } else {
-      o.Null("ms_past_second");
-    }
-    if (w.found) o.Add("device", w.device).Add("sn", w.sn);
-    json.push_back(o.Text());
+    Json o{{"port", ComName(port)},
+           {"path", w.path},
+           {"outcome", w.outcome},
+           {"status", w.status},
+           {"ms_past_second", w.msPast >= 0 ? Json(w.msPast) : Json(nullptr)}};
+    if (w.found) o.update({{"device", w.device}, {"sn", w.sn}});
+    json.push_back(std::move(o));
     if (!options.json) {
       Print(Padded(ComName(port), 7) + Padded(w.outcome, 12) +
             Padded(w.msPast >= 0 ? std::to_string(w.msPast) + " ms" : "", 8) + w.status + "\n");
     }
   }
-  if (options.json) Print(JsonObject().Raw("ports", JsonArray(json)).Text() + "\n");
+  if (options.json) PrintJson(Json{{"ports", std::move(json)}});
   return portProblem ? kExitPort : deviceProblem ? kExitFailed : kExitOk;
 }
 
@@ -307,7 +294,7 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
   CheckSettingsFile(settingsPath);
   HeadlessCore core(settingsPath, options.verbose);
   const int port = *ParsePortName(options.args[0]);
-  const std::unique_ptr<RunningService> service = FindRunningService();
+  const std::unique_ptr<RunningService> service = RunningService::Find();
   const bool through = service && service->Owned(port);
   Asked a;
   if (const int code =
@@ -341,16 +328,14 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath) {
     }
   }
   if (options.json) {
-    JsonObject o;
-    o.Add("port", ComName(port)).Add("device", a.model).Add("sn", a.sn);
-    o.Add("reply", reply).Add("device_time", IsoText(deviceTime, false));
-    o.Add("pc_time", IsoText(pcNow, true)).Add("offset_s", offsetS);
-    if (options.setPc) {
-      o.Add("status", status);
-    } else {
-      o.Null("status");
-    }
-    Print(o.Text() + "\n");
+    PrintJson(Json{{"port", ComName(port)},
+                   {"device", a.model},
+                   {"sn", a.sn},
+                   {"reply", reply},
+                   {"device_time", IsoText(deviceTime, false)},
+                   {"pc_time", IsoText(pcNow, true)},
+                   {"offset_s", offsetS},
+                   {"status", options.setPc ? Json(status) : Json(nullptr)}});
   } else {
     Print(ComName(port) + " " + a.model + " S/N " + a.sn + "\n");
     Print("device time  " + IsoText(deviceTime, false) + "\n");

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "cli/cli_options.h"
 #include "core/platform/registry_store.h"
 
@@ -17,21 +19,21 @@ int ReadCommand(const CliOptions& options, const std::string& settingsPath);
 int MapCommand(const CliOptions& options, const std::string& settingsPath);
 int UnmapCommand(const CliOptions& options, const std::string& settingsPath);
 int ConfigCommand(const CliOptions& options, const std::string& settingsPath);
-int RunCommand(const CliOptions& options, const std::string& settingsPath);
-// The running service's rows, devices and settings (Linux).
+// The running service's rows, devices and settings.
 int StatusCommand(const CliOptions& options, const std::string& settingsPath);
 
-// Prints "horalign-cli: <text>" to standard error.
-void Complain(const std::string& text);
+class RunningService;
+// Writes the values under `key` in order: through `service` when the command works on the
+// running service's settings (ServiceOfSettings), else to `store`. The exit code, with a
+// word on standard error at the first refusal.
+int StoreSettings(RunningService* service, RegistryStore& store, const std::string& settingsPath,
+                  const char* key, const std::vector<std::pair<std::string, std::string>>& values);
 
-// A warning on standard error when the settings file exists but cannot be read as one
-// (the defaults apply then, and nothing is written to it). Returns true when usable, as
-// the registry always is.
-bool CheckSettingsFile(const std::string& path);
-
-// Writes the values under `key` in order, through the service when one runs on the file;
-// the exit code, with a word on standard error at the first refusal.
-int StoreSettings(RegistryStore& store, const std::string& settingsPath, const char* key,
-                  const std::vector<std::pair<std::string, std::string>>& values);
+// Writes `text` to standard output as it stands.
+void Print(const std::string& text);
+// `text` padded with blanks to `width` characters.
+std::string Padded(std::string text, std::size_t width);
+// Writes `value` as one line of JSON.
+void PrintJson(const nlohmann::ordered_json& value);
 
 }  // namespace horalign

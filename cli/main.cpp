@@ -7,7 +7,9 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/service_calls.h"
 #include "cli/system.h"
+#include "service/service_main.h"
 
 int main(int argc, char** argv) {
   using namespace horalign;
@@ -37,5 +39,5 @@ int main(int argc, char** argv) {
   if (options.command == "unmap") return UnmapCommand(options, settings);
   if (options.command == "config") return ConfigCommand(options, settings);
   if (options.command == "status") return StatusCommand(options, settings);
-  return RunCommand(options, settings);
+  return RunService(settings);
 }

@@ -4,24 +4,16 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include "control/win32/pipe_client.h"
-#else
-#include "control/posix/bus_client.h"
-#include "control/posix/bus_names.h"
-#endif
 #include "cli/commands.h"
+#include "cli/service_calls.h"
 #include "control/json_text.h"
-#include "core/ui/port_list.h"
+#include "core/settings/com_ports.h"
 
 namespace horalign {
 namespace {
 
-void Print(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-}
-
-std::string Padded(std::string text, std::size_t width) {
+// A column: `text` padded to `width`, and one blank after it should it be wider.
+std::string Column(std::string text, std::size_t width) {
   if (text.size() < width) text.resize(width, ' ');
   return text + (text.size() > width ? " " : "");
 }
@@ -32,7 +24,7 @@ std::string Number(double value, const char* format) {
   return text;
 }
 
-const ServiceClient::Device* DeviceOn(const std::vector<ServiceClient::Device>& devices, int port) {
+const ServiceDevice* DeviceOn(const std::vector<ServiceDevice>& devices, int port) {
   for (const auto& d : devices) {
     if (d.port == port) return &d;
   }
@@ -49,38 +41,51 @@ std::string Label(const std::string& text) {
   return out;
 }
 
-std::string OpenMetrics(const std::vector<ServiceClient::Device>& devices) {
-  struct Family {
+std::string Family(const char* name, const char* type, const char* help) {
+  return std::string("# TYPE ") + name + " " + type + "\n# HELP " + name + " " + help + "\n";
+}
+
+// Whether the service answered: a monitor tells a service that is down from one with no
+// figures by these two, so a scrape of a dead service prints them too.
+std::string Up(bool up) {
+  return Family("horalign_up", "gauge", "1 when the service answered this scrape, else 0.") +
+         "horalign_up " + (up ? "1" : "0") + "\n" +
+         Family("horalign_last_scrape_error", "gauge",
+                "1 when asking the service failed, else 0.") +
+         "horalign_last_scrape_error " + (up ? "0" : "1") + "\n";
+}
+
+std::string OpenMetrics(const std::vector<ServiceDevice>& devices) {
+  struct Figure {
     const char* name;
     const char* type;
     const char* help;
-    double (*value)(const ServiceClient::Device&);
+    double (*value)(const ServiceDevice&);
     const char* sample;  // the sample's name where it differs from the family's
   };
-  const Family families[] = {
+  const Figure figures[] = {
       {"horalign_last_success_timestamp_seconds", "gauge",
        "When the PC time was last written to the device successfully.",
-       [](const ServiceClient::Device& d) {
+       [](const ServiceDevice& d) {
          return d.lastSuccessUtcMs > 0 ? d.lastSuccessUtcMs / 1000.0 : NAN;
        },
        nullptr},
       {"horalign_offset_seconds", "gauge",
        "The device's time minus the PC's, read back after the last write.",
-       [](const ServiceClient::Device& d) { return d.lastOffset; }, nullptr},
+       [](const ServiceDevice& d) { return d.lastOffset; }, nullptr},
       {"horalign_drift_seconds_per_day", "gauge", "How fast the device's clock drifts.",
-       [](const ServiceClient::Device& d) { return d.drift; }, nullptr},
+       [](const ServiceDevice& d) { return d.drift; }, nullptr},
       {"horalign_failed_updates", "counter", "Writes to the device that failed.",
-       [](const ServiceClient::Device& d) { return double(d.failedUpdates); },
+       [](const ServiceDevice& d) { return double(d.failedUpdates); },
        "horalign_failed_updates_total"},
   };
-  std::string out;
-  for (const Family& f : families) {
-    out += std::string("# TYPE ") + f.name + " " + f.type + "\n";
-    out += std::string("# HELP ") + f.name + " " + f.help + "\n";
+  std::string out = Up(true);
+  for (const Figure& f : figures) {
+    out += Family(f.name, f.type, f.help);
     for (const auto& d : devices) {
       const double value = f.value(d);
       if (std::isnan(value)) continue;  // not known: no sample
-      out += std::string(f.sample ? f.sample : f.name) + "{port=\"COM" + std::to_string(d.port) +
+      out += std::string(f.sample ? f.sample : f.name) + "{port=\"" + ComName(d.port) +
              "\",device=\"" + Label(d.model) + "\",sn=\"" + Label(d.sn) + "\"} " +
              Number(value, "%.17g") + "\n";
     }
@@ -88,56 +93,48 @@ std::string OpenMetrics(const std::vector<ServiceClient::Device>& devices) {
   return out + "# EOF\n";
 }
 
-std::string JsonNumber(double value) {
-  return std::isnan(value) ? "null" : Number(value, "%.17g");
+Json PortJson(const ServiceRow& r, const ServiceDevice* d) {
+  Json o{{"port", ComName(r.port)},
+         {"path", r.path},
+         {"active", r.active},
+         {"status", r.status},
+         {"status_time", r.statusTime},
+         {"device", r.device},
+         {"sn", r.sn},
+         {"detected", r.detected},
+         {"settings", r.settings}};
+  o["drift_s_per_day"] = d ? NumberOrNull(d->drift) : Json(nullptr);
+  o["last_offset_s"] = d ? NumberOrNull(d->lastOffset) : Json(nullptr);
+  o["last_success_utc_ms"] =
+      d && d->lastSuccessUtcMs > 0 ? Json(d->lastSuccessUtcMs) : Json(nullptr);
+  o["failed_updates"] = d ? Json(d->failedUpdates) : Json(nullptr);
+  return o;
 }
 
-std::string PortJson(int port, const RunningService::Row& r, const ServiceClient::Device* d) {
-  JsonObject o;
-  o.Add("port", "COM" + std::to_string(port)).Add("path", r.path).Add("active", r.active);
-  o.Add("status", r.status).Add("status_time", r.statusTime).Add("device", r.device);
-  o.Add("sn", r.sn).Add("detected", r.detected).Add("settings", r.settings);
-  if (d != nullptr) {
-    o.Raw("drift_s_per_day", JsonNumber(d->drift)).Raw("last_offset_s", JsonNumber(d->lastOffset));
-    o.Raw("last_success_utc_ms",
-          d->lastSuccessUtcMs > 0 ? std::to_string(d->lastSuccessUtcMs) : "null");
-    o.Add("failed_updates", std::int64_t{d->failedUpdates});
-  } else {
-    o.Null("drift_s_per_day").Null("last_offset_s").Null("last_success_utc_ms");
-    o.Null("failed_updates");
-  }
-  return o.Text();
+Json SettingsJson(const ServiceSettingsRead& s) {
+  Json active = Json::array();
+  for (int port : s.active) active.push_back(ComName(port));
+  return Json{{"settings", s.path},
+              {"mode", s.mode},
+              {"active", std::move(active)},
+              {"interval_min", s.interval},
+              {"push_on_time_change", s.pushOnTimeChange},
+              {"verify_writes", s.verifyWrites}};
 }
 
-std::string SettingsJson(const ServiceClient::Settings& s) {
-  std::vector<std::string> active;
-  for (int port : s.active) active.push_back(JsonString("COM" + std::to_string(port)));
-  return JsonObject()
-      .Add("settings", s.path)
-      .Add("mode", s.mode)
-      .Raw("active", JsonArray(active))
-      .Add("interval_min", s.interval)
-      .Add("push_on_time_change", s.pushOnTimeChange)
-      .Add("verify_writes", s.verifyWrites)
-      .Text();
-}
-
-void PrintText(const std::vector<RunningService::Row>& rows,
-               const std::vector<ServiceClient::Device>& devices,
-               const ServiceClient::Settings& s) {
+void PrintText(const Answer& rows, const Answer& devices, const ServiceSettingsRead& s) {
   std::string active;
-  for (int port : s.active) active += (active.empty() ? "COM" : " COM") + std::to_string(port);
+  for (int port : s.active) active += (active.empty() ? "" : " ") + ComName(port);
   Print("settings  " + s.path + "\nmode      " + std::to_string(s.mode) + "\nactive    " +
         (active.empty() ? "none" : active) + "\ninterval  " + std::to_string(s.interval) +
         " minutes\n\n");
   Print("PORT   ACTIVE DEVICE            S/N     SETTINGS    DRIFT         STATUS\n");
-  for (int port = 1; port <= static_cast<int>(rows.size()); ++port) {
-    const RunningService::Row& r = rows[static_cast<std::size_t>(port - 1)];
-    const ServiceClient::Device* d = DeviceOn(devices, port);
+  for (const ServiceRow& r : rows.rows) {
+    const ServiceDevice* d = DeviceOn(devices.devices, r.port);
     const std::string drift =
         d != nullptr && !std::isnan(d->drift) ? Number(d->drift, "%+.3f s/day") : "";
-    Print(Padded("COM" + std::to_string(port), 7) + Padded(r.active, 7) + Padded(r.device, 18) +
-          Padded(r.sn, 8) + Padded(r.settings, 12) + Padded(drift, 14) + r.status +
+    Print(Column(ComName(r.port), 7) + Column(r.active, 7) + Column(r.device, 18) +
+          Column(r.sn, 8) + Column(r.settings, 12) + Column(drift, 14) + r.status +
           (r.statusTime.empty() ? "" : " (" + r.statusTime + ")") + "\n");
   }
 }
@@ -145,38 +142,34 @@ void PrintText(const std::vector<RunningService::Row>& rows,
 }  // namespace
 
 int StatusCommand(const CliOptions& options, const std::string&) {
-  const std::unique_ptr<ServiceClient> service = ServiceClient::Connect();
-  if (!service) {
-#if defined(_WIN32)
-    Complain(ServiceClient::NotRunning());
-#else
-    Complain(std::string("no service runs: ") + kBusName + " has no owner on the system bus");
-#endif
-    return kExitFailed;
-  }
-  std::vector<RunningService::Row> rows;
-  std::vector<ServiceClient::Device> devices;
-  ServiceClient::Settings settings;
-  int code = service->Rows(rows);
-  if (code == kExitOk) code = service->Devices(devices);
-  if (code == kExitOk) code = service->GetSettings(settings);
-  if (code != kExitOk) {
-    Complain("the service did not answer: " + service->Problem());
-    return code;
+  std::string why;
+  const std::unique_ptr<ServiceConnection> service = ConnectToService(&why);
+  const Answer rows = service ? service->Call(MakeRequest(RequestKind::kGetPorts)) : Answer{};
+  const Answer devices =
+      service && rows.Ok() ? service->Call(MakeRequest(RequestKind::kGetDevices)) : Answer{};
+  const Answer settings =
+      service && devices.Ok() ? service->Call(MakeRequest(RequestKind::kGetSettings)) : Answer{};
+  const Answer* failed = !rows.Ok() ? &rows : !devices.Ok() ? &devices : &settings;
+  const bool answered = service && failed->Ok() && settings.settings.has_value();
+  if (!answered) {
+    if (service)
+      why = "the service did not answer: " + (failed->error ? failed->error->message : "");
+    Complain(why);
+    // A monitor's scrape goes on: "down" is a figure, and old ones must not stay behind.
+    if (options.openMetrics) Print(Up(false) + "# EOF\n");
+    return options.openMetrics ? kExitOk
+           : failed->error     ? ExitCodeOf(failed->error->kind)
+                               : kExitFailed;
   }
   if (options.openMetrics) {
-    Print(OpenMetrics(devices));
+    Print(OpenMetrics(devices.devices));
   } else if (options.json) {
-    std::vector<std::string> ports;
-    for (int port = 1; port <= static_cast<int>(rows.size()); ++port) {
-      ports.push_back(
-          PortJson(port, rows[static_cast<std::size_t>(port - 1)], DeviceOn(devices, port)));
-    }
-    Print(
-        JsonObject().Raw("settings", SettingsJson(settings)).Raw("ports", JsonArray(ports)).Text() +
-        "\n");
+    Json ports = Json::array();
+    for (const ServiceRow& r : rows.rows)
+      ports.push_back(PortJson(r, DeviceOn(devices.devices, r.port)));
+    PrintJson(Json{{"settings", SettingsJson(*settings.settings)}, {"ports", std::move(ports)}});
   } else {
-    PrintText(rows, devices, settings);
+    PrintText(rows, devices, *settings.settings);
   }
   return kExitOk;
 }

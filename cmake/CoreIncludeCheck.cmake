@@ -13,6 +13,8 @@ set(HORALIGN_STD_HEADERS
   optional ostream queue random ranges ratio regex set source_location span sstream stack
   stdexcept streambuf string string_view system_error tuple type_traits typeinfo unordered_map
   unordered_set utility variant vector)
+# Header-only libraries that reach no operating system, which the core may use too.
+set(HORALIGN_CORE_LIBRARY_HEADERS nlohmann/json.hpp nlohmann/json_fwd.hpp)
 
 # The layer of a core path (relative to core/, e.g. "sync/time_sync.h"); -1 for none listed.
 function(horalign_core_layer path out)
@@ -35,9 +37,10 @@ function(horalign_check_core_includes core_dir files)
     foreach(line IN LISTS lines)
       if(line MATCHES "#[ \t]*include[ \t]*<([^>]+)>")
         list(FIND HORALIGN_STD_HEADERS "${CMAKE_MATCH_1}" idx)
-        if(idx EQUAL -1)
+        list(FIND HORALIGN_CORE_LIBRARY_HEADERS "${CMAKE_MATCH_1}" library)
+        if(idx EQUAL -1 AND library EQUAL -1)
           message(FATAL_ERROR "${f}: <${CMAKE_MATCH_1}> is not a standard C++ header; "
-                              "the core may include only the standard library and core/ headers")
+                              "the core may include only the standard library, nlohmann/json and core/ headers")
         endif()
       elseif(line MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
         set(included "${CMAKE_MATCH_1}")

@@ -1,77 +1,38 @@
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+// JSON as the program reads and writes it: nlohmann's ordered JSON (members keep the order
+// they were written in), with the limits every reader of ours keeps.
+#include <nlohmann/json.hpp>
+
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace horalign {
 
-// A JSON string literal. Bytes outside ASCII pass unchanged (the texts are UTF-8 or
-// plain ASCII); control characters are escaped.
-inline std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + '"';
-}
+using Json = nlohmann::ordered_json;
 
-// One JSON object, built member by member in order.
-class JsonObject {
- public:
-  JsonObject& Add(std::string_view key, std::string_view text) {
-    return Raw(key, JsonString(text));
-  }
-  JsonObject& Add(std::string_view key, const char* text) {
-    return Add(key, std::string_view(text));
-  }
-  JsonObject& Add(std::string_view key, bool value) { return Raw(key, value ? "true" : "false"); }
-  JsonObject& Add(std::string_view key, std::int64_t value) {
-    return Raw(key, std::to_string(value));
-  }
-  JsonObject& Add(std::string_view key, int value) { return Add(key, std::int64_t{value}); }
-  JsonObject& Null(std::string_view key) { return Raw(key, "null"); }
-  JsonObject& Raw(std::string_view key, std::string_view json) {
-    text_ += text_.empty() ? "{" : ", ";
-    text_ += JsonString(key) + ": " + std::string(json);
-    return *this;
-  }
-  std::string Text() const { return text_.empty() ? "{}" : text_ + "}"; }
+// Deeper than any document of ours; a limit keeps a hostile one small.
+inline constexpr int kMaxJsonDepth = 32;
 
- private:
-  std::string text_;
-};
+// The value in `text`, or nullopt with the reason in `error`: not JSON, text after the
+// value, nested deeper than kMaxJsonDepth, or a key twice in one object (which would leave
+// readers to guess which one counts).
+std::optional<Json> ParseJsonText(std::string_view text, std::string& error);
 
-inline std::string JsonArray(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i];
-  return out + "]";
-}
+// One line of JSON text, without a line break. Bytes that are not UTF-8 come out as U+FFFD,
+// so the line is always valid JSON.
+std::string JsonLine(const Json& value);
+
+// Null for NaN (a figure not known), else the number.
+Json NumberOrNull(double value);
+
+// A member's value of a given type, or a fallback when the member is missing or another type.
+std::string TextOf(const Json& object, const char* name);
+double NumberOf(const Json& object, const char* name);  // NaN for none
+bool FlagOf(const Json& object, const char* name);
+
+// Whether `value` is a number without a fraction (75 and 75.0, not 75.5).
+bool IsWholeNumber(const Json& value);
 
 }  // namespace horalign

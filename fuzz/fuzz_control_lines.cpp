@@ -9,21 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "control/json_read.h"
 #include "fuzz/fuzz_check.h"
-#include "service/pipe_control.h"
-#include "sim/sim_app.h"
+#include "tests/service/service_rig.h"
 
 using namespace horalign;
 
 namespace {
 
-struct Service {
+struct Service : ServiceRig {
   Service() {
     app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
-    app.Set("Connection Mode", "1");
-    app.Set("Used COM Ports", "4");
-    app.Start();
+    Start();
   }
   std::map<std::string, std::optional<std::string>> Settings() {
     std::map<std::string, std::optional<std::string>> stored;
@@ -33,18 +29,6 @@ struct Service {
     }
     return stored;
   }
-
-  sim::SimApp app;
-  MetricsHistory metrics{app.history};
-  std::vector<std::string> answers;
-  PipeControl control{app.app,
-                      app.view,
-                      app.registry,
-                      metrics,
-                      app.world.loop,
-                      "the settings",
-                      [](int port) { return "COM" + std::to_string(port); },
-                      [this](int, const std::string& line) { answers.push_back(line); }};
 };
 
 }  // namespace
@@ -62,22 +46,15 @@ FUZZ_TARGET(in) {
       line += c;
     }
     const auto before = s.Settings();
-    s.answers.clear();
-    s.control.Take(1, line, mayChange);
-    s.app.world.loop.RunUntil([&] { return !s.answers.empty(); }, 600'000);
-    // Notifications go to watchers only, and this client never watches long: one answer.
-    std::size_t replies = 0;
-    for (const std::string& answer : s.answers) {
-      std::string error;
-      const std::optional<JsonValue> parsed = ParseJson(answer, error);
-      FUZZ_CHECK(parsed && parsed->type == JsonValue::Type::kObject);
-      if (parsed->Find("event") != nullptr) continue;
-      ++replies;
-      const JsonValue* ok = parsed->Find("ok");
-      FUZZ_CHECK(ok != nullptr && ok->type == JsonValue::Type::kBool);
-      if (!ok->boolean) FUZZ_CHECK(!parsed->Find("message")->text.empty());
-    }
-    FUZZ_CHECK(replies == 1);
+    s.sent.clear();
+    s.sessions.Take(1, line, mayChange);
+    s.app.world.loop.RunUntil([&] { return !s.sent.empty(); }, 600'000);
+    // This client never watches: exactly one line, its answer.
+    FUZZ_CHECK(s.sent.size() == 1);
+    std::string error;
+    const std::optional<Json> parsed = ParseJsonText(s.sent.front(), error);
+    FUZZ_CHECK(parsed && parsed->is_object() && (*parsed)["ok"].is_boolean());
+    if (!(*parsed)["ok"].get<bool>()) FUZZ_CHECK(!TextOf(*parsed, "message").empty());
     if (!mayChange) FUZZ_CHECK(s.Settings() == before);
   }
 }

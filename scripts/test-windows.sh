@@ -93,7 +93,7 @@ run_suite() {  # name, executable, extra environment
 if [[ " $stages " == *" suites "* ]]; then
   run_suite core "$build/tests/horalign_core_tests.exe"
   run_suite sim "$build/tests/horalign_sim_tests.exe"
-  run_suite cli "$build/tests/horalign_cli_unit_tests.exe"
+  run_suite service "$build/tests/horalign_service_tests.exe"
   run_suite win32 "$build/tests/horalign_win32_tests.exe" HORALIGN_TEST_COM=5
 fi
 

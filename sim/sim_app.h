@@ -40,9 +40,23 @@ struct SimApp {
   FakeInstanceGuard instance;
   MemoryLogFolder historyFolder;
   HistoryLog history{historyFolder, nullptr};
+  // The program's history goes to the file and, when a test sets `also`, there too (a
+  // service's figures).
+  struct HistoryTee final : HistorySink {
+    explicit HistoryTee(HistoryLog& file) : log(file) {}
+    void Append(const HistoryEntry& entry) override {
+      log.Append(entry);
+      if (also != nullptr) also->Append(entry);
+    }
+    void ForEachKept(const std::function<void(const HistoryEntry&)>& visit) override {
+      log.ForEachKept(visit);
+    }
+    HistoryLog& log;
+    HistorySink* also = nullptr;
+  } historyTee{history};
   ServiceLink* service;
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading, &history, service}};
+                           dialog, loading, &historyTee, service}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

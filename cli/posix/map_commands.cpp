@@ -11,24 +11,19 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/service_calls.h"
 #include "control/json_text.h"
+#include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
+#include "service/service_main.h"
 
 namespace horalign {
 namespace {
 
 constexpr const char* kByIdFolder = "/dev/serial/by-id";
-
-std::string ComName(int port) {
-  return "COM" + std::to_string(port);
-}
-
-void Print(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-}
 
 std::string RealPath(const std::string& path) {
   char resolved[PATH_MAX];
@@ -55,12 +50,22 @@ std::vector<std::pair<std::string, std::string>> UsbAdapters() {
   return found;
 }
 
-std::string AdaptersJson() {
-  std::vector<std::string> items;
+Json AdaptersJson() {
+  Json items = Json::array();
   for (const auto& [byId, device] : UsbAdapters()) {
-    items.push_back(JsonObject().Add("path", byId).Add("device", device).Text());
+    items.push_back(Json{{"path", byId}, {"device", device}});
   }
-  return JsonArray(items);
+  return items;
+}
+
+// The device path COM `port` stands for: as the running service has it, or as the file does.
+std::string PathOf(RunningService* service, RegistryStore& store, int port) {
+  if (service != nullptr) {
+    for (const ServiceRow& row : service->Call(MakeRequest(RequestKind::kGetPorts)).rows) {
+      if (row.port == port) return row.path;
+    }
+  }
+  return PortPathFromRegistry(store, port);
 }
 
 void PrintAdapters() {
@@ -76,13 +81,15 @@ void PrintAdapters() {
 }  // namespace
 
 int MapCommand(const CliOptions& options, const std::string& settingsPath) {
-  const bool usable = CheckSettingsFile(settingsPath);
+  const std::unique_ptr<RunningService> service = ServiceOfSettings(options, settingsPath);
+  const bool usable = service != nullptr || CheckSettingsFile(settingsPath);
   RegFileStore store(settingsPath);
   if (options.args.size() == 2) {
     if (!usable) return kExitSettings;
     const int port = *ParsePortName(options.args[0]);
     const std::string& path = options.args[1];
-    if (const int code = StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), path}});
+    if (const int code =
+            StoreSettings(service.get(), store, settingsPath, kPortsKey, {{ComName(port), path}});
         code != kExitOk)
       return code;
     // A stable name for the same adapter, when the path is not one already.
@@ -92,14 +99,10 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath) {
       if (!device.empty() && target == device && path != byId) suggestion = byId;
     }
     if (options.json) {
-      JsonObject o;
-      o.Add("port", ComName(port)).Add("path", path).Add("exists", Exists(path));
-      if (suggestion.empty()) {
-        o.Null("suggestion");
-      } else {
-        o.Add("suggestion", suggestion);
-      }
-      Print(o.Text() + "\n");
+      PrintJson(Json{{"port", ComName(port)},
+                     {"path", path},
+                     {"exists", Exists(path)},
+                     {"suggestion", suggestion.empty() ? Json(nullptr) : Json(suggestion)}});
     } else {
       Print(ComName(port) + " -> " + path + "\n");
       if (!Exists(path)) Complain("note: " + path + " does not exist now");
@@ -115,17 +118,13 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath) {
   } else {
     ports.push_back(*ParsePortName(options.args[0]));
   }
-  std::vector<std::string> items;
+  Json items = Json::array();
   for (int port : ports) {
-    const std::string path = PortPathFromRegistry(store, port);
+    const std::string path = PathOf(service.get(), store, port);
     const bool mapped = path != "/dev/ttyS" + std::to_string(port - 1);
     if (options.json) {
-      items.push_back(JsonObject()
-                          .Add("port", ComName(port))
-                          .Add("path", path)
-                          .Add("mapped", mapped)
-                          .Add("exists", Exists(path))
-                          .Text());
+      items.push_back(Json{
+          {"port", ComName(port)}, {"path", path}, {"mapped", mapped}, {"exists", Exists(path)}});
     } else {
       std::string name = ComName(port);
       name.resize(7, ' ');
@@ -134,8 +133,7 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath) {
     }
   }
   if (options.json) {
-    Print(JsonObject().Raw("ports", JsonArray(items)).Raw("adapters", AdaptersJson()).Text() +
-          "\n");
+    PrintJson(Json{{"ports", std::move(items)}, {"adapters", AdaptersJson()}});
   } else {
     PrintAdapters();
   }
@@ -143,16 +141,18 @@ int MapCommand(const CliOptions& options, const std::string& settingsPath) {
 }
 
 int UnmapCommand(const CliOptions& options, const std::string& settingsPath) {
-  if (!CheckSettingsFile(settingsPath)) return kExitSettings;
+  const std::unique_ptr<RunningService> service = ServiceOfSettings(options, settingsPath);
+  if (service == nullptr && !CheckSettingsFile(settingsPath)) return kExitSettings;
   RegFileStore store(settingsPath);
   const int port = *ParsePortName(options.args[0]);
   // A blank value reads as no mapping: the port is back on its default path.
-  if (const int code = StoreSettings(store, settingsPath, kPortsKey, {{ComName(port), ""}});
+  if (const int code =
+          StoreSettings(service.get(), store, settingsPath, kPortsKey, {{ComName(port), ""}});
       code != kExitOk)
     return code;
-  const std::string path = PortPathFromRegistry(store, port);
+  const std::string path = PathOf(service.get(), store, port);
   if (options.json) {
-    Print(JsonObject().Add("port", ComName(port)).Add("path", path).Text() + "\n");
+    PrintJson(Json{{"port", ComName(port)}, {"path", path}});
   } else {
     Print(ComName(port) + " -> " + path + " (default)\n");
   }

@@ -1,16 +1,15 @@
 // The command line on Linux: settings in a file, ports by the file's device paths, each
 // open port held with an exclusive flock.
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
-#include "cli/commands.h"
+#include "cli/service_calls.h"
 #include "cli/system.h"
-#include "core/settings/reg_document.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/port_holder.h"
 #include "platform/posix/posix_clock.h"
@@ -59,27 +58,20 @@ void SettingsWritten(const std::string& path) {
   }
 }
 
+bool SameSettings(const std::string& a, const std::string& b) {
+  const auto full = [](const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+  };
+  return full(a) == full(b);
+}
+
 std::string WhyPortDidNotOpen(const std::string& path) {
   return DescribeUnopenablePort(path);
 }
 
 std::string Unsupported(const CliOptions&) {
   return "";
-}
-
-bool CheckSettingsFile(const std::string& path) {
-  if (::access(path.c_str(), R_OK) != 0) {
-    if (errno == ENOENT) return true;  // none yet: the defaults apply
-    Complain(path + " cannot be read (" + std::strerror(errno) +
-             "); the defaults apply and nothing is written to it");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (RegDocument::Parse(text.str())) return true;
-  Complain(path + " is not a settings file; the defaults apply and nothing is written to it");
-  return false;
 }
 
 std::string SettingsPathFor(const CliOptions& options) {

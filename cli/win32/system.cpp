@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/service_calls.h"
 #include "cli/system.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_event_loop.h"
@@ -89,6 +90,11 @@ std::string WhyPortDidNotOpen(const std::string& path) {
   return serial ? "could not be set up" : "is not a serial port";
 }
 
+// The registry is one: the service's settings are the command's.
+bool SameSettings(const std::string&, const std::string&) {
+  return true;
+}
+
 std::string Unsupported(const CliOptions& options) {
   if (options.system || !options.configPath.empty()) {
     return "--config and --system are for Linux: on Windows the settings are in the registry";
@@ -105,10 +111,6 @@ int MapCommand(const CliOptions& options, const std::string&) {
 }
 int UnmapCommand(const CliOptions& options, const std::string&) {
   return Refuse(options);
-}
-
-bool CheckSettingsFile(const std::string&) {
-  return true;
 }
 
 std::string SettingsPathFor(const CliOptions&) {

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "control/json_read.h"
+#include "control/json_lines.h"
+#include "core/settings/com_ports.h"
 
 namespace horalign {
 namespace {
@@ -19,58 +20,40 @@ HANDLE OpenPipe() {
   return pipe;
 }
 
-std::string Text(const JsonValue& object, const char* name) {
-  const JsonValue* value = object.Find(name);
-  return value != nullptr && value->type == JsonValue::Type::kString ? value->text : "";
-}
-
-double Number(const JsonValue& object, const char* name) {
-  const JsonValue* value = object.Find(name);
-  return value != nullptr && value->type == JsonValue::Type::kNumber ? value->number : 0;
-}
-
-bool Flag(const JsonValue& object, const char* name) {
-  const JsonValue* value = object.Find(name);
-  return value != nullptr && value->type == JsonValue::Type::kBool && value->boolean;
-}
-
-ServiceRow RowOf(const JsonValue& r) {
-  return {static_cast<int>(Number(r, "port")),
-          Text(r, "path"),
-          Text(r, "active"),
-          Text(r, "status"),
-          Text(r, "statusTime"),
-          Text(r, "device"),
-          Text(r, "sn"),
-          Text(r, "settings"),
-          Flag(r, "detected")};
-}
-
-std::string RequestLine(std::int64_t id, const ServiceRequest& request) {
-  const std::string value = std::to_string(request.value);
-  const std::string head = R"({"id": )" + std::to_string(id) + R"(, "request": ")";
-  switch (request.kind) {
+// The request a window's button makes, as the protocol has it.
+Request RequestOf(const ServiceRequest& r) {
+  switch (r.kind) {
     case ServiceRequestKind::kUpdate:
-      return head + R"(Update", "port": )" + value + "}";
+      return PortRequest(RequestKind::kUpdate, r.value);
     case ServiceRequestKind::kReadTime:
-      return head + R"(Read", "setPc": true, "port": )" + value + "}";
+      return PortRequest(RequestKind::kRead, r.value, true);  // and set the PC clock from it
     case ServiceRequestKind::kRescan:
-      return head + R"(Rescan"})";
+      return MakeRequest(RequestKind::kRescan);
     case ServiceRequestKind::kSetMode:
-      return head + R"(SetMode", "mode": )" + value + "}";
+      return NumberRequest(RequestKind::kSetMode, r.value);
     case ServiceRequestKind::kSetInterval:
-      return head + R"(SetInterval", "minutes": )" + value + "}";
+      return NumberRequest(RequestKind::kSetInterval, r.value);
     case ServiceRequestKind::kSetActivePorts: {
-      std::string ports;
-      for (int port = 1; port <= 32; ++port) {
-        if (request.value & (std::int64_t{1} << (port - 1))) {
-          ports += (ports.empty() ? "" : ", ") + std::to_string(port);
-        }
+      Request request = MakeRequest(RequestKind::kSetActivePorts);
+      for (int port : PortsOfMask(static_cast<std::uint32_t>(r.value))) {
+        request.ports.push_back(port);
       }
-      return head + R"(SetActivePorts", "ports": [)" + ports + "]}";
+      return request;
     }
   }
-  return head + "\"}";
+  return MakeRequest(RequestKind::kRescan);
+}
+
+ServiceSettings WindowSettings(const ServiceSettingsRead& s) {
+  ServiceSettings settings;
+  settings.mode = s.mode;
+  for (int port : s.active) {
+    if (IsComPort(port)) settings.activePorts |= PortBit(port);
+  }
+  settings.interval = s.interval;
+  settings.pushOnTimeChange = s.pushOnTimeChange;
+  settings.verifyWrites = s.verifyWrites;
+  return settings;
 }
 
 }  // namespace
@@ -100,13 +83,15 @@ bool ServicePipeLink::Send(const std::string& line) {
 
 void ServicePipeLink::Watch(Listener listener) {
   listener_ = std::move(listener);
-  if (listener_.row && !Send(R"({"id": 0, "request": "Watch"})")) Lost();
+  if (listener_.row && !Send(EncodeRequestLine(MakeRequest(RequestKind::kWatch), kWatchId))) {
+    Lost();
+  }
 }
 
 void ServicePipeLink::Ask(const ServiceRequest& request,
                           std::function<void(const std::string& problem)> done) {
   const std::int64_t id = nextId_++;
-  if (!Send(RequestLine(id, request))) {
+  if (!Send(EncodeRequestLine(RequestOf(request), id))) {
     done("the service's pipe is closed");
     return;
   }
@@ -142,57 +127,45 @@ void ServicePipeLink::Poll() {
   for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
     const std::string line = pending_.substr(0, end);
     pending_.erase(0, end + 1);
-    std::string error;
-    const std::optional<JsonValue> parsed = ParseJson(line, error);
-    if (parsed && parsed->type == JsonValue::Type::kObject) Take(*parsed);
+    Take(line);
   }
   // A service that sends no line break is no service of ours.
   if (pending_.size() > kMaxLine) Lost();
 }
 
-void ServicePipeLink::Take(const JsonValue& line) {
-  const std::string event = Text(line, "event");
-  if (event == "PortChanged") {
-    if (const JsonValue* row = line.Find("row"); row && listener_.row) listener_.row(RowOf(*row));
-    return;
-  }
-  if (event == "SettingsChanged") {
-    if (const JsonValue* s = line.Find("settings")) Settings(*s);
-    return;
-  }
-  const JsonValue* idValue = line.Find("id");
-  if (idValue == nullptr || !idValue->IsWholeNumber()) return;
-  const auto id = static_cast<std::int64_t>(idValue->number);
-  if (id == kWatchId) {
-    if (const JsonValue* ports = line.Find("ports"); ports && listener_.row) {
-      for (const JsonValue& r : ports->items) listener_.row(RowOf(r));
+void ServicePipeLink::Take(const std::string& line) {
+  // The window needs only whether a request was done, and the rows and settings.
+  std::string error;
+  const std::optional<AnswerLine> peek = DecodeAnswerLine(RequestKind::kWatch, line, error);
+  if (!peek) return;
+  if (!peek->event.empty()) {
+    if (peek->event == "PortChanged" && !peek->answer.rows.empty() && listener_.row) {
+      listener_.row(peek->answer.rows.front());
     }
-    if (const JsonValue* s = line.Find("settings")) Settings(*s);
+    if (peek->event == "SettingsChanged" && peek->answer.settings && listener_.settings) {
+      listener_.settings(WindowSettings(*peek->answer.settings));
+    }
+    return;
+  }
+  if (!IsWholeNumber(peek->id)) return;
+  const auto id = peek->id.get<std::int64_t>();
+  if (id == kWatchId) {
+    for (const ServiceRow& row : peek->answer.rows) {
+      if (listener_.row) listener_.row(row);
+    }
+    if (peek->answer.settings && listener_.settings) {
+      listener_.settings(WindowSettings(*peek->answer.settings));
+    }
     return;
   }
   const auto asked = asked_.find(id);
   if (asked == asked_.end()) return;
   const auto done = std::move(asked->second);
   asked_.erase(asked);
-  const std::string message = Text(line, "message");
-  done(Flag(line, "ok") ? "" : message.empty() ? Text(line, "error") : message);
-}
-
-void ServicePipeLink::Settings(const JsonValue& s) {
-  if (!listener_.settings) return;
-  ServiceSettings settings;
-  settings.mode = static_cast<int>(Number(s, "mode"));
-  if (const JsonValue* ports = s.Find("activePorts")) {
-    for (const JsonValue& p : ports->items) {
-      if (p.IsWholeNumber() && p.number >= 1 && p.number <= 32) {
-        settings.activePorts |= 1u << (static_cast<int>(p.number) - 1);
-      }
-    }
-  }
-  settings.interval = static_cast<int>(Number(s, "interval"));
-  settings.pushOnTimeChange = Flag(s, "pushOnTimeChange");
-  settings.verifyWrites = Flag(s, "verifyWrites");
-  listener_.settings(settings);
+  const std::optional<ControlError>& refused = peek->answer.error;
+  done(!refused                   ? ""
+       : refused->message.empty() ? std::string(ErrorName(refused->kind))
+                                  : refused->message);
 }
 
 void ServicePipeLink::Lost() {

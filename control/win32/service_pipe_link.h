@@ -13,8 +13,6 @@
 
 namespace horalign {
 
-struct JsonValue;
-
 // The tray program's side of the service's pipe (\\.\pipe\Horalign, one JSON object a line
 // each way): a Watch for the rows and the settings, and one request per button, each with
 // an id its answer carries back. Nothing blocks but a write of one short line: what the
@@ -36,9 +34,8 @@ class ServicePipeLink final : public ServiceLink {
   ServicePipeLink(EventLoop& loop, HANDLE pipe);
   bool Send(const std::string& line);
   void Poll();
-  void Take(const JsonValue& line);
+  void Take(const std::string& line);
   void Lost();
-  void Settings(const JsonValue& settings);
 
   EventLoop& loop_;
   HANDLE pipe_;

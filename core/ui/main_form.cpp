@@ -8,8 +8,6 @@
 namespace horalign {
 namespace {
 
-constexpr const char* kLoadingText = "Loading COM ports and detecting devices. Please wait...";
-
 constexpr std::array<double, kPortColumns> ColumnWeights = {1, 1, 4, 2.5, 0, 2, 0, 0, 0, 0};
 constexpr std::array<const char*, kPortColumns> ColumnTitles = {
     "COM Port", "Active", "Status",  "Status Date & Time", "Settings", "Device", "",
@@ -41,7 +39,8 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
                       deps.history},
             connection_),
       // The four timers run from the moment the window exists.
-      monitor_(deps.loop, deps.paging, deps.delayTicks) {
+      monitor_(deps.loop, deps.paging, deps.delayTicks),
+      actions_(deps.service ? MakeServiceActions(*deps.service) : MakeLocalActions()) {
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
   tmrPush_ = deps.loop.CreateTimer(kPushPollMs, false, [this] { OnPushTick(); });
@@ -54,7 +53,7 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
 }
 
 QV_MainForm::~QV_MainForm() {
-  if (deps_.service) deps_.service->Watch({});
+  actions_.reset();
   // The port monitor outlives the window: it must not call into a window that is gone.
   deps_.paging.OnReceiverTimeLine = nullptr;
   deps_.clock.SetJumpListener(nullptr);
@@ -98,21 +97,11 @@ void QV_MainForm::Load() {
   loop.ProcessPending();
   view.ShowWindow();
   loop.ProcessPending();
-  if (deps_.service) {
-    ShowServiceRows();
-    return;
-  }
-  view.SetWindowEnabled(false);
-  EnableControls(false);
-  deps_.loading.ShowLoadMessage(kLoadingText);
-  loop.ProcessPending();
-  RefreshPortList();
-  deps_.loading.Unload();
-  loop.ProcessPending();
-  view.SetWindowEnabled(true);
-  SetFocusSafe(Control::lvwMessages);
-  if (terminated_) return;
+  actions_->Load();
+}
 
+void QV_MainForm::ShowStartNotices() {
+  auto& view = deps_.view;
   if (view.ModeListIndex() < 0) {
     deps_.messages.ShowMessage("To activate, please select Synchronization Mode.",
                                MessageButtons::kOk, QV_SYS_Message::kOk,
@@ -126,7 +115,7 @@ void QV_MainForm::Load() {
     EnableControls(true);
   }
   if (terminated_) return;
-  loop.ProcessPending();
+  deps_.loop.ProcessPending();
   deps_.messages.ShowMessage("Help is available by pressing F1.", MessageButtons::kOk,
                              QV_SYS_Message::kOk, MessageIconCode::kInformation, "", "", 0, true,
                              5000);
@@ -207,20 +196,7 @@ void QV_MainForm::OnListItemClick() {
 }
 
 void QV_MainForm::OnRefreshClick() {
-  if (deps_.service) {
-    AskService({ServiceRequestKind::kRescan});
-    return;
-  }
-  LockWindow(true);
-  deps_.loading.ShowLoadMessage(kLoadingText);
-  deps_.loop.ProcessPending();
-  RefreshPortList();
-  deps_.loading.Unload();
-  deps_.loop.ProcessPending();
-  deps_.view.SetWindowEnabled(true);
-  EnableControls(true);
-  userBusy_ = false;
-  SetFocusSafe(Control::lvwMessages);
+  actions_->Rescan();
 }
 
 void QV_MainForm::LockWindow(bool userBusy) {

@@ -12,6 +12,7 @@
 #include "core/sync/sync_host.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/message.h"
+#include "core/ui/port_actions.h"
 #include "core/ui/port_list.h"
 #include "core/ui/program.h"
 #include "core/ui/text_format.h"
@@ -46,6 +47,7 @@ int NumericKeyFilter(int keyCode);
 
 // The main window's logic: its fields, its four timers, the port list and every handler.
 // A face calls the On... handlers for the user's actions and draws what the view is told.
+// What a handler does to the ports goes through PortActions, the window's own or the service's.
 // The device routines report to it through SyncHost.
 class QV_MainForm final : private SyncHost {
  public:
@@ -167,17 +169,17 @@ class QV_MainForm final : private SyncHost {
   void RestartClockDisplay() override;
   void SetActionButtons(bool activate, bool deactivate, bool update);
 
-  // As the service's client, in main_form_client.cpp.
-  void ShowServiceRows();
-  void OnServiceRow(const ServiceRow& row);
-  void OnServiceSettings(const ServiceSettings& settings);
-  void OnServiceAvailability(bool up, const std::string& why);
-  void ClientControls();
-  // Locks the window until the service has answered; a refusal or a failure is told.
-  void AskService(const ServiceRequest& request);
-  bool serviceUp_ = true;
-  // The service's answers come later: those that come after the form has gone are dropped.
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  // After the first scan: asks for a mode when there is none, then tells where help is.
+  void ShowStartNotices();
+
+  // The two ways of acting on the ports: the window's own (main_form_local.cpp) and as the
+  // client of the service that owns them (main_form_client.cpp). Picked once, when the form
+  // is built, and declared last: it uses the parts above until it goes.
+  class LocalActions;
+  class ServiceActions;
+  std::unique_ptr<PortActions> MakeLocalActions();
+  std::unique_ptr<PortActions> MakeServiceActions(ServiceLink& link);
+  std::unique_ptr<PortActions> actions_;
 };
 
 }  // namespace horalign

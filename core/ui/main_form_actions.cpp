@@ -11,7 +11,6 @@
 namespace horalign {
 namespace {
 
-constexpr const char* kLoadingText = "Loading COM ports and detecting devices. Please wait...";
 constexpr int kMinInterval = 60;
 constexpr int kMaxInterval = 9999;
 
@@ -37,26 +36,8 @@ void QV_MainForm::OnModeClick() {
   const int answer = deps_.messages.ShowMessage(
       "Are you sure you to change time synchronization mode?", MessageButtons::kYesNo,
       QV_SYS_Message::kNo, MessageIconCode::kQuestion, "", "", 0);
-  if (answer == QV_SYS_Message::kYes && deps_.service) {
-    AskService({ServiceRequestKind::kSetMode, chosen});
-    return;
-  }
   if (answer == QV_SYS_Message::kYes) {
-    EnableControls(false);
-    view.SetWindowEnabled(false);
-    deps_.loading.ShowLoadMessage(kLoadingText);
-    deps_.loop.ProcessPending();
-    deps_.config.ConnectionMode = static_cast<std::int16_t>(chosen);
-    SaveRegSetting(deps_.registry, kConfigKey, kValueConnectionMode, RegKind::kString,
-                   std::to_string(chosen));
-    deps_.config.UsedComPorts = 0;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUsedComPorts, RegKind::kString, "0");
-    RefreshPortList();
-    deps_.loading.Unload();
-    deps_.loop.ProcessPending();
-    view.SetWindowEnabled(true);
-    EnableControls(true);
-    SetFocusSafe(Control::lvwMessages);
+    actions_->SetMode(chosen);
     return;
   }
   // Back to the mode in force; the new selection runs this handler once more.
@@ -80,40 +61,13 @@ void QV_MainForm::OnActivateClick() {
       }
     }
   }
-  if (deps_.service) {
-    AskService({ServiceRequestKind::kSetActivePorts,
-                deps_.config.UsedComPorts | (1 << (selectedPort - 1))});
-    return;
-  }
-  LockWindow(true);
-  deps_.loop.ProcessPending();
-  connection_.ConnectDevice(static_cast<std::int16_t>(selectedPort));
-  SaveUsedPorts();
-  deps_.loop.ProcessPending();
-  deps_.view.SetWindowEnabled(true);
-  EnableControls(true);
-  UpdateActionButtons();
-  userBusy_ = false;
-  SetFocusSafe(Control::lvwMessages);
+  actions_->Activate(selectedPort);
 }
 
 void QV_MainForm::OnDeactivateClick() {
   const int selectedPort = SelectedPort();
   if (selectedPort == 0) return;
-  if (deps_.service) {
-    AskService({ServiceRequestKind::kSetActivePorts,
-                deps_.config.UsedComPorts & ~(1 << (selectedPort - 1))});
-    return;
-  }
-  userBusy_ = true;
-  deps_.view.SetWindowEnabled(false);
-  deps_.loop.ProcessPending();
-  connection_.DisconnectDevice(static_cast<std::int16_t>(selectedPort));
-  SaveUsedPorts();
-  deps_.loop.ProcessPending();
-  deps_.view.SetWindowEnabled(true);
-  userBusy_ = false;
-  SetFocusSafe(Control::lvwMessages);
+  actions_->Deactivate(selectedPort);
 }
 
 void QV_MainForm::SaveUsedPorts() {
@@ -148,14 +102,7 @@ void QV_MainForm::ApplyUpdateInterval() {
   }
   const auto minutes = static_cast<std::int16_t>(std::nearbyint(value));
   view.SetIntervalText(ZeroPad(minutes, view.IntervalMaxLength()));
-  if (minutes != deps_.config.UpdateInterval && deps_.service) {
-    // The service has it once it says so (SettingsChanged); a refusal puts the text back.
-    AskService({ServiceRequestKind::kSetInterval, minutes});
-  } else if (minutes != deps_.config.UpdateInterval) {
-    deps_.config.UpdateInterval = minutes;
-    SaveRegSetting(deps_.registry, kConfigKey, kValueUpdateInterval, RegKind::kString,
-                   std::to_string(minutes));
-  }
+  if (minutes != deps_.config.UpdateInterval) actions_->SetInterval(minutes);
 }
 
 void QV_MainForm::OnMinutesTick() {
@@ -166,8 +113,8 @@ void QV_MainForm::OnMinutesTick() {
   const std::int64_t due = last + (now - last + kMinuteMs / 100) / kMinuteMs * kMinuteMs;
   // The timer counts as off while a device is served: a tick due meanwhile is dropped, also
   // when it comes only after the pause.
-  // The service that owns the ports keeps the schedule.
-  if (MinuteTimerPaused() || due < minutePauseEndMs_ || deps_.service) return;
+  // Only the side that serves the devices keeps the schedule.
+  if (MinuteTimerPaused() || due < minutePauseEndMs_ || !actions_->KeepsSchedule()) return;
   ++minuteCount_;
   if (minuteCount_ < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
@@ -247,33 +194,7 @@ bool QV_MainForm::RunRequest(const std::function<void()>& operation) {
 }
 
 void QV_MainForm::OnUpdateClick() {
-  if (deps_.service) {
-    const int port = SelectedPort();
-    if (port == 0 || ports_.Active(port) != PortActive::kYes || EffectiveMode() == kModeNone)
-      return;
-    AskService({EffectiveMode() == kModePcFromDevice ? ServiceRequestKind::kReadTime
-                                                     : ServiceRequestKind::kUpdate,
-                port});
-    return;
-  }
-  LockWindow(true);
-  deps_.loop.ProcessPending();
-  const int row = deps_.view.SelectedRow();
-  if (ports_.HasRow(row) && ports_.Active(row) == PortActive::kYes) {
-    const auto port = static_cast<std::int16_t>(ports_.Port(row));
-    if (EffectiveMode() == kModePcFromDevice) {
-      sync_.ReadTime(port);
-    } else if (EffectiveMode() == kModeDeviceFromPc) {
-      sync_.WriteTime(port);
-    }
-  }
-  if (terminated_) return;
-  deps_.view.SetWindowEnabled(true);
-  EnableControls(true);
-  UpdateActionButtons();
-  deps_.loop.ProcessPending();
-  userBusy_ = false;
-  SetFocusSafe(Control::lvwMessages);
+  actions_->Update();
 }
 
 }  // namespace horalign
@@ -287,9 +208,9 @@ constexpr std::int64_t kPushStepMicros = 500'000;
 }  // namespace
 
 void QV_MainForm::OnTimeJump(const TimeJump& jump) {
-  // The service that owns the ports pushes the time itself.
+  // Only the side that serves the devices pushes the time.
   if (!deps_.config.PushOnTimeChange || EffectiveMode() != kModeDeviceFromPc || terminated_ ||
-      deps_.service) {
+      !actions_->KeepsSchedule()) {
     return;
   }
   if (jump.cause == TimeJumpCause::kStep && std::llabs(jump.stepMicros) <= kPushStepMicros) {

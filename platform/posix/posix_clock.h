@@ -56,6 +56,13 @@ class PosixClock : public Clock {
 
   // Sleeps on the monotonic clock to an absolute deadline, so signals do not stretch it.
   void SleepMicros(std::int64_t micros) override;
+  // While a sleep lasts (a write waits for the start of a second), `serve` runs whenever
+  // `fd` is readable, until shortly before the deadline, so that the service's readers are
+  // answered meanwhile; the sleep still ends at its deadline. -1 serves nothing.
+  void ServeDuringSleeps(int fd, std::function<void()> serve) {
+    serveFd_ = fd;
+    serve_ = std::move(serve);
+  }
 
   // Arms a timerfd on CLOCK_REALTIME that becomes readable when anyone sets the clock
   // (TFD_TIMER_CANCEL_ON_SET) and at every whole minute, and returns it; -1 when none could
@@ -75,6 +82,8 @@ class PosixClock : public Clock {
 
  private:
   Timedated timedated_;
+  int serveFd_ = -1;
+  std::function<void()> serve_;
   SetRealtimeFn setRealtime_;
   AskSystemFn askSystem_;
   ReadClockFn readClock_;

@@ -21,16 +21,37 @@ bool LogIsJournal(std::FILE* log) {
   return device == info.st_dev && inode == info.st_ino;
 }
 
+int Priority(LogLevel level) {
+  switch (level) {
+    case LogLevel::kDebug:
+      return 7;  // LOG_DEBUG
+    case LogLevel::kInfo:
+      return 6;  // LOG_INFO
+    case LogLevel::kWarning:
+      return 4;  // LOG_WARNING
+    case LogLevel::kError:
+      return 3;  // LOG_ERR
+  }
+  return 6;
+}
+
 }  // namespace
 
-RowJournal::RowJournal(std::FILE* log) : log_(log), journal_(LogIsJournal(log)) {}
+ServiceJournal::ServiceJournal(std::FILE* log) : log_(log), journal_(LogIsJournal(log)) {}
 
-void RowJournal::Write(int port, const std::string& device, const std::string& status,
-                       const std::string& line) {
-  if (!journal_ ||
-      sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=6", "SYSLOG_IDENTIFIER=horalign-cli",
-                      "HORALIGN_PORT=COM%d", port, "HORALIGN_DEVICE=%s", device.c_str(),
-                      "HORALIGN_OUTCOME=%s", status.c_str(), nullptr) < 0) {
+void ServiceJournal::Line(LogLevel level, const std::string& line) {
+  if (!journal_ || sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=%d", Priority(level),
+                                   "SYSLOG_IDENTIFIER=horalign-cli", nullptr) < 0) {
+    LogLine(log_, line);
+  }
+}
+
+void ServiceJournal::Row(LogLevel level, int port, const std::string& device,
+                         const std::string& status, const std::string& line) {
+  if (!journal_ || sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=%d", Priority(level),
+                                   "SYSLOG_IDENTIFIER=horalign-cli", "HORALIGN_PORT=COM%d", port,
+                                   "HORALIGN_DEVICE=%s", device.c_str(), "HORALIGN_OUTCOME=%s",
+                                   status.c_str(), nullptr) < 0) {
     LogLine(log_, line);
   }
 }

@@ -1,16 +1,20 @@
-// The service: the program without a window, on the poll loop, logging to standard error.
+// The service on Linux: the program without a window on the poll loop, its control
+// interface on the system bus, its lines in the journal (or on standard error).
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/commands.h"
+#include "control/exit_codes.h"
+#include "control/posix/bus_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
+#include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
@@ -20,21 +24,36 @@
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/resume_watch.h"
 #include "service/headless_views.h"
-#include "service/posix/bus_service.h"
+#include "service/operations.h"
 #include "service/posix/clock_right.h"
 #include "service/posix/journal.h"
+#include "service/service_control.h"
+#include "service/service_log.h"
+#include "service/service_main.h"
+#include "service/service_state.h"
 
 namespace horalign {
 namespace {
 
+// The first of the folders systemd lists in `variable` (colon-separated), else "".
+std::string SystemdFolder(const char* variable) {
+  const char* dirs = std::getenv(variable);
+  if (dirs == nullptr || *dirs != '/') return "";
+  const std::string_view list(dirs);
+  return std::string(list.substr(0, list.find(':')));
+}
+
 // The instance slot: the runtime directory systemd gives the service, else the session's.
 std::vector<std::string> InstanceFolders() {
-  if (const char* runtime = std::getenv("RUNTIME_DIRECTORY");
-      runtime != nullptr && *runtime == '/') {
-    const std::string_view dirs(runtime);
-    return {std::string(dirs.substr(0, dirs.find(':')))};
-  }
-  return DefaultInstanceFolders();
+  const std::string runtime = SystemdFolder("RUNTIME_DIRECTORY");
+  return runtime.empty() ? DefaultInstanceFolders() : std::vector<std::string>{runtime};
+}
+
+// The history beside the service's settings in the state directory systemd gives it, else
+// where the desktop program keeps it.
+std::string HistoryFolder() {
+  const std::string state = SystemdFolder("STATE_DIRECTORY");
+  return state.empty() ? PosixLogFolder::DefaultDir() : state;
 }
 
 const char* SignalName(int number) {
@@ -57,86 +76,148 @@ std::string SettleClockRight(std::int16_t mode) {
   return DropClockRight() ? "dropped" : "could-not-drop";
 }
 
-// The history beside the service's settings in the state directory systemd gives it, else
-// where the desktop program keeps it.
-std::string HistoryFolder() {
-  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state == '/') {
-    const std::string_view dirs(state);
-    return std::string(dirs.substr(0, dirs.find(':')));
-  }
-  return PosixLogFolder::DefaultDir();
-}
-
 std::string ActiveList(std::int32_t mask) {
   std::string list;
-  for (int n = 1; n <= kPortRows; ++n) {
-    if (mask & (1 << (n - 1))) list += (list.empty() ? "COM" : ",COM") + std::to_string(n);
+  for (int n : PortsOfMask(static_cast<std::uint32_t>(mask))) {
+    list += (list.empty() ? "" : ",") + ComName(n);
   }
   return list.empty() ? "none" : list;
 }
 
-}  // namespace
+// The settings file as its clients name it, whatever the service's working folder.
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char folder[4096];
+  return ::getcwd(folder, sizeof folder) != nullptr ? std::string(folder) + "/" + path : path;
+}
 
-int RunCommand(const CliOptions&, const std::string& settingsPath) {
+// The service's parts, wired once; each is named where it is made.
+struct PosixService {
+  explicit PosixService(const std::string& settingsPath)
+      : settingsName(AbsolutePath(settingsPath)), registry(settingsPath) {
+    LoadConfig(registry, config);
+  }
+
+  void Say(LogLevel level, const std::string& line) { journal.Line(level, line); }
+  std::string PortPath(int port) { return PortPathFromRegistry(registry, port); }
+  void RowSettled(int row, const std::string& line);
+  void WatchSignals();
+  int Run();
+
   std::FILE* log = stderr;
-  CheckSettingsFile(settingsPath);
-  RegFileStore registry(settingsPath);
+  ServiceJournal journal{log};
+  ServiceLog say = [this](LogLevel level, const std::string& line) { Say(level, line); };
+  std::string settingsName;
+  RegFileStore registry;
   AppConfig config;
-  LoadConfig(registry, config);
-  const std::string clockRight = SettleClockRight(config.ConnectionMode);
-  LogLine(log, "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
-                   " mode=" + std::to_string(config.ConnectionMode) +
-                   " active=" + ActiveList(config.UsedComPorts) + " interval=" +
-                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
-
-  PosixSerialBackend serial(MakeRegistryPortResolver(registry));
+  PosixSerialBackend serial{MakeRegistryPortResolver(registry)};
   PosixClock clock;
   PollEventLoop loop;
-  // While timedated is asked, the ports are still served and signals still heard.
-  clock.SetSystemWait([&loop](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
-  PosixInstanceGuard instance(InstanceFolders());
-  LogMainWindow window(log);
+  PosixInstanceGuard instance{InstanceFolders()};
+  LogMainWindow window{log};
   NullPointer pointer;
-  LogMessageDialog messageView(log);
+  LogMessageDialog messageView{log};
   NullLoading loading;
-  PosixLogFolder historyFolder(HistoryFolder());
-  HistoryLog history(historyFolder, [log](const std::string& message) {
-    LogLine(log, "warning=" + LogValue(message));
-  });
-  MetricsHistory metrics(history);
-  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &metrics});
-  BusService bus(app, window, registry, metrics, loop, settingsPath, log);
-  RowJournal journal(log);
-  window.onRow = [&](int row, const std::string& line) {
-    journal.Write(row, window.Cell(row, kColDevice), window.Cell(row, kColStatus), line);
-    bus.RowChanged(row);
-  };
+  PosixLogFolder historyFolder{HistoryFolder()};
+  HistoryLog history{historyFolder, [this](const std::string& message) {
+                       Say(LogLevel::kWarning, "warning=" + LogValue(message));
+                     }};
+  MetricsHistory metrics{history};
+  Application app{Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           loading, &metrics}};
+  ServiceState state{{app, metrics, [this](int port) { return PortPath(port); }, settingsName}};
+  ServiceOperations operations{{app, window, registry, metrics, settingsName, say,
+                                [this](int port) { return PortPath(port); },
+                                [this](int port) { return state.Row(port).path; }}};
+  ServiceControl control{app, operations, state, loop, say};
+  BusServer bus{control, loop, [this](const std::string& why) {
+                  Say(LogLevel::kWarning, "warning=" + LogValue(why));
+                }};
+  RowWeigher weigher;
+  ResumeWatch resume{clock};
+};
 
+void PosixService::RowSettled(int row, const std::string& line) {
+  const std::string& device = window.Cell(row, kColDevice);
+  const std::string& status = window.Cell(row, kColStatus);
+  const LogLevel level = weigher.Weigh(row, window.Cell(row, kColActive), device,
+                                       window.Cell(row, kColSerial), status);
+  journal.Row(level, row, device, status, line);
+  control.RowSettled(row);
+}
+
+void PosixService::WatchSignals() {
+  const bool watching = loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [this](int number) {
+    // SIGHUP (systemctl reload) reads the settings again, in turn like any request.
+    if (number == SIGHUP) {
+      Say(LogLevel::kInfo, "signal=SIGHUP reloading");
+      return control.TakeOwn(MakeRequest(RequestKind::kReload), [](const Answer&) {});
+    }
+    Say(LogLevel::kInfo, std::string("signal=") + SignalName(number) + " ending");
+    if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
+  });
+  if (!watching) {
+    Say(LogLevel::kWarning, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+  }
+}
+
+int PosixService::Run() {
+  // While timedated is asked, the ports are still served and signals still heard.
+  clock.SetSystemWait([this](int fd, std::int64_t maxUs) { loop.YieldWatching(fd, maxUs); });
+  // What the window would show; a hint about its keys means nothing here.
+  messageView.onLine = [this](const std::string& line) {
+    Say(line.find("F1") != std::string::npos ? LogLevel::kDebug : LogLevel::kInfo, line);
+  };
+  control.AddListener(bus);
+  window.onRow = [this](int row, const std::string& line) { RowSettled(row, line); };
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
   // as the window does, so that no handler runs after this.
-  window.onQuit = [log] {
-    LogLine(log, "stop");
+  window.onQuit = [this] {
+    Say(LogLevel::kInfo, "stop");
     std::fflush(nullptr);
     ::_exit(kExitOk);
   };
-  const bool watching = loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&app, log](int number) {
-    LogLine(log, std::string("signal=") + SignalName(number) + " ending");
-    if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
-  });
-  if (!watching) LogLine(log, "warning=\"signals cannot be watched: SIGTERM ends at once\"");
+  WatchSignals();
   // Jumps of the local time reach the form through the clock.
-  loop.WatchFd(clock.WatchJumps(), [&clock] {
+  loop.WatchFd(clock.WatchJumps(), [this] {
     clock.CheckJumps();
     return true;
   });
-  ResumeWatch resume(clock);
-  loop.WatchFd(resume.Fd(), [&resume] { return resume.Process(); });
+  loop.WatchFd(resume.Fd(), [this] { return resume.Process(); });
 
   if (!app.Start()) return kExitRunning;
-  bus.Start();
+  control.Started();
+  if (bus.Start()) {
+    loop.WatchFd(bus.Fd(), [this] {
+      bus.Process();
+      return true;
+    });
+    // A write waits for the start of a second without the loop: readers are answered from
+    // the state meanwhile, and the operations they ask for wait in the queue.
+    clock.ServeDuringSleeps(bus.Fd(), [this] { bus.Process(); });
+  }
   loop.Run();
   return kExitOk;
+}
+
+}  // namespace
+
+int RunService(const std::string& settingsPath) {
+  CheckSettingsFile(settingsPath);
+  // Before anything else starts: the right to set the clock is kept only by mode 2.
+  AppConfig config;
+  {
+    RegFileStore registry(settingsPath);
+    LoadConfig(registry, config);
+  }
+  const std::string clockRight = SettleClockRight(config.ConnectionMode);
+  const auto service = std::make_unique<PosixService>(settingsPath);
+  service->Say(LogLevel::kInfo,
+               "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
+                   " mode=" + LogValue(ModeName(config.ConnectionMode)) +
+                   " active=" + ActiveList(config.UsedComPorts) + " interval=" +
+                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
+  return service->Run();
 }
 
 }  // namespace horalign

@@ -9,11 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "cli/commands.h"
+#include "control/exit_codes.h"
+#include "control/pipe_sessions.h"
 #include "control/win32/pipe_server.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "core/settings/app_config.h"
+#include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_event_loop.h"
@@ -22,8 +24,12 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_serial.h"
 #include "service/headless_views.h"
-#include "service/pipe_control.h"
+#include "service/operations.h"
+#include "service/service_control.h"
+#include "service/service_log.h"
+#include "service/service_main.h"
 #include "service/service_metrics.h"
+#include "service/service_state.h"
 #include "service/win32/event_log.h"
 
 namespace horalign {
@@ -127,8 +133,8 @@ std::string SettleClockRight(std::int16_t mode) {
 
 std::string ActiveList(std::int32_t mask) {
   std::string list;
-  for (int n = 1; n <= kPortRows; ++n) {
-    if (mask & (1 << (n - 1))) list += (list.empty() ? "COM" : ",COM") + std::to_string(n);
+  for (int n : PortsOfMask(static_cast<std::uint32_t>(mask))) {
+    list += (list.empty() ? "" : ",") + ComName(n);
   }
   return list.empty() ? "none" : list;
 }
@@ -166,20 +172,32 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
                            loading, &metrics});
 
+  // Warnings and refusals are events; the rest goes to standard error, as a row's lines do.
+  const ServiceLog say = [&events](LogLevel level, const std::string& line) {
+    if (level == LogLevel::kWarning || level == LogLevel::kError) {
+      events.Event(ServiceEventLog::Kind::kWarning, line);
+    } else {
+      events.Line(line);
+    }
+  };
+  ServiceState state({app, metrics, &CommDevicePath, kSettingsName});
+  ServiceOperations operations({app, window, registry, metrics, kSettingsName, say, &CommDevicePath,
+                                [&state](int port) { return state.Row(port).path; }});
+  ServiceControl control(app, operations, state, loop, say);
   std::unique_ptr<PipeServer> pipe;
-  PipeControl control(app, window, registry, metrics, loop, kSettingsName, &CommDevicePath,
-                      [&pipe](int client, const std::string& line) {
-                        if (pipe) pipe->Send(client, line);
-                      });
-  pipe = std::make_unique<PipeServer>(PipeServer::Handlers{
-      [&control](int client, const std::string& line, bool admin) {
-        control.Take(client, line, admin);
-      },
-      [&control](int client) { control.TooLong(client, PipeServer::kMaxLine); },
-      [&control](int client) { control.Gone(client); }});
+  PipeSessions sessions(control, [&pipe](int client, const std::string& line) {
+    if (pipe) pipe->Send(client, line);
+  });
+  control.AddListener(sessions);
+  pipe = std::make_unique<PipeServer>(
+      PipeServer::Handlers{[&sessions](int client, const std::string& line, bool admin) {
+                             sessions.Take(client, line, admin);
+                           },
+                           [&sessions](int client) { sessions.TooLong(client); },
+                           [&sessions](int client) { sessions.Gone(client); }});
   window.onRow = [&](int row, const std::string& line) {
     events.Row(row, window.Cell(row, kColStatus), line);
-    control.RowChanged(row);
+    control.RowSettled(row);
   };
   // The form has closed the port, stopped its timers and saved what it keeps: end at once,
   // so that no handler runs after this.
@@ -200,6 +218,7 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
                  "error=" + LogValue("another Horalign service runs on this machine"));
     return kExitRunning;
   }
+  control.Started();
   if (std::string why; !pipe->Start(why)) {
     events.Event(ServiceEventLog::Kind::kWarning,
                  "warning=" + LogValue("the control interface is off: " + why));
@@ -225,7 +244,12 @@ void WINAPI ServiceMain(DWORD, char**) {
 
 }  // namespace
 
-int RunCommand(const CliOptions&, const std::string&) {
+// The registry is always there to read; what cannot be written is said when it is written.
+bool CheckSettingsFile(const std::string&) {
+  return true;
+}
+
+int RunService(const std::string&) {
   Session session;
   g_session = &session;
   char name[sizeof kServiceName];
@@ -234,8 +258,9 @@ int RunCommand(const CliOptions&, const std::string&) {
   // Returns once the service has stopped; at once when no control manager started us.
   if (::StartServiceCtrlDispatcherA(table)) return session.exitCode;
   if (const DWORD code = ::GetLastError(); code != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-    Complain("the service control manager did not take the service (error " + std::to_string(code) +
-             ")");
+    std::fprintf(stderr,
+                 "horalign-cli: the service control manager did not take the service (error %lu)\n",
+                 static_cast<unsigned long>(code));
     return kExitFailed;
   }
   session.bodyThread = ::GetCurrentThreadId();

@@ -1,6 +1,7 @@
 #include "platform/posix/posix_clock.h"
 
 #include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -245,6 +246,38 @@ TEST(PosixClock, ASuspendIsNoStepButAStepOfTheWallClockIs) {
 // bus there is nothing to watch and nothing fails. Only the owner of logind's name is heard:
 // another connection's PrepareForSleep(false), broadcast or sent to the watcher alone, is
 // nothing, also when the name has passed to a new owner since the watch began.
+// A write's wait for the start of a second serves the service's readers, and still ends on
+// time: no earlier than asked, whatever comes in.
+TEST(PosixClock, ASleepServesWhatComesInAndStillEndsAtItsDeadline) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  PosixClock clock([](const timespec&) { return EPERM; });
+  std::vector<std::int64_t> servedAtUs;
+  const auto start = std::chrono::steady_clock::now();
+  const auto sinceUs = [&] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+  };
+  clock.ServeDuringSleeps(fds[0], [&] {
+    char c = 0;
+    ASSERT_EQ(::read(fds[0], &c, 1), 1);
+    servedAtUs.push_back(sinceUs());
+    // Each question answered brings the next one, as a flood of readers would.
+    if (servedAtUs.size() < 3) {
+      ASSERT_EQ(::write(fds[1], "q", 1), 1);
+    }
+  });
+  ASSERT_EQ(::write(fds[1], "q", 1), 1);
+  clock.SleepMicros(40'000);
+  const std::int64_t sleptUs = sinceUs();
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(servedAtUs.size(), 3u);
+  for (std::int64_t at : servedAtUs) EXPECT_LT(at, 40'000);
+  EXPECT_GE(sleptUs, 40'000);
+}
+
 TEST(ResumeWatch, ReportsAWakeFromLogindOnlyAndNothingWithoutABus) {
   PrivateBus bus;
   int resumes = 0;

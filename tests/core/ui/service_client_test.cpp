@@ -143,6 +143,9 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     service.asked.clear();
+    // What the service does is its own: none of this user's settings is written, and no scan
+    // of the window's own shows the loading message.
+    const std::tuple kept(s.registry.WriteCount(), s.loading.showCount);
     c.act();
     ASSERT_EQ(service.asked.size(), 1u);
     EXPECT_EQ(std::tuple(service.asked[0].kind, service.asked[0].value),
@@ -152,6 +155,7 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
     service.Answer();
     EXPECT_EQ(std::tuple(s.view.enabled, s.view.ControlEnabled(cmdRefresh), s.view.focus),
               std::tuple(true, true, lvwMessages));
+    EXPECT_EQ(std::tuple(s.registry.WriteCount(), s.loading.showCount), kept);
   }
   // In mode 2 Update Now sets the PC clock from the device.
   service.listener.settings({2, 0b10, 75, false, false});
@@ -162,6 +166,32 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
   EXPECT_EQ(service.asked[0].kind, Kind::kReadTime);
   service.Answer();
   EXPECT_EQ(Opens(), 0);
+}
+
+// The service pushes the time after a jump of the PC clock, even where it asks for pushes and
+// the window's rows would take one: the window opens no port, asks nothing, writes none of this
+// user's settings and stays usable.
+TEST_F(ClientTest, LeavesThePushesAfterAClockJumpToTheService) {
+  service.listener.settings({1, 0b1010, 75, true, false});
+  service.listener.row(Row(3, "Yes", "Connected to device.", "QM6840"));
+  struct Case {
+    const char* what;
+    std::function<void(sim::VirtualClock&)> jump;
+  };
+  const Case cases[] = {
+      {"a step of an hour", [](sim::VirtualClock& c) { c.StepWithNotice(3'600'000'000); }},
+      {"a new UTC offset", [](sim::VirtualClock& c) { c.ChangeOffsetWithNotice(120); }},
+      {"a resume after an hour asleep",
+       [](sim::VirtualClock& c) { c.SleepAndResume(3'600'000'000); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::tuple before(Opens(), service.asked.size(), s.registry.WriteCount(), true);
+    c.jump(s.world.clock);
+    s.Run(10'000);
+    EXPECT_EQ(std::tuple(Opens(), service.asked.size(), s.registry.WriteCount(), s.view.enabled),
+              before);
+  }
 }
 
 TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {

@@ -1,4 +1,4 @@
-// The service's control lines (service/pipe_control.h) on the simulated program: what a client
+// The service's control lines (control/pipe_sessions.h) on the simulated program: what a client
 // that may not change is refused, what a wrong line gets, and that neither changes anything.
 #include <gtest/gtest.h>
 
@@ -6,30 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "control/json_read.h"
-#include "service/pipe_control.h"
-#include "sim/sim_app.h"
+#include "tests/service/service_rig.h"
 
 namespace horalign {
 namespace {
 
 using sim::SimApp;
 
-struct Control {
+struct Control : ServiceRig {
   Control() {
     device = &app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
-    app.Set("Connection Mode", "1");
-    app.Set("Used COM Ports", "4");
-    app.Start();
-  }
-  // Sends `line` and runs the loop until its answer (or an error) is back.
-  JsonValue Ask(const std::string& line, bool mayChange) {
-    const std::size_t before = sent.size();
-    control.Take(1, line, mayChange);
-    app.world.loop.RunUntil([&] { return sent.size() > before; }, 60'000);
-    std::string error;
-    EXPECT_GT(sent.size(), before) << line;
-    return sent.size() > before ? ParseJson(sent.back(), error).value_or(JsonValue{}) : JsonValue{};
+    control.AddListener(sessions);
+    Start();
   }
   std::map<std::string, std::optional<std::string>> Settings() {
     std::map<std::string, std::optional<std::string>> stored;
@@ -39,27 +27,14 @@ struct Control {
     }
     return stored;
   }
-
-  SimApp app;
   sim::SimDevice* device = nullptr;
-  MetricsHistory metrics{app.history};
-  std::vector<std::string> sent;
-  PipeControl control{app.app,
-                      app.view,
-                      app.registry,
-                      metrics,
-                      app.world.loop,
-                      "the settings",
-                      [](int port) { return "COM" + std::to_string(port); },
-                      [this](int, const std::string& line) { sent.push_back(line); }};
 };
 
-std::string ErrorOf(const JsonValue& answer) {
-  const JsonValue* error = answer.Find("error");
-  return error ? error->text : "";
+std::string ErrorOf(const Json& answer) {
+  return TextOf(answer, "error");
 }
 
-TEST(PipeControl, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingMoves) {
+TEST(PipeSessions, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingMoves) {
   Control c;
   const auto settings = c.Settings();
   const std::size_t heard = c.device->Commands().size();
@@ -71,7 +46,7 @@ TEST(PipeControl, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingM
         R"({"request": "SetInterval", "minutes": 75})",
         R"({"request": "SetPushOnTimeChange", "on": false})",
         R"({"request": "SetVerifyWrites", "on": true})"}) {
-    const JsonValue answer = c.Ask(line, false);
+    const Json answer = c.Ask(line, false);
     EXPECT_EQ(ErrorOf(answer), "AccessDenied") << line;
   }
   EXPECT_EQ(c.Settings(), settings);
@@ -79,13 +54,11 @@ TEST(PipeControl, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingM
   // Reading, and a read of the device without setting the PC clock, are open to all.
   for (const char* line : {R"({"request": "GetPorts"})", R"({"request": "GetSettings"})",
                            R"({"request": "GetDevices"})", R"({"request": "Read", "port": 3})"}) {
-    const JsonValue answer = c.Ask(line, false);
-    const JsonValue* ok = answer.Find("ok");
-    EXPECT_TRUE(ok && ok->boolean) << line;
+    EXPECT_TRUE(FlagOf(c.Ask(line, false), "ok")) << line;
   }
 }
 
-TEST(PipeControl, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
+TEST(PipeSessions, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
   Control c;
   const auto settings = c.Settings();
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -109,32 +82,56 @@ TEST(PipeControl, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
       {R"({"request": "update", "port": 3})", "UnknownRequest"},
   };
   for (const auto& [line, error] : cases) {
-    const JsonValue answer = c.Ask(line, true);
+    const Json answer = c.Ask(line, true);
     EXPECT_EQ(ErrorOf(answer), error) << line;
-    const JsonValue* message = answer.Find("message");
-    EXPECT_TRUE(message && !message->text.empty()) << line;
+    EXPECT_FALSE(TextOf(answer, "message").empty()) << line;
   }
   EXPECT_EQ(c.Settings(), settings);
   // The same client goes on being served; an id comes back as it was sent.
-  const JsonValue answer =
-      c.Ask(R"({"id": "x\u00e9", "request": "SetInterval", "minutes": 75})", true);
-  EXPECT_EQ(answer.Find("id")->text, "x\xc3\xa9");
+  const Json answer = c.Ask(R"({"id": "x\u00e9", "request": "SetInterval", "minutes": 75})", true);
+  EXPECT_EQ(TextOf(answer, "id"), "x\xc3\xa9");
   EXPECT_EQ(c.app.Stored("Update Interval"), "75");
 }
 
 // A watching client hears of the settings another client changed.
-TEST(PipeControl, AWatcherHearsOfChangedSettings) {
+TEST(PipeSessions, AWatcherHearsOfChangedSettings) {
   Control c;
   c.Ask(R"({"request": "Watch"})", false);
-  const JsonValue answer = c.Ask(R"({"id": 4, "request": "Update", "port": 3})", true);
-  EXPECT_EQ(answer.Find("id")->number, 4);
-  EXPECT_EQ(answer.Find("status")->text, "Device updated successfully.");
+  const Json answer = c.Ask(R"({"id": 4, "request": "Update", "port": 3})", true);
+  EXPECT_EQ(NumberOf(answer, "id"), 4);
+  EXPECT_EQ(TextOf(answer, "status"), "Device updated successfully.");
+  EXPECT_EQ(TextOf(answer, "outcome"), "updated");
   c.Ask(R"({"request": "SetVerifyWrites", "on": true})", true);
   std::string error;
-  const JsonValue event = ParseJson(c.sent[c.sent.size() - 2], error).value();
-  EXPECT_EQ(event.Find("event")->text, "SettingsChanged");
-  EXPECT_TRUE(event.Find("settings")->Find("verifyWrites")->boolean);
+  const Json event = ParseJsonText(c.sent[c.sent.size() - 2], error).value();
+  EXPECT_EQ(TextOf(event, "event"), "SettingsChanged");
+  EXPECT_TRUE(FlagOf(event["settings"], "verifyWrites"));
   EXPECT_EQ(c.app.Stored("Verify Writes"), "1");
+}
+
+// Pipelined requests are answered in the order they came, also a read the state answers at
+// once behind an update that takes seconds; a client that only sends is dropped.
+TEST(PipeSessions, AnswersComeInTheOrderOfTheRequestsAndAClientThatDoesNotReadIsDropped) {
+  Control c;
+  c.sessions.Take(1, R"({"id": 1, "request": "Update", "port": 3})", true);
+  c.sessions.Take(1, R"({"id": 2, "request": "GetPorts"})", true);
+  c.sessions.Take(1, R"({"id": 3, "request": "GetPorts"} x)", true);
+  EXPECT_TRUE(c.sent.empty()) << "a later answer went ahead of the update's";
+  c.app.world.loop.RunUntil([&] { return c.sent.size() >= 3; }, 60'000);
+  ASSERT_EQ(c.sent.size(), 3u);
+  std::string error;
+  for (int id = 1; id <= 3; ++id) {
+    const Json answer = ParseJsonText(c.sent[static_cast<std::size_t>(id - 1)], error).value();
+    EXPECT_EQ(answer.contains("id"), id < 3) << id;
+    EXPECT_EQ(FlagOf(answer, "ok"), id < 3) << id;
+  }
+  std::vector<int> dropped;
+  PipeSessions flooded(
+      c.control, [](int, const std::string&) {}, [&](int client) { dropped.push_back(client); });
+  for (std::size_t i = 0; i <= PipeSessions::kMaxOutstanding; ++i) {
+    flooded.Take(9, R"({"request": "Update", "port": 3})", true);
+  }
+  EXPECT_EQ(dropped, std::vector<int>{9});
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+// The service's control on the simulated program: what one caller may have waiting, reads
+// of a device shared, changes before reads, and reads of the state answered at once.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/service/service_rig.h"
+
+namespace horalign {
+namespace {
+
+struct Rig : ServiceRig {
+  Rig() {
+    for (int port : {2, 3}) {
+      devices.push_back(
+          &app.world.AddDevice(port, {.letter = 'W', .serial = "3030" + std::to_string(port)}));
+    }
+    app.Set("Connection Mode", "1");
+    app.Set("Used COM Ports", "6");
+    app.Start();
+    control.Started();
+  }
+  // A caller whose right is decided at once, or never (it leaves polkit's question open).
+  static Caller Allowed(const std::string& who) {
+    return {who, [](const Request&, const Caller::Decided& done) { done(true, ""); }};
+  }
+  static Caller NeverAnswers(const std::string& who) {
+    return {who, [](const Request&, const Caller::Decided&) {}};
+  }
+  // Takes `request` and keeps its answer (or nothing yet) in `answers`.
+  std::size_t Send(const Request& request, const Caller& caller) {
+    answers.emplace_back();
+    const std::size_t index = answers.size() - 1;
+    control.Take(request, caller, [this, index](const Answer& a) {
+      answers[index] = a;
+      order.push_back(index);
+    });
+    return index;
+  }
+  std::size_t QueryCount(int device) {
+    std::size_t n = 0;
+    for (const auto& c : devices[static_cast<std::size_t>(device)]->Commands()) n += c.line == "QT";
+    return n;
+  }
+  std::vector<sim::SimDevice*> devices;
+  std::vector<std::optional<Answer>> answers;
+  std::vector<std::size_t> order;  // the answers as they came
+};
+
+bool Refused(const std::optional<Answer>& a, ErrorKind kind) {
+  return a && a->error && a->error->kind == kind;
+}
+
+TEST(ServiceControl, ACallerMayHaveFourRequestsWaitingAndTheNextIsRefusedWhileOthersAreServed) {
+  struct Case {
+    const char* what;
+    Caller (*caller)(const std::string&);
+    Request request;
+  };
+  const Case cases[] = {
+      {"reads of a device", &Rig::Allowed, PortRequest(RequestKind::kRead, 2)},
+      {"updates whose right polkit never decides", &Rig::NeverAnswers,
+       PortRequest(RequestKind::kUpdate, 2)},
+  };
+  for (const Case& c : cases) {
+    Rig rig;
+    std::vector<std::size_t> flood;
+    for (int i = 0; i < 6; ++i) {
+      // Reads of two ports alternate, so that no two are the same read.
+      Request r = c.request;
+      r.port = 2 + i % 2;
+      flood.push_back(rig.Send(r, c.caller("uid:1000")));
+    }
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_FALSE(
+          Refused(rig.answers[flood[static_cast<std::size_t>(i)]], ErrorKind::kLimitsExceeded))
+          << c.what << " #" << i;
+    }
+    EXPECT_TRUE(Refused(rig.answers[flood[4]], ErrorKind::kLimitsExceeded)) << c.what;
+    EXPECT_TRUE(Refused(rig.answers[flood[5]], ErrorKind::kLimitsExceeded)) << c.what;
+    const std::size_t other = rig.Send(PortRequest(RequestKind::kUpdate, 3), Rig::Allowed("uid:0"));
+    rig.app.world.loop.RunUntil([&] { return rig.answers[other].has_value(); }, 120'000);
+    ASSERT_TRUE(rig.answers[other].has_value()) << c.what;
+    EXPECT_TRUE(rig.answers[other]->Ok()) << c.what;
+  }
+}
+
+TEST(ServiceControl, TheSameReadAskedTwiceWhileQueuedAsksTheDeviceOnceAndAnswersBoth) {
+  Rig rig;
+  const std::size_t before = rig.QueryCount(1);
+  // The first runs at the queue's next look; the two after it wait behind it, as one.
+  const std::size_t a = rig.Send(PortRequest(RequestKind::kRead, 3), Rig::Allowed("uid:1000"));
+  const std::size_t b = rig.Send(PortRequest(RequestKind::kRead, 3), Rig::Allowed("uid:1001"));
+  rig.app.world.loop.RunUntil([&] { return rig.answers[a] && rig.answers[b]; }, 60'000);
+  ASSERT_TRUE(rig.answers[a] && rig.answers[b]);
+  ASSERT_TRUE(rig.answers[a]->read && rig.answers[b]->read);
+  EXPECT_EQ(rig.answers[a]->read->reply, rig.answers[b]->read->reply);
+  EXPECT_FALSE(rig.answers[a]->read->reply.empty());
+  EXPECT_EQ(rig.QueryCount(1) - before, 1u);
+  EXPECT_EQ(rig.control.Waiting(), 0u);
+}
+
+TEST(ServiceControl, AnUpdateQueuedAfterReadsRunsBeforeThem) {
+  Rig rig;
+  std::vector<std::size_t> reads;
+  for (const char* who : {"uid:1", "uid:2", "uid:3"}) {
+    reads.push_back(rig.Send(PortRequest(RequestKind::kRead, 2), Rig::Allowed(who)));
+    reads.push_back(rig.Send(PortRequest(RequestKind::kRead, 3), Rig::Allowed(who)));
+  }
+  const std::size_t update = rig.Send(PortRequest(RequestKind::kUpdate, 3), Rig::Allowed("uid:0"));
+  rig.app.world.loop.RunUntil([&] { return rig.order.size() == 7; }, 120'000);
+  ASSERT_EQ(rig.order.size(), 7u);
+  ASSERT_TRUE(rig.answers[update]->Ok());
+  EXPECT_EQ(rig.order.front(), update) << "the update waited behind the reads";
+  // Two reads of the device went out, each answering the three callers that asked for it.
+  EXPECT_EQ(rig.QueryCount(0) + rig.QueryCount(1), 2u);
+}
+
+TEST(ServiceControl, ReadsOfTheStateAreAnsweredAtOnceInTheMiddleOfAnOperation) {
+  Rig rig;
+  std::optional<Answer> during;
+  bool answeredAtOnce = false;
+  // While UpdateAll writes the devices, a status read comes in.
+  rig.app.world.loop.RunUntil([] { return false; }, 10);
+  const std::size_t all = rig.Send(MakeRequest(RequestKind::kUpdateAll), Rig::Allowed("uid:0"));
+  const auto probe = rig.app.world.loop.CreateTimer(120, true, [&] {
+    if (during || !rig.app.Form().UserBusy()) return;
+    rig.control.Take(MakeRequest(RequestKind::kGetPorts), Rig::Allowed("uid:1000"),
+                     [&](const Answer& a) { during = a; });
+    answeredAtOnce = during.has_value();
+  });
+  rig.app.world.loop.RunUntil([&] { return rig.answers[all].has_value(); }, 120'000);
+  ASSERT_TRUE(rig.answers[all] && rig.answers[all]->Ok());
+  EXPECT_TRUE(answeredAtOnce);
+  ASSERT_TRUE(during.has_value());
+  EXPECT_EQ(during->rows.size(), 16u);
+  EXPECT_EQ(during->rows[2].device.empty(), false);
+}
+
+}  // namespace
+}  // namespace horalign

@@ -1,0 +1,53 @@
+#pragma once
+
+// The service's body on the simulated program: its operations, state and control, with the
+// pipe's sessions as one transport, so that requests can be sent as lines and answers read.
+#include <string>
+#include <vector>
+
+#include "control/json_text.h"
+#include "control/pipe_sessions.h"
+#include "service/operations.h"
+#include "service/service_control.h"
+#include "service/service_state.h"
+#include "sim/sim_app.h"
+
+namespace horalign {
+
+struct NoHistory final : HistorySink {
+  void Append(const HistoryEntry&) override {}
+};
+
+struct ServiceRig {
+  ServiceRig() { app.historyTee.also = &metrics; }
+  // Starts the program with COM3 active, as the service would.
+  void Start(int mode = 1) {
+    app.Set("Connection Mode", std::to_string(mode));
+    app.Set("Used COM Ports", "4");
+    app.Start();
+    control.Started();
+  }
+  // Sends `line` as client 1 and runs the loop until its answer is back.
+  Json Ask(const std::string& line, bool mayChange, int client = 1) {
+    const std::size_t before = sent.size();
+    sessions.Take(client, line, mayChange);
+    app.world.loop.RunUntil([&] { return sent.size() > before; }, 60'000);
+    std::string error;
+    return sent.size() > before ? ParseJsonText(sent.back(), error).value_or(Json{}) : Json{};
+  }
+
+  sim::SimApp app;
+  NoHistory none;
+  MetricsHistory metrics{none};
+  std::string (*path)(int) = [](int port) { return "/dev/sim" + std::to_string(port); };
+  ServiceState state{{app.app, metrics, path, "the settings"}};
+  ServiceOperations operations{
+      {app.app, app.view, app.registry, metrics, "the settings", {}, path, [this](int port) {
+         return state.Row(port).path;
+       }}};
+  ServiceControl control{app.app, operations, state, app.world.loop};
+  std::vector<std::string> sent;
+  PipeSessions sessions{control, [this](int, const std::string& line) { sent.push_back(line); }};
+};
+
+}  // namespace horalign
