@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/device/device_text.h"
 #include "core/device/model_table.h"
 #include "fuzz/fuzz_check.h"
 
@@ -13,11 +14,12 @@ FUZZ_TARGET(in) {
   const Identification id = ParseIdentificationLine(line);
 
   FUZZ_CHECK(IsKnownModel(id.model));
-  // The first five characters, last first (a shorter line gives what it has); receivers
-  // have none.
+  // The first five characters, last first (a shorter line gives what it has), cleaned;
+  // receivers have none.
   const bool receiver = id.model == "Receiver" || id.model == "Receiver (Ver. 2)";
   const std::string head = line.substr(0, 5);
-  FUZZ_CHECK(id.serial == (receiver ? "00000" : std::string(head.rbegin(), head.rend())));
+  FUZZ_CHECK(id.serial ==
+             (receiver ? "00000" : CleanDeviceText(std::string(head.rbegin(), head.rend()))));
   // The model of the letter at position 6; without one, "N/A", or "Receiver" for "?" CR.
   const std::string_view byLetter = line.size() >= 6 ? ModelForLetter(line[5]) : "";
   FUZZ_CHECK(byLetter.empty() ? id.model == "N/A" || (id.model == "Receiver" && line == "?\r")

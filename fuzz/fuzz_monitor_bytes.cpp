@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/device/device_text.h"
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
 #include "core/device/monitor_timers.h"
@@ -87,7 +88,9 @@ void RunExchange(FuzzedDataProvider& in, Rig& rig) {
     }
     case 3:
       paging.IdentifyDevice();
-      FUZZ_CHECK(paging.DeviceSerial.size() <= 5 && fuzz::IsKnownModel(paging.DeviceModel));
+      // Five bytes at most from the device, each at most "\xNN" once cleaned.
+      FUZZ_CHECK(paging.DeviceSerial.size() <= 20 && fuzz::IsKnownModel(paging.DeviceModel));
+      FUZZ_CHECK(CleanDeviceText(paging.DeviceSerial) == paging.DeviceSerial);
       break;
     case 4:
       paging.OpenPort(rig.serialPort, kPort, in.PickValueInArray(kSpeeds));

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "core/device/device_text.h"
 #include "core/platform/clock.h"
 #include "core/ui/main_form.h"
 #include "fuzz/fuzz_check.h"
@@ -50,7 +51,8 @@ bool IsKnownCell(int row, int column, const std::string& text) {
     case kColDevice:
       return fuzz::IsKnownModel(text);
     case kColSerial:
-      return text == "N/A" || text.size() <= 5;  // as the device sent it
+      // Five bytes as the device sent them, cleaned: each at most "\xNN".
+      return text == "N/A" || (text.size() <= 20 && CleanDeviceText(text) == text);
     default:
       return text.empty();
   }

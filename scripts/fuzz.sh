@@ -13,11 +13,11 @@ cd "$(dirname "$0")/.."
 
 # Longest input of each target, as fuzz/CMakeLists.txt gives it to ctest.
 declare -A max_len=(
-  [fuzz_line_rules]=256 [fuzz_identification]=128 [fuzz_time_texts]=64
+  [fuzz_line_rules]=256 [fuzz_identification]=128 [fuzz_device_text]=256 [fuzz_time_texts]=64
   [fuzz_settings_file]=8192 [fuzz_registry_rules]=1024 [fuzz_line_settings]=64
   [fuzz_monitor_bytes]=1024 [fuzz_program_bytes]=512
 )
-all=(fuzz_line_rules fuzz_identification fuzz_time_texts fuzz_settings_file fuzz_registry_rules
+all=(fuzz_line_rules fuzz_identification fuzz_device_text fuzz_time_texts fuzz_settings_file fuzz_registry_rules
      fuzz_line_settings fuzz_monitor_bytes fuzz_program_bytes)
 
 if [ $# -lt 1 ]; then

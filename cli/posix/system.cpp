@@ -2,19 +2,20 @@
 // open port held with an exclusive flock.
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/service_calls.h"
 #include "cli/system.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/port_holder.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
+#include "platform/posix/safe_file.h"
 
 namespace horalign {
 namespace {
@@ -51,12 +52,9 @@ std::unique_ptr<RegistryStore> OpenSettings(const std::string& settingsPath) {
 // A file written by root in a folder that belongs to the service's user goes to that user,
 // so the service can still read and write it.
 void SettingsWritten(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (::geteuid() != 0 || slash == std::string::npos || slash == 0) return;
-  struct stat info {};
-  if (::stat(path.substr(0, slash).c_str(), &info) != 0 || info.st_uid == 0) return;
+  if (::geteuid() != 0) return;
   for (const std::string& file : {path, path + ".lock"}) {
-    (void)!::chown(file.c_str(), info.st_uid, info.st_gid);
+    if (const std::string problem = GiveToFolderOwner(file); !problem.empty()) Complain(problem);
   }
 }
 

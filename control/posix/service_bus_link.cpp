@@ -23,6 +23,19 @@ struct Pending {
   Done done;
 };
 
+constexpr const char* kDriver = "org.freedesktop.DBus";
+constexpr const char* kDriverPath = "/org/freedesktop/DBus";
+
+// Only the bus itself says who owns a name. A match on its sender does not keep out a peer
+// that sends the same signal to this connection alone: sd-bus cannot tell a well-known
+// sender from a unique one, and lets it through.
+bool FromTheBus(sd_bus_message* m) {
+  const char* sender = sd_bus_message_get_sender(m);
+  const char* path = sd_bus_message_get_path(m);
+  return sender != nullptr && path != nullptr && std::strcmp(sender, kDriver) == 0 &&
+         std::strcmp(path, kDriverPath) == 0;
+}
+
 std::string Problem(sd_bus_message* m) {
   const sd_bus_error* error = sd_bus_message_get_error(m);
   if (error == nullptr) return "";
@@ -98,8 +111,7 @@ std::unique_ptr<ServiceBusLink> ServiceBusLink::Connect() {
   const char* owner = nullptr;
   std::string unique;
   // A name without an owner answers NameHasNoOwner: no service runs.
-  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "GetNameOwner", &error, &reply, "s",
+  if (sd_bus_call_method(bus, kDriver, kDriverPath, kDriver, "GetNameOwner", &error, &reply, "s",
                          kBusName) >= 0 &&
       sd_bus_message_read(reply, "s", &owner) >= 0) {
     unique = owner;
@@ -152,7 +164,8 @@ void ServiceBusLink::Watch(Listener listener) {
   // Every signal of the interface and the name's changes of owner: the sender is checked
   // here, since anyone on the bus may send a signal with the service's path.
   sd_bus_add_match(bus_, &ownerSignals_,
-                   "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',"
+                   "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                   "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
                    "arg0='com.quorvane.Horalign1'",
                    OnSignal, this);
   sd_bus_add_match(bus_, &signals_, "type='signal',interface='com.quorvane.Horalign1'", OnSignal,
@@ -179,7 +192,7 @@ void ServiceBusLink::ReadAll() {
 int ServiceBusLink::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* link = static_cast<ServiceBusLink*>(userdata);
   if (!link->listener_.row) return 0;
-  if (sd_bus_message_is_signal(m, "org.freedesktop.DBus", "NameOwnerChanged")) {
+  if (sd_bus_message_is_signal(m, kDriver, "NameOwnerChanged")) {
     link->OnOwnerChanged(m);
     return 0;
   }
@@ -204,12 +217,44 @@ int ServiceBusLink::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
 }
 
 void ServiceBusLink::OnOwnerChanged(sd_bus_message* m) {
-  const char *name = "", *before = "", *after = "";
-  if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0 ||
+  const char* name = "";
+  if (!FromTheBus(m) || sd_bus_message_read(m, "s", &name) < 0 ||
       std::strcmp(name, kBusName) != 0) {
     return;
   }
-  owner_ = after;
+  // The signal says only that something changed: the bus is asked who owns the name now,
+  // and its answer is what the window goes by.
+  AskOwner();
+}
+
+void ServiceBusLink::AskOwner() {
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus_, &call, kDriver, kDriverPath, kDriver, "GetNameOwner") >=
+          0 &&
+      sd_bus_message_append(call, "s", kBusName) >= 0) {
+    SendAsync(bus_, call, OnOwner, new Pending{this, {}}, kReadTimeoutMicros);
+  }
+  sd_bus_message_unref(call);
+  sd_bus_flush(bus_);
+}
+
+int ServiceBusLink::OnOwner(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  ServiceBusLink* link = static_cast<Pending*>(userdata)->link;
+  const char* owner = "";
+  if (sd_bus_message_is_method_error(m, nullptr)) {
+    // Only "no owner" says the service went; a bus that did not answer says nothing.
+    if (!sd_bus_message_is_method_error(m, "org.freedesktop.DBus.Error.NameHasNoOwner")) return 0;
+  } else if (sd_bus_message_read(m, "s", &owner) < 0) {
+    return 0;
+  }
+  link->SetOwner(owner);
+  return 0;
+}
+
+void ServiceBusLink::SetOwner(const std::string& owner) {
+  // A stop and a start answered both with the new owner make one change.
+  if (owner == owner_ || !listener_.row) return;
+  owner_ = owner;
   if (owner_.empty()) {
     if (listener_.availability) listener_.availability(false, "the service has stopped");
     return;

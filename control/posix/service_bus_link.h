@@ -36,7 +36,10 @@ class ServiceBusLink final : public ServiceLink {
   explicit ServiceBusLink(sd_bus* bus, std::string owner);
   void ReadAll();
   void OnOwnerChanged(sd_bus_message* m);
+  void AskOwner();
+  void SetOwner(const std::string& owner);
   static int OnSignal(sd_bus_message* m, void* userdata, sd_bus_error*);
+  static int OnOwner(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int OnPorts(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int OnSettings(sd_bus_message* m, void* userdata, sd_bus_error*);
   void Settings(sd_bus_message* m);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "core/device/device_text.h"
+
 namespace horalign {
 namespace {
 
@@ -51,9 +53,12 @@ ModelKind KindOfModel(std::string_view model) {
 
 Identification ParseIdentificationLine(std::string_view line) {
   Identification id;
+  std::string serial;
   for (int pos = 5; pos >= 1; --pos) {
-    if (static_cast<std::size_t>(pos) <= line.size()) id.serial += line[pos - 1];
+    if (static_cast<std::size_t>(pos) <= line.size()) serial += line[pos - 1];
   }
+  // The device's bytes become a row's text here, and everything after shows them as is.
+  id.serial = CleanDeviceText(serial);
   const char letter = line.size() >= 6 ? line[5] : '\0';
   const ModelRow* row = letter ? RowForLetter(letter) : nullptr;
   if (row) {

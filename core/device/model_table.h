@@ -30,8 +30,8 @@ struct Identification {
 };
 
 // Reads an identification line (not empty, not beginning with "?99"): the serial number is
-// positions 5..1, the model comes from the letter at position 6. "?" CR is a receiver
-// without a letter; the V model and receivers report "00000".
+// positions 5..1, cleaned (CleanDeviceText), the model comes from the letter at position 6.
+// "?" CR is a receiver without a letter; the V model and receivers report "00000".
 Identification ParseIdentificationLine(std::string_view line);
 
 // The kind of a device by the model name a row shows (as ParseIdentificationLine names it).

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/safe_file.h"
+
 namespace horalign {
 namespace {
 
@@ -24,17 +26,31 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// The file a chain of symbolic links ends in; the path itself when it is no link. A chain
-// too long to follow (a loop) gives a link, which then fails to open as unreadable.
-std::string FollowLinks(std::string path) {
+// The file a chain of the user's own symbolic links ends in; the path itself when it is no
+// link. A link of anyone else is where the chain stops, and is then refused: in a folder of
+// another user it could lead anywhere. A chain too long to follow (a loop) ends in a link too.
+std::string FollowOwnLinks(std::string path) {
   std::vector<char> buffer(PATH_MAX);
   for (int hops = 0; hops < 40; ++hops) {
-    const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    // The link is looked at and read through one descriptor, so it cannot be swapped between.
+    const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) break;
+    struct stat info {};
+    ssize_t n = -1;
+    if (fstat(fd, &info) == 0 && S_ISLNK(info.st_mode) && info.st_uid == geteuid()) {
+      n = readlinkat(fd, "", buffer.data(), buffer.size());
+    }
+    close(fd);
     if (n < 0 || static_cast<std::size_t>(n) == buffer.size()) break;
     const std::string link(buffer.data(), static_cast<std::size_t>(n));
     path = link.starts_with('/') ? link : FolderOf(path) + "/" + link;
   }
   return path;
+}
+
+std::string LinkRefusal(const RegFileInfo& info) {
+  return info.owner == geteuid() ? "a chain of symbolic links too long to follow"
+                                 : "a symbolic link of another user, which is not followed";
 }
 
 void Tell(const std::string& text) {
@@ -70,7 +86,7 @@ std::string HomeFolder() {
 RegFileOps::ReadResult RegFileOps::ReadAll(const std::string& path, std::size_t limit,
                                            std::string& out) {
   // Non-blocking so that a FIFO in the file's place cannot hang the program.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
   struct stat info {};
   ReadResult result = ReadResult::kFailed;
@@ -95,7 +111,7 @@ RegFileOps::ReadResult RegFileOps::ReadAll(const std::string& path, std::size_t 
 
 std::optional<RegFileInfo> RegFileOps::Stat(const std::string& path) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  if (lstat(path.c_str(), &info) != 0) return std::nullopt;
   RegFileInfo out;
   out.device = info.st_dev;
   out.inode = info.st_ino;
@@ -103,6 +119,7 @@ std::optional<RegFileInfo> RegFileOps::Stat(const std::string& path) {
   out.modifiedSeconds = info.st_mtim.tv_sec;
   out.modifiedNanoseconds = info.st_mtim.tv_nsec;
   out.regular = S_ISREG(info.st_mode);
+  out.link = S_ISLNK(info.st_mode);
   out.mode = info.st_mode & 07777;
   out.owner = info.st_uid;
   out.group = info.st_gid;
@@ -120,7 +137,12 @@ bool RegFileOps::MakeDirs(const std::string& dir) {
 }
 
 int RegFileOps::LockExclusive(const std::string& lockPath) {
-  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const PlainFile lock = OpenPlainFile(lockPath, O_RDWR | O_CREAT);
+  if (!lock.refusal.empty()) {
+    Tell("the settings file's lock " + lockPath + " " + lock.refusal +
+         "; the change is not saved.");
+  }
+  const int fd = lock.fd;
   if (fd < 0) return -1;
   int rc = 0;
   while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
@@ -139,7 +161,7 @@ void RegFileOps::Unlock(int lockFd) {
 
 bool RegFileOps::WriteSynced(const std::string& path, std::string_view bytes,
                              const std::optional<RegFileInfo>& like) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   // Only root may give a file away; anyone else keeps it as their own.
   if (like && (like->owner != geteuid() || like->group != getegid())) {
@@ -188,13 +210,18 @@ const std::optional<RegDocument>& RegFileStore::Load(const std::string& target) 
   const auto info = ops_->Stat(target);
   if (info && readInfo_ && info->SameVersion(*readInfo_)) return readDoc_;
   std::string text;
-  const auto result = ops_->ReadAll(target, RegDocument::kMaxBytes, text);
+  const auto result = info && info->link ? RegFileOps::ReadResult::kFailed
+                                         : ops_->ReadAll(target, RegDocument::kMaxBytes, text);
   readDoc_ = result == RegFileOps::ReadResult::kMissing ? RegDocument::Parse("")
              : result == RegFileOps::ReadResult::kOk    ? RegDocument::Parse(text)
                                                         : std::nullopt;
   readInfo_ = info;
   if (readDoc_) {
     toldUnreadable_ = false;
+  } else if (!toldUnreadable_ && info && info->link) {
+    toldUnreadable_ = true;
+    Tell("the settings file " + target + " is " + LinkRefusal(*info) +
+         "; the defaults are used, and nothing is saved to it.");
   } else if (!toldUnreadable_) {
     toldUnreadable_ = true;
     const char* why = result == RegFileOps::ReadResult::kOk ? "not a settings file"
@@ -209,7 +236,7 @@ const std::optional<RegDocument>& RegFileStore::Load(const std::string& target) 
 }
 
 std::optional<RegValue> RegFileStore::Query(const std::string& keyPath, const std::string& name) {
-  const auto& doc = Load(FollowLinks(path_));
+  const auto& doc = Load(FollowOwnLinks(path_));
   return doc ? doc->Find(keyPath, name) : std::nullopt;
 }
 
@@ -222,7 +249,12 @@ bool RegFileStore::SetString(const std::string& keyPath, const std::string& name
 
 bool RegFileStore::SetValue(const std::string& keyPath, const std::string& name,
                             const RegValue& value) {
-  const std::string target = FollowLinks(path_);
+  const std::string target = FollowOwnLinks(path_);
+  if (const auto info = ops_->Stat(target); info && info->link) {
+    Tell("the settings file " + target + " is " + LinkRefusal(*info) +
+         "; the change is not saved.");
+    return false;
+  }
   if (!ops_->MakeDirs(FolderOf(target))) return false;
   const int lockFd = ops_->LockExclusive(target + ".lock");
   if (lockFd < 0) return false;
@@ -260,6 +292,12 @@ bool RegFileStore::KeepAside(const std::string& target) {
 bool RegFileStore::Replace(const std::string& target, const std::string& text,
                            const std::optional<RegFileInfo>& like) {
   const std::string temp = target + ".tmp";
+  // What a crash left there goes; what a crash never leaves is someone else's doing.
+  if (const std::string refusal = RemoveLeftover(temp); !refusal.empty()) {
+    Tell("the settings file's temporary file " + temp + " " + refusal +
+         "; the change is not saved.");
+    return false;
+  }
   if (!ops_->WriteSynced(temp, text, like) || !ops_->Rename(temp, target)) {
     ops_->Remove(temp);
     return false;

@@ -15,7 +15,8 @@ namespace horalign {
 // $HOME, else the user's home folder from the password database.
 std::string HomeFolder();
 
-// One version of a file as stat sees it (links followed), with what a replacement keeps.
+// One version of a file as lstat sees it (a link is not followed), with what a replacement
+// keeps.
 struct RegFileInfo {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -23,6 +24,7 @@ struct RegFileInfo {
   std::int64_t modifiedSeconds = 0;
   std::int64_t modifiedNanoseconds = 0;
   bool regular = false;
+  bool link = false;
   std::uint32_t mode = 0;  // permission bits
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
@@ -51,11 +53,13 @@ class RegFileOps {
   virtual std::optional<RegFileInfo> Stat(const std::string& path);
   // Creates the folder and its missing parents with mode 0700.
   virtual bool MakeDirs(const std::string& dir);
-  // Opens (creating) the lock file and waits for an exclusive flock. -1 on failure.
+  // Opens (creating) the lock file and waits for an exclusive flock. -1 on failure, and
+  // when the lock's name is not a plain file of its own (a link, a second name), which is
+  // then said on standard error.
   virtual int LockExclusive(const std::string& lockPath);
   virtual void Unlock(int lockFd);
-  // Creates or truncates the file with the mode (and, where allowed, the owner) of `like`,
-  // 0600 without it, writes all bytes and fsyncs it.
+  // Creates the file, which must not exist, with the mode (and, where allowed, the owner) of
+  // `like`, 0600 without it, writes all bytes and fsyncs it.
   virtual bool WriteSynced(const std::string& path, std::string_view bytes,
                            const std::optional<RegFileInfo>& like);
   virtual bool Rename(const std::string& from, const std::string& to);
@@ -69,8 +73,12 @@ class RegFileOps {
 // seen at once. Every write takes an exclusive lock on "<file>.lock", re-reads the file
 // if it changed, changes the one value, and replaces the file atomically (temp file beside
 // it, fsync, rename, fsync of the folder), so concurrent writers of different values lose
-// nothing and a crash leaves either the old file or the new one. A symbolic link is
-// followed: the file it leads to is replaced, in its own folder, keeping its mode.
+// nothing and a crash leaves either the old file or the new one. A symbolic link of the
+// user's own is followed: the file it leads to is replaced, in its own folder, keeping its
+// mode. A link of another user is refused, as the settings file, and so is anything but a
+// plain file with one name where the lock or the temporary file go: root, working in the
+// folder of the service's user, would otherwise write or hand over whatever that user points
+// it to. A refusal is said on standard error, and the change is not saved.
 //
 // A file that cannot be read or is not a settings file (see RegDocument::Parse) yields no
 // values, so defaults apply, and the program says so on standard error. The next write

@@ -73,23 +73,6 @@ TEST(PosixClock, ReadsThePresentInUtcAndInTheLocalZone) {
 const std::string kAutoSync = "org.freedesktop.timedate1.AutomaticTimeSyncEnabled";
 const std::string kError = "org.freedesktop.DBus.Error.";
 
-// A message bus of the test's own, so that nothing reaches the system's services.
-struct PrivateBus {
-  PrivateBus()
-      : daemon((WriteFile(dir.path + "/bus.conf",
-                          "<busconfig><type>session</type><listen>unix:dir=" + dir.path +
-                              "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                              "<allow own=\"*\"/></policy></busconfig>\n"),
-                std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
-                                         "--config-file=" + dir.path + "/bus.conf"})),
-        // Never let a failed start leave the clock on the real system bus.
-        address(daemon.ReadLine(5000).value_or("unix:path=/nonexistent")) {}
-  TempDir dir;
-  Child daemon;
-  std::string address;
-};
-
 std::int64_t RealtimeUs() {
   using namespace std::chrono;
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();

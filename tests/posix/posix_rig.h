@@ -1,7 +1,8 @@
 #pragma once
 
 // What the adapter tests share: a temporary folder, files read and written whole, an
-// environment variable set for one scope, and a child program whose output is read by line.
+// environment variable set for one scope, a child program whose output is read by line,
+// and a message bus of the test's own.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -110,6 +111,23 @@ class Child {
  private:
   pid_t pid_ = -1;
   int out_ = -1;
+};
+
+// A message bus of the test's own, so that nothing reaches the system's services.
+struct PrivateBus {
+  PrivateBus()
+      : daemon((WriteFile(dir.path + "/bus.conf",
+                          "<busconfig><type>session</type><listen>unix:dir=" + dir.path +
+                              "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                              "<allow own=\"*\"/></policy></busconfig>\n"),
+                std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
+                                         "--config-file=" + dir.path + "/bus.conf"})),
+        // Never let a failed start leave a test on the real system bus.
+        address(daemon.ReadLine(5000).value_or("unix:path=/nonexistent")) {}
+  TempDir dir;
+  Child daemon;
+  std::string address;
 };
 
 }  // namespace horalign::rig

@@ -78,7 +78,7 @@ TEST(ModelTable, EveryLetterNamesItsModelAndItsWayOfSettingAndReadingTime) {
   // A receiver without a letter, a line that ends early.
   const Identification receiver = ParseIdentificationLine("?\r");
   EXPECT_EQ(receiver.model + " " + receiver.serial, "Receiver 00000");
-  EXPECT_EQ(ParseIdentificationLine("21\r").serial, "\r12");
+  EXPECT_EQ(ParseIdentificationLine("21\r").serial, "\\x0D12");
   EXPECT_EQ(ParseIdentificationLine("EDCBAW").model, "QM8340");
   EXPECT_EQ(ParseIdentificationLine(std::string_view("EDCBAW", 5)).model, "N/A");
 }
