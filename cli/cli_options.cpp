@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "control/protocol.h"
 #include "core/settings/com_ports.h"
 
 namespace horalign {
@@ -80,6 +81,10 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
   }
   if (o.command == "map" && count == 2 && !o.args[1].starts_with("/")) {
     return {std::nullopt, "the device path must be absolute: " + o.args[1]};
+  }
+  if (o.command == "map" && count == 2 && o.args[1].size() > kMaxPortPath) {
+    return {std::nullopt, "the device path is longer than " + std::to_string(kMaxPortPath) +
+                              " bytes"};
   }
   return {o, ""};
 }

@@ -15,10 +15,12 @@ cd "$(dirname "$0")/.."
 declare -A max_len=(
   [fuzz_line_rules]=256 [fuzz_identification]=128 [fuzz_device_text]=256 [fuzz_time_texts]=64
   [fuzz_settings_file]=8192 [fuzz_registry_rules]=1024 [fuzz_line_settings]=64
-  [fuzz_monitor_bytes]=1024 [fuzz_program_bytes]=512
+  [fuzz_monitor_bytes]=1024 [fuzz_program_bytes]=512 [fuzz_history_lines]=4096
+  [fuzz_pipe_lines]=8192 [fuzz_control_lines]=2048
 )
 all=(fuzz_line_rules fuzz_identification fuzz_device_text fuzz_time_texts fuzz_settings_file fuzz_registry_rules
-     fuzz_line_settings fuzz_monitor_bytes fuzz_program_bytes)
+     fuzz_line_settings fuzz_monitor_bytes fuzz_program_bytes fuzz_history_lines fuzz_pipe_lines
+     fuzz_control_lines)
 
 if [ $# -lt 1 ]; then
   echo "usage: $0 <target|all> [seconds]   (targets: ${all[*]})" >&2

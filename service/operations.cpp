@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "core/device/device_text.h"
 #include "core/device/model_table.h"
 #include "core/settings/app_config.h"
 #include "core/settings/com_ports.h"
@@ -109,6 +110,9 @@ Answer ServiceOperations::Read(int port, bool setPc) {
   read.askedUtcUs = UtcMicrosNow();
   paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, read.reply);
   if (paging.LinesReceived() == linesBefore) read.reply.clear();
+  // The line goes on to clients as text: a device's noise must not break the bus's string
+  // or reach a terminal (a valid time reply comes through as it is).
+  read.reply = CleanDeviceText(read.reply);
   if (setPc && !read.reply.empty()) {
     form.Sync().ProcessTime(id, read.reply);
     read.status = form.Ports().Cell(port, kColStatus);

@@ -68,9 +68,11 @@ def static_checks(tmp, env):
     man_codes = set(re.findall(r"^\.B (\d)$", open(MANPAGE).read(), re.M))
     check("--help and the manual page list the same exit codes 0 to 7",
           codes == man_codes == set("01234567"), f"{codes} {man_codes}")
-    bad = [args for args in (["read"], ["scan", "COM17"], ["frobnicate"], ["update", "--set-pc"])
+    bad = [args for args in (["read"], ["scan", "COM17"], ["frobnicate"], ["update", "--set-pc"],
+                             ["map", "COM2", "/" + "x" * 5000])
            if (result := run(args, env))[0] != 2 or "horalign-cli:" not in result[2]]
-    check("a missing argument, COM17, an unknown command or option ends with 2", not bad, bad)
+    check("a missing argument, COM17, an unknown command or option, a path over 4096 bytes "
+          "ends with 2", not bad, bad)
     if shutil.which("systemd-analyze"):
         # The unit as installed, pointing at this build's program.
         unit = f"{tmp}/horalign.service"
