@@ -83,8 +83,8 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
     return {std::nullopt, "the device path must be absolute: " + o.args[1]};
   }
   if (o.command == "map" && count == 2 && o.args[1].size() > kMaxPortPath) {
-    return {std::nullopt, "the device path is longer than " + std::to_string(kMaxPortPath) +
-                              " bytes"};
+    return {std::nullopt,
+            "the device path is longer than " + std::to_string(kMaxPortPath) + " bytes"};
   }
   return {o, ""};
 }

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <utility>
 
+#include "control/posix/bus_codec.h"
 #include "control/posix/bus_names.h"
+#include "control/window_requests.h"
 
 namespace horalign {
 namespace {
@@ -58,45 +60,6 @@ int SendAsync(sd_bus* bus, sd_bus_message* call, sd_bus_message_handler_t handle
   sd_bus_slot_set_floating(slot, 1);
   sd_bus_slot_unref(slot);
   return r;
-}
-
-const char* MethodOf(ServiceRequestKind kind) {
-  switch (kind) {
-    case ServiceRequestKind::kUpdate:
-      return "Update";
-    case ServiceRequestKind::kReadTime:
-      return "Read";
-    case ServiceRequestKind::kRescan:
-      return "Rescan";
-    case ServiceRequestKind::kSetMode:
-      return "SetMode";
-    case ServiceRequestKind::kSetActivePorts:
-      return "SetActivePorts";
-    case ServiceRequestKind::kSetInterval:
-      return "SetInterval";
-  }
-  return "";
-}
-
-int AppendArguments(sd_bus_message* call, const ServiceRequest& request) {
-  const auto value = static_cast<std::int32_t>(request.value);
-  switch (request.kind) {
-    case ServiceRequestKind::kRescan:
-      return 0;
-    case ServiceRequestKind::kReadTime:
-      return sd_bus_message_append(call, "ib", value, 1);  // and set the PC clock from it
-    case ServiceRequestKind::kSetActivePorts: {
-      int r = sd_bus_message_open_container(call, 'a', "i");
-      for (std::int32_t port = 1; r >= 0 && port <= 32; ++port) {
-        if (request.value & (std::int64_t{1} << (port - 1))) {
-          r = sd_bus_message_append(call, "i", port);
-        }
-      }
-      return r < 0 ? r : sd_bus_message_close_container(call);
-    }
-    default:
-      return sd_bus_message_append(call, "i", value);
-  }
 }
 
 }  // namespace
@@ -204,15 +167,7 @@ int ServiceBusLink::OnSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
   }
   if (!sd_bus_message_is_signal(m, kBusInterface, "PortChanged")) return 0;
   ServiceRow row;
-  const char *path, *active, *status, *time, *device, *sn, *settings;
-  int detected = 0;
-  if (sd_bus_message_read(m, kRowSignature, &row.port, &path, &active, &status, &time, &device, &sn,
-                          &detected, &settings) < 0) {
-    return 0;
-  }
-  row.path = path, row.active = active, row.status = status, row.statusTime = time;
-  row.device = device, row.sn = sn, row.settings = settings, row.detected = detected != 0;
-  link->listener_.row(row);
+  if (ReadRow(m, row) > 0) link->listener_.row(row);
   return 0;
 }
 
@@ -265,19 +220,12 @@ void ServiceBusLink::SetOwner(const std::string& owner) {
 
 int ServiceBusLink::OnPorts(sd_bus_message* m, void* userdata, sd_bus_error*) {
   ServiceBusLink* link = static_cast<Pending*>(userdata)->link;
+  Answer answer;
   if (sd_bus_message_is_method_error(m, nullptr) || !link->listener_.row ||
-      sd_bus_message_enter_container(m, 'a', "(issssssbs)") < 0) {
+      ReadAnswer(m, RequestKind::kGetPorts, answer) < 0) {
     return 0;
   }
-  ServiceRow row;
-  const char *path, *active, *status, *time, *device, *sn, *settings;
-  int detected = 0;
-  while (sd_bus_message_read(m, "(issssssbs)", &row.port, &path, &active, &status, &time, &device,
-                             &sn, &detected, &settings) > 0) {
-    row.path = path, row.active = active, row.status = status, row.statusTime = time;
-    row.device = device, row.sn = sn, row.settings = settings, row.detected = detected != 0;
-    link->listener_.row(row);
-  }
+  for (const ServiceRow& row : answer.rows) link->listener_.row(row);
   return 0;
 }
 
@@ -288,31 +236,16 @@ int ServiceBusLink::OnSettings(sd_bus_message* m, void* userdata, sd_bus_error*)
 }
 
 void ServiceBusLink::Settings(sd_bus_message* m) {
-  if (!listener_.settings) return;
-  ServiceSettings s;
-  const void* ports = nullptr;
-  std::size_t size = 0;
-  const char* path = "";
-  int push = 0, verify = 0;
-  if (sd_bus_message_read(m, "i", &s.mode) < 0 ||
-      sd_bus_message_read_array(m, 'i', &ports, &size) < 0 ||
-      sd_bus_message_read(m, "ibbs", &s.interval, &push, &verify, &path) < 0) {
-    return;
-  }
-  for (std::size_t i = 0; i < size / sizeof(std::int32_t); ++i) {
-    std::int32_t port = 0;
-    std::memcpy(&port, static_cast<const char*>(ports) + i * sizeof port, sizeof port);
-    if (port >= 1 && port <= 32) s.activePorts |= 1u << (port - 1);
-  }
-  s.pushOnTimeChange = push != 0, s.verifyWrites = verify != 0;
-  listener_.settings(s);
+  ServiceSettingsRead s;
+  if (listener_.settings && ReadSettings(m, s) >= 0) listener_.settings(WindowSettings(s));
 }
 
 void ServiceBusLink::Ask(const ServiceRequest& request, Done done) {
+  const Request asked = RequestOf(request);
   sd_bus_message* call = nullptr;
   int r = sd_bus_message_new_method_call(bus_, &call, kBusName, kBusPath, kBusInterface,
-                                         MethodOf(request.kind));
-  if (r >= 0) r = AppendArguments(call, request);
+                                         InfoOf(asked.kind).name);
+  if (r >= 0) r = AppendRequest(call, asked);
   auto handler = [](sd_bus_message* m, void* userdata, sd_bus_error*) {
     static_cast<Pending*>(userdata)->done(Problem(m));
     return 0;
