@@ -41,5 +41,13 @@ std::string SettingsPathFor(const CliOptions& options);
 inline constexpr const char* kSystemSettingsPath = "/var/lib/horalign/Horalign.reg";
 
 std::string CliUsage();
+// The usage text's lines of scan and update, the same on every system.
+inline constexpr const char* kScanAndUpdateUsage =
+    R"(  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
+                       serial number and the line settings it answered at
+  update [COMn ...]    write the PC time to the devices now (default: the active ports);
+                       per port the outcome, the status text and how many ms past the
+                       second the time command started
+)";
 
 }  // namespace horalign

@@ -111,8 +111,11 @@ Answer ServiceOperations::Read(int port, bool setPc) {
   paging.QueryDevice("QT", "", 13, Frame::kPlain, kQueryTimeoutTicks, read.reply);
   if (paging.LinesReceived() == linesBefore) read.reply.clear();
   // The line goes on to clients as text: a device's noise must not break the bus's string
-  // or reach a terminal (a valid time reply comes through as it is).
-  read.reply = CleanDeviceText(read.reply);
+  // or reach a terminal (a valid time reply, with the CR that ends it, comes through as it is).
+  const bool endsWithCr = !read.reply.empty() && read.reply.back() == '\r';
+  read.reply =
+      CleanDeviceText(std::string_view(read.reply).substr(0, read.reply.size() - endsWithCr)) +
+      (endsWithCr ? "\r" : "");
   if (setPc && !read.reply.empty()) {
     form.Sync().ProcessTime(id, read.reply);
     read.status = form.Ports().Cell(port, kColStatus);

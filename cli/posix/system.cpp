@@ -93,12 +93,8 @@ COM1 to COM16 are the device paths of the settings file's Ports key (default /de
 to /dev/ttyS15).
 
 Commands:
-  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
-                       serial number and the line settings it answered at
-  update [COMn ...]    write the PC time to the devices now (default: the active ports);
-                       per port the outcome, the status text and how many ms past the
-                       second the time command started
-  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
+)" + std::string(kScanAndUpdateUsage) +
+         R"(  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
                        from the PC clock; --set-pc then sets the PC clock from it
   map [COMn [PATH]]    show the port paths and the USB adapters found, or map COMn to PATH
   unmap COMn           COMn back to its default path

@@ -125,12 +125,8 @@ It works on COM1 to COM16 and on the settings horalign.exe keeps in the registry
 (HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign, in the registry's 32-bit view).
 
 Commands:
-  scan [COMn ...]      probe the ports (default all 16): path, open or not, device model,
-                       serial number and the line settings it answered at
-  update [COMn ...]    write the PC time to the devices now (default: the active ports);
-                       per port the outcome, the status text and how many ms past the
-                       second the time command started
-  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
+)" + std::string(kScanAndUpdateUsage) +
+         R"(  read COMn [--set-pc] read the time of a device that answers "QT" and show its offset
                        from the PC clock; --set-pc then sets the PC clock from it (run it
                        as an administrator)
   config [mode 0|1|2 | active COMn ... | active none | interval MINUTES]

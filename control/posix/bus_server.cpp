@@ -3,6 +3,7 @@
 #include "control/posix/bus_server.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "control/posix/bus_codec.h"
 #include "control/posix/bus_names.h"
@@ -181,24 +182,29 @@ void BusServer::Authorize(sd_bus_message* call, const Caller::Decided& done) {
   tmrTimeouts_->SetEnabled(asking_ > 0);
 }
 
-void BusServer::RowChanged(const ServiceRow& row) {
+template <typename Value>
+void BusServer::Emit(const char* member, const Value& value) {
   if (bus_ == nullptr) return;
   sd_bus_message* signal = nullptr;
-  int r = sd_bus_message_new_signal(bus_, &signal, kBusPath, kBusInterface, "PortChanged");
-  if (r >= 0) r = AppendRow(signal, row);
+  int r = sd_bus_message_new_signal(bus_, &signal, kBusPath, kBusInterface, member);
+  if (r >= 0) {
+    if constexpr (std::is_same_v<Value, ServiceRow>) {
+      r = AppendRow(signal, value);
+    } else {
+      r = AppendSettings(signal, value);
+    }
+  }
   if (r >= 0) sd_bus_send(bus_, signal, nullptr);
   sd_bus_message_unref(signal);
   Flush();
 }
 
+void BusServer::RowChanged(const ServiceRow& row) {
+  Emit("PortChanged", row);
+}
+
 void BusServer::SettingsChanged(const ServiceSettingsRead& settings) {
-  if (bus_ == nullptr) return;
-  sd_bus_message* signal = nullptr;
-  int r = sd_bus_message_new_signal(bus_, &signal, kBusPath, kBusInterface, "SettingsChanged");
-  if (r >= 0) r = AppendSettings(signal, settings);
-  if (r >= 0) sd_bus_send(bus_, signal, nullptr);
-  sd_bus_message_unref(signal);
-  Flush();
+  Emit("SettingsChanged", settings);
 }
 
 }  // namespace horalign

@@ -39,6 +39,9 @@ class BusServer final : public ControlListener {
 
  private:
   void Authorize(sd_bus_message* call, const Caller::Decided& done);
+  // Sends a signal of the interface with a row's or the settings' values.
+  template <typename Value>
+  void Emit(const char* member, const Value& value);
   void Flush();
 
   ControlHandler& handler_;

@@ -13,21 +13,18 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import FAILED, check, wait_for  # noqa: E402
+
 CLI, DEVSIM, POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[1:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
 NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
-FAILED = []
 BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig><type>system</type><listen>unix:path={0}/bus</listen><auth>EXTERNAL</auth>
 <policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
 <allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
-
-
-def check(what, ok, detail=""):
-    print(("ok: " if ok else "FAIL: ") + what + ("" if ok else f"\n    {detail}"))
-    FAILED.extend([] if ok else [what])
 
 
 def run(args, env, prefix=()):
@@ -39,13 +36,6 @@ def busctl(env, method, *args):
     p = subprocess.run(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE,
                         method, *args], capture_output=True, text=True, timeout=60)
     return p.returncode, p.stdout + p.stderr
-
-
-def wait_for(predicate, seconds):
-    end = time.monotonic() + seconds
-    while not predicate() and time.monotonic() < end:
-        time.sleep(0.05)
-    return predicate()
 
 
 def status(env):

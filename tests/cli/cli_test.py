@@ -14,15 +14,12 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import FAILED, check, wait_for  # noqa: E402
+
 CLI, DEVSIM, MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[1:3] + sys.argv[4:6])
 VERSION = sys.argv[3]
 USERNS = ("unshare", "-U", "-r")
-FAILED = []
-
-
-def check(what, ok, detail=""):
-    print(("ok: " if ok else "FAIL: ") + what + ("" if ok else f"\n    {detail}"))
-    FAILED.extend([] if ok else [what])
 
 
 def write_settings(path, tmp, mode, used):
@@ -45,13 +42,6 @@ def finish(proc):
 
 def run(args, env, prefix=()):
     return finish(start(args, env, prefix))
-
-
-def wait_for(predicate, seconds):
-    end = time.monotonic() + seconds
-    while not predicate() and time.monotonic() < end:
-        time.sleep(0.05)
-    return predicate()
 
 
 def cap_sys_time(pid):  # CAP_SYS_TIME (bit 25) in the effective and permitted sets

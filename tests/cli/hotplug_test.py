@@ -14,22 +14,12 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import FAILED, check, wait_for  # noqa: E402
+
 CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
-FAILED = []
 # What the service is given at most: unplugging seen in 30 s, a device back written in 60 s.
 UNPLUG_S, REPLUG_S = 30, 60
-
-
-def check(what, ok, detail=""):
-    print(("ok: " if ok else "FAIL: ") + what + ("" if ok else f"\n    {detail}"))
-    FAILED.extend([] if ok else [what])
-
-
-def wait_for(predicate, seconds):
-    end = time.monotonic() + seconds
-    while not predicate() and time.monotonic() < end:
-        time.sleep(0.05)
-    return predicate()
 
 
 def devsim(tmp):

@@ -19,14 +19,6 @@ struct Control : ServiceRig {
     control.AddListener(sessions);
     Start();
   }
-  std::map<std::string, std::optional<std::string>> Settings() {
-    std::map<std::string, std::optional<std::string>> stored;
-    for (const char* name : {"Connection Mode", "Used COM Ports", "Update Interval",
-                             "Push On Time Change", "Verify Writes"}) {
-      stored[name] = app.Stored(name);
-    }
-    return stored;
-  }
   sim::SimDevice* device = nullptr;
 };
 
@@ -36,7 +28,7 @@ std::string ErrorOf(const Json& answer) {
 
 TEST(PipeSessions, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingMoves) {
   Control c;
-  const auto settings = c.Settings();
+  const auto settings = c.StoredSettings();
   const std::size_t heard = c.device->Commands().size();
   for (const char* line :
        {R"({"request": "Update", "port": 3})", R"({"request": "UpdateAll"})",
@@ -49,7 +41,7 @@ TEST(PipeSessions, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothing
     const Json answer = c.Ask(line, false);
     EXPECT_EQ(ErrorOf(answer), "AccessDenied") << line;
   }
-  EXPECT_EQ(c.Settings(), settings);
+  EXPECT_EQ(c.StoredSettings(), settings);
   EXPECT_EQ(c.device->Commands().size(), heard) << "a refused request reached the device";
   // Reading, and a read of the device without setting the PC clock, are open to all.
   for (const char* line : {R"({"request": "GetPorts"})", R"({"request": "GetSettings"})",
@@ -60,7 +52,7 @@ TEST(PipeSessions, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothing
 
 TEST(PipeSessions, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
   Control c;
-  const auto settings = c.Settings();
+  const auto settings = c.StoredSettings();
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"request": "SetInterval", "minutes": 75)", "BadRequest"},
       {R"({"request": "SetInterval", "minutes": 75} x)", "BadRequest"},
@@ -86,7 +78,7 @@ TEST(PipeSessions, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
     EXPECT_EQ(ErrorOf(answer), error) << line;
     EXPECT_FALSE(TextOf(answer, "message").empty()) << line;
   }
-  EXPECT_EQ(c.Settings(), settings);
+  EXPECT_EQ(c.StoredSettings(), settings);
   // The same client goes on being served; an id comes back as it was sent.
   const Json answer = c.Ask(R"({"id": "x\u00e9", "request": "SetInterval", "minutes": 75})", true);
   EXPECT_EQ(TextOf(answer, "id"), "x\xc3\xa9");
@@ -132,6 +124,14 @@ TEST(PipeSessions, AnswersComeInTheOrderOfTheRequestsAndAClientThatDoesNotReadIs
     flooded.Take(9, R"({"request": "Update", "port": 3})", true);
   }
   EXPECT_EQ(dropped, std::vector<int>{9});
+}
+
+// A device's time reply goes on as text: noise is cleaned, a valid reply's CR kept.
+TEST(PipeSessions, ADevicesTimeReplyReachesClientsCleaned) {
+  Control c;
+  c.device->Config().timeReply = "12\x1b[2J\xff";
+  const Json answer = c.Ask(R"({"request": "Read", "port": 3})", false);
+  EXPECT_EQ(TextOf(answer, "reply"), "12\\x1B[2J\xef\xbf\xbd\r");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 // The service's body on the simulated program: its operations, state and control, with the
 // pipe's sessions as one transport, so that requests can be sent as lines and answers read.
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,15 @@ struct ServiceRig {
     app.Set("Used COM Ports", "4");
     app.Start();
     control.Started();
+  }
+  // The stored settings a client may change, to see that nothing changed.
+  std::map<std::string, std::optional<std::string>> StoredSettings() {
+    std::map<std::string, std::optional<std::string>> stored;
+    for (const char* name : {"Connection Mode", "Used COM Ports", "Update Interval",
+                             "Push On Time Change", "Verify Writes"}) {
+      stored[name] = app.Stored(name);
+    }
+    return stored;
   }
   // Sends `line` as client 1 and runs the loop until its answer is back.
   Json Ask(const std::string& line, bool mayChange, int client = 1) {
