@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Calls every row of the control protocol's table (requests.json) that the bus carries, in
-# order, and prints one JSON list: per row "ok", the error's name as the pipe has it, or null
-# for a row not run. Run as the caller to be, on the bus DBUS_SYSTEM_BUS_ADDRESS names.
+# order, and prints one JSON list: per row "ok", [the error's name as the pipe has it, its
+# message], or null for a row not run. Run as the caller to be, on the bus DBUS_SYSTEM_BUS_ADDRESS names.
 # Usage: table_caller.py TABLE allowed|refused
 import json
 import os
@@ -31,5 +31,5 @@ for row in table["rows"]:
                           "com.quorvane.Horalign1", method, signature, args, timeout=120)
         outcomes.append("ok")
     except dbus.DBusException as e:
-        outcomes.append(NAMES.get(e.get_dbus_name(), e.get_dbus_name()))
+        outcomes.append([NAMES.get(e.get_dbus_name(), e.get_dbus_name()), e.get_dbus_message()])
 print(json.dumps(outcomes))

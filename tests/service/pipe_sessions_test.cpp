@@ -26,30 +26,6 @@ std::string ErrorOf(const Json& answer) {
   return TextOf(answer, "error");
 }
 
-TEST(PipeSessions, AClientThatMayNotChangeReadsButIsRefusedEveryChangeAndNothingMoves) {
-  Control c;
-  const auto settings = c.StoredSettings();
-  const std::size_t heard = c.device->Commands().size();
-  for (const char* line :
-       {R"({"request": "Update", "port": 3})", R"({"request": "UpdateAll"})",
-        R"({"request": "Read", "port": 3, "setPc": true})", R"({"request": "Rescan"})",
-        R"({"request": "Reload"})", R"({"request": "SetMode", "mode": 2})",
-        R"({"request": "SetActivePorts", "ports": []})",
-        R"({"request": "SetInterval", "minutes": 75})",
-        R"({"request": "SetPushOnTimeChange", "on": false})",
-        R"({"request": "SetVerifyWrites", "on": true})"}) {
-    const Json answer = c.Ask(line, false);
-    EXPECT_EQ(ErrorOf(answer), "AccessDenied") << line;
-  }
-  EXPECT_EQ(c.StoredSettings(), settings);
-  EXPECT_EQ(c.device->Commands().size(), heard) << "a refused request reached the device";
-  // Reading, and a read of the device without setting the PC clock, are open to all.
-  for (const char* line : {R"({"request": "GetPorts"})", R"({"request": "GetSettings"})",
-                           R"({"request": "GetDevices"})", R"({"request": "Read", "port": 3})"}) {
-    EXPECT_TRUE(FlagOf(c.Ask(line, false), "ok")) << line;
-  }
-}
-
 TEST(PipeSessions, WrongLinesAreAnsweredWithTheirErrorAndChangeNothing) {
   Control c;
   const auto settings = c.StoredSettings();
