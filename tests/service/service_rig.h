@@ -2,6 +2,7 @@
 
 // The service's body on the simulated program: its operations, state and control, with the
 // pipe's sessions as one transport, so that requests can be sent as lines and answers read.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -54,12 +55,17 @@ struct ServiceRig {
   sim::SimApp app;
   NoHistory none;
   MetricsHistory metrics{none};
-  std::string (*path)(int) = [](int port) { return "/dev/sim" + std::to_string(port); };
-  ServiceState state{{app.app, metrics, path, "the settings"}};
-  ServiceOperations operations{
-      {app.app, app.view, app.registry, metrics, "the settings", {}, path, [this](int port) {
-         return state.Row(port).path;
-       }}};
+  // The device COM n stands for; a test may map a port elsewhere.
+  std::function<std::string(int)> path = [](int port) { return "/dev/sim" + std::to_string(port); };
+  ServiceState state{{app.app, metrics, [this](int port) { return path(port); }, "the settings"}};
+  ServiceOperations operations{{app.app,
+                                app.view,
+                                app.registry,
+                                metrics,
+                                "the settings",
+                                {},
+                                [this](int port) { return path(port); },
+                                [this](int port) { return state.Row(port).path; }}};
   ServiceControl control{app.app, operations, state, app.world.loop};
   std::vector<std::string> sent;
   PipeSessions sessions{control, [this](int, const std::string& line) { sent.push_back(line); }};
