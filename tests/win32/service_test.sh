@@ -15,7 +15,7 @@ fail() { echo "service: $*" >&2; exit 1; }
 quiet() { wine "$@" 2>>"$dir/wine.log"; }
 expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
 reg_value() {
-  { quiet reg query "$1" /v "$2" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
+  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
 }
 state() { { quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 # Waits up to 60 s for `$@` to succeed.
@@ -43,8 +43,22 @@ wait_for [ "$(state)" = RUNNING ] || fail "the service is $(state), not RUNNING"
 expect Start "$(reg_value "$service_key" Start)" 0x2
 expect DelayedAutostart "$(reg_value "$service_key" DelayedAutostart)" 0x1
 expect ObjectName "$(reg_value "$service_key" ObjectName)" 'NT AUTHORITY\LocalService'
-[[ $(reg_value "$service_key" ImagePath) == *'\Horalign\horalign-cli.exe'*' run' ]] ||
-  fail "the service runs $(reg_value "$service_key" ImagePath)"
+# The program in quotes: unquoted, the control manager would try C:\Program.exe first.
+expect ImagePath "$(reg_value "$service_key" ImagePath)" '"C:\Program Files\Horalign\horalign-cli.exe" run'
+# Wine applies no MsiLockPermissionsEx and knows no service SIDs: the package is read instead.
+python3 - "$HORALIGN_MSI" <<'PY' || fail "the package does not give the service's SID the settings key"
+import hashlib, struct, subprocess, sys
+def rows(table):
+    out = subprocess.run(["msiinfo", "export", sys.argv[1], table], capture_output=True, text=True).stdout
+    return [line.rstrip("\r").split("\t") for line in out.splitlines()[3:]]
+sid = "S-1-5-80-" + "-".join(map(str, struct.unpack("<5I", hashlib.sha1("HORALIGN".encode("utf-16-le")).digest())))
+assert ["SettingsKey", "2", "Software\\Quorvane\\Horalign", "+", "", "ServiceSettings"] in rows("Registry"), rows("Registry")
+assert rows("MsiLockPermissionsEx") == [["SettingsKeyLock", "SettingsKey", "Registry",
+    "D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CI;KRKW;;;%s)" % sid, ""]], rows("MsiLockPermissionsEx")
+sequence = {r[0]: (r[1], int(r[2])) for r in rows("InstallExecuteSequence")}
+assert sequence["InstallServices"][1] < sequence["ConfigureService"][1] < sequence["StartServices"][1], sequence
+assert sequence["ConfigureService"][0] == "$Service=3", sequence
+PY
 [[ $(reg_value "$source_key" EventMessageFile) == *'\Horalign\horalign-cli.exe' ]] ||
   fail "no event source"
 wait_for quiet "$cli" status || fail "status found no service"
@@ -61,6 +75,9 @@ assert all(ports[c]["status"] == "Connected to device." for c in ("COM3", "COM7"
 PY
 }
 wait_for connected || fail "the service did not connect COM3 and COM7: $(cat "$dir/status.json")"
+# The service writes the settings key the installer made writable for it.
+quiet "$cli" config interval 75 >/dev/null || fail "config interval 75 through the service returned $?"
+expect "the stored interval" "$(reg_value 'HKLM\Software\Quorvane\Horalign\Config' 'Update Interval' /reg:32)" 75
 # The service holds the ports: a command that opened them itself would find them in use.
 quiet "$cli" --json update >"$dir/update.json" || fail "update through the service returned $?"
 quiet "$cli" status --json >"$dir/status.json" || fail "status returned $?"
