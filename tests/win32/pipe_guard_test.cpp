@@ -1,5 +1,5 @@
 // The pipe's guards on the real system calls (under Wine in scripts/test-windows.sh): the
-// clients' refusal of a server that is not the service.
+// clients' refusal of a server that is not the service, and the server's bounds on clients.
 // No service runs in the test prefix, so this process's servers are strangers to a client.
 #include <gtest/gtest.h>
 
@@ -95,6 +95,99 @@ TEST(PipeTrust, ClientsSendNothingToAServerThatIsNotTheService) {
   if (link) link->Watch({[](const ServiceRow&) {}, {}, {}});
   link.reset();
   EXPECT_EQ(Received(forTray), "");
+}
+
+// Runs the thread's messages, where the server hands over its clients' lines, until `done`.
+bool PumpUntil(const std::function<bool()>& done, ULONGLONG ms = 5000) {
+  for (const ULONGLONG end = ::GetTickCount64() + ms; !done();) {
+    if (::GetTickCount64() > end) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    for (MSG msg; ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+HANDLE OpenRaw() {
+  ::WaitNamedPipeA(PipeServer::kPipeName, 2000);
+  return ::CreateFileA(PipeServer::kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+struct Server {
+  explicit Server(std::function<void(PipeServer&, int, const std::string&)> onLine)
+      : pipe({[this, onLine](int client, const std::string& line, bool) {
+                onLine(pipe, client, line);
+              },
+              [](int) {}, [](int) {}}) {
+    std::string error;
+    EXPECT_TRUE(pipe.Claim(error)) << error;
+    pipe.Listen();
+  }
+  PipeServer pipe;
+};
+
+TEST(PipeServer, TakesSixteenClientsAndLetsTheNextInWhenOneGoes) {
+  Server server([](PipeServer&, int, const std::string&) {});
+  std::vector<HANDLE> held;
+  for (std::size_t i = 0; i < PipeServer::kMaxClients; ++i) held.push_back(OpenRaw());
+  for (HANDLE h : held) EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  std::string why;
+  EXPECT_EQ(ConnectToService(&why), nullptr);
+  EXPECT_NE(why.find("the service is busy"), std::string::npos) << why;
+  std::thread leave([&held] {
+    ::Sleep(300);  // while the command line waits for an instance
+    ::CloseHandle(held.back());
+  });
+  EXPECT_EQ(ConnectToService(&why), nullptr);
+  leave.join();
+  held.pop_back();
+  // It got in, and found no service there.
+  EXPECT_NE(why.find("is served by process " + kOwnPid), std::string::npos) << why;
+  for (HANDLE h : held) ::CloseHandle(h);
+}
+
+// Whether the server has closed `client`'s end, once what it had sent is read.
+bool Closed(HANDLE client) {
+  char buffer[65536];
+  for (DWORD waiting = 0, n = 0; ::PeekNamedPipe(client, nullptr, 0, nullptr, &waiting, nullptr);) {
+    if (waiting == 0 || !::ReadFile(client, buffer, sizeof buffer, &n, nullptr)) return false;
+  }
+  return true;
+}
+
+TEST(PipeServer, DropsAClientThatDoesNotReadItsAnswers) {
+  const std::string answer(8192, 'a');
+  int lines = 0;
+  Server server([&](PipeServer& pipe, int client, const std::string& line) {
+    ++lines;
+    if (line == "drop") return pipe.Drop(client);
+    pipe.Send(client, answer);
+  });
+  const HANDLE deaf = OpenRaw(), reader = OpenRaw();
+  // Twice the bound's worth of answers for the one that does not read, half of it for the
+  // one that does.
+  const std::string asks(64, '\n');
+  DWORD n = 0;
+  ASSERT_TRUE(::WriteFile(deaf, asks.data(), 64, &n, nullptr));
+  ASSERT_TRUE(::WriteFile(reader, asks.data(), 16, &n, nullptr));
+  std::size_t read = 0;
+  std::vector<char> buffer(65536);
+  EXPECT_TRUE(PumpUntil([&] {
+    DWORD waiting = 0;
+    if (::PeekNamedPipe(reader, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
+        ::ReadFile(reader, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) {
+      read += n;
+    }
+    // The deaf one's 33rd answer is beyond the bound; what it sent after that is dropped.
+    return lines >= 16 + 33 && read == 16 * (answer.size() + 1);
+  })) << "read "
+      << read << " of 16 answers, " << lines << " lines taken";
+  EXPECT_TRUE(PumpUntil([&] { return Closed(deaf); })) << "the deaf client stayed";
+  EXPECT_FALSE(Closed(reader));
+  ASSERT_TRUE(::WriteFile(reader, "drop\n", 5, &n, nullptr));
+  EXPECT_TRUE(PumpUntil([&] { return Closed(reader); }));
+  ::CloseHandle(deaf);
+  ::CloseHandle(reader);
 }
 
 }  // namespace

@@ -118,12 +118,16 @@ this is not JSON
 {"id": 11, "request": "Watch"}
 {"id": 12, "request": "Update", "port": 7}
 @next
+{"id": "\xff\xfe", "request": "GetSettings"}
+{"id": 13, "request": "Get\xc3("}
+{"id": 14, "request": "SetInterval", "minutes": 60, "minutes": 9999}
 LINES
+printf -v bytes '%b' "$(cat "$dir/lines.txt")" && printf '%s' "$bytes" >"$dir/lines.txt"
 quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/lines.txt")" >"$dir/answers.txt" ||
   fail "the pipe closed: $(tail -1 "$dir/answers.txt")"
 python3 - "$dir/answers.txt" <<'PY' || fail "the pipe's answers are wrong: $(cat "$dir/answers.txt")"
 import json, sys
-a = [json.loads(line) for line in open(sys.argv[1])]
+a = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8", errors="strict")]
 errors = [(x.get("id"), x.get("error")) for x in a[1:12]]
 assert errors == [(None, "BadRequest"), (None, "BadRequest"), (2, "UnknownRequest"),
                   (None, "BadRequest"), (3, "InvalidArgs"), (4, "InvalidArgs"),
@@ -136,8 +140,28 @@ assert a[13]["ok"] and len(a[13]["ports"]) == 16 and a[13]["settings"]["mode"] =
 # A watching client sees the row change before its answer.
 assert a[14]["event"] == "PortChanged" and a[14]["row"]["port"] == 7, a[14]
 assert a[15]["id"] == 12 and a[15]["outcome"] == "updated", a[15]
+# Bytes that are no UTF-8 come back as U+FFFD, never as they were; a key given twice is refused.
+assert [x.get("error") for x in a[16:19]] == ["BadRequest"] * 3, a[16:]
+assert "given twice" in a[18]["message"] and "\ufffd" in a[16]["message"] + a[17]["message"], a[16:]
 PY
-echo "bad lines: 11 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+echo "bad lines: 14 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+
+# Pipelined requests are answered in order; a client owing 32 answers is cut off.
+{
+  printf '@batch 2\n{"id": "u", "request": "Update", "port": 3}\n{"id": "s", "request": "GetSettings"}\n'
+  printf '@batch 41\n{"id": 0, "request": "Update", "port": 3}\n'
+  for i in $(seq 40); do printf '{"id": %d, "request": "GetSettings"}\n' "$i"; done
+} >"$dir/pipelined.txt"
+quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/pipelined.txt")" >"$dir/pipelined.out" ||
+  fail "the pipe closed: $(cat "$dir/pipelined.out")"
+python3 - "$dir/pipelined.out" <<'PY' || fail "pipelined answers are wrong: $(cat "$dir/pipelined.out")"
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert [json.loads(x)["id"] for x in lines[:2]] == ["u", "s"], lines[:2]
+assert json.loads(lines[0])["outcome"] == "updated", lines[0]
+assert lines[2:] == ["@closed"], lines[2:]
+PY
+echo "pipelined: answered in order; a client with 32 answers owed is closed"
 
 # The tray program beside the service is its client: it opens no port (the service holds
 # COM7, so an Update Now of its own would find the port in use), and the service does what
@@ -170,6 +194,24 @@ wait_for refused || fail "COM5 did not fail to connect"
 quiet net stop Horalign >/dev/null || fail "net stop returned $?"
 expect "the state after net stop" "$(state)" STOPPED
 
+# A process that serves the pipe's name first: the service does not start, and the command
+# line sends it nothing.
+: >"$dir/squatted.bin"
+wine "$SERVICE_PROBE" squat "$(winepath -w "$dir/squatted.bin")" >"$dir/squat.out" 2>>"$dir/wine.log" &
+wait_for grep -q squatting "$dir/squat.out" || fail "the squatter did not start"
+# Wine's net start reports a start once the service is pending: its end tells.
+quiet net start Horalign >/dev/null || true
+wait_for [ "$(state)" = STOPPED ] || fail "the service runs beside a squatter"
+expect "the service's exit code beside a squatter" \
+  "$({ quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "SERVICE_EXIT_CODE" { print $3 }')" 5
+rc=0 && wine "$cli" status >/dev/null 2>"$dir/squat-status.txt" || rc=$?
+expect "status's exit code beside a squatter" $rc 1
+grep -q 'is served by process .*, not as the Horalign service: nothing was sent' "$dir/squat-status.txt" ||
+  fail "status said: $(cat "$dir/squat-status.txt")"
+[[ ! -s $dir/squatted.bin ]] || fail "the squatter got: $(cat "$dir/squatted.bin")"
+quiet taskkill /f /im horalign_service_probe.exe >/dev/null || true
+echo "a squatter first: the service refuses to start, status sends it nothing"
+
 product=$(msiinfo export "$HORALIGN_MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
 quiet msiexec /x "$product" /qn || fail "msiexec /x returned $?"
 expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
@@ -200,6 +242,9 @@ for com in ("COM3", "COM7"):
 assert find(INFO, 21, "message="), events
 assert find(INFO, 2, "stop"), events
 assert [e[:2] for e in events if "port=COM5" in e[2]] == [(ERROR, 12)], events
-assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2]] == [], events
+assert find(ERROR, 3, "is already served by another process: the service does not start"), events
+# Wine knows no service SIDs.
+assert find(INFO, 1, "service-sid=missing"), events
+assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2] and e[1] != 3] == [], events
 PY
-echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop; uninstalled: the service and its source removed"
+echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop, the refusal beside a squatter; uninstalled: the service and its source removed"
