@@ -25,8 +25,14 @@ if [[ ! -f $gtest_prefix/lib/cmake/GTest/GTestConfig.cmake ]]; then
   cmake --install "$build/googletest" >/dev/null
 fi
 
+# ccache, where there is one, shares the objects between worktrees (CCACHE_BASEDIR).
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DHORALIGN_WERROR=ON -DHORALIGN_GUI=OFF -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" >/dev/null
+  -DHORALIGN_WERROR=ON -DHORALIGN_GUI=OFF -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
+  "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 exe=$build/winui/horalign.exe

@@ -158,7 +158,7 @@ Exit status:
   2  the command line is wrong
   3  a port could not be opened: missing, or in use by another program
   4  the settings could not be written
-  5  run: another Horalign service runs
+  5  run: another Horalign service runs, or another process serves its pipe
   6  read --set-pc: the PC clock could not be set
   7  the service refused: changing needs an administrator
 )";

@@ -7,6 +7,7 @@
 #include "control/json_lines.h"
 #include "control/service_connection.h"
 #include "control/win32/pipe_server.h"
+#include "control/win32/pipe_trust.h"
 
 namespace horalign {
 namespace {
@@ -83,10 +84,16 @@ class PipeConnection final : public ServiceConnection {
 std::unique_ptr<ServiceConnection> ConnectToService(std::string* why) {
   const ULONGLONG deadline = ::GetTickCount64() + kBusyWaitMs;
   for (;;) {
-    const HANDLE pipe = ::CreateFileA(PipeServer::kPipeName, GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) return std::make_unique<PipeConnection>(pipe);
-    const DWORD code = ::GetLastError();
+    const HANDLE pipe = OpenServicePipe(FILE_FLAG_OVERLAPPED);
+    const DWORD code = pipe == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    if (pipe != INVALID_HANDLE_VALUE) {
+      // Whoever serves the name hears nothing until it is found to be the service.
+      const std::string stranger = CheckPipeServer(pipe);
+      if (stranger.empty()) return std::make_unique<PipeConnection>(pipe);
+      ::CloseHandle(pipe);
+      if (why != nullptr) *why = stranger + ": nothing was sent to it";
+      return nullptr;
+    }
     const ULONGLONG now = ::GetTickCount64();
     if (code != ERROR_PIPE_BUSY || now >= deadline) {
       if (why != nullptr) {

@@ -3,7 +3,8 @@
 #include <sddl.h>
 
 #include <utility>
-#include <vector>
+
+#include "control/win32/pipe_trust.h"
 
 namespace horalign {
 namespace {
@@ -11,11 +12,17 @@ namespace {
 constexpr const char* kWindowClass = "HoralignPipeWindow";
 constexpr UINT kLinesWaiting = WM_APP + 1;
 constexpr DWORD kBufferBytes = 4096;
-// The system, administrators and the service's own account have it all; Users may read and
+
+// The system, administrators and the service's own SID have it all; Users may read and
 // write data, which lets them ask and read answers, but neither create an instance of the
-// pipe nor change its security. Which request changes something the service decides per
-// client (an administrator's token), as the system bus leaves it to polkit on Linux.
-constexpr const char* kPipeSecurity = "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;0x0012019b;;;BU)";
+// pipe nor change its security. The owner (the service's account, which other services may
+// share) gets no more than to read the security, in place of an owner's right to change it.
+// Which request changes something the service decides per client (an administrator's
+// token), as the system bus leaves it to polkit on Linux.
+std::string PipeSecurity(const std::string& serviceSid) {
+  return "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + serviceSid +
+         ")(A;;0x0012019b;;;BU)(A;;RC;;;S-1-3-4)";
+}
 
 struct Handle {
   HANDLE h = nullptr;
@@ -28,7 +35,8 @@ struct Handle {
 };
 
 // Whether the client at the other end of `pipe` has an administrator's token (an elevated
-// one: a filtered token holds the group for denying only).
+// one: a filtered token holds the group for denying only). An identification token, all a
+// client of ours allows, is enough to tell.
 bool ClientIsAdmin(HANDLE pipe) {
   if (!::ImpersonateNamedPipeClient(pipe)) return false;
   HANDLE token = nullptr;
@@ -43,17 +51,61 @@ bool ClientIsAdmin(HANDLE pipe) {
          ::CheckTokenMembership(token, sid, &member) && member;
 }
 
+// Starts an overlapped transfer on `ov`; false when the pipe has broken.
+bool StartTransfer(bool write, HANDLE pipe, char* data, DWORD size, OVERLAPPED& ov) {
+  ::ResetEvent(ov.hEvent);
+  const BOOL ok = write ? ::WriteFile(pipe, data, size, nullptr, &ov)
+                        : ::ReadFile(pipe, data, size, nullptr, &ov);
+  const DWORD code = ok ? ERROR_SUCCESS : ::GetLastError();
+  return ok || code == ERROR_IO_PENDING || code == ERROR_MORE_DATA;
+}
+
+// Cuts a client's bytes into lines of at most kMaxLine bytes; a longer one is told once
+// (nullptr) and the rest of it passed over.
+class LineCutter {
+ public:
+  template <typename Out>
+  void Take(const char* bytes, DWORD size, const Out& out) {
+    for (DWORD i = 0; i < size; ++i) {
+      const char c = bytes[i];
+      if (c == '\n') {
+        if (!dropping_) {
+          if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
+          out(&pending_);
+        }
+        pending_.clear();
+        dropping_ = false;
+      } else if (!dropping_) {
+        pending_ += c;
+        if (pending_.size() > PipeServer::kMaxLine) {
+          out(nullptr);
+          pending_.clear();
+          dropping_ = true;
+        }
+      }
+    }
+  }
+
+ private:
+  std::string pending_;
+  bool dropping_ = false;  // the rest of a line that was too long
+};
+
 }  // namespace
 
 struct PipeServer::Client {
   int id = 0;
   HANDLE pipe = INVALID_HANDLE_VALUE;
-  HANDLE wake = nullptr;           // set when the outbox has lines
-  std::deque<std::string> outbox;  // guarded by the server's mutex
+  HANDLE wake = nullptr;  // set when the outbox has lines, or the client is dropped
+  // Guarded by the server's mutex:
+  std::deque<std::string> outbox;
+  std::size_t outboxBytes = 0;
+  bool dropped = false;
   std::thread thread;
 };
 
-PipeServer::PipeServer(Handlers handlers) : handlers_(std::move(handlers)) {
+PipeServer::PipeServer(Handlers handlers)
+    : handlers_(std::move(handlers)), security_(PipeSecurity(ServiceSidOf(kTrustedServiceName))) {
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
@@ -65,6 +117,7 @@ PipeServer::PipeServer(Handlers handlers) : handlers_(std::move(handlers)) {
                               nullptr);
   ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   stop_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  slotFree_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 PipeServer::~PipeServer() {
@@ -79,7 +132,10 @@ PipeServer::~PipeServer() {
     if (client->thread.joinable()) client->thread.join();
     ::CloseHandle(client->wake);
   }
+  for (HANDLE pipe : idle_) ::CloseHandle(pipe);
+  if (claimed_ != INVALID_HANDLE_VALUE) ::CloseHandle(claimed_);
   if (window_ != nullptr) ::DestroyWindow(window_);
+  ::CloseHandle(slotFree_);
   ::CloseHandle(stop_);
 }
 
@@ -94,7 +150,7 @@ LRESULT CALLBACK PipeServer::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
 
 HANDLE PipeServer::NewInstance(bool first) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kPipeSecurity, SDDL_REVISION_1,
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(security_.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
     return INVALID_HANDLE_VALUE;
   }
@@ -103,32 +159,67 @@ HANDLE PipeServer::NewInstance(bool first) {
       kPipeName,
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-      PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, &attributes);
+      static_cast<DWORD>(kMaxClients), kBufferBytes, kBufferBytes, 0, &attributes);
   ::LocalFree(descriptor);
   return pipe;
 }
 
-bool PipeServer::Start(std::string& error) {
+bool PipeServer::Claim(std::string& error) {
   const HANDLE first = NewInstance(true);
-  if (first == INVALID_HANDLE_VALUE) {
-    const DWORD code = ::GetLastError();
-    error = std::string(kPipeName) +
-            (code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY
-                 ? " is already served by another process"
-                 : " could not be created (error " + std::to_string(code) + ")");
-    return false;
+  const DWORD code = first == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+  // Not every system refuses the first instance of a name that is served already: one
+  // that lets us in shows the other process's instances beside ours.
+  DWORD instances = 1;
+  if (first != INVALID_HANDLE_VALUE &&
+      !::GetNamedPipeHandleStateA(first, nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
+    instances = 1;
   }
-  listener_ = std::thread([this, first] { Listen(first); });
-  return true;
+  if (first != INVALID_HANDLE_VALUE && instances == 1) {
+    claimed_ = first;
+    instances_ = 1;
+    return true;
+  }
+  if (first != INVALID_HANDLE_VALUE) ::CloseHandle(first);
+  const bool taken = instances > 1 || code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY;
+  error = std::string(kPipeName) +
+          (taken ? " is already served by another process"
+                 : " could not be created (error " + std::to_string(code) + ")");
+  return false;
 }
 
-void PipeServer::Listen(HANDLE pipe) {
+void PipeServer::Listen() {
+  if (claimed_ == INVALID_HANDLE_VALUE || listener_.joinable()) return;
+  listener_ = std::thread([this] { Accept(); });
+}
+
+HANDLE PipeServer::NextInstance() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_.empty()) {
+      const HANDLE pipe = idle_.back();
+      idle_.pop_back();
+      return pipe;
+    }
+    if (instances_ >= kMaxClients) return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE pipe = NewInstance(false);
+  if (pipe != INVALID_HANDLE_VALUE) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++instances_;
+  }
+  return pipe;
+}
+
+void PipeServer::Accept() {
   const Handle connected(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  HANDLE pipe = std::exchange(claimed_, INVALID_HANDLE_VALUE);
   for (;;) {
     if (pipe == INVALID_HANDLE_VALUE) {
-      // Out of resources for a moment: try again soon, or end when asked to.
-      if (::WaitForSingleObject(stop_, 1000) == WAIT_OBJECT_0) return;
-      pipe = NewInstance(false);
+      // Every client slot taken, or out of resources for a moment: wait for a client to go
+      // (or a second), or end when asked to.
+      const HANDLE waits[] = {slotFree_, stop_};
+      if (::WaitForMultipleObjects(2, waits, FALSE, 1000) == WAIT_OBJECT_0 + 1) return;
+      pipe = NextInstance();
       continue;
     }
     OVERLAPPED ov{};
@@ -151,9 +242,8 @@ void PipeServer::Listen(HANDLE pipe) {
       ok = ::GetOverlappedResult(pipe, &ov, &ignored, FALSE) != 0;
     }
     if (!ok) {
-      // A client that came and went before it was taken: serve the name afresh.
-      ::CloseHandle(pipe);
-      pipe = NewInstance(false);
+      // A client that came and went before it was taken: wait on the instance afresh.
+      ::DisconnectNamedPipe(pipe);
       continue;
     }
     auto client = std::make_shared<Client>();
@@ -165,7 +255,7 @@ void PipeServer::Listen(HANDLE pipe) {
       clients_[client->id] = client;
       client->thread = std::thread([this, client] { Serve(client); });
     }
-    pipe = NewInstance(false);
+    pipe = NextInstance();
   }
 }
 
@@ -174,82 +264,66 @@ void PipeServer::Serve(std::shared_ptr<Client> client) {
   const Handle readDone(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   const Handle writeDone(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   std::vector<char> buffer(kBufferBytes);
-  std::string pending;
-  bool dropping = false;  // the rest of a line that was too long
-  bool adminKnown = false, admin = false;
-  OVERLAPPED rd{};
+  std::string writing;
+  LineCutter lines;
+  bool adminKnown = false, admin = false, inFlight = false;
+  OVERLAPPED rd{}, wr{};
   rd.hEvent = readDone.h;
-  auto startRead = [&] {
-    ::ResetEvent(readDone.h);
-    if (::ReadFile(pipe, buffer.data(), kBufferBytes, nullptr, &rd)) return true;
-    const DWORD code = ::GetLastError();
-    return code == ERROR_IO_PENDING || code == ERROR_MORE_DATA;
-  };
-  bool open = startRead();
+  wr.hEvent = writeDone.h;
+  // Reading goes on while an answer waits for the client to take it, so that a client that
+  // only sends is seen to owe too many answers, and dropped.
+  bool open = StartTransfer(false, pipe, buffer.data(), kBufferBytes, rd);
   while (open) {
-    const HANDLE waits[] = {readDone.h, client->wake, stop_};
-    const DWORD woke = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+    if (!inFlight) {
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (client->dropped) break;
+        if (!client->outbox.empty()) {
+          writing = std::move(client->outbox.front());
+          client->outbox.pop_front();
+          client->outboxBytes -= writing.size();
+          inFlight = true;
+        }
+      }
+      if (inFlight &&
+          !StartTransfer(true, pipe, writing.data(), static_cast<DWORD>(writing.size()), wr)) {
+        break;
+      }
+    }
+    const HANDLE waits[] = {readDone.h, writeDone.h, client->wake, stop_};
+    const DWORD woke = ::WaitForMultipleObjects(4, waits, FALSE, INFINITE);
+    DWORD done = 0;
     if (woke == WAIT_OBJECT_0) {
-      DWORD got = 0;
-      if (!::GetOverlappedResult(pipe, &rd, &got, FALSE) && ::GetLastError() != ERROR_MORE_DATA) {
+      if (!::GetOverlappedResult(pipe, &rd, &done, FALSE) && ::GetLastError() != ERROR_MORE_DATA) {
         break;
       }
       // The client's token, once it has written (the system lets a server take it then).
       if (!adminKnown) admin = ClientIsAdmin(pipe), adminKnown = true;
-      for (DWORD i = 0; i < got; ++i) {
-        const char c = buffer[i];
-        if (c == '\n') {
-          if (!dropping) {
-            if (!pending.empty() && pending.back() == '\r') pending.pop_back();
-            Post({Incoming::What::kLine, client->id, std::move(pending), admin});
-          }
-          pending.clear();
-          dropping = false;
-        } else if (!dropping) {
-          pending += c;
-          if (pending.size() > kMaxLine) {
-            Post({Incoming::What::kTooLong, client->id, {}, admin});
-            pending.clear();
-            dropping = true;
-          }
-        }
-      }
-      open = startRead();
+      lines.Take(buffer.data(), done, [&](std::string* line) {
+        if (line != nullptr)
+          return Post({Incoming::What::kLine, client->id, std::move(*line), admin});
+        Post({Incoming::What::kTooLong, client->id, {}, admin});
+      });
+      open = StartTransfer(false, pipe, buffer.data(), kBufferBytes, rd);
     } else if (woke == WAIT_OBJECT_0 + 1) {
-      std::deque<std::string> lines;
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        lines.swap(client->outbox);
-      }
-      for (const std::string& line : lines) {
-        OVERLAPPED wr{};
-        wr.hEvent = writeDone.h;
-        ::ResetEvent(writeDone.h);
-        DWORD written = 0;
-        bool ok = ::WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), nullptr, &wr);
-        if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-          const HANDLE w[] = {writeDone.h, stop_};
-          if (::WaitForMultipleObjects(2, w, FALSE, INFINITE) != WAIT_OBJECT_0) {
-            ::CancelIo(pipe);
-          }
-          ok = ::GetOverlappedResult(pipe, &wr, &written, TRUE) != 0;
-        } else if (ok) {
-          ok = ::GetOverlappedResult(pipe, &wr, &written, TRUE) != 0;
-        }
-        if (!ok) {
-          open = false;
-          break;
-        }
-      }
-    } else {
-      break;
+      if (!::GetOverlappedResult(pipe, &wr, &done, FALSE) || done != writing.size()) break;
+      ::ResetEvent(writeDone.h);
+      inFlight = false;
+    } else if (woke != WAIT_OBJECT_0 + 2) {
+      break;  // the end; a wake is looked at above
     }
   }
   ::CancelIo(pipe);
   DWORD ignored = 0;
   ::GetOverlappedResult(pipe, &rd, &ignored, TRUE);
+  if (inFlight) ::GetOverlappedResult(pipe, &wr, &ignored, TRUE);
+  // The instance waits for the next client.
   ::DisconnectNamedPipe(pipe);
-  ::CloseHandle(pipe);
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(pipe);
+  }
+  ::SetEvent(slotFree_);
   Post({Incoming::What::kGone, client->id, {}, false});
 }
 
@@ -258,6 +332,12 @@ void PipeServer::Post(Incoming incoming) {
   const bool first = incoming_.empty();
   incoming_.push_back(std::move(incoming));
   if (first) ::PostMessageA(window_, kLinesWaiting, 0, 0);
+}
+
+bool PipeServer::Dropped(int client) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = clients_.find(client);
+  return found != clients_.end() && found->second->dropped;
 }
 
 void PipeServer::Deliver() {
@@ -269,10 +349,10 @@ void PipeServer::Deliver() {
   for (Incoming& in : taken) {
     switch (in.what) {
       case Incoming::What::kLine:
-        handlers_.line(in.client, in.line, in.admin);
+        if (!Dropped(in.client)) handlers_.line(in.client, in.line, in.admin);
         break;
       case Incoming::What::kTooLong:
-        handlers_.tooLong(in.client);
+        if (!Dropped(in.client)) handlers_.tooLong(in.client);
         break;
       case Incoming::What::kGone: {
         std::shared_ptr<Client> client;
@@ -293,8 +373,25 @@ void PipeServer::Deliver() {
 void PipeServer::Send(int client, const std::string& line) {
   const std::lock_guard<std::mutex> lock(mutex_);
   const auto found = clients_.find(client);
+  if (found == clients_.end() || found->second->dropped) return;
+  Client& c = *found->second;
+  c.outbox.push_back(line + "\n");
+  c.outboxBytes += line.size() + 1;
+  if (c.outboxBytes > kMaxOutbox) {
+    c.dropped = true;
+    c.outbox.clear();
+    c.outboxBytes = 0;
+  }
+  ::SetEvent(c.wake);
+}
+
+void PipeServer::Drop(int client) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = clients_.find(client);
   if (found == clients_.end()) return;
-  found->second->outbox.push_back(line + "\n");
+  found->second->dropped = true;
+  found->second->outbox.clear();
+  found->second->outboxBytes = 0;
   ::SetEvent(found->second->wake);
 }
 

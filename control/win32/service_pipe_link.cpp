@@ -3,22 +3,25 @@
 #include <utility>
 
 #include "control/json_lines.h"
+#include "control/win32/pipe_trust.h"
 #include "control/window_requests.h"
 #include "core/settings/com_ports.h"
 
 namespace horalign {
 namespace {
 
-constexpr const char* kPipeName = R"(\\.\pipe\Horalign)";
 constexpr int kPollMs = 200;
 constexpr int kReconnectTicks = 15;  // 3 s
 constexpr std::size_t kMaxLine = 1 << 20;
 constexpr std::int64_t kWatchId = 0;
 
+// The service's pipe, when the service serves it; a process that took the name is treated
+// as no service, and hears nothing.
 HANDLE OpenPipe() {
-  const HANDLE pipe =
-      ::CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  return pipe;
+  const HANDLE pipe = OpenServicePipe(0);
+  if (pipe == INVALID_HANDLE_VALUE || CheckPipeServer(pipe).empty()) return pipe;
+  ::CloseHandle(pipe);
+  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // the same body runs until Ctrl+C, logging to standard error as well.
 #include "platform/win32/win32_api.h"
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "control/exit_codes.h"
 #include "control/pipe_sessions.h"
 #include "control/win32/pipe_server.h"
+#include "control/win32/pipe_trust.h"
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "core/settings/app_config.h"
@@ -131,6 +134,18 @@ std::string SettleClockRight(std::int16_t mode) {
   return TokenPrivilege(true, held) ? "dropped" : "could-not-drop";
 }
 
+// Whether the token holds the service's own SID, which its pipe's security names: without
+// it (the service's SID type not set) Windows refuses it the pipe's instances after the first.
+bool HoldsServiceSid() {
+  PSID sid = nullptr;
+  BOOL member = FALSE;
+  const std::string text = ServiceSidOf(kTrustedServiceName);
+  if (text.empty() || !::ConvertStringSidToSidA(text.c_str(), &sid)) return false;
+  const bool held = ::CheckTokenMembership(nullptr, sid, &member) && member;
+  ::LocalFree(sid);
+  return held;
+}
+
 std::string ActiveList(std::int32_t mask) {
   std::string list;
   for (int n : PortsOfMask(static_cast<std::uint32_t>(mask))) {
@@ -151,7 +166,8 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
                "start version=" HORALIGN_VERSION " settings=" + LogValue(kSettingsName) +
                    " mode=" + std::to_string(config.ConnectionMode) +
                    " active=" + ActiveList(config.UsedComPorts) + " interval=" +
-                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
+                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight +
+                   " service-sid=" + (HoldsServiceSid() ? "held" : "missing"));
 
   Win32SerialBackend serial;
   Win32Clock clock;
@@ -185,9 +201,14 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
                                 [&state](int port) { return state.Row(port).path; }});
   ServiceControl control(app, operations, state, loop, say);
   std::unique_ptr<PipeServer> pipe;
-  PipeSessions sessions(control, [&pipe](int client, const std::string& line) {
-    if (pipe) pipe->Send(client, line);
-  });
+  PipeSessions sessions(
+      control,
+      [&pipe](int client, const std::string& line) {
+        if (pipe) pipe->Send(client, line);
+      },
+      [&pipe](int client) {
+        if (pipe) pipe->Drop(client);
+      });
   control.AddListener(sessions);
   pipe = std::make_unique<PipeServer>(
       PipeServer::Handlers{[&sessions](int client, const std::string& line, bool admin) {
@@ -213,16 +234,18 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
   // Jumps of the local time reach the form through the clock, checked each second.
   const auto jumpCheck = loop.CreateTimer(1000, true, [&clock] { clock.CheckJumps(); });
 
-  if (!app.Start()) {
+  // The pipe's name first: a process that serves it already would have our clients.
+  std::string taken;
+  const bool claimed = pipe->Claim(taken);
+  if (!claimed || !app.Start()) {
+    const bool twice = claimed || !Win32InstanceGuard(kServiceInstance).Claim();
     events.Event(ServiceEventLog::Kind::kStartFailed,
-                 "error=" + LogValue("another Horalign service runs on this machine"));
+                 "error=" + LogValue(twice ? "another Horalign service runs on this machine"
+                                           : taken + ": the service does not start"));
     return kExitRunning;
   }
   control.Started();
-  if (std::string why; !pipe->Start(why)) {
-    events.Event(ServiceEventLog::Kind::kWarning,
-                 "warning=" + LogValue("the control interface is off: " + why));
-  }
+  pipe->Listen();
   running();
   while (!loop.QuitReceived()) loop.Yield();
   return kExitOk;

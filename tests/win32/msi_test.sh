@@ -82,6 +82,7 @@ echo "horalign-cli.exe: scan, update (COM3, COM7), read COM7, exit codes 3 and 1
 rm -rf "$dir/stage" && cp -r "$MSI_STAGE" "$dir/stage"
 sed -i 's/Version="1\.41"/Version="1.42"/' "$dir/stage/horalign.wxs"
 (cd "$dir/stage" && wixl -a x64 -o ../horalign-1.42-x64.msi horalign.wxs 2>>"$dir/wixl.log")
+cmake -DMSIBUILD=msibuild -DMSI="$dir/horalign-1.42-x64.msi" -P "$dir/stage/msi-tables.cmake" >>"$dir/wixl.log"
 newer=$(product_code "$dir/horalign-1.42-x64.msi")
 msiexec /i "$(winepath -w "$dir/horalign-1.42-x64.msi")"
 expect "1.41's uninstall entry" "$(reg_value "$uninstall\\$code" DisplayVersion)" ""

@@ -15,7 +15,7 @@ fail() { echo "service: $*" >&2; exit 1; }
 quiet() { wine "$@" 2>>"$dir/wine.log"; }
 expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
 reg_value() {
-  { quiet reg query "$1" /v "$2" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
+  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
 }
 state() { { quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 # Waits up to 60 s for `$@` to succeed.
@@ -43,8 +43,22 @@ wait_for [ "$(state)" = RUNNING ] || fail "the service is $(state), not RUNNING"
 expect Start "$(reg_value "$service_key" Start)" 0x2
 expect DelayedAutostart "$(reg_value "$service_key" DelayedAutostart)" 0x1
 expect ObjectName "$(reg_value "$service_key" ObjectName)" 'NT AUTHORITY\LocalService'
-[[ $(reg_value "$service_key" ImagePath) == *'\Horalign\horalign-cli.exe'*' run' ]] ||
-  fail "the service runs $(reg_value "$service_key" ImagePath)"
+# The program in quotes: unquoted, the control manager would try C:\Program.exe first.
+expect ImagePath "$(reg_value "$service_key" ImagePath)" '"C:\Program Files\Horalign\horalign-cli.exe" run'
+# Wine applies no MsiLockPermissionsEx and knows no service SIDs: the package is read instead.
+python3 - "$HORALIGN_MSI" <<'PY' || fail "the package does not give the service's SID the settings key"
+import hashlib, struct, subprocess, sys
+def rows(table):
+    out = subprocess.run(["msiinfo", "export", sys.argv[1], table], capture_output=True, text=True).stdout
+    return [line.rstrip("\r").split("\t") for line in out.splitlines()[3:]]
+sid = "S-1-5-80-" + "-".join(map(str, struct.unpack("<5I", hashlib.sha1("HORALIGN".encode("utf-16-le")).digest())))
+assert ["SettingsKey", "2", "Software\\Quorvane\\Horalign", "+", "", "ServiceSettings"] in rows("Registry"), rows("Registry")
+assert rows("MsiLockPermissionsEx") == [["SettingsKeyLock", "SettingsKey", "Registry",
+    "D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CI;KRKW;;;%s)" % sid, ""]], rows("MsiLockPermissionsEx")
+sequence = {r[0]: (r[1], int(r[2])) for r in rows("InstallExecuteSequence")}
+assert sequence["InstallServices"][1] < sequence["ConfigureService"][1] < sequence["StartServices"][1], sequence
+assert sequence["ConfigureService"][0] == "$Service=3", sequence
+PY
 [[ $(reg_value "$source_key" EventMessageFile) == *'\Horalign\horalign-cli.exe' ]] ||
   fail "no event source"
 wait_for quiet "$cli" status || fail "status found no service"
@@ -61,6 +75,9 @@ assert all(ports[c]["status"] == "Connected to device." for c in ("COM3", "COM7"
 PY
 }
 wait_for connected || fail "the service did not connect COM3 and COM7: $(cat "$dir/status.json")"
+# The service writes the settings key the installer made writable for it.
+quiet "$cli" config interval 75 >/dev/null || fail "config interval 75 through the service returned $?"
+expect "the stored interval" "$(reg_value 'HKLM\Software\Quorvane\Horalign\Config' 'Update Interval' /reg:32)" 75
 # The service holds the ports: a command that opened them itself would find them in use.
 quiet "$cli" --json update >"$dir/update.json" || fail "update through the service returned $?"
 quiet "$cli" status --json >"$dir/status.json" || fail "status returned $?"
@@ -101,12 +118,16 @@ this is not JSON
 {"id": 11, "request": "Watch"}
 {"id": 12, "request": "Update", "port": 7}
 @next
+{"id": "\xff\xfe", "request": "GetSettings"}
+{"id": 13, "request": "Get\xc3("}
+{"id": 14, "request": "SetInterval", "minutes": 60, "minutes": 9999}
 LINES
+printf -v bytes '%b' "$(cat "$dir/lines.txt")" && printf '%s' "$bytes" >"$dir/lines.txt"
 quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/lines.txt")" >"$dir/answers.txt" ||
   fail "the pipe closed: $(tail -1 "$dir/answers.txt")"
 python3 - "$dir/answers.txt" <<'PY' || fail "the pipe's answers are wrong: $(cat "$dir/answers.txt")"
 import json, sys
-a = [json.loads(line) for line in open(sys.argv[1])]
+a = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8", errors="strict")]
 errors = [(x.get("id"), x.get("error")) for x in a[1:12]]
 assert errors == [(None, "BadRequest"), (None, "BadRequest"), (2, "UnknownRequest"),
                   (None, "BadRequest"), (3, "InvalidArgs"), (4, "InvalidArgs"),
@@ -119,8 +140,28 @@ assert a[13]["ok"] and len(a[13]["ports"]) == 16 and a[13]["settings"]["mode"] =
 # A watching client sees the row change before its answer.
 assert a[14]["event"] == "PortChanged" and a[14]["row"]["port"] == 7, a[14]
 assert a[15]["id"] == 12 and a[15]["outcome"] == "updated", a[15]
+# Bytes that are no UTF-8 come back as U+FFFD, never as they were; a key given twice is refused.
+assert [x.get("error") for x in a[16:19]] == ["BadRequest"] * 3, a[16:]
+assert "given twice" in a[18]["message"] and "\ufffd" in a[16]["message"] + a[17]["message"], a[16:]
 PY
-echo "bad lines: 11 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+echo "bad lines: 14 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+
+# Pipelined requests are answered in order; a client owing 32 answers is cut off.
+{
+  printf '@batch 2\n{"id": "u", "request": "Update", "port": 3}\n{"id": "s", "request": "GetSettings"}\n'
+  printf '@batch 41\n{"id": 0, "request": "Update", "port": 3}\n'
+  for i in $(seq 40); do printf '{"id": %d, "request": "GetSettings"}\n' "$i"; done
+} >"$dir/pipelined.txt"
+quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/pipelined.txt")" >"$dir/pipelined.out" ||
+  fail "the pipe closed: $(cat "$dir/pipelined.out")"
+python3 - "$dir/pipelined.out" <<'PY' || fail "pipelined answers are wrong: $(cat "$dir/pipelined.out")"
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert [json.loads(x)["id"] for x in lines[:2]] == ["u", "s"], lines[:2]
+assert json.loads(lines[0])["outcome"] == "updated", lines[0]
+assert lines[2:] == ["@closed"], lines[2:]
+PY
+echo "pipelined: answered in order; a client with 32 answers owed is closed"
 
 # The tray program beside the service is its client: it opens no port (the service holds
 # COM7, so an Update Now of its own would find the port in use), and the service does what
@@ -153,6 +194,24 @@ wait_for refused || fail "COM5 did not fail to connect"
 quiet net stop Horalign >/dev/null || fail "net stop returned $?"
 expect "the state after net stop" "$(state)" STOPPED
 
+# A process that serves the pipe's name first: the service does not start, and the command
+# line sends it nothing.
+: >"$dir/squatted.bin"
+wine "$SERVICE_PROBE" squat "$(winepath -w "$dir/squatted.bin")" >"$dir/squat.out" 2>>"$dir/wine.log" &
+wait_for grep -q squatting "$dir/squat.out" || fail "the squatter did not start"
+# Wine's net start reports a start once the service is pending: its end tells.
+quiet net start Horalign >/dev/null || true
+wait_for [ "$(state)" = STOPPED ] || fail "the service runs beside a squatter"
+expect "the service's exit code beside a squatter" \
+  "$({ quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "SERVICE_EXIT_CODE" { print $3 }')" 5
+rc=0 && wine "$cli" status >/dev/null 2>"$dir/squat-status.txt" || rc=$?
+expect "status's exit code beside a squatter" $rc 1
+grep -q 'is served by process .*, not as the Horalign service: nothing was sent' "$dir/squat-status.txt" ||
+  fail "status said: $(cat "$dir/squat-status.txt")"
+[[ ! -s $dir/squatted.bin ]] || fail "the squatter got: $(cat "$dir/squatted.bin")"
+quiet taskkill /f /im horalign_service_probe.exe >/dev/null || true
+echo "a squatter first: the service refuses to start, status sends it nothing"
+
 product=$(msiinfo export "$HORALIGN_MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
 quiet msiexec /x "$product" /qn || fail "msiexec /x returned $?"
 expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
@@ -183,6 +242,9 @@ for com in ("COM3", "COM7"):
 assert find(INFO, 21, "message="), events
 assert find(INFO, 2, "stop"), events
 assert [e[:2] for e in events if "port=COM5" in e[2]] == [(ERROR, 12)], events
-assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2]] == [], events
+assert find(ERROR, 3, "is already served by another process: the service does not start"), events
+# Wine knows no service SIDs.
+assert find(INFO, 1, "service-sid=missing"), events
+assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2] and e[1] != 3] == [], events
 PY
-echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop; uninstalled: the service and its source removed"
+echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop, the refusal beside a squatter; uninstalled: the service and its source removed"

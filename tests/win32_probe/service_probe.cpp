@@ -1,7 +1,11 @@
 // A client of the service for the tests under Wine (tests/win32/service_test.sh):
 //   service_probe lines FILE   sends FILE's lines to \\.\pipe\Horalign, each followed by a
 //       line break, and prints the line that answers each; "@long N" sends N bytes instead,
-//       "@next" sends nothing and prints the next line (a notification).
+//       "@next" sends nothing and prints the next line (a notification), "@batch N" sends the
+//       next N lines at once and prints what comes back, up to N lines, then "@closed" when
+//       the service closed the pipe or "@timeout" when it stayed silent.
+//   service_probe squat FILE   serves the pipe's name before the service does, says
+//       "squatting", and appends whatever its clients send to FILE until it is killed.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,25 +14,29 @@
 
 namespace {
 
-bool ReadLine(HANDLE pipe, std::string& pending, std::string& line) {
+enum class Got { kLine, kClosed, kTimeout };
+
+Got ReadLine(HANDLE pipe, std::string& pending, std::string& line) {
   for (;;) {
     if (const auto end = pending.find('\n'); end != std::string::npos) {
       line = pending.substr(0, end);
       pending.erase(0, end + 1);
-      return true;
+      return Got::kLine;
     }
     OVERLAPPED ov{};
     ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     char buffer[4096];
     DWORD got = 0;
     BOOL ok = ::ReadFile(pipe, buffer, sizeof buffer, nullptr, &ov);
+    bool silent = false;
     if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-      if (::WaitForSingleObject(ov.hEvent, 10000) != WAIT_OBJECT_0) ::CancelIo(pipe);
+      silent = ::WaitForSingleObject(ov.hEvent, 10000) != WAIT_OBJECT_0;
+      if (silent) ::CancelIo(pipe);
       ok = TRUE;
     }
     ok = ok && ::GetOverlappedResult(pipe, &ov, &got, TRUE);
     ::CloseHandle(ov.hEvent);
-    if (!ok || got == 0) return false;
+    if (!ok || got == 0) return silent ? Got::kTimeout : Got::kClosed;
     pending.append(buffer, got);
   }
 }
@@ -44,6 +52,37 @@ bool Write(HANDLE pipe, const std::string& bytes) {
   return ok && done == bytes.size();
 }
 
+void Batch(HANDLE pipe, std::ifstream& in, int count, std::string& pending) {
+  std::string lines, line;
+  for (int i = 0; i < count && std::getline(in, line); ++i) lines += line + "\n";
+  Got got = Write(pipe, lines) ? Got::kLine : Got::kClosed;
+  for (int i = 0; i < count && got == Got::kLine; ++i) {
+    if ((got = ReadLine(pipe, pending, line)) == Got::kLine) std::printf("%s\n", line.c_str());
+  }
+  if (got != Got::kLine) std::printf(got == Got::kClosed ? "@closed\n" : "@timeout\n");
+  std::fflush(stdout);
+}
+
+// Serves the name first, with no care for who connects, and keeps what they send.
+int Squat(const char* file) {
+  const HANDLE pipe =
+      ::CreateNamedPipeA("\\\\.\\pipe\\Horalign", PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                         PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return 1;
+  std::printf("squatting\n");
+  std::fflush(stdout);
+  for (;;) {
+    ::ConnectNamedPipe(pipe, nullptr);
+    char buffer[4096];
+    DWORD got = 0;
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      out.write(buffer, got).flush();
+    }
+    ::DisconnectNamedPipe(pipe);
+  }
+}
+
 int Lines(const char* file) {
   const HANDLE pipe = ::CreateFileA("\\\\.\\pipe\\Horalign", GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -57,11 +96,14 @@ int Lines(const char* file) {
     if (request.rfind("@long ", 0) == 0) {
       request = std::string(std::stoul(request.substr(6)), 'x');
     } else if (request == "@next") {
-      if (!ReadLine(pipe, pending, answer)) return 1;
+      if (ReadLine(pipe, pending, answer) != Got::kLine) return 1;
       std::printf("%s\n", answer.c_str());
       continue;
+    } else if (request.rfind("@batch ", 0) == 0) {
+      Batch(pipe, in, std::stoi(request.substr(7)), pending);
+      continue;
     }
-    if (!Write(pipe, request + "\n") || !ReadLine(pipe, pending, answer)) {
+    if (!Write(pipe, request + "\n") || ReadLine(pipe, pending, answer) != Got::kLine) {
       std::fprintf(stderr, "service_probe: the pipe closed after: %s\n", request.c_str());
       return 1;
     }
@@ -76,6 +118,7 @@ int Lines(const char* file) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "lines") return Lines(argv[2]);
-  std::fprintf(stderr, "usage: service_probe lines FILE\n");
+  if (argc == 3 && std::string(argv[1]) == "squat") return Squat(argv[2]);
+  std::fprintf(stderr, "usage: service_probe lines FILE | squat FILE\n");
   return 2;
 }
