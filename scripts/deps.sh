@@ -10,7 +10,7 @@ pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-forma
       procps util-linux tzdata
       dpkg-dev debhelper file lintian desktop-file-utils appstream librsvg2-bin
       pkg-config libsystemd-dev systemd dbus dbus-daemon python3-dbus python3-gi strace
-      polkitd libpam-systemd)
+      polkitd libpam-systemd nlohmann-json3-dev ccache)
 if [[ "${1:-}" == "--windows" ]]; then
   pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3
         wixl msitools)
