@@ -10,7 +10,9 @@ void QV_MainForm::PollPcClock() {
   if (text == pcClockText_) return;
   pcClockText_ = text;
   deps_.view.ShowPcClockState(text);
-  deps_.view.SetTrayTip(text.empty() ? Caption() : Caption() + "\n" + text);
+  // The tip holds 63 characters on some systems: the state without its figures.
+  const std::string state = text.substr(0, text.find(" ("));
+  deps_.view.SetTrayTip(text.empty() ? Caption() : Caption() + "\n" + state);
 }
 
 HoldReason QV_MainForm::HoldNow() {

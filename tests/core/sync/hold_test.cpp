@@ -163,6 +163,7 @@ TEST(Hold, TheWindowAndTheTrayShowTheState) {
   s.clockSync.Set(State::kSynchronized, 0.0125);
   s.Run(60'000);
   EXPECT_EQ(s.view.pcClockState, "PC clock: synchronized (max. error 0.013 s)");
+  EXPECT_EQ(s.view.trayTip, s.Form().Caption() + "\nPC clock: synchronized");
   s.clockSync.Set(State::kUnknown);
   s.Run(60'000);
   EXPECT_EQ(s.view.pcClockState, "");
