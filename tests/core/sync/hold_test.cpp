@@ -41,6 +41,7 @@ TEST(Hold, ACycleWritesOnlyWhatTheClockStateAllows) {
   } rows[] = {
       {"within the bound", "1", State::kSynchronized, 0.4, nullptr, kUpdated},
       {"not synchronised", "1", State::kUnsynchronized, 16.0, nullptr, kUnsync},
+      {"at the bound", "1", State::kSynchronized, 0.5, nullptr, kUpdated},
       {"over the default bound", "1", State::kSynchronized, 0.6, nullptr, kOverBound},
       {"within a wider bound", "1", State::kSynchronized, 0.6, "2.5", kUpdated},
       {"a corrupt bound is the default", "1", State::kSynchronized, 0.6, "-3", kOverBound},
