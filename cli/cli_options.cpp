@@ -43,6 +43,8 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
         o.system = true;
       } else if (a == "--set-pc") {
         o.setPc = true;
+      } else if (a == "--force") {
+        o.force = true;
       } else if (a == "--config" || a.starts_with("--config=")) {
         if (a == "--config" && i + 1 >= args.size()) return {std::nullopt, "--config needs a file"};
         o.configPath = a == "--config" ? args[++i] : a.substr(9);
@@ -64,6 +66,7 @@ CliArgs ParseCliArgs(const std::vector<std::string>& args) {
   if (o.system && !o.configPath.empty())
     return {std::nullopt, "--system and --config exclude each other"};
   if (o.setPc && o.command != "read") return {std::nullopt, "--set-pc goes with read"};
+  if (o.force && o.command != "update") return {std::nullopt, "--force goes with update"};
   if (o.openMetrics && (o.command != "status" || o.json))
     return {std::nullopt, "--openmetrics goes with status, without --json"};
   const auto [least, most] = OperandCount(o.command);

@@ -18,6 +18,7 @@ struct CliOptions {
   bool openMetrics = false;  // status --openmetrics
   bool verbose = false;
   bool setPc = false;
+  bool force = false;  // update --force: written also while the hold keeps writes back
   bool help = false;
   bool version = false;
 };

@@ -120,9 +120,14 @@ struct Written {
   bool refused = false;  // polkit did not allow it; the status says so
 };
 
-Written WriteHere(HeadlessCore& core, int port) {
-  const Connected c = ConnectPort(core, port);
+Written WriteHere(HeadlessCore& core, int port, bool force) {
   Written w;
+  // As the service holds it back: the settings' hold applies to a command's own write too.
+  if (const HoldReason hold = core.form.HoldNow(); hold != HoldReason::kNone && !force) {
+    w.outcome = "held", w.status = HoldText(hold), w.path = core.PortPath(port);
+    return w;
+  }
+  const Connected c = ConnectPort(core, port);
   w.found = c.found;
   w.outcome = c.opened ? "no-device" : "unavailable";
   w.status = c.opened ? core.Cell(port, kColStatus) : c.problem;
@@ -139,14 +144,16 @@ Written WriteHere(HeadlessCore& core, int port) {
 }
 
 // The service writes a port it has active, between its own operations.
-Written WriteThrough(RunningService& service, int port) {
+Written WriteThrough(RunningService& service, int port, bool force) {
   const ServiceRow row = *service.Owned(port);
   Written w;
   w.path = row.path, w.device = row.device, w.sn = row.sn, w.found = row.detected;
-  const Answer answer = service.Call(PortRequest(RequestKind::kUpdate, port));
+  const Answer answer =
+      service.Call(PortRequest(force ? RequestKind::kUpdateForced : RequestKind::kUpdate, port));
   const bool done = answer.Ok() && !answer.written.empty();
   w.refused = answer.error && answer.error->kind == ErrorKind::kAccessDenied;
-  w.outcome = done ? answer.written.front().outcome : "failed";
+  const bool held = answer.error && answer.error->kind == ErrorKind::kHeld;
+  w.outcome = done ? answer.written.front().outcome : held ? "held" : "failed";
   w.status = done ? answer.written.front().status : answer.error ? answer.error->message : "";
   if (done) w.msPast = answer.written.front().msPastSecond;
   return w;
@@ -264,16 +271,18 @@ int UpdateCommand(const CliOptions& options, const std::string& settingsPath) {
     return kExitUsage;
   }
   const std::unique_ptr<RunningService> service = RunningService::Find();
-  bool portProblem = false, deviceProblem = false;
+  bool portProblem = false, deviceProblem = false, heldBack = false;
   Json json = Json::array();
   for (int port : ports) {
-    Written w =
-        service && service->Owned(port) ? WriteThrough(*service, port) : WriteHere(core, port);
+    Written w = service && service->Owned(port) ? WriteThrough(*service, port, options.force)
+                                                : WriteHere(core, port, options.force);
     if (w.refused) {
       Complain(ComName(port) + ": " + w.status);
       return kExitRefused;
     }
-    (w.outcome == "unavailable" ? portProblem : deviceProblem) |= w.outcome != "updated";
+    heldBack |= w.outcome == "held";
+    (w.outcome == "unavailable" ? portProblem : deviceProblem) |=
+        w.outcome != "updated" && w.outcome != "held";
     Json o{{"port", ComName(port)},
            {"path", w.path},
            {"outcome", w.outcome},
@@ -287,7 +296,8 @@ int UpdateCommand(const CliOptions& options, const std::string& settingsPath) {
     }
   }
   if (options.json) PrintJson(Json{{"ports", std::move(json)}});
-  return portProblem ? kExitPort : deviceProblem ? kExitFailed : kExitOk;
+  if (heldBack) Complain("the PC clock's state holds the writes back; --force writes anyway");
+  return portProblem ? kExitPort : deviceProblem ? kExitFailed : heldBack ? kExitHeld : kExitOk;
 }
 
 int ReadCommand(const CliOptions& options, const std::string& settingsPath) {

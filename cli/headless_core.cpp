@@ -24,9 +24,9 @@ HeadlessCore::HeadlessCore(const std::string& settingsPath, bool logRows)
       registry(system->Settings()),
       clock(system->PcClock()),
       loop(system->Loop()),
-      form(ProgramParts{
-          Platform{registry, serial, clock, loop, instance, view, pointer, dialog, loadingView},
-          config, delayTicks, serialPort, paging, messages, loading}) {
+      form(ProgramParts{Platform{registry, serial, clock, loop, instance, view, pointer, dialog,
+                                 loadingView, nullptr, nullptr, system->ClockSync()},
+                        config, delayTicks, serialPort, paging, messages, loading}) {
   view.logRows = logRows;
   LoadConfig(registry, config);
   for (int n = 1; n <= kPortRows; ++n) form.Ports().AddRow(n);

@@ -72,6 +72,12 @@ int ChangeThroughService(RunningService& service, const char* key,
     for (int port : PortsOfMask(static_cast<std::uint32_t>(std::atol(text.c_str())))) {
       r.ports.push_back(port);
     }
+  } else if (name == kValuePushOnlyWhenSynchronized) {
+    r = MakeRequest(RequestKind::kSetPushOnlyWhenSynchronized);
+    r.flag = text == "1";
+  } else if (name == kValueMaximumClockError) {
+    r = MakeRequest(RequestKind::kSetMaxClockError);
+    r.seconds = std::strtod(text.c_str(), nullptr);
   } else {
     Complain("the service does not take " + name);
     return kExitUsage;

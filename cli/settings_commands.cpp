@@ -1,4 +1,6 @@
 // The command that shows and changes the synchronization settings: config.
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,7 +40,22 @@ std::optional<ServiceSettingsRead> SettingsNow(RunningService* service, Registry
       config.VerifyWrites,   settingsPath};
 }
 
-int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s) {
+// The hold as the service has it, or as the file does.
+struct Hold {
+  bool on = false;
+  double bound = kDefaultMaxClockError;
+};
+Hold HoldNow(RunningService* service, RegistryStore& store) {
+  if (service != nullptr) {
+    const Answer a = service->Call(MakeRequest(RequestKind::kGetPcClock));
+    return a.pcClock ? Hold{a.pcClock->holdOn, a.pcClock->maxClockError} : Hold{};
+  }
+  AppConfig config;
+  LoadConfig(store, config);
+  return Hold{config.PushOnlyWhenSynchronized, config.MaxClockErrorSeconds};
+}
+
+int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s, const Hold& hold) {
   Json names = Json::array();
   std::string list;
   for (int port : s.active) {
@@ -50,13 +67,18 @@ int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s) {
                    {"mode", s.mode},
                    {"mode_name", ModeName(s.mode)},
                    {"active", std::move(names)},
-                   {"interval_min", s.interval}});
+                   {"interval_min", s.interval},
+                   {"push_only_when_synchronized", hold.on},
+                   {"maximum_clock_error_s", hold.bound}});
     return kExitOk;
   }
   Print("settings  " + s.path + "\n");
   Print("mode      " + std::to_string(s.mode) + " (" + ModeName(s.mode) + ")\n");
   Print("active    " + (list.empty() ? std::string("none") : list) + "\n");
   Print("interval  " + std::to_string(s.interval) + " minutes\n");
+  char bound[40];
+  std::snprintf(bound, sizeof bound, "%g", hold.bound);
+  Print(std::string("hold      ") + (hold.on ? "on" : "off") + ", max. error " + bound + " s\n");
   return kExitOk;
 }
 
@@ -82,7 +104,7 @@ int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
   RegistryStore& store = *settings;
   const std::optional<ServiceSettingsRead> now = SettingsNow(service.get(), store, settingsPath);
   if (!now) return kExitFailed;
-  if (options.args.empty()) return ShowConfig(options, *now);
+  if (options.args.empty()) return ShowConfig(options, *now, HoldNow(service.get(), store));
   if (!usable) return kExitSettings;
   const std::string& what = options.args[0];
   const std::vector<std::string> rest(options.args.begin() + 1, options.args.end());
@@ -113,15 +135,26 @@ int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
       return kExitUsage;
     }
     values = {{kValueUsedComPorts, std::to_string(mask)}};
+  } else if (what == "hold" && rest.size() == 1 && (rest[0] == "on" || rest[0] == "off")) {
+    values = {{kValuePushOnlyWhenSynchronized, rest[0] == "on" ? "1" : "0"}};
+  } else if (what == "max-error" && rest.size() == 1) {
+    const auto seconds = WholeNumber(rest[0]);
+    if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds)) {
+      Complain(kMaxClockErrorText);
+      return kExitUsage;
+    }
+    values = {{kValueMaximumClockError, rest[0]}};
   } else {
-    Complain("config takes: mode 0|1|2, active COMn ... | none, or interval MINUTES");
+    Complain(
+        "config takes: mode 0|1|2, active COMn ... | none, interval MINUTES, hold on|off, or "
+        "max-error SECONDS");
     return kExitUsage;
   }
   if (const int code = StoreSettings(service.get(), store, settingsPath, kConfigKey, values);
       code != kExitOk)
     return code;
   const std::optional<ServiceSettingsRead> after = SettingsNow(service.get(), store, settingsPath);
-  return after ? ShowConfig(options, *after) : kExitFailed;
+  return after ? ShowConfig(options, *after, HoldNow(service.get(), store)) : kExitFailed;
 }
 
 }  // namespace horalign

@@ -55,7 +55,44 @@ std::string Up(bool up) {
          "horalign_last_scrape_error " + (up ? "0" : "1") + "\n";
 }
 
-std::string OpenMetrics(const std::vector<ServiceDevice>& devices) {
+// The PC clock's two figures: no sample for a state or a bound the system does not give.
+std::string PcClockMetrics(const PcClockRead& c) {
+  std::string out = Family("horalign_pc_clock_synchronized", "gauge",
+                           "1 while the PC clock is synchronised, 0 while it is not.");
+  if (c.state != "unknown") {
+    out += std::string("horalign_pc_clock_synchronized ") +
+           (c.state == "synchronized" ? "1" : "0") + "\n";
+  }
+  out += Family("horalign_pc_clock_max_error_seconds", "gauge",
+                "The bound the system gives the PC clock's error.");
+  if (!std::isnan(c.maxError)) {
+    out += "horalign_pc_clock_max_error_seconds " + Number(c.maxError, "%.17g") + "\n";
+  }
+  return out;
+}
+
+Json PcClockJson(const PcClockRead& c) {
+  return Json{{"state", c.state},
+              {"max_error_s", NumberOrNull(c.maxError)},
+              {"est_error_s", NumberOrNull(c.estError)},
+              {"source", c.source},
+              {"push_only_when_synchronized", c.holdOn},
+              {"maximum_clock_error_s", c.maxClockError},
+              {"held", c.held.empty() ? Json(nullptr) : Json(c.held)}};
+}
+
+std::string PcClockLine(const PcClockRead& c) {
+  std::string line = "pc clock  " + c.state;
+  if (!std::isnan(c.maxError)) line += Number(c.maxError, ", max. error %.6f s");
+  if (!std::isnan(c.estError)) line += Number(c.estError, ", est. error %.6f s");
+  if (!c.source.empty()) line += ", source " + c.source;
+  line += "\nhold      ";
+  line += c.holdOn ? Number(c.maxClockError, "on, bound %g s") : "off";
+  if (!c.held.empty()) line += " - " + c.held;
+  return line + "\n";
+}
+
+std::string OpenMetrics(const std::vector<ServiceDevice>& devices, const PcClockRead& clock) {
   struct Figure {
     const char* name;
     const char* type;
@@ -90,7 +127,7 @@ std::string OpenMetrics(const std::vector<ServiceDevice>& devices) {
              Number(value, "%.17g") + "\n";
     }
   }
-  return out + "# EOF\n";
+  return out + PcClockMetrics(clock) + "# EOF\n";
 }
 
 Json PortJson(const ServiceRow& r, const ServiceDevice* d) {
@@ -122,12 +159,13 @@ Json SettingsJson(const ServiceSettingsRead& s) {
               {"verify_writes", s.verifyWrites}};
 }
 
-void PrintText(const Answer& rows, const Answer& devices, const ServiceSettingsRead& s) {
+void PrintText(const Answer& rows, const Answer& devices, const ServiceSettingsRead& s,
+               const PcClockRead& clock) {
   std::string active;
   for (int port : s.active) active += (active.empty() ? "" : " ") + ComName(port);
   Print("settings  " + s.path + "\nmode      " + std::to_string(s.mode) + "\nactive    " +
         (active.empty() ? "none" : active) + "\ninterval  " + std::to_string(s.interval) +
-        " minutes\n\n");
+        " minutes\n" + PcClockLine(clock) + "\n");
   Print("PORT   ACTIVE DEVICE            S/N     SETTINGS    DRIFT         STATUS\n");
   for (const ServiceRow& r : rows.rows) {
     const ServiceDevice* d = DeviceOn(devices.devices, r.port);
@@ -161,15 +199,22 @@ int StatusCommand(const CliOptions& options, const std::string&) {
            : failed->error     ? ExitCodeOf(failed->error->kind)
                                : kExitFailed;
   }
+  // A service that cannot tell reads as one whose clock's state is unknown.
+  const Answer asked = service->Call(MakeRequest(RequestKind::kGetPcClock));
+  PcClockRead clock;
+  clock.maxError = clock.estError = NAN;
+  if (asked.pcClock) clock = *asked.pcClock;
   if (options.openMetrics) {
-    Print(OpenMetrics(devices.devices));
+    Print(OpenMetrics(devices.devices, clock));
   } else if (options.json) {
     Json ports = Json::array();
     for (const ServiceRow& r : rows.rows)
       ports.push_back(PortJson(r, DeviceOn(devices.devices, r.port)));
-    PrintJson(Json{{"settings", SettingsJson(*settings.settings)}, {"ports", std::move(ports)}});
+    PrintJson(Json{{"settings", SettingsJson(*settings.settings)},
+                   {"ports", std::move(ports)},
+                   {"pc_clock", PcClockJson(clock)}});
   } else {
-    PrintText(rows, devices, *settings.settings);
+    PrintText(rows, devices, *settings.settings, clock);
   }
   return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include "cli/cli_options.h"
 #include "core/platform/clock.h"
 #include "core/platform/event_loop.h"
+#include "core/platform/pc_clock_sync.h"
 #include "core/platform/registry_store.h"
 #include "core/platform/serial_backend.h"
 
@@ -27,6 +28,8 @@ class CliSystem {
   virtual EventLoop& Loop() = 0;
   // The device COM `port` stands for ("/dev/ttyS0", "\\.\COM1").
   virtual std::string PortPath(int port) = 0;
+  // Where the PC clock's sync state is read; null where it cannot be.
+  virtual PcClockSync* ClockSync() { return nullptr; }
 };
 
 std::unique_ptr<CliSystem> OpenCliSystem(const std::string& settingsPath);

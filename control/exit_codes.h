@@ -15,6 +15,7 @@ enum ExitCode : int {
   kExitRunning = 5,   // run: another Horalign holds the instance slot
   kExitClock = 6,     // read --set-pc: the PC clock could not be set
   kExitRefused = 7,   // the service refused: polkit did not allow the caller
+  kExitHeld = 8,      // update: the PC clock is not synchronised (--force writes anyway)
 };
 
 // The exit code for a request the service did not do.
@@ -26,6 +27,8 @@ inline ExitCode ExitCodeOf(ErrorKind kind) {
       return kExitUsage;
     case ErrorKind::kSettings:
       return kExitSettings;
+    case ErrorKind::kHeld:
+      return kExitHeld;
     default:
       return kExitFailed;
   }

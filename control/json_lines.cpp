@@ -40,7 +40,16 @@ std::optional<std::string> BoolArg(const Json& request, const char* name, bool o
 std::optional<std::string> ReadArguments(const Json& in, Request& r) {
   switch (r.kind) {
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       return WholeArg(in, "port", r.port);
+    case RequestKind::kSetPushOnlyWhenSynchronized:
+      return BoolArg(in, "on", false, r.flag);
+    case RequestKind::kSetMaxClockError: {
+      const auto found = in.find("seconds");
+      if (found == in.end() || !found->is_number()) return kMaxClockErrorText;
+      r.seconds = found->get<double>();
+      return std::nullopt;
+    }
     case RequestKind::kRead:
       if (auto why = WholeArg(in, "port", r.port)) return why;
       return BoolArg(in, "setPc", true, r.flag);
@@ -160,10 +169,27 @@ WriteResult WrittenOf(const Json& w) {
                      IntOf(w, "msPastSecond", -1)};
 }
 
+Json PcClockJson(const PcClockRead& c) {
+  return Json{{"state", c.state},
+              {"maxError", NumberOrNull(c.maxError)},
+              {"estError", NumberOrNull(c.estError)},
+              {"source", c.source},
+              {"holdOn", c.holdOn},
+              {"maxClockError", c.maxClockError},
+              {"held", c.held}};
+}
+
+PcClockRead PcClockOf(const Json& c) {
+  return PcClockRead{TextOf(c, "state"),  NumberOf(c, "maxError"), NumberOf(c, "estError"),
+                     TextOf(c, "source"), FlagOf(c, "holdOn"),     NumberOf(c, "maxClockError"),
+                     TextOf(c, "held")};
+}
+
 ErrorKind ErrorKindOf(const std::string& name) {
-  for (ErrorKind kind : {ErrorKind::kBadRequest, ErrorKind::kUnknownRequest,
-                         ErrorKind::kInvalidArgs, ErrorKind::kAccessDenied,
-                         ErrorKind::kLimitsExceeded, ErrorKind::kNotActive, ErrorKind::kSettings}) {
+  for (ErrorKind kind :
+       {ErrorKind::kBadRequest, ErrorKind::kUnknownRequest, ErrorKind::kInvalidArgs,
+        ErrorKind::kAccessDenied, ErrorKind::kLimitsExceeded, ErrorKind::kNotActive,
+        ErrorKind::kSettings, ErrorKind::kHeld}) {
     if (name == ErrorName(kind)) return kind;
   }
   return ErrorKind::kFailed;
@@ -211,7 +237,14 @@ std::string EncodeRequestLine(const Request& r, std::int64_t id) {
   o["request"] = InfoOf(r.kind).name;
   switch (r.kind) {
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       o["port"] = r.port;
+      break;
+    case RequestKind::kSetPushOnlyWhenSynchronized:
+      o["on"] = r.flag;
+      break;
+    case RequestKind::kSetMaxClockError:
+      o["seconds"] = r.seconds;
       break;
     case RequestKind::kRead:
       o["port"] = r.port;
@@ -268,7 +301,11 @@ std::string EncodeAnswerLine(RequestKind kind, const Json& id, const Answer& a) 
       if (a.settings) o["settings"] = SettingsJson(*a.settings);
       break;
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       if (!a.written.empty()) o.update(WrittenJson(a.written.front(), false));
+      break;
+    case RequestKind::kGetPcClock:
+      if (a.pcClock) o["pcClock"] = PcClockJson(*a.pcClock);
       break;
     case RequestKind::kUpdateAll: {
       Json written = Json::array();
@@ -333,7 +370,10 @@ std::optional<AnswerLine> DecodeAnswerLine(RequestKind kind, std::string_view li
   if (const auto settings = in.find("settings"); settings != in.end() && settings->is_object()) {
     a.settings = SettingsOf(*settings);
   }
-  if (kind == RequestKind::kUpdate) a.written.push_back(WrittenOf(in));
+  if (kind == RequestKind::kUpdate || kind == RequestKind::kUpdateForced) {
+    a.written.push_back(WrittenOf(in));
+  }
+  if (const auto c = in.find("pcClock"); c != in.end() && c->is_object()) a.pcClock = PcClockOf(*c);
   if (const auto written = in.find("written"); written != in.end() && written->is_array()) {
     for (const Json& w : *written) a.written.push_back(WrittenOf(w));
   }

@@ -1,6 +1,7 @@
 #include "control/protocol.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <set>
 
@@ -26,6 +27,11 @@ constexpr RequestInfo kRequests[] = {
     {RequestKind::kSetPushOnTimeChange, "SetPushOnTimeChange", Right::kManage, false},
     {RequestKind::kSetVerifyWrites, "SetVerifyWrites", Right::kManage, false},
     {RequestKind::kSetPortPath, "SetPortPath", Right::kManage, false},
+    {RequestKind::kUpdateForced, "UpdateForced", Right::kManage, false},
+    {RequestKind::kGetPcClock, "GetPcClock", Right::kNone, true},
+    {RequestKind::kSetPushOnlyWhenSynchronized, "SetPushOnlyWhenSynchronized", Right::kManage,
+     false},
+    {RequestKind::kSetMaxClockError, "SetMaxClockError", Right::kManage, false},
 };
 
 constexpr int kModeNoneNumber = 0, kModePcFromDeviceNumber = 2;
@@ -84,6 +90,8 @@ const char* ErrorName(ErrorKind kind) {
       return "Failed";
     case ErrorKind::kSettings:
       return "Settings";
+    case ErrorKind::kHeld:
+      return "Held";
   }
   return "Failed";
 }
@@ -108,6 +116,7 @@ std::optional<ControlError> CheckArguments(const Request& request, int mode) {
   };
   switch (request.kind) {
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
     case RequestKind::kRead:
       if (!IsComPort(request.port)) return invalid(NoSuchPortText(request.port));
       break;
@@ -132,6 +141,10 @@ std::optional<ControlError> CheckArguments(const Request& request, int mode) {
       if (request.number < kMinUpdateInterval || request.number > kMaxUpdateInterval) {
         return invalid(kIntervalText);
       }
+      break;
+    case RequestKind::kSetMaxClockError:
+      if (!(request.seconds > 0) || !std::isfinite(request.seconds))
+        return invalid(kMaxClockErrorText);
       break;
     case RequestKind::kSetActivePorts: {
       std::set<std::int64_t> distinct;

@@ -29,6 +29,11 @@ enum class RequestKind : std::uint8_t {
   kSetPushOnTimeChange,
   kSetVerifyWrites,
   kSetPortPath,
+  // The hold on the PC clock's state.
+  kUpdateForced,  // Update, also while the hold keeps the writes back
+  kGetPcClock,
+  kSetPushOnlyWhenSynchronized,
+  kSetMaxClockError,
 };
 
 // What a request needs of its caller: nothing (reading), or the right to manage the
@@ -56,6 +61,7 @@ struct Request {
   bool flag = false;                // Read's "set the PC clock", the switches' on
   std::vector<std::int64_t> ports;  // SetActivePorts
   std::string path;                 // SetPortPath ("" puts the port back on its default)
+  double seconds = 0;               // SetMaxClockError
 };
 // A request without values, with a port (and the flag), or with a number.
 Request MakeRequest(RequestKind kind);
@@ -76,6 +82,7 @@ enum class ErrorKind : std::uint8_t {
   kNotActive,       // the port is not active in the service
   kFailed,          // the device did not do it, or the service could not
   kSettings,        // the settings could not be written
+  kHeld,            // the PC clock's state holds the write back (UpdateForced writes anyway)
 };
 const char* ErrorName(ErrorKind kind);
 
@@ -119,6 +126,17 @@ struct ReadResult {
   std::string status;
 };
 
+// The PC clock's state as the service last read it, and its hold.
+struct PcClockRead {
+  std::string state = "unknown";      // ClockStateName's
+  double maxError = 0, estError = 0;  // seconds; NaN where the system gives none
+  std::string source;
+  bool holdOn = false;
+  double maxClockError = 0;  // the bound, seconds
+  std::string held;          // the hold's text while it keeps writes back, else ""
+  friend bool operator==(const PcClockRead&, const PcClockRead&) = default;
+};
+
 // A request's answer: an error, or what the request gives (the rest stays empty).
 struct Answer {
   std::optional<ControlError> error;
@@ -127,6 +145,7 @@ struct Answer {
   std::optional<ServiceSettingsRead> settings;  // GetSettings, Watch
   std::vector<WriteResult> written;             // Update (one), UpdateAll
   std::optional<ReadResult> read;               // Read
+  std::optional<PcClockRead> pcClock;           // GetPcClock
 
   static Answer Refused(ErrorKind kind, std::string message);
   bool Ok() const { return !error.has_value(); }
@@ -145,6 +164,8 @@ std::string NoSuchPortText(std::int64_t port);
 std::string NotActiveText(int port);
 inline constexpr const char* kOneSourceText =
     "Only one device can be used to synchronize the PC time.";
+inline constexpr const char* kMaxClockErrorText =
+    "the maximum clock error is a number of seconds above 0";
 inline constexpr const char* kIntervalText =
     "the update interval is a whole number of minutes from 60 to 9999";
 

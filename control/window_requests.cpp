@@ -8,6 +8,8 @@ Request RequestOf(const ServiceRequest& r) {
   switch (r.kind) {
     case ServiceRequestKind::kUpdate:
       return PortRequest(RequestKind::kUpdate, r.value);
+    case ServiceRequestKind::kUpdateForced:
+      return PortRequest(RequestKind::kUpdateForced, r.value);
     case ServiceRequestKind::kReadTime:
       return PortRequest(RequestKind::kRead, r.value, true);  // and set the PC clock from it
     case ServiceRequestKind::kRescan:

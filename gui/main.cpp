@@ -23,6 +23,7 @@
 #include "gui/signal_bridge.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_clock_sync.h"
 #include "platform/posix/posix_log_folder.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
@@ -79,8 +80,9 @@ int main(int argc, char** argv) {
     QObject::connect(&serviceTimeout, &QTimer::timeout, pump);
   }
 
+  PosixClockSync clockSync;
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           trace, &history, service.get()});
+                           trace, &history, service.get(), &clockSync});
   window.SetForm([&app] { return app.MainForm(); });
 
   SignalBridge signalBridge([&app, &window](int) {

@@ -177,7 +177,9 @@ void MainWindow::BuildControls() {
   }
   // Every text whole at this window's fonts, measured.
   const MainLayout layout = FitMainWindow(QtTextMetrics(*this, scale_), Locale());
-  setFixedSize(scale_.ToPx(layout.clientWidthTwips), scale_.ToPx(layout.clientHeightTwips));
+  designedSize_ =
+      QSize(scale_.ToPx(layout.clientWidthTwips), scale_.ToPx(layout.clientHeightTwips));
+  setFixedSize(designedSize_);
   const QPoint inner(kFrameBorderPx, kFrameBorderPx);
   for (const ControlDesc& desc : MainWindowControls()) {
     const TwipsRect& r = layout.Rect(desc.control);

@@ -91,6 +91,7 @@ class MainWindow : public QWidget, public MainWindowView {
 
   void SetCurrentDate(const std::string& text) override;
   void SetCurrentTime(const std::string& text) override;
+  void ShowPcClockState(const std::string& text) override;
 
   void SetCaption(const std::string& caption) override;
   void SetPositionTwips(int left, int top) override;
@@ -108,6 +109,7 @@ class MainWindow : public QWidget, public MainWindowView {
 
   bool TrayAvailable() const override;
   void AddTrayIcon(const std::string& tip) override;
+  void SetTrayTip(const std::string& tip) override;
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override;
   void ShowHistory() override;
@@ -156,6 +158,9 @@ class MainWindow : public QWidget, public MainWindowView {
   QLineEdit* interval_ = nullptr;
   QLineEdit* currentDate_ = nullptr;
   QLineEdit* currentTime_ = nullptr;
+  // The PC clock's state on a line below the designed window, which grows by it while shown.
+  QLabel* pcClockState_ = nullptr;
+  QSize designedSize_;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer* trayWatch_ = nullptr;
   bool trayShown_ = false;     // the icon is in a notification area

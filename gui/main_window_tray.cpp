@@ -42,6 +42,10 @@ void MainWindow::AddTrayIcon(const std::string& tip) {
   WatchTray();
 }
 
+void MainWindow::SetTrayTip(const std::string& tip) {
+  if (tray_) tray_->setToolTip(QString::fromStdString(tip));
+}
+
 void MainWindow::WatchTray() {
   const bool available = QSystemTrayIcon::isSystemTrayAvailable();
   if (available != trayShown_) {

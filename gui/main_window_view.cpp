@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QScreen>
@@ -187,6 +188,27 @@ void MainWindow::SetCurrentDate(const std::string& text) {
 
 void MainWindow::SetCurrentTime(const std::string& text) {
   currentTime_->setText(Q(text));
+}
+
+void MainWindow::ShowPcClockState(const std::string& text) {
+  if (!pcClockState_) {
+    pcClockState_ = new QLabel(this);
+    pcClockState_->setObjectName("lblPcClockState");
+    pcClockState_->setAccessibleName("PC clock state");
+    pcClockState_->hide();
+  }
+  pcClockState_->setText(Q(text));
+  if (text.empty()) {
+    pcClockState_->hide();
+    setFixedSize(designedSize_);
+    return;
+  }
+  const int margin = scale_.ToPx(120);
+  const int line = pcClockState_->sizeHint().height();
+  pcClockState_->setGeometry(margin, designedSize_.height(), designedSize_.width() - 2 * margin,
+                             line);
+  setFixedSize(designedSize_.width(), designedSize_.height() + line + margin / 2);
+  pcClockState_->show();
 }
 
 void MainWindow::SetCaption(const std::string& caption) {

@@ -1,6 +1,7 @@
 #include "service/operations.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include "core/device/device_text.h"
 #include "core/device/model_table.h"
@@ -52,6 +53,12 @@ Answer ServiceOperations::Run(const Request& r) {
       return SetSwitch(kValueVerifyWrites, r.flag);
     case RequestKind::kSetPortPath:
       return SetPortPath(port, r.path);
+    case RequestKind::kUpdateForced:
+      return Update(port, true);
+    case RequestKind::kSetPushOnlyWhenSynchronized:
+      return SetSwitch(kValuePushOnlyWhenSynchronized, r.flag);
+    case RequestKind::kSetMaxClockError:
+      return SetMaxClockError(r.seconds);
     default:
       return Answer::Refused(ErrorKind::kFailed, "a read is answered from the service's state");
   }
@@ -71,9 +78,13 @@ WriteResult ServiceOperations::WritePort(int port) {
                      entry ? entry->msPastSecond : -1};
 }
 
-Answer ServiceOperations::Update(int port) {
+Answer ServiceOperations::Update(int port, bool force) {
   if (Form().Ports().Active(port) != PortActive::kYes) {
     return Answer::Refused(ErrorKind::kNotActive, NotActiveText(port));
+  }
+  // As Update Now asks in the window: a held clock is written only when the caller insists.
+  if (const HoldReason hold = Form().HoldNow(); hold != HoldReason::kNone && !force) {
+    return Answer::Refused(ErrorKind::kHeld, HoldText(hold));
   }
   Answer answer;
   answer.written.push_back(WritePort(port));
@@ -81,6 +92,10 @@ Answer ServiceOperations::Update(int port) {
 }
 
 Answer ServiceOperations::UpdateAll() {
+  // No forced form: a caller that insists names the ports (UpdateForced).
+  if (const HoldReason hold = Form().HoldNow(); hold != HoldReason::kNone) {
+    return Answer::Refused(ErrorKind::kHeld, HoldText(hold));
+  }
   Answer answer;
   for (int port = 1; port <= kComPortCount; ++port) {
     if (Form().Ports().Active(port) == PortActive::kYes) answer.written.push_back(WritePort(port));
@@ -179,8 +194,18 @@ Answer ServiceOperations::SetInterval(int minutes) {
 Answer ServiceOperations::SetSwitch(const char* name, bool on) {
   if (!Save(kConfigKey, name, on ? "1" : "0")) return CannotWrite();
   AppConfig& config = p_.app.Config();
-  (std::string_view(name) == kValueVerifyWrites ? config.VerifyWrites : config.PushOnTimeChange) =
-      on;
+  const std::string_view which = name;
+  (which == kValueVerifyWrites               ? config.VerifyWrites
+   : which == kValuePushOnlyWhenSynchronized ? config.PushOnlyWhenSynchronized
+                                             : config.PushOnTimeChange) = on;
+  return {};
+}
+
+Answer ServiceOperations::SetMaxClockError(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", seconds);
+  if (!Save(kConfigKey, kValueMaximumClockError, text)) return CannotWrite();
+  p_.app.Config().MaxClockErrorSeconds = seconds;
   return {};
 }
 

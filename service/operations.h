@@ -35,13 +35,14 @@ class ServiceOperations {
  private:
   QV_MainForm& Form() { return *p_.app.MainForm(); }
   WriteResult WritePort(int port);
-  Answer Update(int port);
+  Answer Update(int port, bool force = false);
   Answer UpdateAll();
   Answer Read(int port, bool setPc);
   Answer SetMode(int mode);
   Answer SetActivePorts(std::uint32_t mask);
   Answer SetInterval(int minutes);
   Answer SetSwitch(const char* name, bool on);
+  Answer SetMaxClockError(double seconds);
   Answer SetPortPath(int port, const std::string& path);
   Answer Reload();
   void ReconnectChanged(std::uint32_t before, std::uint32_t now);

@@ -1,6 +1,10 @@
 #include "service/service_log.h"
 
+#include <cstdio>
+
+#include "core/sync/clock_hold.h"
 #include "core/ui/window_layout.h"
+#include "service/headless_views.h"
 
 namespace horalign {
 
@@ -20,6 +24,28 @@ LogLevel RowWeigher::Weigh(int port, const std::string& active, const std::strin
   last_[static_cast<std::size_t>(port)] = std::move(state);
   if (same || (active != "Yes" && status == "Disconnected from device.")) return LogLevel::kDebug;
   return IsFailureStatus(status) ? LogLevel::kWarning : LogLevel::kInfo;
+}
+
+PcClockSyncInfo JournaledClockSync::Read() {
+  PcClockSyncInfo info = inner_.Read();
+  if (last_ == info.state) return info;
+  last_ = info.state;
+  std::string line = std::string("pc-clock=") + ClockStateName(info.state);
+  char figure[48];
+  if (info.maxErrorSeconds) {
+    std::snprintf(figure, sizeof figure, " max-error=%.6f", *info.maxErrorSeconds);
+    line += figure;
+  }
+  if (info.estErrorSeconds) {
+    std::snprintf(figure, sizeof figure, " est-error=%.6f", *info.estErrorSeconds);
+    line += figure;
+  }
+  if (!info.source.empty()) line += " source=" + LogValue(info.source);
+  if (log_) {
+    log_(info.state == ClockSyncState::kUnsynchronized ? LogLevel::kWarning : LogLevel::kInfo,
+         line);
+  }
+  return info;
 }
 
 std::string ModeName(int mode) {

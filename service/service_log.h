@@ -5,7 +5,10 @@
 // repeats and the transient steps as detail.
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "core/platform/pc_clock_sync.h"
 
 namespace horalign {
 
@@ -27,6 +30,19 @@ class RowWeigher {
 
  private:
   std::array<std::string, 17> last_{};  // per port, its state as last weighed
+};
+
+// The PC clock's state as `inner` reads it; its first state and each change of it are one
+// line, a warning when the clock is not synchronised.
+class JournaledClockSync final : public PcClockSync {
+ public:
+  JournaledClockSync(PcClockSync& inner, ServiceLog log) : inner_(inner), log_(std::move(log)) {}
+  PcClockSyncInfo Read() override;
+
+ private:
+  PcClockSync& inner_;
+  ServiceLog log_;
+  std::optional<ClockSyncState> last_;
 };
 
 // The mode as the window names it ("none" for no mode).

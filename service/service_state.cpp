@@ -63,6 +63,23 @@ void ServiceState::TakeSettings() {
                           c.VerifyWrites,   s_.settingsName};
 }
 
+// As the form last read it (at least once a minute), so it is never older than that.
+PcClockRead ServiceState::TakePcClock() const {
+  PcClockRead out;
+  QV_MainForm* form = s_.app.MainForm();
+  if (form == nullptr) return out;
+  const PcClockSyncInfo& info = form->PcClock();
+  const AppConfig& c = s_.app.Config();
+  out.state = ClockStateName(info.state);
+  out.maxError = OrNan(info.maxErrorSeconds);
+  out.estError = OrNan(info.estErrorSeconds);
+  out.source = info.source;
+  out.holdOn = c.PushOnlyWhenSynchronized;
+  out.maxClockError = c.MaxClockErrorSeconds;
+  out.held = HoldText(HoldReasonOf(c, info));
+  return out;
+}
+
 Answer ServiceState::Read(RequestKind kind) const {
   Answer answer;
   if (kind == RequestKind::kGetPorts || kind == RequestKind::kWatch) {
@@ -70,6 +87,7 @@ Answer ServiceState::Read(RequestKind kind) const {
   }
   if (kind == RequestKind::kGetDevices) answer.devices = devices_;
   if (kind == RequestKind::kGetSettings || kind == RequestKind::kWatch) answer.settings = settings_;
+  if (kind == RequestKind::kGetPcClock) answer.pcClock = TakePcClock();
   return answer;
 }
 

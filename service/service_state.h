@@ -39,6 +39,7 @@ class ServiceState {
   ServiceRow TakeRow(int port);
   void TakeDevices();
   void TakeSettings();
+  PcClockRead TakePcClock() const;
 
   Sources s_;
   std::array<ServiceRow, 16> rows_{};

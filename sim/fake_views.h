@@ -46,6 +46,7 @@ class FakeMainWindow : public MainWindowView {
   std::pair<int, int> intervalSelection{-1, -1};
   std::string currentDate, currentTime;
   std::vector<std::string> trayIcons;
+  std::string trayTip, pcClockState;
   std::vector<TrayMenuState> trayMenus;
   std::vector<int> helpTopics;
   int historyOpened = 0;
@@ -87,6 +88,7 @@ class FakeMainWindow : public MainWindowView {
 
   void SetCurrentDate(const std::string& text) override { currentDate = text; }
   void SetCurrentTime(const std::string& text) override { currentTime = text; }
+  void ShowPcClockState(const std::string& text) override { pcClockState = text; }
 
   void SetCaption(const std::string& text) override { caption = text; }
   void SetPositionTwips(int l, int t) override { left = l, top = t; }
@@ -104,6 +106,7 @@ class FakeMainWindow : public MainWindowView {
 
   bool TrayAvailable() const override { return trayAvailable; }
   void AddTrayIcon(const std::string& tip) override { trayIcons.push_back(tip); }
+  void SetTrayTip(const std::string& tip) override { trayTip = tip; }
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override { helpTopics.push_back(topic); }
   void ShowHistory() override { ++historyOpened; }

@@ -8,6 +8,7 @@
 #include "core/history/history_log.h"
 #include "core/platform/instance.h"
 #include "core/settings/registry.h"
+#include "sim/fake_clock_sync.h"
 #include "sim/fake_views.h"
 #include "sim/memory_log_folder.h"
 #include "sim/memory_registry.h"
@@ -55,8 +56,9 @@ struct SimApp {
     HistorySink* also = nullptr;
   } historyTee{history};
   ServiceLink* service;
+  FakeClockSync clockSync;  // unknown until a test sets it
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading, &historyTee, service}};
+                           dialog, loading, &historyTee, service, &clockSync}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

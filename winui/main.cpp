@@ -9,6 +9,7 @@
 #include "core/app/application.h"
 #include "core/history/history_log.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_clock_sync.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_instance.h"
 #include "platform/win32/win32_log_folder.h"
@@ -52,8 +53,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Where the service runs, it owns the ports: the window is its client and opens none.
   const std::unique_ptr<ServicePipeLink> service = ServicePipeLink::Connect(loop);
 
+  Win32ClockSync clockSync;
   Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loadingView, &history, service.get()});
+                           loadingView, &history, service.get(), &clockSync});
   window.SetForm([&app] { return app.MainForm(); });
   // Nothing in the program posts WM_QUIT; one from outside ends it in order.
   loop.SetQuitHandler([&window](int) { window.RequestClose(CloseReason::kSignal); });

@@ -394,6 +394,25 @@ void Win32MainWindow::SetCurrentTime(const std::string& text) {
   ::SetWindowTextA(ControlHandle(Control::txtCurrentTime), text.c_str());
 }
 
+void Win32MainWindow::ShowPcClockState(const std::string& text) {
+  const int width = twips_.X(layout_.clientWidthTwips);
+  const int designed = twips_.Y(layout_.clientHeightTwips);
+  const int margin = twips_.X(120), line = twips_.Y(255);
+  if (pcClockState_ == nullptr) {
+    // A static text's window text is its accessible name's source: the state itself.
+    pcClockState_ = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_LEFT | SS_NOPREFIX, margin,
+                                      designed, width - 2 * margin, line, hwnd_, nullptr,
+                                      ::GetModuleHandleA(nullptr), nullptr);
+    ::SendMessageA(pcClockState_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  }
+  ::SetWindowTextA(pcClockState_, text.c_str());
+  ::ShowWindow(pcClockState_, text.empty() ? SW_HIDE : SW_SHOWNA);
+  RECT frame{0, 0, width, designed + (text.empty() ? 0 : line + margin / 2)};
+  ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void Win32MainWindow::SetCaption(const std::string& caption) {
   ::SetWindowTextA(hwnd_, caption.c_str());
 }

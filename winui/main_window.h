@@ -76,6 +76,7 @@ class Win32MainWindow : public MainWindowView {
   void SelectIntervalText(int start, int length) override;
   void SetCurrentDate(const std::string& text) override;
   void SetCurrentTime(const std::string& text) override;
+  void ShowPcClockState(const std::string& text) override;
   void SetCaption(const std::string& caption) override;
   void SetPositionTwips(int left, int top) override;
   int LeftTwips() const override;
@@ -91,6 +92,7 @@ class Win32MainWindow : public MainWindowView {
   LocaleFormat Locale() const override;
   bool TrayAvailable() const override { return trayAvailable_; }
   void AddTrayIcon(const std::string& tip) override;
+  void SetTrayTip(const std::string& tip) override;
   void PopupTrayMenu(const TrayMenuState& state) override;
   void ShowHelp(int topic) override;
   void ShowHistory() override;
@@ -164,6 +166,8 @@ class Win32MainWindow : public MainWindowView {
   bool trayAvailable_ = true;
   bool trayAdded_ = false;
   std::string trayTip_;
+  // The PC clock's state on a line below the designed window, which grows by it while shown.
+  HWND pcClockState_ = nullptr;
   UINT taskbarCreated_ = 0;
   LogFolder* historyFolder_ = nullptr;
   Win32HistoryList history_;

@@ -36,6 +36,18 @@ void Win32MainWindow::AddTrayIcon(const std::string& tip) {
   loop_.ProcessPending();
 }
 
+void Win32MainWindow::SetTrayTip(const std::string& tip) {
+  trayTip_ = tip;
+  if (!trayAdded_) return;
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = hwnd_;
+  data.uID = kTrayId;
+  data.uFlags = NIF_TIP;
+  trayTip_.copy(data.szTip, std::min<std::size_t>(trayTip_.size(), 63));
+  ::Shell_NotifyIconA(NIM_MODIFY, &data);
+}
+
 void Win32MainWindow::PopupTrayMenu(const TrayMenuState& state) {
   HMENU menu = ::CreatePopupMenu();
   for (const TrayMenuItem item : mnuPopup.order) {

@@ -13,6 +13,7 @@
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/port_holder.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_clock_sync.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "platform/posix/safe_file.h"
@@ -31,8 +32,10 @@ class PosixCliSystem : public CliSystem {
   Clock& PcClock() override { return clock_; }
   EventLoop& Loop() override { return loop_; }
   std::string PortPath(int port) override { return PortPathFromRegistry(registry_, port); }
+  PcClockSync* ClockSync() override { return &clockSync_; }
 
  private:
+  PosixClockSync clockSync_;
   RegFileStore registry_;
   PosixSerialBackend serial_{MakeRegistryPortResolver(registry_)};
   PosixClock clock_;
@@ -102,14 +105,18 @@ Commands:
                        show or change the synchronization settings: mode 1 writes the PC
                        time to the active devices, mode 2 sets the PC clock from the one
                        active device; a new mode deactivates every port, as in the window
+  config hold on|off | max-error SECONDS
+                       write the PC time to the devices only while the PC clock is
+                       synchronised and its error bound is at most SECONDS (default 0.5)
   run                  the service in the foreground: connect the active ports and run the
                        update schedule; every change of a port is one line on standard
                        error; SIGTERM or SIGINT ends it in order, SIGHUP reads the
                        settings again
   status [--json | --openmetrics]
-                       the running service's 16 rows, each device's drift and the
-                       settings; --openmetrics: per device the last successful write,
-                       the offset read back, the drift and the failed writes
+                       the running service's 16 rows, each device's drift, the
+                       settings and the PC clock's sync state; --openmetrics: per device
+                       the last successful write, the offset read back, the drift and the
+                       failed writes, and the PC clock's state and error bound
 
 While the service runs (com.quorvane.Horalign1 on the system bus), scan, update and
 read leave the ports it has active to it and ask it instead, and config, map and unmap
@@ -118,6 +125,7 @@ effect at once; what changes something is decided by polkit. Without the service
 work on their own.
 
 Options:
+  --force         update: write also while the PC clock's state holds the writes back
   --config FILE   the settings file (default: $STATE_DIRECTORY/Horalign.reg when systemd
                   sets it, else the desktop program's $XDG_CONFIG_HOME/Quorvane/Horalign.reg)
   --system        the service's settings file, /var/lib/horalign/Horalign.reg
@@ -136,6 +144,7 @@ Exit status:
   5  run: another Horalign runs with the same instance lock
   6  read --set-pc: the PC clock could not be set
   7  the service refused: polkit did not allow it
+  8  update: the PC clock is not synchronised and the hold is on (--force writes anyway)
 )";
 }
 

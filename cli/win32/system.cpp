@@ -11,6 +11,7 @@
 #include "cli/service_calls.h"
 #include "cli/system.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_clock_sync.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_serial.h"
@@ -28,12 +29,14 @@ class Win32CliSystem : public CliSystem {
   Clock& PcClock() override { return clock_; }
   EventLoop& Loop() override { return loop_; }
   std::string PortPath(int port) override { return CommDevicePath(port); }
+  PcClockSync* ClockSync() override { return &clockSync_; }
 
  private:
   Win32RegistryStore registry_;
   Win32SerialBackend serial_;
   Win32Clock clock_;
   Win32EventLoop loop_;
+  Win32ClockSync clockSync_;
 };
 
 // The system's own words for an error code, without the closing full stop and line break.

@@ -53,9 +53,14 @@ int ReadArray(sd_bus_message* m, const char* structSignature, Each each) {
 const char* ArgumentSignature(RequestKind kind) {
   switch (kind) {
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
     case RequestKind::kSetMode:
     case RequestKind::kSetInterval:
       return "i";
+    case RequestKind::kSetPushOnlyWhenSynchronized:
+      return "b";
+    case RequestKind::kSetMaxClockError:
+      return "d";
     case RequestKind::kRead:
       return "ib";
     case RequestKind::kSetActivePorts:
@@ -79,7 +84,10 @@ const char* AnswerSignature(RequestKind kind) {
     case RequestKind::kGetSettings:
       return kSettingsSignature;
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       return "ssi";
+    case RequestKind::kGetPcClock:
+      return kPcClockSignature;
     case RequestKind::kUpdateAll:
       return "a(issi)";
     case RequestKind::kRead:
@@ -94,7 +102,10 @@ int ReadRequest(sd_bus_message* call, Request& r) {
   int flag = 0;
   int result = 0;
   switch (r.kind) {
+    case RequestKind::kSetMaxClockError:
+      return sd_bus_message_read(call, "d", &r.seconds);
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       result = sd_bus_message_read(call, "i", &number);
       r.port = number;
       return result;
@@ -109,6 +120,7 @@ int ReadRequest(sd_bus_message* call, Request& r) {
       return result;
     case RequestKind::kSetPushOnTimeChange:
     case RequestKind::kSetVerifyWrites:
+    case RequestKind::kSetPushOnlyWhenSynchronized:
       result = sd_bus_message_read(call, "b", &flag);
       r.flag = flag != 0;
       return result;
@@ -138,7 +150,10 @@ int AppendRequest(sd_bus_message* call, const Request& r) {
   const auto port = static_cast<std::int32_t>(r.port);
   const auto number = static_cast<std::int32_t>(r.number);
   switch (r.kind) {
+    case RequestKind::kSetMaxClockError:
+      return sd_bus_message_append(call, "d", r.seconds);
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       return sd_bus_message_append(call, "i", port);
     case RequestKind::kRead:
       return sd_bus_message_append(call, "ib", port, int{r.flag});
@@ -147,6 +162,7 @@ int AppendRequest(sd_bus_message* call, const Request& r) {
       return sd_bus_message_append(call, "i", number);
     case RequestKind::kSetPushOnTimeChange:
     case RequestKind::kSetVerifyWrites:
+    case RequestKind::kSetPushOnlyWhenSynchronized:
       return sd_bus_message_append(call, "b", int{r.flag});
     case RequestKind::kSetActivePorts: {
       int result = sd_bus_message_open_container(call, 'a', "i");
@@ -219,7 +235,15 @@ int AppendAnswer(sd_bus_message* m, RequestKind kind, const Answer& a) {
     case RequestKind::kGetSettings:
       return a.settings ? AppendSettings(m, *a.settings) : -EINVAL;
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       return a.written.empty() ? -EINVAL : AppendWritten(m, a.written.front());
+    case RequestKind::kGetPcClock: {
+      if (!a.pcClock) return -EINVAL;
+      const PcClockRead& c = *a.pcClock;
+      return sd_bus_message_append(m, kPcClockSignature, c.state.c_str(), c.maxError, c.estError,
+                                   c.source.c_str(), int{c.holdOn}, c.maxClockError,
+                                   c.held.c_str());
+    }
     case RequestKind::kUpdateAll:
       return AppendArray(m, kWrittenStruct, a.written.size(), [&](std::size_t i) {
         const int r = sd_bus_message_append(m, "i", a.written[i].port);
@@ -257,8 +281,19 @@ int ReadAnswer(sd_bus_message* m, RequestKind kind, Answer& a) {
       a.settings.emplace();
       return ReadSettings(m, *a.settings);
     case RequestKind::kUpdate:
+    case RequestKind::kUpdateForced:
       a.written.emplace_back();
       return ReadWritten(m, a.written.back());
+    case RequestKind::kGetPcClock: {
+      const char *state = "", *source = "", *held = "";
+      int on = 0;
+      PcClockRead c;
+      const int r = sd_bus_message_read(m, kPcClockSignature, &state, &c.maxError, &c.estError,
+                                        &source, &on, &c.maxClockError, &held);
+      if (r > 0) c.state = state, c.source = source, c.holdOn = on != 0, c.held = held;
+      if (r > 0) a.pcClock = std::move(c);
+      return r;
+    }
     case RequestKind::kUpdateAll:
       return ReadArray(m, kWrittenStruct, [&] {
         WriteResult w;
@@ -296,14 +331,16 @@ const char* BusErrorName(ErrorKind kind) {
       return kErrorSettings;
     case ErrorKind::kFailed:
       return kErrorFailed;
+    case ErrorKind::kHeld:
+      return kErrorHeld;
   }
   return kErrorFailed;
 }
 
 ErrorKind ErrorKindOfBus(const sd_bus_error& error) {
-  for (ErrorKind kind :
-       {ErrorKind::kInvalidArgs, ErrorKind::kAccessDenied, ErrorKind::kLimitsExceeded,
-        ErrorKind::kNotActive, ErrorKind::kSettings, ErrorKind::kUnknownRequest}) {
+  for (ErrorKind kind : {ErrorKind::kInvalidArgs, ErrorKind::kAccessDenied,
+                         ErrorKind::kLimitsExceeded, ErrorKind::kNotActive, ErrorKind::kSettings,
+                         ErrorKind::kUnknownRequest, ErrorKind::kHeld}) {
     if (sd_bus_error_has_name(&error, BusErrorName(kind))) return kind;
   }
   return ErrorKind::kFailed;

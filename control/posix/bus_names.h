@@ -16,6 +16,8 @@ inline constexpr const char* kManageAction = "com.quorvane.horalign.manage";
 inline constexpr const char* kErrorNotActive = "com.quorvane.Horalign1.Error.NotActive";
 inline constexpr const char* kErrorFailed = "com.quorvane.Horalign1.Error.Failed";
 inline constexpr const char* kErrorSettings = "com.quorvane.Horalign1.Error.Settings";
+// The PC clock's state holds the write back.
+inline constexpr const char* kErrorHeld = "com.quorvane.Horalign1.Error.Held";
 inline constexpr const char* kErrorInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 inline constexpr const char* kErrorAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 
@@ -29,5 +31,8 @@ inline constexpr const char* kRowSignature = "issssssbs";
 // interval (minutes), Push On Time Change, Verify Writes, the settings file.
 inline constexpr const char* kSettingsSignature = "iaiibbs";
 inline constexpr const char* kDeviceSignature = "issxddu";
+// The PC clock, as GetPcClock answers: state, max. and estimated error (s, NaN for none),
+// source, the hold on, its bound (s), the hold's text while it keeps writes back.
+inline constexpr const char* kPcClockSignature = "sddsbds";
 
 }  // namespace horalign

@@ -30,7 +30,8 @@ enum class ServiceRequestKind {
   kRescan,
   kSetMode,
   kSetActivePorts,
-  kSetInterval
+  kSetInterval,
+  kUpdateForced,  // kUpdate, also while the PC clock's state holds the writes back
 };
 struct ServiceRequest {
   ServiceRequestKind kind;

@@ -1,5 +1,6 @@
 #include "core/settings/app_config.h"
 
+#include <cmath>
 #include <string>
 
 #include "core/settings/registry.h"
@@ -31,6 +32,13 @@ std::int16_t ReadInterval(RegistryStore& store) {
   return minutes > kMaxUpdateInterval ? kMaxUpdateInterval : minutes;
 }
 
+// A bound of 0 or less would hold every push for good, and one that is no number says nothing.
+double ReadMaxClockError(RegistryStore& store) {
+  const auto seconds = WholeNumber(
+      GetRegSetting(store, kConfigKey, kValueMaximumClockError, kDefaultMaxClockErrorText));
+  return seconds && *seconds > 0 && std::isfinite(*seconds) ? *seconds : kDefaultMaxClockError;
+}
+
 }  // namespace
 
 void LoadConfig(RegistryStore& store, AppConfig& config) {
@@ -44,6 +52,10 @@ void LoadConfig(RegistryStore& store, AppConfig& config) {
       WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnTimeChange, "1")) != 0.0;
   config.VerifyWrites =
       WholeNumber(GetRegSetting(store, kConfigKey, kValueVerifyWrites, "0")).value_or(0.0) != 0.0;
+  config.PushOnlyWhenSynchronized =
+      WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnlyWhenSynchronized, "0"))
+          .value_or(0.0) != 0.0;
+  config.MaxClockErrorSeconds = ReadMaxClockError(store);
 }
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def) {

@@ -13,6 +13,8 @@ inline constexpr std::int16_t kMinUpdateInterval = 60;
 inline constexpr std::int16_t kMaxUpdateInterval = 9999;
 inline constexpr std::int32_t kDefaultLastX = 400;
 inline constexpr std::int32_t kDefaultLastY = 200;
+inline constexpr double kDefaultMaxClockError = 0.5;  // seconds
+inline constexpr const char* kDefaultMaxClockErrorText = "0.5";
 
 // The configuration read once at start-up. Writers keep the fields in step with what
 // they store.
@@ -27,6 +29,11 @@ struct AppConfig {
   bool PushOnTimeChange = true;
   // Reads a time-readable device's clock just before and after each scheduled write.
   bool VerifyWrites = false;
+
+  // Scheduled writes and pushes wait while the PC clock is not synchronised or its error
+  // bound exceeds MaxClockErrorSeconds (see core/sync/clock_hold.h).
+  bool PushOnlyWhenSynchronized = false;
+  double MaxClockErrorSeconds = kDefaultMaxClockError;
   friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
@@ -35,7 +42,8 @@ struct AppConfig {
 // The mode is 1 or 2 written as a whole number, anything else 0; an interval below 0
 // reads as 60 and one above 9999 as 9999. Pushes on a time change are on unless the value
 // is the number 0 (a value that is no number leaves them on); writes are verified only when
-// the value is a number other than 0.
+// the value is a number other than 0. The hold is on only for a number other than 0; its
+// bound is a whole positive number of seconds (decimals allowed), anything else the default.
 void LoadConfig(RegistryStore& store, AppConfig& config);
 
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value

@@ -29,6 +29,10 @@ inline constexpr char kValueLastY[] = "LastY";
 inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
 inline constexpr char kValueVerifyWrites[] = "Verify Writes";
 
+// The hold: pushes wait while the PC clock is not known to be right.
+inline constexpr char kValuePushOnlyWhenSynchronized[] = "Push Only When Synchronized";
+inline constexpr char kValueMaximumClockError[] = "Maximum Clock Error";
+
 // Kinds of registry value, by their stored numbers; SaveRegSetting writes strings only.
 enum class RegKind : int { kString = 1, kDword = 4 };
 

@@ -41,6 +41,7 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
             connection_),
       // The four timers run from the moment the window exists.
       monitor_(deps.loop, deps.paging, deps.delayTicks),
+      clockWatch_(deps.clockSync),
       actions_(deps.service ? MakeServiceActions(*deps.service) : MakeLocalActions()) {
   tmrCurrentTime_ = deps.loop.CreateTimer(1000, true, [this] { OnClockTick(); });
   tmrMinutes_ = deps.loop.CreateTimer(kMinuteMs, true, [this] { OnMinutesTick(); });
@@ -92,6 +93,7 @@ void QV_MainForm::Load() {
   deps_.paging.ReceiverIdle = true;
   SetupPortListColumns();
   view.AddTrayIcon(Caption());
+  PollPcClock();
   view.SetIntervalText(ZeroPad(deps_.config.UpdateInterval, view.IntervalMaxLength()));
   FillModeList(EffectiveMode() != kModeNone ? EffectiveMode() - 1 : -1);
 

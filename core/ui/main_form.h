@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/device/monitor_timers.h"
+#include "core/sync/clock_hold.h"
 #include "core/sync/connection.h"
 #include "core/sync/sync_host.h"
 #include "core/sync/time_sync.h"
@@ -105,6 +106,11 @@ class QV_MainForm final : private SyncHost {
   // it, while another operation runs; the caller asks again later.
   bool RunRequest(const std::function<void()>& operation);
 
+  // The PC clock's state as last read.
+  const PcClockSyncInfo& PcClock() const { return clockWatch_.Last(); }
+  // Why a write of the PC time would wait now (kNone: it goes ahead), the state read afresh.
+  HoldReason HoldNow();
+
   // Fields and parts, for tests and faces.
   PortListModel& Ports() { return ports_; }
   DeviceConnection& Connection() { return connection_; }
@@ -134,6 +140,15 @@ class QV_MainForm final : private SyncHost {
   // reading them back when asked to.
   void WriteDevices(std::uint32_t ports, bool readBack);
 
+  // Reads the PC clock's state and shows it where it changed (main_form_hold.cpp).
+  void PollPcClock();
+  // Once the hold has lifted, the writes it kept back run as pushes do.
+  void ResumeHeldWrites();
+  // A row's write waits: its status says why.
+  void HoldRow(int port, HoldReason reason);
+  // Update Now on a held clock asks once; true to write all the same.
+  bool ConfirmHeldWrite();
+
   bool MinuteTimerPaused() const { return minutePauses_ > 0; }
 
   ProgramParts deps_;
@@ -155,6 +170,9 @@ class QV_MainForm final : private SyncHost {
   std::uint32_t pendingPushes_ = 0;                // bit n-1: COM n
   std::array<PushCause, kPortRows> pushCauses_{};  // why COM n+1 is queued
   bool terminated_ = false;
+  PcClockWatch clockWatch_;
+  std::string pcClockText_;            // as the window shows it
+  std::uint32_t heldWrites_ = 0;       // bit n-1: COM n's scheduled write waits for the hold
   std::int64_t lastMinuteTickMs_ = 0;  // on the loop's monotonic clock
 
   // SyncHost, in main_form_ports.cpp.

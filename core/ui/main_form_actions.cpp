@@ -107,11 +107,13 @@ void QV_MainForm::OnMinutesTick() {
   // early, and one that fell due while its own handler ran comes late).
   const std::int64_t now = deps_.loop.MonotonicMs();
   const std::int64_t last = std::exchange(lastMinuteTickMs_, now);
+  PollPcClock();
   const std::int64_t due = last + (now - last + kMinuteMs / 100) / kMinuteMs * kMinuteMs;
   // The timer counts as off while a device is served: a tick due meanwhile is dropped, also
   // when it comes only after the pause.
   // Only the side that serves the devices keeps the schedule.
   if (MinuteTimerPaused() || due < minutePauseEndMs_ || !actions_->KeepsSchedule()) return;
+  ResumeHeldWrites();
   ++minuteCount_;
   if (minuteCount_ < deps_.config.UpdateInterval) return;
   ApplyUpdateInterval();
@@ -142,6 +144,7 @@ void QV_MainForm::RunScheduled(const std::function<void()>& operation) {
 }
 
 void QV_MainForm::WriteDevices(std::uint32_t ports, bool readBack) {
+  std::uint32_t heldPushes = 0;
   // A jump reported while a device is written queues it again, since its write may have
   // carried the time from before the jump; one written meanwhile needs no push of its own.
   while ((ports |= pendingPushes_) != 0 && !terminated_) {
@@ -149,12 +152,22 @@ void QV_MainForm::WriteDevices(std::uint32_t ports, bool readBack) {
     ports &= ~bit;
     const int n = std::countr_zero(bit) + 1;
     // A write that a push waits for is that push, in the history too.
-    const PushCause cause = (pendingPushes_ & bit) != 0 ? pushCauses_[n - 1] : PushCause::kNone;
+    const bool push = (pendingPushes_ & bit) != 0;
+    const PushCause cause = push ? pushCauses_[n - 1] : PushCause::kNone;
     pendingPushes_ &= ~bit;
-    if (ports_.Active(n) == PortActive::kYes) {
-      sync_.WriteTime(static_cast<std::int16_t>(n), readBack, cause);
+    if (ports_.Active(n) != PortActive::kYes) continue;
+    // The state is read before each device, so one that changes in the middle of a cycle
+    // holds the devices after it.
+    if (const HoldReason hold = HoldNow(); hold != HoldReason::kNone) {
+      (push ? heldPushes : heldWrites_) |= bit;
+      HoldRow(n, hold);
+      continue;
     }
+    heldWrites_ &= ~bit;
+    sync_.WriteTime(static_cast<std::int16_t>(n), readBack, cause);
   }
+  // Kept with their causes until the hold lifts.
+  pendingPushes_ |= heldPushes;
 }
 
 // The PC follows the one active row: it is read when it can be queried, retried when its
@@ -232,8 +245,13 @@ void QV_MainForm::OnTimeJump(const TimeJump& jump) {
 void QV_MainForm::OnPushTick() {
   if (userBusy_ || MinuteTimerPaused() || !deps_.view.WindowEnabled()) return;
   tmrPush_->SetEnabled(false);
-  // A push is no scheduled write: it is not read back.
-  if (pendingPushes_ != 0) RunScheduled([this] { WriteDevices(pendingPushes_, false); });
+  // A push is no scheduled write: it is not read back; a held cycle's writes are.
+  if (pendingPushes_ != 0 || heldWrites_ != 0) {
+    RunScheduled([this] {
+      const std::uint32_t owed = std::exchange(heldWrites_, 0);
+      WriteDevices(owed, owed != 0 && deps_.config.VerifyWrites);
+    });
+  }
 }
 
 }  // namespace horalign

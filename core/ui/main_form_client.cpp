@@ -51,8 +51,10 @@ class QV_MainForm::ServiceActions final : public PortActions {
   void OnServiceSettings(const ServiceSettings& settings);
   void OnServiceAvailability(bool up, const std::string& why);
   void ClientControls();
-  // Locks the window until the service has answered; a refusal or a failure is told.
-  void AskService(const ServiceRequest& request);
+  // Locks the window until the service has answered; a refusal or a failure is told, unless
+  // `refused` takes it (returns true).
+  using Refused = std::function<bool(const std::string& problem)>;
+  void AskService(const ServiceRequest& request, Refused refused = nullptr);
 
   QV_MainForm& form_;
   ProgramParts& deps_;
@@ -70,9 +72,20 @@ void QV_MainForm::ServiceActions::Update() {
   const int port = form_.SelectedPort();
   const std::int16_t mode = form_.EffectiveMode();
   if (port == 0 || form_.ports_.Active(port) != PortActive::kYes || mode == kModeNone) return;
-  AskService(
-      {mode == kModePcFromDevice ? ServiceRequestKind::kReadTime : ServiceRequestKind::kUpdate,
-       port});
+  if (mode == kModePcFromDevice) {
+    AskService({ServiceRequestKind::kReadTime, port});
+    return;
+  }
+  // The service holds the write back: the window asks, as it does for its own ports, once.
+  AskService({ServiceRequestKind::kUpdate, port}, [this, port](const std::string& problem) {
+    const HoldReason hold = HoldOfText(problem);
+    if (hold == HoldReason::kNone) return false;
+    if (deps_.messages.ShowMessage(HoldQuestion(hold), MessageButtons::kYesNo, QV_SYS_Message::kNo,
+                                   MessageIconCode::kQuestion, "", "", 0) == QV_SYS_Message::kYes) {
+      AskService({ServiceRequestKind::kUpdateForced, port});
+    }
+    return true;
+  });
 }
 
 void QV_MainForm::ServiceActions::ShowServiceRows() {
@@ -158,14 +171,15 @@ void QV_MainForm::ServiceActions::ClientControls() {
   form_.UpdateActionButtons();
 }
 
-void QV_MainForm::ServiceActions::AskService(const ServiceRequest& request) {
+void QV_MainForm::ServiceActions::AskService(const ServiceRequest& request, Refused refused) {
   form_.LockWindow(true);
   std::weak_ptr<char> alive = alive_;
-  link_.Ask(request, [this, alive](const std::string& problem) {
+  link_.Ask(request, [this, alive, refused](const std::string& problem) {
     if (alive.expired() || form_.terminated_) return;
     deps_.view.SetWindowEnabled(true);
     form_.userBusy_ = false;
     ClientControls();
+    if (!problem.empty() && refused && refused(problem)) return;
     if (!problem.empty()) {
       // What the service has stays shown: the mode list and the interval go back to it.
       const std::int16_t mode = form_.EffectiveMode();

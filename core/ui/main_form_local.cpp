@@ -51,6 +51,7 @@ void QV_MainForm::LocalActions::Load() {
 
 void QV_MainForm::LocalActions::Update() {
   auto& ports = form_.ports_;
+  if (!form_.ConfirmHeldWrite()) return;
   form_.LockWindow(true);
   deps_.loop.ProcessPending();
   const int row = deps_.view.SelectedRow();

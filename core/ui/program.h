@@ -7,6 +7,7 @@
 #include "core/platform/clock.h"
 #include "core/platform/event_loop.h"
 #include "core/platform/instance.h"
+#include "core/platform/pc_clock_sync.h"
 #include "core/platform/registry_store.h"
 #include "core/platform/serial_backend.h"
 #include "core/platform/service_link.h"
@@ -32,6 +33,8 @@ struct Platform {
   // The service that owns the ports, when one runs: the window is then its client and opens
   // no port itself.
   ServiceLink* service = nullptr;
+  // Where the PC clock's sync state is read; none: it is unknown.
+  PcClockSync* clockSync = nullptr;
 };
 
 // The program-wide objects, each named once: the platform's, and those the program builds on

@@ -106,6 +106,8 @@ class MainWindowView : public ReportListView {
   // Clock display.
   virtual void SetCurrentDate(const std::string& text) = 0;
   virtual void SetCurrentTime(const std::string& text) = 0;
+  // The PC clock's sync state, on a line of its own ("" while it is unknown: nothing shown).
+  virtual void ShowPcClockState(const std::string& /*text*/) {}
 
   // The window.
   virtual void SetCaption(const std::string& caption) = 0;
@@ -125,6 +127,8 @@ class MainWindowView : public ReportListView {
   // Notification area. TrayAvailable is false on a desktop without one.
   virtual bool TrayAvailable() const = 0;
   virtual void AddTrayIcon(const std::string& tip) = 0;
+  // The tray icon's tip from now on (as AddTrayIcon gave it, or with the PC clock's state).
+  virtual void SetTrayTip(const std::string& /*tip*/) {}
   // Pops up the tray menu with these states; a choice comes back as OnPopupOptionsClick.
   virtual void PopupTrayMenu(const TrayMenuState& state) = 0;
 

@@ -21,6 +21,7 @@
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_clock_sync.h"
 #include "platform/posix/posix_log_folder.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
@@ -126,8 +127,10 @@ struct PosixService {
                        Say(LogLevel::kWarning, "warning=" + LogValue(message));
                      }};
   MetricsHistory metrics{history};
+  PosixClockSync kernelClock;
+  JournaledClockSync clockSync{kernelClock, say};
   Application app{Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &metrics}};
+                           loading, &metrics, nullptr, &clockSync}};
   ServiceState state{{app, metrics, [this](int port) { return PortPath(port); }, settingsName}};
   ServiceOperations operations{{app, window, registry, metrics, settingsName, say,
                                 [this](int port) { return PortPath(port); },

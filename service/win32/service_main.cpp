@@ -21,6 +21,7 @@
 #include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_clock_sync.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_instance.h"
 #include "platform/win32/win32_log_folder.h"
@@ -185,9 +186,6 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
     events.Event(ServiceEventLog::Kind::kWarning, "warning=" + LogValue(message));
   });
   MetricsHistory metrics(history);
-  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &metrics});
-
   // Warnings and refusals are events; the rest goes to standard error, as a row's lines do.
   const ServiceLog say = [&events](LogLevel level, const std::string& line) {
     if (level == LogLevel::kWarning || level == LogLevel::kError) {
@@ -196,6 +194,11 @@ int Body(const std::function<void()>& running, const std::function<void()>& ende
       events.Line(line);
     }
   };
+  Win32ClockSync timeService;
+  JournaledClockSync clockSync(timeService, say);
+  Application app(Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
+                           loading, &metrics, nullptr, &clockSync});
+
   ServiceState state({app, metrics, &CommDevicePath, kSettingsName});
   ServiceOperations operations({app, window, registry, metrics, kSettingsName, say, &CommDevicePath,
                                 [&state](int port) { return state.Row(port).path; }});

@@ -187,6 +187,34 @@ def table(tmp, env):
           f"({sum(r['bus'] is not None for r in rows)} rows)", not wrong, str(wrong))
 
 
+def clock(env, settings):  # the PC clock's state as the service reads it, and the hold
+    s = status(env) or {}
+    c = s.get("pc_clock", {})
+    check("status --json gives the PC clock's state and error bound, the hold off",
+          c.get("state") in ("synchronized", "unsynchronized")
+          and isinstance(c.get("max_error_s"), (int, float))
+          and c.get("push_only_when_synchronized") is False and c.get("held") is None, s)
+    rc, out, _ = run(["status", "--openmetrics"], env)
+    check("the metrics give the PC clock's state and error bound",
+          rc == 0 and re.search(r"^horalign_pc_clock_synchronized [01]$", out, re.M)
+          and re.search(r"^horalign_pc_clock_max_error_seconds [0-9.e+-]+$", out, re.M), out)
+    # A bound no kernel meets holds every write back, whatever the state.
+    run(["--config", settings, "config", "max-error", "0.000000001"], env)
+    run(["--config", settings, "config", "hold", "on"], env)
+    rc, out, err = run(["--config", settings, "--json", "update", "COM1"], env)
+    held = json.loads(out)["ports"][0] if out else {}
+    check("a held update is refused with its reason and exit status 8",
+          rc == 8 and held.get("outcome") == "held"
+          and held.get("status", "").startswith("Waiting: PC clock "), (rc, out, err))
+    rc, out, err = run(["--config", settings, "--json", "update", "--force", "COM1"], env)
+    check("update --force writes a held device", rc == 0 and '"updated"' in out, (rc, out, err))
+    run(["--config", settings, "config", "hold", "off"], env)
+    text = open(settings).read()
+    bound = re.search(r'^"Maximum Clock Error"="([^"]*)"$', text, re.M)
+    check("the hold's settings are in the file", '"Push Only When Synchronized"="0"' in text
+          and bound and float(bound.group(1)) == 1e-9, text)
+
+
 def main():
     tmp = tempfile.mkdtemp(prefix="horalign-bus-test-")
     os.chmod(tmp, 0o755)  # "nobody" reads the settings and reaches the bus
@@ -227,6 +255,7 @@ def main():
               open(f"{tmp}/run.log").read())
         if up:
             callers(tmp, env, settings, log)
+            clock(env, settings)
             busy(tmp, env, settings, svc)
             owner(tmp, env, settings)
             floods(tmp, env, log)

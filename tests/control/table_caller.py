@@ -15,7 +15,8 @@ NAMES = {"org.freedesktop.DBus.Error.InvalidArgs": "InvalidArgs",
          "org.freedesktop.DBus.Error.UnknownMethod": "UnknownRequest",
          "com.quorvane.Horalign1.Error.NotActive": "NotActive",
          "com.quorvane.Horalign1.Error.Failed": "Failed",
-         "com.quorvane.Horalign1.Error.Settings": "Settings"}
+         "com.quorvane.Horalign1.Error.Settings": "Settings",
+         "com.quorvane.Horalign1.Error.Held": "Held"}
 
 table, who = json.load(open(sys.argv[1])), sys.argv[2]
 bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])

@@ -426,6 +426,27 @@ class QtFaceTest : public QObject {
     QCOMPARE(popUp(-1), "Hide-,History...-,,Close-");
   }
 
+  // The PC clock's state gets a line of its own below the designed window, with its own
+  // accessible name, and the tray's tip; an unknown state shows neither.
+  void thePcClockStateHasALineOfItsOwnAndTheTraysTip() {
+    FormRig rig;
+    const QSize designed = rig.window.size();
+    auto* label = rig.window.findChild<QLabel*>("lblPcClockState");
+    QVERIFY(!label || !label->isVisible());
+    rig.window.ShowPcClockState("PC clock: not synchronized");
+    label = rig.window.findChild<QLabel*>("lblPcClockState");
+    QVERIFY(label && label->isVisible());
+    QCOMPARE(label->accessibleName(), "PC clock state");
+    QCOMPARE(label->text(), "PC clock: not synchronized");
+    QVERIFY(rig.window.height() > designed.height() && rig.window.width() == designed.width());
+    QVERIFY(label->geometry().bottom() < rig.window.height());
+    rig.window.SetTrayTip("tip");
+    if (rig.window.TrayIcon()) QCOMPARE(rig.window.TrayIcon()->toolTip(), "tip");
+    rig.window.ShowPcClockState("");
+    QVERIFY(!label->isVisible());
+    QCOMPARE(rig.window.size(), designed);
+  }
+
   // Help is taken from beside the program (the build tree), else from the installed data
   // folder; with neither, the place beside the program.
   void helpIsFoundWhereTheBuildOrTheInstallPutsIt() {

@@ -37,8 +37,9 @@ struct ServiceRig {
   // The stored settings a client may change, to see that nothing changed.
   std::map<std::string, std::optional<std::string>> StoredSettings() {
     std::map<std::string, std::optional<std::string>> stored;
-    for (const char* name : {"Connection Mode", "Used COM Ports", "Update Interval",
-                             "Push On Time Change", "Verify Writes"}) {
+    for (const char* name :
+         {"Connection Mode", "Used COM Ports", "Update Interval", "Push On Time Change",
+          "Verify Writes", "Push Only When Synchronized", "Maximum Clock Error"}) {
       stored[name] = app.Stored(name);
     }
     return stored;

@@ -12,9 +12,11 @@
 
 #include "core/util/civil.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_clock_sync.h"
 #include "platform/win32/win32_instance.h"
 #include "platform/win32/win32_log_folder.h"
 #include "platform/win32/win32_registry.h"
+#include "sim/memory_registry.h"
 #include "tests/core/settings/registry_rules.h"
 
 namespace horalign {
@@ -165,6 +167,35 @@ TEST(Win32InstanceGuard, OneClaimPerNameUntilItsHolderEnds) {
   EXPECT_TRUE(Win32InstanceGuard(name + ".other").Claim());  // another program's guard
   first.reset();
   EXPECT_TRUE(Win32InstanceGuard(name).Claim());
+}
+
+// The time service's settings: disabled or set to no sync leaves the clock unsynchronised;
+// otherwise the last sync cannot be read, so the state is unknown, with its servers named.
+TEST(Win32ClockSync, TheTimeServicesSettingsGiveTheStateOrUnknown) {
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\W32Time";
+  const std::string parameters = service + "\\Parameters";
+  const struct {
+    const char* type;
+    std::uint8_t start;  // 0: not stored
+    ClockSyncState state;
+    const char* source;
+  } rows[] = {
+      {"NTP", 3, ClockSyncState::kUnknown, "time.windows.com"},
+      {"NT5DS", 2, ClockSyncState::kUnknown, "domain"},
+      {"NoSync", 3, ClockSyncState::kUnsynchronized, ""},
+      {"NTP", 4, ClockSyncState::kUnsynchronized, ""},
+      {"", 0, ClockSyncState::kUnknown, "time.windows.com"},
+  };
+  for (const auto& row : rows) {
+    sim::MemoryRegistry store;
+    if (*row.type) store.SetString(parameters, "Type", row.type);
+    store.SetString(parameters, "NtpServer", "time.windows.com,0x9");
+    if (row.start) store.Put(service, "Start", RegValue{kRegDword, {row.start, 0, 0, 0}});
+    const PcClockSyncInfo info = ClockSyncFromW32Time(store);
+    EXPECT_EQ(info.state, row.state) << row.type << " " << int{row.start};
+    EXPECT_EQ(info.source, row.source) << row.type;
+    EXPECT_FALSE(info.maxErrorSeconds);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <functional>
 
 #include "core/util/civil.h"
@@ -20,16 +19,6 @@ void StartTwoFamilies(SimApp& s, const char* pushSetting = nullptr) {
   s.world.AddDevice(kUtc, {.letter = 'W'});
   if (pushSetting) s.Set("Push On Time Change", pushSetting);
   StartIn(s, 1, 1 << 0 | 1 << 15);
-}
-
-// The time commands a port took from virtual time `fromUs` on.
-std::vector<sim::WireLine> TimeFramesFrom(const SimApp& s, int port, std::int64_t fromUs) {
-  std::vector<sim::WireLine> found;
-  for (const auto& l : s.world.serial.LinesToDevice(port)) {
-    const bool utc = l.text.size() > 1 && l.text[0] == 'T' && std::isdigit(l.text[1]);
-    if (l.firstByteUs >= fromUs && (utc || l.text.starts_with("PT"))) found.push_back(l);
-  }
-  return found;
 }
 
 // Runs the loop until the PC's local clock reads `local` (on the offset in force).

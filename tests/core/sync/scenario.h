@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,17 @@ inline std::vector<sim::WireLine> SentStartingWith(const sim::SimApp& s, int por
   std::vector<sim::WireLine> found;
   for (const auto& line : s.world.serial.LinesToDevice(port)) {
     if (line.text.starts_with(prefix)) found.push_back(line);
+  }
+  return found;
+}
+
+// The time commands ("T" with digits, "PT") a port took from virtual time `fromUs` on.
+inline std::vector<sim::WireLine> TimeFramesFrom(const sim::SimApp& s, int port,
+                                                 std::int64_t fromUs) {
+  std::vector<sim::WireLine> found;
+  for (const auto& l : s.world.serial.LinesToDevice(port)) {
+    const bool utc = l.text.size() > 1 && l.text[0] == 'T' && std::isdigit(l.text[1]);
+    if (l.firstByteUs >= fromUs && (utc || l.text.starts_with("PT"))) found.push_back(l);
   }
   return found;
 }

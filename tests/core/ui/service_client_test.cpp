@@ -254,3 +254,31 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
 
 }  // namespace
 }  // namespace horalign::test
+
+namespace horalign::test {
+namespace {
+
+// The service holds an update back: the window asks once, and Yes asks again, forced.
+TEST_F(ClientTest, AnUpdateTheServiceHoldsBackIsAskedForOnceAndForcedOnYes) {
+  for (const int answer : {QV_SYS_Message::kNo, QV_SYS_Message::kYes}) {
+    service.asked.clear();
+    const std::size_t shown = s.dialog.shown.size();
+    s.Select(2);
+    s.Form().OnUpdateClick();
+    s.dialog.Answer(answer);
+    service.Answer("Waiting: PC clock not synchronized.");
+    ASSERT_EQ(s.dialog.shown.size(), shown + 1);
+    EXPECT_EQ(s.dialog.Last().text,
+              "The PC clock is not synchronized.\r\nWrite its time to the device anyway?");
+    std::vector<std::pair<Kind, std::int64_t>> asked;
+    for (const ServiceRequest& r : service.asked) asked.emplace_back(r.kind, r.value);
+    std::vector<std::pair<Kind, std::int64_t>> expected = {{Kind::kUpdate, 2}};
+    if (answer == QV_SYS_Message::kYes) expected.emplace_back(Kind::kUpdateForced, 2);
+    EXPECT_EQ(asked, expected);
+    if (answer == QV_SYS_Message::kYes) service.Answer();
+    EXPECT_TRUE(s.view.enabled);
+  }
+}
+
+}  // namespace
+}  // namespace horalign::test
