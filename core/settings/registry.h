@@ -28,6 +28,9 @@ inline constexpr char kValueLastX[] = "LastX";
 inline constexpr char kValueLastY[] = "LastY";
 inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
 inline constexpr char kValueVerifyWrites[] = "Verify Writes";
+// Mode 2 hands its readings to the time daemon's reference-clock socket instead of stepping.
+inline constexpr char kValueFeedTimeDaemon[] = "Feed Time Daemon";
+inline constexpr char kValueTimeDaemonSocket[] = "Time Daemon Socket";
 
 // Kinds of registry value, by their stored numbers; SaveRegSetting writes strings only.
 enum class RegKind : int { kString = 1, kDword = 4 };
