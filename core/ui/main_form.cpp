@@ -54,7 +54,8 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
   // The time daemon is told when a reading's first byte came; only its samples need that.
   if (deps.feed) {
     deps.paging.ArrivalClock = [this]() -> std::int64_t {
-      return sync_.Feeding() ? ToEpochMicros(deps_.clock.UtcNow()) : 0;
+      const bool feeding = deps_.config.ConnectionMode == kModePcFromDevice && sync_.Feeding();
+      return feeding ? ToEpochMicros(deps_.clock.UtcNow()) : 0;
     };
   }
 }

@@ -231,6 +231,7 @@ bool PosixSerialBackend::CommOpen(int port, const std::string& settings,
     return false;
   }
   handle = Store(entry);
+  if (onOpen) onOpen(entry.fd);
   return true;
 }
 
