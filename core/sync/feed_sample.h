@@ -29,9 +29,9 @@ std::int64_t FirstByteUtcMicros(const LineArrival& arrival, const LineSettings& 
 
 // A receiver time event as a reading: the part number and check digit as DecideReceiverEvent
 // checks them, the hour and minute 7 hours back. The receiver sends it as the minute it
-// names begins, or, for the part numbers that set hh:mm:59, as that minute ends; one that
-// tells more follows the check digit with two digits of seconds (00 to 60) and a leap flag,
-// "+" for a second inserted at the end of the month, "-" for one deleted.
+// names begins, or, for the part numbers that set hh:mm:59, as that minute ends. One that
+// tells more follows the check digit with two digits of seconds (00 to 60) and a leap flag:
+// "+" a second inserted at the end of the month, "-" one deleted, anything else none.
 std::optional<SourceReading> ReadReceiverEvent(const std::string& text);
 
 // The sample a reading makes: the instant it names lies `latencyMicros` (the device's delay
