@@ -239,6 +239,7 @@ bool PosixSerialBackend::CommClose(CommHandle handle, const CommTimeouts& /*save
   OpenPort* port = Find(handle);
   if (!port) return false;
   tcsetattr(port->fd, TCSANOW, &port->previous);
+  if (onClose) onClose(port->fd);
   const bool closed = ReleasePort(port->fd);
   ports_[static_cast<std::size_t>(handle - 1)].reset();
   return closed;

@@ -55,8 +55,9 @@ class PosixSerialBackend : public SerialBackend {
   void CommPurgeOutput(CommHandle handle) override;
   int CommInputCount(CommHandle handle) override;
 
-  // Told the descriptor of each port opened, for a caller that reads as bytes arrive.
-  std::function<void(int fd)> onOpen;
+  // Told the descriptor of each port opened, and of each just before it is closed, for a
+  // caller that reads as bytes arrive.
+  std::function<void(int fd)> onOpen, onClose;
 
  private:
   struct OpenPort {

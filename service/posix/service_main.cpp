@@ -162,7 +162,6 @@ struct PosixService {
   void FeedChanged(FeedResult result, const std::string& why);
   void SettleFeed();
   void WatchPort(int fd);
-  std::uint64_t portOpens = 0;
   bool portWatched = false;
   int portFd = -1;
 };
@@ -186,16 +185,16 @@ void PosixService::SettleFeed() {
     Say(LogLevel::kInfo,
         std::string("clock-right=") + (DropClockRight() ? "dropped" : "could-not-drop"));
   }
-  if (!portWatched && app.SerialPort().PortOpen() && portFd >= 0) WatchPort(portFd);
+  if (!portWatched && portFd >= 0) WatchPort(portFd);
 }
 
 // Each call reads what has come, so a readable port never wakes the loop twice for one
-// byte. The watch ends with the port, or with the feed.
+// byte. The watch ends with the port (before its number can come back), or with the feed.
 void PosixService::WatchPort(int fd) {
   portWatched = true;
-  loop.WatchFd(fd, [this, opens = portOpens] {
-    if (opens != portOpens || !app.SerialPort().PortOpen() || !Feeding()) {
-      if (opens == portOpens) portWatched = false;
+  loop.WatchFd(fd, [this] {
+    if (!Feeding()) {
+      portWatched = false;
       return false;
     }
     QV_Paging& paging = app.Paging();
@@ -277,10 +276,13 @@ int PosixService::Run() {
   };
   WatchSignals();
   serial.onOpen = [this](int fd) {
-    ++portOpens;
-    portWatched = false;
     portFd = fd;
     if (Feeding()) WatchPort(fd);
+  };
+  serial.onClose = [this](int fd) {
+    if (portWatched) loop.UnwatchFd(fd);
+    portWatched = false;
+    portFd = -1;
   };
   // Jumps of the local time reach the form through the clock.
   loop.WatchFd(clock.WatchJumps(), [this] {

@@ -78,7 +78,9 @@ def main():
               not cap_eff(svc.pid) & (1 << 25), log())
         check("its first sample is taken", wait_for(lambda: "time-daemon=sent" in log(), 40), log())
         seen = []
-        reached = wait_for(lambda: (s := sources(tmp)) and seen.append(s) is None and s[0] & 0o7 == 0o7, 15)
+        # A measurement every second poll (filter 2): three in the reach register will do.
+        reached = wait_for(lambda: (s := sources(tmp)) and seen.append(s) is None and
+                           bin(s[0]).count("1") >= 3, 15)
         reach, offset = seen[-1] if seen else (0, 0.0)
         check(f"chronyd reaches the source with an offset of about -{OFFSET_S} s (seen {offset:+.4f} s, "
               f"reach {reach:o})", reached and abs(offset + OFFSET_S) <= TOLERANCE_S,
@@ -87,7 +89,7 @@ def main():
         check("each row says the time was sent", 'status="Time sent to time daemon."' in log(), log())
         sim.send_signal(signal.SIGTERM)
         sim.wait(timeout=10)
-        decayed = wait_for(lambda: (s := sources(tmp)) is not None and s[0] & 0o7 == 0, 15)
+        decayed = wait_for(lambda: (s := sources(tmp)) is not None and s[0] & 0o17 == 0, 15)
         check(f"unplugged, the source's reach decays (reach {(sources(tmp) or (0,))[0]:o})", decayed)
         check("the service ran on", svc.poll() is None)
     finally:
