@@ -108,6 +108,8 @@ TEST(TimeDaemonFeed, ReadingsBecomeSamples) {
       // a second past it: the day that is ending.
       {"03714620659059\r", -kSecondUs, 0, 0, 0, 0},
       {"03714620659058\r", 24 * 3600 * kSecondUs + kSecondUs, 0, 0, -3, 0},
+      // The inserted second 23:59:60 counts as the midnight it ends at.
+      {"03714620659060+\r", 24 * 3600 * kSecondUs, 0, 0, 0, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
