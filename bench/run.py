@@ -72,6 +72,7 @@ def plan(quick):
         ("cycle", False, lambda t: service_cases.status_during_cycle(t, runs or 3,
                                                                      50 if quick else 200)),
         ("hotplug", False, lambda t: service_cases.hotplug(t, runs or 3)),
+        ("timedaemon", False, lambda t: service_cases.time_daemon(t, 10 if quick else 30)),
         ("history", False, lambda t: cases.history_window(t, 2 if quick else 7, 10_000)),
         ("tests", False, lambda t: cases.test_suite(t, 1 if quick else 3)),
     ]

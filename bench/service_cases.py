@@ -9,7 +9,7 @@ import subprocess
 import threading
 import time
 
-from bench_lib import Devsim, Settings, percentile, stop_process
+from bench_lib import CONFIG_KEY, Devsim, Settings, percentile, stop_process
 from cases import BUS_CONF, Figure
 
 DEVICES = ["com=1,letter=W", "com=2,letter=A", "com=3,letter=T", "com=4,letter=W"]
@@ -184,3 +184,53 @@ def hotplug(tools, runs):
                    "the link removed; inotify, no polling"),
             Figure("COM2 plugged back in", "to its next acknowledged write", "ms", replug_ms,
                    60000.0, "probe, identify, wait for the second, write")]
+
+
+def time_daemon(tools, samples):
+    """A receiver at 9600 baud, 2.5 s ahead, speaking every second: the spread of the offsets
+    the service sends to the time daemon's socket (bound here, as chronyd would), and of the
+    instants it dates them at against the first bytes' times in the simulator's log."""
+    import datetime
+    import socket
+    import statistics
+    import struct
+    settings = Settings(mode=2, used_ports=1)
+    path = os.path.join(settings.runtime_dir, "chrony.sock")
+    text = open(settings.reg_path).read().replace(
+        '"Connection Mode"="2"',
+        f'"Connection Mode"="2"\n"Feed Time Daemon"="1"\n"Time Daemon Socket"="{path}"')
+    open(settings.reg_path, "w").write(text)
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    sock.bind(path)
+    sock.settimeout(60)
+    devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
+                    ["com=1,letter=none,events=1,ontime=1,quiet=20,offset=2.5"])
+    log_path = os.path.join(settings.root, "run.log")
+    proc = subprocess.Popen([tools.path("cli", "horalign-cli"), "run"], env=settings.env(),
+                            stderr=open(log_path, "w"))
+    got = []
+    try:
+        # Mode 2 without the feed would set this machine's clock: never run on then.
+        time.sleep(2)
+        if "clock-right=dropped" not in open(log_path).read() and os.geteuid() == 0:
+            raise RuntimeError("the service did not take the feed: " + open(log_path).read())
+        while len(got) < samples:
+            sec, usec, offset = struct.unpack("lld", sock.recv(64)[:24])
+            got.append((sec * 1e6 + usec, offset))
+    finally:
+        stop_process(proc)
+        stop_process(devsim.proc)
+    sent = []
+    with open(devsim.log_path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            if len(fields) >= 5 and fields[2] == "SEND" and fields[4].startswith("0371462"):
+                sent.append(datetime.datetime.fromisoformat(fields[3]).timestamp() * 1e6)
+    dating = [min((us - s for s in sent), key=abs) / 1000 for us, _ in got]
+    offsets = [1000 * (offset - 2.5) for _, offset in got]
+    settings.remove()
+    return [Figure("time daemon", "offsets sent, spread (stdev)", "ms",
+                   [statistics.pstdev(offsets)], note=f"{samples} samples, 9600 baud"),
+            Figure("time daemon", "offsets sent, mean error", "ms", [statistics.fmean(offsets)]),
+            Figure("time daemon", "first byte dated, spread (stdev)", "ms",
+                   [statistics.pstdev(dating)], note="against the simulator's log")]

@@ -11,6 +11,9 @@ pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev clang-forma
       dpkg-dev debhelper file lintian desktop-file-utils appstream librsvg2-bin
       pkg-config libsystemd-dev systemd dbus dbus-daemon python3-dbus python3-gi strace
       polkitd libpam-systemd nlohmann-json3-dev ccache)
+# The time daemon the service feeds, for its end-to-end test (run there with -x only). On a
+# machine that runs systemd its package starts the daemon, which then keeps the clock.
+pkgs+=(chrony)
 if [[ "${1:-}" == "--windows" ]]; then
   pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 fonts-wine python3
         wixl msitools)

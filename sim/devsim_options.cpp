@@ -125,6 +125,13 @@ bool ApplyKey(std::string_view key, std::string_view value, DevsimDevice& device
     const auto seconds = NumberFrom<int>(value);
     if (!seconds || *seconds < 0) return Fail(error, "events must be whole seconds (0: none)");
     c.eventEverySeconds = *seconds;
+  } else if (key == "ontime") {
+    if (value != "0" && value != "1") return Fail(error, "ontime must be 0 or 1");
+    c.eventsOnTime = value == "1";
+  } else if (key == "quiet") {
+    const auto seconds = NumberFrom<double>(value);
+    if (!seconds || *seconds < 0) return Fail(error, "quiet must be seconds, e.g. 20");
+    c.eventsAfterSeconds = *seconds;
   } else if (key == "part") {
     if (!AllDigits(value)) return Fail(error, "part must be digits, e.g. 0371462");
     c.partNumber = std::string(value);
@@ -227,7 +234,10 @@ Usage: horalign-devsim --device DEVICE [--device DEVICE ...] [--write-ports | --
                       drift=PPM        positive runs fast (default 0)
                       clock=utc|local  what its clock keeps (default: by the letter)
                       events=SECONDS   receivers' time event period, 0 for none (default 60)
+                      quiet=SECONDS    receivers send no event sooner after start (default 0)
                       part=DIGITS      receivers' part number (default 0371462)
+                      ontime=1         receivers send as their clock reaches a whole period,
+                                       with seconds and leap flag after the check digit (default 0)
                       fault=F          repeatable: silent, late:MS, nocr, garbage[:TEXT],
                                        wrongreply[:TEXT], refuse-long-pt, refuse-pd,
                                        unplug:AFTER[:FOR] (seconds; without FOR it stays out)

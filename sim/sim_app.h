@@ -57,8 +57,17 @@ struct SimApp {
   } historyTee{history};
   ServiceLink* service;
   FakeClockSync clockSync;  // unknown until a test sets it
+  // The time daemon's socket: every sample kept, each answered with `result`.
+  struct RecordingFeed final : TimeDaemonFeed {
+    FeedResult Send(const TimeDaemonSample& sample) override {
+      samples.push_back(sample);
+      return result;
+    }
+    std::vector<TimeDaemonSample> samples;
+    FeedResult result = FeedResult::kSent;
+  } feed;
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading, &historyTee, service, &clockSync}};
+                           dialog, loading, &historyTee, service, &clockSync, &feed}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

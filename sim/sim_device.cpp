@@ -67,7 +67,14 @@ SimDevice::SimDevice(VirtualTime& time, VirtualClock& clock, SimDeviceConfig con
                     (utc ? 0 : std::int64_t{clock_.LocalOffsetMinutes()} * 60'000'000) +
                     std::llround(config_.clockOffsetSeconds * 1e6);
   driftPpm_ = config_.driftPpm;
-  RestartEvents();
+  if (config_.eventsAfterSeconds > 0) {
+    nextEvent_ = time_.After(std::llround(config_.eventsAfterSeconds * 1e6), [this] {
+      nextEvent_ = {};
+      RestartEvents();
+    });
+  } else {
+    RestartEvents();
+  }
 }
 
 SimDevice::~SimDevice() {
@@ -226,6 +233,10 @@ std::string SimDevice::TimeEvent() const {
   for (char c : digits) sum += c - '0';
   std::string text = config_.partNumber + digits;
   text += static_cast<char>('0' + sum % 10);
+  if (config_.eventsOnTime) {
+    Append2(text, t.second);
+    text += '0';  // no leap second announced
+  }
   text += config_.eventTail;
   text += '\r';
   return text;
@@ -266,7 +277,17 @@ void SimDevice::RestartEvents() {
   if (!LetterIsReceiver(config_.letter)) return;
   const int every = config_.eventEverySeconds.value_or(60);
   if (every <= 0) return;
-  nextEvent_ = time_.After(std::int64_t{every} * 1'000'000, [this] { OnEvent(); });
+  const std::int64_t periodUs = std::int64_t{every} * 1'000'000;
+  std::int64_t waitUs = periodUs;
+  if (config_.eventsOnTime) {
+    // To the clock's next whole period, as the drifting clock counts it.
+    const std::int64_t clockUs = ClockEpochUs() + kSevenHoursUs;
+    const std::int64_t ahead = periodUs - ((clockUs % periodUs) + periodUs) % periodUs;
+    waitUs =
+        static_cast<std::int64_t>(std::ceil(static_cast<double>(ahead) / (1 + driftPpm_ * 1e-6)));
+    if (waitUs <= 0) waitUs = periodUs;
+  }
+  nextEvent_ = time_.After(waitUs, [this] { OnEvent(); });
 }
 
 void SimDevice::OnEvent() {

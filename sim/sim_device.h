@@ -31,9 +31,13 @@ struct SimDeviceConfig {
   std::optional<int> eventEverySeconds{};  // receivers' time events; unset: 60, 0: none
   std::string partNumber = "0371462";      // starts each receiver time event
   std::string eventTail{};                 // characters after the event's check digit
-  std::int64_t replyDelayUs = 5'000;       // from the command's CR to the reply's first byte
-  bool refuseLongPt = false;               // answers "PT" hhmmss with "?99"
-  bool refusePd = false;                   // answers "PD" with "?99"
+  // Receivers' events leave as their clock reaches a whole period (the minute for 60) and
+  // carry its seconds and a leap flag ("0": none) after the check digit.
+  bool eventsOnTime = false;
+  double eventsAfterSeconds = 0;      // no event sooner (at construction): lets it be identified
+  std::int64_t replyDelayUs = 5'000;  // from the command's CR to the reply's first byte
+  bool refuseLongPt = false;          // answers "PT" hhmmss with "?99"
+  bool refusePd = false;              // answers "PD" with "?99"
   // Faults.
   bool silent = false;                      // hears and records, never answers
   bool missingCr = false;                   // replies lack their final CR

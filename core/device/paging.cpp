@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "core/device/line_rules.h"
 #include "core/device/model_table.h"
@@ -208,14 +209,23 @@ void QV_Paging::BeginLine() {
   ReceiverIdle = false;
   collecting_ = true;
   partial_.clear();
+  arrival_ = {};
   lineDeadline_.InitDelay(kLineDeadlineTicks);
 }
 
 void QV_Paging::Collect() {
+  std::int64_t readUs = 0;
+  std::int32_t waiting = 0;
+  if (ArrivalClock) readUs = ArrivalClock();
+  if (readUs != 0) waiting = serialPort_.InBufferCount();
   for (int i = 0; i < kMaxReadsPerCall; ++i) {
     const std::string c = serialPort_.InputData(1);
     if (c.empty()) return;
-    if (!collecting_) BeginLine();
+    if (!collecting_) {
+      BeginLine();
+      // A first byte that came in after the count was taken arrived about as it was read.
+      if (readUs != 0) arrival_ = {readUs, waiting > i ? waiting - i : 1};
+    }
     if (overlong_) {
       // The rest of a line too long to be a device's goes with it, up to its CR.
       if (c[0] == kCR) {
@@ -231,6 +241,7 @@ void QV_Paging::Collect() {
       ReplyLine = std::move(partial_);
       partial_.clear();
       ++linesReceived_;
+      lastArrival_ = std::exchange(arrival_, LineArrival{});
       ReceiverIdle = true;
       // A line that raises a flag may be the answer a sender waits for: the sender must
       // find it in ReplyLine, so later lines wait for the next poll.

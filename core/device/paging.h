@@ -26,6 +26,13 @@ enum class Frame { kMarked, kPlain };
 // Whether a plain frame ends in CR.
 enum class LineEnd { kCr, kNone };
 
+// When the monitor read the chunk that held a line's first byte, and how many of the line's
+// bytes had arrived by then (from its first to the last waiting).
+struct LineArrival {
+  std::int64_t readUtcMicros = 0;  // 0: not stamped
+  std::int32_t bytesFromFirst = 0;
+};
+
 class QV_Paging {
  public:
   QV_Paging(clsSerialCommAPI& serialPort, EventLoop& loop, const std::int32_t& delayTicks);
@@ -70,6 +77,12 @@ class QV_Paging {
   std::uint64_t LinesReceived() const { return linesReceived_; }
   bool Collecting() const { return collecting_; }
 
+  // Set, every read is stamped with this clock (UTC microseconds) and each line's arrival
+  // kept; unset or answering 0, reads are not stamped. For the time daemon's samples.
+  std::function<std::int64_t()> ArrivalClock;
+  // The arrival of the line handed on last (to HandleDeviceLine).
+  const LineArrival& LastArrival() const { return lastArrival_; }
+
   // Longest line the monitor collects; anything longer is noise and is dropped whole.
   static constexpr std::size_t kMaxLineLength = 4096;
 
@@ -89,6 +102,8 @@ class QV_Paging {
   std::string partial_;
   clsDelay lineDeadline_;
   std::uint64_t linesReceived_ = 0;
+  LineArrival arrival_;  // of the line being collected
+  LineArrival lastArrival_;
 };
 
 }  // namespace horalign

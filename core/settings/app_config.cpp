@@ -56,6 +56,16 @@ void LoadConfig(RegistryStore& store, AppConfig& config) {
       WholeNumber(GetRegSetting(store, kConfigKey, kValuePushOnlyWhenSynchronized, "0"))
           .value_or(0.0) != 0.0;
   config.MaxClockErrorSeconds = ReadMaxClockError(store);
+  config.FeedTimeDaemon =
+      WholeNumber(GetRegSetting(store, kConfigKey, kValueFeedTimeDaemon, "0")).value_or(0.0) != 0.0;
+  const std::string socket =
+      GetRegSetting(store, kConfigKey, kValueTimeDaemonSocket, kDefaultTimeDaemonSocket);
+  config.TimeDaemonSocket = IsTimeDaemonSocketPath(socket) ? socket : kDefaultTimeDaemonSocket;
+}
+
+bool IsTimeDaemonSocketPath(const std::string& path) {
+  return path.starts_with('/') && path.size() <= kMaxTimeDaemonSocketLength &&
+         path.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,9 @@ inline constexpr std::int32_t kDefaultLastX = 400;
 inline constexpr std::int32_t kDefaultLastY = 200;
 inline constexpr double kDefaultMaxClockError = 0.5;  // seconds
 inline constexpr const char* kDefaultMaxClockErrorText = "0.5";
+inline constexpr char kDefaultTimeDaemonSocket[] = "/run/horalign/chrony.sock";
+// A Unix socket's path fills sun_path at most (Linux needs no NUL after a full one).
+inline constexpr std::size_t kMaxTimeDaemonSocketLength = 108;
 
 // The configuration read once at start-up. Writers keep the fields in step with what
 // they store.
@@ -34,6 +38,9 @@ struct AppConfig {
   // bound exceeds MaxClockErrorSeconds (see core/sync/clock_hold.h).
   bool PushOnlyWhenSynchronized = false;
   double MaxClockErrorSeconds = kDefaultMaxClockError;
+  // Mode 2 sends each reading to the time daemon's socket and never steps the PC clock.
+  bool FeedTimeDaemon = false;
+  std::string TimeDaemonSocket = kDefaultTimeDaemonSocket;
   friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
@@ -43,11 +50,17 @@ struct AppConfig {
 // reads as 60 and one above 9999 as 9999. Pushes on a time change are on unless the value
 // is the number 0 (a value that is no number leaves them on); writes are verified only when
 // the value is a number other than 0. The hold is on only for a number other than 0; its
-// bound is a whole positive number of seconds (decimals allowed), anything else the default.
+// bound is a positive number of seconds (decimals allowed), anything else the default. The
+// time daemon is fed as writes are verified; its socket is an absolute path that fits a Unix
+// socket's address, else the default.
 void LoadConfig(RegistryStore& store, AppConfig& config);
 
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value
 // that is not one number, or does not fit 32 bits, gives the default.
+// Whether a path can name the time daemon's socket: absolute, at most
+// kMaxTimeDaemonSocketLength bytes, without NUL, CR or LF.
+bool IsTimeDaemonSocketPath(const std::string& path);
+
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def);
 
 }  // namespace horalign

@@ -28,6 +28,9 @@ inline constexpr char kValueLastX[] = "LastX";
 inline constexpr char kValueLastY[] = "LastY";
 inline constexpr char kValuePushOnTimeChange[] = "Push On Time Change";
 inline constexpr char kValueVerifyWrites[] = "Verify Writes";
+// Mode 2 hands its readings to the time daemon's reference-clock socket instead of stepping.
+inline constexpr char kValueFeedTimeDaemon[] = "Feed Time Daemon";
+inline constexpr char kValueTimeDaemonSocket[] = "Time Daemon Socket";
 
 // The hold: pushes wait while the PC clock is not known to be right.
 inline constexpr char kValuePushOnlyWhenSynchronized[] = "Push Only When Synchronized";

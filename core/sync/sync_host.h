@@ -6,6 +6,7 @@
 #include "core/device/paging.h"
 #include "core/history/history_entry.h"
 #include "core/platform/clock.h"
+#include "core/platform/time_daemon_feed.h"
 #include "core/serial/serial_comm.h"
 #include "core/settings/app_config.h"
 
@@ -84,6 +85,7 @@ struct SyncParts {
   EventLoop& loop;
   SyncHost& host;
   HistorySink* history = nullptr;  // none: nothing is kept
+  TimeDaemonFeed* feed = nullptr;  // none: mode 2 always sets the PC clock
 };
 
 }  // namespace horalign

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "core/device/model_table.h"
+#include "core/sync/feed_sample.h"
 #include "core/sync/history_note.h"
 #include "core/sync/read_back.h"
 #include "core/util/civil.h"
@@ -314,9 +315,44 @@ ClockDecision DecideReceiverEvent(const std::string& text, const CivilTime& now)
   return {true, NearestWithTimeOfDay(now, target)};
 }
 
+// Every reading becomes a sample: the daemon weighs them, so none is held back for the end
+// of the interval, and none goes into the history.
+bool TimeSync::FeedTime(int row, ModelKind device, const std::string& text) {
+  const BusyScope busy(host_);
+  skipTimeEvent_ = false;
+  std::optional<SourceReading> reading;
+  if (SupportsTimeQuery(device)) {
+    if (const std::optional<int> seconds = QtReplySecondsOfDay(text)) reading = {*seconds, 0};
+  } else if (device == ModelKind::kReceiver || device == ModelKind::kUnknown) {
+    reading = ReadReceiverEvent(text);
+  }
+  const LineArrival arrival = parts_.paging.LastArrival();
+  bool sent = false;
+  if (reading && arrival.readUtcMicros != 0) {
+    const LineSettings line =
+        ParseLineSettings(parts_.serialPort.Settings()).value_or(LineSettings{});
+    // Whole minutes: the two reads of the clock lie a few microseconds apart.
+    const std::int64_t shift =
+        ToEpochMicros(parts_.clock.LocalNow()) - ToEpochMicros(parts_.clock.UtcNow());
+    const std::int64_t minutes = (shift + (shift < 0 ? -30'000'000 : 30'000'000)) / 60'000'000;
+    // No model documents a delay between the instant it names and its first byte.
+    const TimeDaemonSample sample =
+        MakeSample(*reading, FirstByteUtcMicros(arrival, line), minutes * 60'000'000, 0);
+    sent = parts_.feed->Send(sample) == FeedResult::kSent;
+    host_.SetStatus(row, sent ? kFeedSentText : kFeedNotTakenText);
+    if (device == ModelKind::kUnknown)
+      host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);
+  } else {
+    host_.SetStatus(row, "Error reading device.");
+  }
+  host_.StampStatusTime(row);
+  return sent;
+}
+
 bool TimeSync::ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo) {
   const int row = comPortId;
   const ModelKind device = host_.Port(row).kind;
+  if (Feeding()) return FeedTime(row, device, timeEventInfo);
   Outcome outcome = Outcome::kRejected;
   std::optional<MinuteTimerPause> pause;
   if (SupportsTimeQuery(device)) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/device/model_table.h"
 #include "core/history/drift_tracker.h"
 #include "core/sync/connection.h"
 #include "core/sync/sync_host.h"
@@ -14,6 +15,9 @@ namespace horalign {
 inline constexpr const char* kNoRightText = "Unable to set PC time - insufficient rights.";
 inline constexpr const char* kAutoSyncOnText =
     "Unable to set PC time - automatic time synchronization is on.";
+// A reading handed to the time daemon, and one it did not take.
+inline constexpr const char* kFeedSentText = "Time sent to time daemon.";
+inline constexpr const char* kFeedNotTakenText = "Time daemon did not take the time.";
 
 // What a device's time text asks of the PC clock, decided without touching it.
 struct ClockDecision {
@@ -50,6 +54,8 @@ class TimeSync {
   bool ProcessTime(std::int16_t comPortId, const std::string& timeEventInfo);
   // Set while receiver events fall outside the interval's last two minutes.
   bool SkipTimeEvent() const { return skipTimeEvent_; }
+  // Whether readings go to the time daemon instead of setting the PC clock.
+  bool Feeding() const { return parts_.feed != nullptr && parts_.config.FeedTimeDaemon; }
 
   // Where the read-backs are reported; none: they are not kept.
   void SetHistory(HistorySink* sink) { parts_.history = sink; }
@@ -68,6 +74,7 @@ class TimeSync {
   enum class Outcome { kRejected, kAccepted, kNoRight, kAutoSyncOn };
   Outcome Settle(const ClockDecision& decision);
   Outcome Apply(const CivilTime& target);
+  bool FeedTime(int row, ModelKind device, const std::string& text);
 
   SyncParts parts_;
   SyncHost& host_;

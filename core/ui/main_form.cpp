@@ -37,7 +37,7 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
       connection_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, deps.loop, *this,
                             deps.history}),
       sync_(SyncParts{deps.config, deps.clock, deps.serialPort, deps.paging, deps.loop, *this,
-                      deps.history},
+                      deps.history, deps.feed},
             connection_),
       // The four timers run from the moment the window exists.
       monitor_(deps.loop, deps.paging, deps.delayTicks),
@@ -52,12 +52,20 @@ QV_MainForm::QV_MainForm(const ProgramParts& deps)
     if (deps_.config.ConnectionMode == kModePcFromDevice) sync_.ProcessTime(port, line);
   };
   deps.clock.SetJumpListener([this](const TimeJump& jump) { OnTimeJump(jump); });
+  // The time daemon is told when a reading's first byte came; only its samples need that.
+  if (deps.feed) {
+    deps.paging.ArrivalClock = [this]() -> std::int64_t {
+      const bool feeding = deps_.config.ConnectionMode == kModePcFromDevice && sync_.Feeding();
+      return feeding ? ToEpochMicros(deps_.clock.UtcNow()) : 0;
+    };
+  }
 }
 
 QV_MainForm::~QV_MainForm() {
   actions_.reset();
   // The port monitor outlives the window: it must not call into a window that is gone.
   deps_.paging.OnReceiverTimeLine = nullptr;
+  deps_.paging.ArrivalClock = nullptr;
   deps_.clock.SetJumpListener(nullptr);
 }
 

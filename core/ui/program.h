@@ -11,6 +11,7 @@
 #include "core/platform/registry_store.h"
 #include "core/platform/serial_backend.h"
 #include "core/platform/service_link.h"
+#include "core/platform/time_daemon_feed.h"
 #include "core/serial/serial_comm.h"
 #include "core/settings/app_config.h"
 #include "core/ui/message.h"
@@ -35,6 +36,9 @@ struct Platform {
   ServiceLink* service = nullptr;
   // Where the PC clock's sync state is read; none: it is unknown.
   PcClockSync* clockSync = nullptr;
+  // The time daemon's reference-clock socket where the platform has one; none: mode 2 steps
+  // the PC clock whatever "Feed Time Daemon" says.
+  TimeDaemonFeed* feed = nullptr;
 };
 
 // The program-wide objects, each named once: the platform's, and those the program builds on

@@ -166,6 +166,10 @@ void PollEventLoop::WatchFd(int fd, std::function<bool()> onReadable) {
   if (fd >= 0) fds_.emplace_back(fd, std::move(onReadable));
 }
 
+void PollEventLoop::UnwatchFd(int fd) {
+  std::erase_if(fds_, [fd](const auto& entry) { return entry.first == fd; });
+}
+
 void PollEventLoop::PassIdleTicks() {
   const std::int64_t now = MonotonicUs();
   for (const auto& weak : timers_) {

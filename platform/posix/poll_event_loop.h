@@ -40,6 +40,8 @@ class PollEventLoop : public EventLoop {
   // Calls `onReadable` from Yield or ProcessPending whenever `fd` has something to read,
   // until it answers false. The descriptor stays the caller's.
   void WatchFd(int fd, std::function<bool()> onReadable);
+  // Ends every watch of `fd`: for a descriptor about to be closed, whose number may come back.
+  void UnwatchFd(int fd);
 
   // One Yield that also wakes when `fd` is readable, calling no handler for it, and that
   // returns after `maxUs` at the latest: for a routine that waits for an answer on a

@@ -231,6 +231,7 @@ bool PosixSerialBackend::CommOpen(int port, const std::string& settings,
     return false;
   }
   handle = Store(entry);
+  if (onOpen) onOpen(entry.fd);
   return true;
 }
 
@@ -238,6 +239,7 @@ bool PosixSerialBackend::CommClose(CommHandle handle, const CommTimeouts& /*save
   OpenPort* port = Find(handle);
   if (!port) return false;
   tcsetattr(port->fd, TCSANOW, &port->previous);
+  if (onClose) onClose(port->fd);
   const bool closed = ReleasePort(port->fd);
   ports_[static_cast<std::size_t>(handle - 1)].reset();
   return closed;

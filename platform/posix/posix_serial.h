@@ -55,6 +55,10 @@ class PosixSerialBackend : public SerialBackend {
   void CommPurgeOutput(CommHandle handle) override;
   int CommInputCount(CommHandle handle) override;
 
+  // Told the descriptor of each port opened, and of each just before it is closed, for a
+  // caller that reads as bytes arrive.
+  std::function<void(int fd)> onOpen, onClose;
+
  private:
   struct OpenPort {
     int fd = -1;

@@ -17,6 +17,7 @@
 #include "core/history/history_log.h"
 #include "core/settings/com_ports.h"
 #include "core/ui/port_list.h"
+#include "platform/posix/chrony_sock_feed.h"
 #include "platform/posix/device_watch.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
@@ -73,9 +74,10 @@ const char* SignalName(int number) {
   }
 }
 
-// The right to set the clock is kept only by the mode that sets it.
-std::string SettleClockRight(std::int16_t mode) {
-  if (mode == kModePcFromDevice) return HoldsClockRight() ? "held" : "missing";
+// The right to set the clock is kept only by the mode that sets it, and not by it while it
+// feeds the time daemon instead.
+std::string SettleClockRight(std::int16_t mode, bool feed) {
+  if (mode == kModePcFromDevice && !feed) return HoldsClockRight() ? "held" : "missing";
   if (!HoldsClockRight()) return "not-held";
   return DropClockRight() ? "dropped" : "could-not-drop";
 }
@@ -129,8 +131,11 @@ struct PosixService {
   MetricsHistory metrics{history};
   PosixClockSync kernelClock;
   JournaledClockSync clockSync{kernelClock, say};
+  ChronySockFeed feed{
+      [this] { return app.Config().TimeDaemonSocket; },
+      [this](FeedResult result, const std::string& why) { FeedChanged(result, why); }};
   Application app{Platform{registry, serial, clock, loop, instance, window, pointer, messageView,
-                           loading, &metrics, nullptr, &clockSync}};
+                           loading, &metrics, nullptr, &clockSync, &feed}};
   ServiceState state{{app, metrics, [this](int port) { return PortPath(port); }, settingsName}};
   ServiceOperations operations{{app, window, registry, metrics, settingsName, say,
                                 [this](int port) { return PortPath(port); },
@@ -151,7 +156,59 @@ struct PosixService {
   std::vector<std::string> watched;  // the active ports' paths the device watch looks at
   void Rewatch();
   void WatchDevices();
+
+  // Feeding the time daemon: its outcomes, the right it makes needless, and a port read as
+  // its bytes arrive, so that a reading's first byte is dated as it came.
+  bool Feeding() {
+    return app.Config().ConnectionMode == kModePcFromDevice && app.Config().FeedTimeDaemon;
+  }
+  void FeedChanged(FeedResult result, const std::string& why);
+  void SettleFeed();
+  void WatchPort(int fd);
+  bool portWatched = false;
+  int portFd = -1;
 };
+
+void PosixService::FeedChanged(FeedResult result, const std::string& why) {
+  static constexpr const char* kNames[] = {"sent", "no-daemon", "refused", "failed"};
+  const char* name = kNames[static_cast<int>(result)];
+  if (result == FeedResult::kSent) {
+    Say(LogLevel::kInfo, std::string("time-daemon=") + name);
+  } else {
+    Say(LogLevel::kWarning, std::string("time-daemon=") + name + " socket=" +
+                                LogValue(app.Config().TimeDaemonSocket) + " why=" + LogValue(why));
+  }
+}
+
+// A reload that turns the feed on gives the right up; one that turns it off cannot take it
+// back (a restart does).
+void PosixService::SettleFeed() {
+  if (!Feeding()) return;
+  if (HoldsClockRight()) {
+    Say(LogLevel::kInfo,
+        std::string("clock-right=") + (DropClockRight() ? "dropped" : "could-not-drop"));
+  }
+  if (!portWatched && portFd >= 0) WatchPort(portFd);
+}
+
+// Each call reads what has come, so a readable port never wakes the loop twice for one
+// byte. The watch ends with the port (before its number can come back), or with the feed.
+void PosixService::WatchPort(int fd) {
+  portWatched = true;
+  loop.WatchFd(fd, [this] {
+    if (!Feeding()) {
+      portWatched = false;
+      return false;
+    }
+    QV_Paging& paging = app.Paging();
+    if (paging.Collecting()) {
+      paging.ContinueCollecting();
+    } else {
+      paging.PollSerialInput();
+    }
+    return true;
+  });
+}
 
 void PosixService::Rewatch() {
   std::vector<std::string> paths;
@@ -185,6 +242,7 @@ void PosixService::RowSettled(int row, const std::string& line) {
   journal.Row(level, row, device, status, line);
   control.RowSettled(row);
   Rewatch();  // a port activated, deactivated or mapped elsewhere
+  SettleFeed();
 }
 
 void PosixService::WatchSignals() {
@@ -192,7 +250,8 @@ void PosixService::WatchSignals() {
     // SIGHUP (systemctl reload) reads the settings again, in turn like any request.
     if (number == SIGHUP) {
       Say(LogLevel::kInfo, "signal=SIGHUP reloading");
-      return control.TakeOwn(MakeRequest(RequestKind::kReload), [](const Answer&) {});
+      return control.TakeOwn(MakeRequest(RequestKind::kReload),
+                             [this](const Answer&) { SettleFeed(); });
     }
     Say(LogLevel::kInfo, std::string("signal=") + SignalName(number) + " ending");
     if (QV_MainForm* form = app.MainForm()) form->OnQueryClose(CloseReason::kSignal);
@@ -219,6 +278,15 @@ int PosixService::Run() {
     ::_exit(kExitOk);
   };
   WatchSignals();
+  serial.onOpen = [this](int fd) {
+    portFd = fd;
+    if (Feeding()) WatchPort(fd);
+  };
+  serial.onClose = [this](int fd) {
+    if (portWatched) loop.UnwatchFd(fd);
+    portWatched = false;
+    portFd = -1;
+  };
   // Jumps of the local time reach the form through the clock.
   loop.WatchFd(clock.WatchJumps(), [this] {
     clock.CheckJumps();
@@ -252,13 +320,15 @@ int RunService(const std::string& settingsPath) {
     RegFileStore registry(settingsPath);
     LoadConfig(registry, config);
   }
-  const std::string clockRight = SettleClockRight(config.ConnectionMode);
+  const std::string clockRight = SettleClockRight(config.ConnectionMode, config.FeedTimeDaemon);
   const auto service = std::make_unique<PosixService>(settingsPath);
   service->Say(LogLevel::kInfo,
                "start version=" HORALIGN_VERSION " settings=" + LogValue(settingsPath) +
                    " mode=" + LogValue(ModeName(config.ConnectionMode)) +
                    " active=" + ActiveList(config.UsedComPorts) + " interval=" +
-                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight);
+                   std::to_string(config.UpdateInterval) + " clock-right=" + clockRight +
+                   (config.FeedTimeDaemon ? " time-daemon=" + LogValue(config.TimeDaemonSocket)
+                                          : std::string()));
   return service->Run();
 }
 

@@ -103,7 +103,14 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValuePushOnTimeChange, Sz("0 pushes"), 1},
               {kValueVerifyWrites, Sz(" 1 "), 1},
               {kValueVerifyWrites, Dword(0), 0},
-              {kValueVerifyWrites, Sz("1 please"), 0}};
+              {kValueVerifyWrites, Sz("1 please"), 0},
+              {kValueFeedTimeDaemon, Sz(" 1 "), 1},
+              {kValueFeedTimeDaemon, Sz("yes"), 0},
+              // The socket's path: 1 where it reads as the default.
+              {kValueTimeDaemonSocket, Sz("/" + std::string(107, 's')), 0},
+              {kValueTimeDaemonSocket, Sz("/" + std::string(108, 's')), 1},
+              {kValueTimeDaemonSocket, Sz("relative.sock"), 1},
+              {kValueTimeDaemonSocket, Sz("/tmp/a\nb"), 1}};
   for (const auto& row : rows) {
     this->harness.Put(kConfigKey, row.name, row.stored);
     AppConfig c;
@@ -114,6 +121,8 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
         {kValueUsedComPorts, c.UsedComPorts},
         {kValuePushOnTimeChange, c.PushOnTimeChange},
         {kValueVerifyWrites, c.VerifyWrites},
+        {kValueFeedTimeDaemon, c.FeedTimeDaemon},
+        {kValueTimeDaemonSocket, c.TimeDaemonSocket == kDefaultTimeDaemonSocket},
         {kValueLastX, ReadWindowEdge(this->harness.Store(), kValueLastX, kDefaultLastX)}};
     EXPECT_EQ(fields.at(row.name), row.expected) << row.name << ", row " << &row - rows;
   }
