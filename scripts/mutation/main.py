@@ -1,0 +1,204 @@
+"""The command line: picks the mutants, runs them on the jobs, writes the report."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import queue
+import resource
+import signal
+import sys
+import threading
+import time
+from pathlib import Path
+
+from . import DEFAULT_SAMPLE, DEFAULT_SEED, REPO, TEST_PROGRAMS, __doc__ as DOC
+from .find import Mutant, Source, all_core_files, mutants_of, read_equivalents, select_files
+from .report import fmt_minutes, write_report
+from .run import Stop, Worker, sha256
+
+def parse_args(argv: list[str]):
+    p = argparse.ArgumentParser(
+        prog="scripts/mutate.py",
+        description=DOC.split("\n\n")[0],
+        epilog="\n\n".join(DOC.split("\n\n")[1:]),
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--files", nargs="+", metavar="GLOB",
+                   help="only these core files (globs from the repository root, ** allowed)")
+    p.add_argument("--sample", type=int, default=DEFAULT_SAMPLE, metavar="N",
+                   help="run the N lowest-ranked mutants of the whole core (default "
+                        f"{DEFAULT_SAMPLE}); 0 runs every mutant")
+    p.add_argument("--seed", type=int, default=DEFAULT_SEED, metavar="S",
+                   help=f"seed of the sample's ranking (default {DEFAULT_SEED})")
+    p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="J",
+                   help="mutants built and tested at once, each in its own copy (default: CPUs)")
+    p.add_argument("--equivalent", type=Path, default=Path("scripts/mutation-equivalent.txt"),
+                   metavar="FILE", help="survivors judged equivalent (default %(default)s)")
+    p.add_argument("--list", action="store_true", help="list the mutants and stop")
+    p.add_argument("--report", type=Path, default=Path("docs/mutation.md"), metavar="FILE",
+                   help="where the report goes (default %(default)s)")
+    p.add_argument("--build-dir", type=Path, default=Path("build-mutate"), metavar="DIR",
+                   help="copies of the tree and their builds (default %(default)s)")
+    p.add_argument("--timeout-factor", type=float, default=3.0, metavar="F",
+                   help="a test program's time limit: F times its unmutated run, at least 5 s "
+                        "more than it (default 3); a timeout is tried again with 3 times that")
+    args = p.parse_args(argv)
+    # Default paths are the repository's; paths given are taken from the current directory.
+    for name in ("equivalent", "report", "build_dir"):
+        given = getattr(args, name)
+        is_default = given == p.get_default(name)
+        setattr(args, name, (REPO / given) if is_default else given.resolve())
+    return args
+
+
+def main(argv: list[str]) -> int:
+    args = parse_args(argv)
+    files = select_files(args.files)
+    everything: list[Mutant] = []
+    originals: dict[str, bytes] = {}
+    for rel in all_core_files():
+        data = (REPO / rel).read_bytes()
+        originals[rel] = data
+        everything += mutants_of(Source(rel, data.decode()))
+    if args.sample:
+        ranked = sorted(everything, key=lambda m: (m.rank(args.seed), m.file, m.line))
+        picked = ranked[: args.sample]
+    else:
+        picked = everything
+    chosen = sorted((m for m in picked if m.file in files),
+                    key=lambda m: (m.file, m.start, m.change))
+
+    if args.list:
+        for m in chosen:
+            print(f"{m.file}:{m.line}\t{m.kind}\t{m.change}\t{m.text}")
+        kinds: dict[str, int] = {}
+        for m in chosen:
+            kinds[m.kind] = kinds.get(m.kind, 0) + 1
+        per_kind = ", ".join(f"{k} {v}" for k, v in sorted(kinds.items()))
+        print(f"\n{len(chosen)} mutants ({per_kind}); {len(everything)} in the whole core",
+              file=sys.stderr)
+        return 0
+
+    equivalents = read_equivalents(args.equivalent)
+    eq_index = {(e.file, e.text, e.change): e for e in equivalents}
+
+    env = dict(os.environ)
+    env.setdefault("CCACHE_BASEDIR", str(REPO))
+    jobs = max(1, min(args.jobs, len(chosen) or 1))
+    args.jobs = jobs
+    cpus = os.cpu_count() or 1
+    workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env) for i in range(jobs)]
+
+    stopping = threading.Event()
+
+    def on_term(signum, frame):
+        raise KeyboardInterrupt()
+
+    signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    t_start = time.monotonic()
+    t_run = t_start
+    ru = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu_start = ru.ru_utime + ru.ru_stime
+    cpu_mutants = cpu_start
+    results: list[tuple[Mutant, dict]] = []
+    errors: list[BaseException] = []
+    threads: list[threading.Thread] = []
+    todo: queue.Queue[Mutant] = queue.Queue()
+    for m in chosen:
+        todo.put(m)
+    done_lock = threading.Lock()
+
+    def log(msg: str) -> None:
+        print(msg, flush=True)
+
+    try:
+        for w in workers:
+            log(f"preparing {w.root} (copy, configure, build, unmutated test run)")
+            w.prepare(cpus)
+        limits = {}
+        for n in TEST_PROGRAMS:
+            base = max(w.baseline_seconds[n] for w in workers)
+            limits[n] = max(args.timeout_factor * base, base + 5.0)
+        log(f"{len(chosen)} mutants, {jobs} job(s); time limits "
+            + ", ".join(f"{n} {limits[n]:.0f} s" for n in TEST_PROGRAMS))
+
+        t_run = time.monotonic()
+        ru = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu_mutants = ru.ru_utime + ru.ru_stime
+
+        def work(w: Worker) -> None:
+            try:
+                while not stopping.is_set():
+                    try:
+                        m = todo.get_nowait()
+                    except queue.Empty:
+                        return
+                    r = w.try_mutant(m, originals[m.file], limits)
+                    if r["outcome"] == "survived" and m.key in eq_index:
+                        r["outcome"], r["why"] = "equivalent", eq_index[m.key].why
+                    with done_lock:
+                        results.append((m, r))
+                        n = len(results)
+                    elapsed = time.monotonic() - t_run
+                    eta = elapsed / n * (len(chosen) - n)
+                    log(f"[{n}/{len(chosen)} {fmt_minutes(elapsed)}, ~{fmt_minutes(eta)} to go] "
+                        f"{m.file}:{m.line} {m.change}: "
+                        f"{r['outcome']}{' (' + r['detail'] + ')' if r.get('detail') else ''}")
+            except Stop:
+                return
+            except BaseException as e:  # noqa: BLE001 - reported by the main thread
+                errors.append(e)
+                stopping.set()
+
+        threads = [threading.Thread(target=work, args=(w,), daemon=True) for w in workers]
+        for t in threads:
+            t.start()
+        while any(t.is_alive() for t in threads):
+            for t in threads:
+                t.join(timeout=0.5)
+    except KeyboardInterrupt:
+        print("\ninterrupted: stopping the jobs and restoring the copies ...", file=sys.stderr)
+        stopping.set()
+        for w in workers:
+            w.stop()
+        while any(t.is_alive() for t in threads):
+            try:
+                for t in threads:
+                    t.join()  # each job restores its file in its finally block
+            except KeyboardInterrupt:
+                continue
+        for w in workers:
+            for rel, data in originals.items():
+                p = w.src / rel
+                if p.exists() and p.read_bytes() != data:
+                    p.write_bytes(data)
+                    w.touch(p)
+        return 130
+    if errors:
+        raise errors[0]
+    ru = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu_mutants = ru.ru_utime + ru.ru_stime - cpu_mutants
+
+    # The copies must be whole again: the unmutated build gives the same programs as before.
+    for w in workers:
+        w.sync()
+        ok, _ = w.ninja(cpus)
+        if not ok or {n: sha256(p) for n, p in w.binaries().items()} != w.baseline_hashes:
+            raise RuntimeError(f"{w.root}: after the run the unmutated build differs from before")
+
+    ru = resource.getrusage(resource.RUSAGE_CHILDREN)
+    timing = {"wall": time.monotonic() - t_start, "prepare": t_run - t_start,
+              "cpu": ru.ru_utime + ru.ru_stime - cpu_start, "cpu_mutants": cpu_mutants}
+    counts = write_report(args.report, args, files, len(everything), {m.key for m in everything},
+                          results, equivalents, limits, timing)
+    (args.build_dir / "last-run.json").write_text(json.dumps(
+        [{"file": m.file, "line": m.line, "kind": m.kind, "change": m.change, "text": m.text,
+          "mutated": m.new_text, **r} for m, r in results], indent=1))
+    den = counts["killed"] + counts["survived"]
+    log(f"score {counts['killed']}/{den} = {100.0 * counts['killed'] / den if den else 0:.1f} %; "
+        f"{counts['survived']} survived, {counts['equivalent']} equivalent, {counts['same code']} "
+        f"same code, {counts['not built']} not built; {fmt_minutes(timing['wall'])}; "
+        f"report: {args.report}")
+    return 0
