@@ -1,6 +1,7 @@
-"""Mutation testing of the core: how many small faults do the core and simulation tests catch?
+"""Mutation testing of the product: how many small faults do the tests catch?
 
-Each mutant is one small change to one file of core/ (the .cpp and .h files):
+Each mutant is one small change to one .cpp or .h file of the product (core/, service/,
+control/, cli/, gui/, winui/, platform/):
 
   relational   <  <=  >  >=  (to the boundary: < becomes <=, <= becomes <, ...), == and !=
                (to each other)
@@ -14,14 +15,20 @@ Each mutant is one small change to one file of core/ (the .cpp and .h files):
   string       a string literal's last character replaced by '#' (by '@' if it was '#');
                an empty literal becomes "#"
 
-Each mutant is compiled into its own copy of the tree, the two test programs
-(horalign_core_tests, horalign_sim_tests) are linked, and they run directly with a time
-limit. A failing test, a crash or a timeout kills the mutant; a mutant that does not build is
-counted apart and left out of the score, and so is a mutant whose test programs come out
-byte for byte the same as the unmutated ones (the compiler made the change vanish: it is
-equivalent by construction). Survivors judged equivalent by hand are listed in
-scripts/mutation-equivalent.txt with the reason; they stay in the report, marked so, and are
-left out of the score.
+Each mutant runs the tests that can see its file, and only those: CTest lists the tests and
+their commands (the gtest programs, the Qt faces' QtTest programs, the Python and shell tests
+of the command line, the service and the desktop, each naming the built programs it runs),
+and Ninja tells which repository files each of those programs is built from (its inputs,
+the programs it waits for, and the headers in the deps log). The mutant's copy rebuilds only
+those programs; a gtest program runs directly with a time limit, any other test through
+ctest. A failing test, a crash or a timeout kills the mutant. A mutant that does not build
+is counted apart and left out of the score, and so is a mutant whose programs come out byte
+for byte the same as the unmutated ones (the compiler made the change vanish: it is
+equivalent by construction), and a mutant in a file that no test's programs are built from
+("not covered": the Windows sources, which build only for Windows). Survivors judged
+equivalent by hand are listed in scripts/mutation-equivalent.txt with the reason; they stay
+in the report, marked so, and are left out of the score; an entry that matches no mutant is
+warned about.
 
 The choice of places is conservative: only code is mutated, never comments, preprocessor
 lines (#include, #pragma, #define), assert and static_assert statements, or logging
@@ -32,21 +39,24 @@ body, and never a declaration. Case labels, template arguments and the "= 0" of 
 functions keep their numbers. A few mutants may still not compile; they are counted as "not
 built".
 
-Your working tree is never modified: the sources are copied into the build directory
-(build-mutate/ by default; one copy and one CMake build per job, configured with
--DHORALIGN_GUI=OFF at -O1), each mutant is written into the copy, and the copy's file is
-restored afterwards (in a finally block, also on Ctrl+C, and checked by its SHA-256). Each
-run first brings the copies back in line with the working tree. ccache is used when
-installed, so a second run over the same mutants compiles almost nothing.
+Your working tree is never modified: its files (as git lists them) are copied into the build
+directory (build-mutate/ by default; one copy and one CMake build per job, configured at -O1
+with the Qt faces on), each mutant is written into the copy, and the copy's file is restored
+afterwards (in a finally block, also on Ctrl+C, and checked by its SHA-256). Each run first
+brings the copies back in line with the working tree. ccache is used when installed, so a
+second run over the same mutants compiles almost nothing.
 
-By default a fixed sample of the mutants runs (--sample, --seed): each mutant's rank is a
-hash of the seed, its file, its line's text and its change, so the sample stays the same
-while unrelated code moves. --sample 0 runs every mutant. --files narrows the sample to some
-files (the same mutants that a full run would pick there); add --sample 0 for all of them.
+A sample of the mutants runs (--sample): each mutant's rank is a hash of the seed, its
+file, its line's text and its change, so a seed picks the same mutants while unrelated code
+moves. The seed is drawn from the OS unless --seed gives it; it is printed first and written
+into the report, and --seed replays the run. --sample 0 runs every mutant. --files narrows
+the sample to some files (the same mutants that a full run would pick there); add --sample 0
+for all of them.
 
-The report (docs/mutation.md by default) gives the score per file and in all, and every
-survivor with its file:line, the original and the mutated line, in the form that
-scripts/mutation-equivalent.txt takes.
+The report (docs/mutation.md by default) gives the seed, the sample, the files and the date,
+the score per file and in all, the count not covered, and every survivor with its file:line,
+the original and the mutated line, in the form that scripts/mutation-equivalent.txt takes.
+The run goes in first; the runs already in the report stay below it (--keep).
 """
 
 from __future__ import annotations
@@ -54,10 +64,4 @@ from __future__ import annotations
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent.parent
-TEST_PROGRAMS = ("horalign_core_tests", "horalign_sim_tests")
-# What configuring needs of the tree (gui/, winui/, fuzz/ are left out; only the two test
-# programs are built).
-MIRRORED = ("CMakeLists.txt", "cmake", "core", "sim", "platform/posix", "cli", "bench", "packaging",
-            "tests")
 DEFAULT_SAMPLE = 400
-DEFAULT_SEED = 1

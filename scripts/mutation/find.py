@@ -368,11 +368,14 @@ def mutants_of(src: Source) -> list[Mutant]:
         before = mask[line_start : m.start()]
         if after == ">" or PURE.search(before) or CASE.search(before):
             continue  # a template argument, "= 0" of a pure function, or a case label
-        value = int(digits, 0)
+        octal = len(digits) > 1 and digits.startswith("0") and digits[1].isdigit()
+        value = int(digits, 8) if octal else int(digits, 0)
         for delta in (1, -1):
             v = value + delta
             if digits.lower().startswith("0x"):
                 new = ("-" if v < 0 else "") + hex(abs(v))
+            elif octal:  # file modes: 0700
+                new = ("-" if v < 0 else "") + "0" + format(abs(v), "o")
             else:
                 new = str(v)
             new += suffix
@@ -461,23 +464,27 @@ def read_equivalents(path: Path) -> list[Equivalent]:
 
 
 
-def all_core_files() -> list[str]:
-    files = sorted(glob.glob("core/**/*.cpp", root_dir=REPO, recursive=True) +
-                   glob.glob("core/**/*.h", root_dir=REPO, recursive=True))
+# The product: the program, its service, control protocol, command line, faces and platforms.
+PRODUCT = ("core", "service", "control", "cli", "gui", "winui", "platform")
+
+
+def product_files() -> list[str]:
+    files = sorted(f for d in PRODUCT for ext in ("cpp", "h")
+                   for f in glob.glob(f"{d}/**/*.{ext}", root_dir=REPO, recursive=True))
     return [f.replace(os.sep, "/") for f in files]
 
 
 def select_files(patterns: list[str] | None) -> list[str]:
-    core = all_core_files()
+    product = product_files()
     if not patterns:
-        return core
+        return product
     chosen: set[str] = set()
     for pat in patterns:
         hits = {h.replace(os.sep, "/") for h in glob.glob(pat, root_dir=REPO, recursive=True)}
         rel_pat = os.path.relpath(os.path.abspath(pat), REPO) if os.path.isabs(pat) else pat
         hits |= {h.replace(os.sep, "/") for h in glob.glob(rel_pat, root_dir=REPO, recursive=True)}
-        matched = hits & set(core)
+        matched = hits & set(product)
         if not matched:
-            sys.exit(f"--files {pat}: no core source matches")
+            sys.exit(f"--files {pat}: no product source matches")
         chosen |= matched
     return sorted(chosen)

@@ -7,16 +7,17 @@ import json
 import os
 import queue
 import resource
+import secrets
 import signal
 import sys
 import threading
 import time
 from pathlib import Path
 
-from . import DEFAULT_SAMPLE, DEFAULT_SEED, REPO, TEST_PROGRAMS, __doc__ as DOC
-from .find import Mutant, Source, all_core_files, mutants_of, read_equivalents, select_files
+from . import DEFAULT_SAMPLE, REPO, __doc__ as DOC
+from .find import Mutant, Source, mutants_of, product_files, read_equivalents, select_files
 from .report import fmt_minutes, write_report
-from .run import Stop, Worker, sha256
+from .run import Stop, Worker
 
 def parse_args(argv: list[str]):
     p = argparse.ArgumentParser(
@@ -25,19 +26,23 @@ def parse_args(argv: list[str]):
         epilog="\n\n".join(DOC.split("\n\n")[1:]),
         formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--files", nargs="+", metavar="GLOB",
-                   help="only these core files (globs from the repository root, ** allowed)")
+                   help="only these product files (globs from the repository root, ** allowed)")
     p.add_argument("--sample", type=int, default=DEFAULT_SAMPLE, metavar="N",
-                   help="run the N lowest-ranked mutants of the whole core (default "
+                   help="run the N lowest-ranked mutants of the whole product (default "
                         f"{DEFAULT_SAMPLE}); 0 runs every mutant")
-    p.add_argument("--seed", type=int, default=DEFAULT_SEED, metavar="S",
-                   help=f"seed of the sample's ranking (default {DEFAULT_SEED})")
+    p.add_argument("--seed", type=int, metavar="S",
+                   help="seed of the sample's ranking, to replay a run (default: drawn from the "
+                        "OS, printed first and written into the report)")
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 1, metavar="J",
                    help="mutants built and tested at once, each in its own copy (default: CPUs)")
     p.add_argument("--equivalent", type=Path, default=Path("scripts/mutation-equivalent.txt"),
                    metavar="FILE", help="survivors judged equivalent (default %(default)s)")
     p.add_argument("--list", action="store_true", help="list the mutants and stop")
     p.add_argument("--report", type=Path, default=Path("docs/mutation.md"), metavar="FILE",
-                   help="where the report goes (default %(default)s)")
+                   help="where the report goes (default %(default)s): the run goes in first, "
+                        "the runs already there are kept below it (see --keep)")
+    p.add_argument("--keep", type=int, default=1, metavar="K",
+                   help="earlier runs of the report kept below the new one (default 1)")
     p.add_argument("--build-dir", type=Path, default=Path("build-mutate"), metavar="DIR",
                    help="copies of the tree and their builds (default %(default)s)")
     p.add_argument("--timeout-factor", type=float, default=3.0, metavar="F",
@@ -54,10 +59,13 @@ def parse_args(argv: list[str]):
 
 def main(argv: list[str]) -> int:
     args = parse_args(argv)
+    if args.seed is None:
+        args.seed = secrets.randbelow(1 << 31)
+    print(f"seed {args.seed}", flush=True)
     files = select_files(args.files)
     everything: list[Mutant] = []
     originals: dict[str, bytes] = {}
-    for rel in all_core_files():
+    for rel in product_files():
         data = (REPO / rel).read_bytes()
         originals[rel] = data
         everything += mutants_of(Source(rel, data.decode()))
@@ -69,6 +77,14 @@ def main(argv: list[str]) -> int:
     chosen = sorted((m for m in picked if m.file in files),
                     key=lambda m: (m.file, m.start, m.change))
 
+    equivalents = read_equivalents(args.equivalent)
+    eq_index = {(e.file, e.text, e.change): e for e in equivalents}
+    stale = [e for e in equivalents if (e.file, e.text, e.change) not in
+             {m.key for m in everything}]
+    for e in stale:
+        print(f"warning: {args.equivalent.name}: no mutant matches {e.file}: {e.text} "
+              f"({e.change})", file=sys.stderr)
+
     if args.list:
         for m in chosen:
             print(f"{m.file}:{m.line}\t{m.kind}\t{m.change}\t{m.text}")
@@ -76,12 +92,10 @@ def main(argv: list[str]) -> int:
         for m in chosen:
             kinds[m.kind] = kinds.get(m.kind, 0) + 1
         per_kind = ", ".join(f"{k} {v}" for k, v in sorted(kinds.items()))
-        print(f"\n{len(chosen)} mutants ({per_kind}); {len(everything)} in the whole core",
+        print(f"\n{len(chosen)} mutants ({per_kind}); {len(everything)} in the whole product",
               file=sys.stderr)
         return 0
 
-    equivalents = read_equivalents(args.equivalent)
-    eq_index = {(e.file, e.text, e.change): e for e in equivalents}
 
     env = dict(os.environ)
     env.setdefault("CCACHE_BASEDIR", str(REPO))
@@ -118,11 +132,13 @@ def main(argv: list[str]) -> int:
             log(f"preparing {w.root} (copy, configure, build, unmutated test run)")
             w.prepare(cpus)
         limits = {}
-        for n in TEST_PROGRAMS:
-            base = max(w.baseline_seconds[n] for w in workers)
-            limits[n] = max(args.timeout_factor * base, base + 5.0)
-        log(f"{len(chosen)} mutants, {jobs} job(s); time limits "
-            + ", ".join(f"{n} {limits[n]:.0f} s" for n in TEST_PROGRAMS))
+        for u in workers[0].units:
+            base = max(w.baseline_seconds.get(u.name, 0.0) for w in workers)
+            limits[u.name] = max(args.timeout_factor * base, base + 5.0)
+        for name, why in workers[0].left_out.items():
+            log(f"left out: {name}: {why}")
+        log(f"{len(chosen)} mutants, {jobs} job(s); {len(limits)} test units, time limits "
+            + ", ".join(f"{n} {s:.0f} s" for n, s in sorted(limits.items())))
 
         t_run = time.monotonic()
         ru = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -184,21 +200,21 @@ def main(argv: list[str]) -> int:
     # The copies must be whole again: the unmutated build gives the same programs as before.
     for w in workers:
         w.sync()
-        ok, _ = w.ninja(cpus)
-        if not ok or {n: sha256(p) for n, p in w.binaries().items()} != w.baseline_hashes:
+        ok, _ = w.ninja(cpus, sorted(w.exes()))
+        if not ok or w.hashes(w.exes()) != w.baseline_hashes:
             raise RuntimeError(f"{w.root}: after the run the unmutated build differs from before")
 
     ru = resource.getrusage(resource.RUSAGE_CHILDREN)
     timing = {"wall": time.monotonic() - t_start, "prepare": t_run - t_start,
               "cpu": ru.ru_utime + ru.ru_stime - cpu_start, "cpu_mutants": cpu_mutants}
-    counts = write_report(args.report, args, files, len(everything), {m.key for m in everything},
-                          results, equivalents, limits, timing)
+    counts = write_report(args.report, args, files, len(everything), results, equivalents,
+                          stale, workers[0], limits, timing)
     (args.build_dir / "last-run.json").write_text(json.dumps(
         [{"file": m.file, "line": m.line, "kind": m.kind, "change": m.change, "text": m.text,
           "mutated": m.new_text, **r} for m, r in results], indent=1))
     den = counts["killed"] + counts["survived"]
     log(f"score {counts['killed']}/{den} = {100.0 * counts['killed'] / den if den else 0:.1f} %; "
         f"{counts['survived']} survived, {counts['equivalent']} equivalent, {counts['same code']} "
-        f"same code, {counts['not built']} not built; {fmt_minutes(timing['wall'])}; "
+        f"same code, {counts['not built']} not built, {counts['not covered']} not covered; {fmt_minutes(timing['wall'])}; "
         f"report: {args.report}")
     return 0

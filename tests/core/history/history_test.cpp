@@ -51,14 +51,12 @@ TEST(HistoryLine, IsOneFlatJsonObjectThatReadsBackAsItWasWritten) {
     EXPECT_EQ(d.entry, e) << text;
   }
   EXPECT_EQ(IsoUtcText(-1), "1969-12-31T23:59:59.999Z");
-  // A device's noise that is not UTF-8 (an overlong form too) is kept as its Latin-1 letters;
-  // a time command's millisecond out of range is not written.
-  odd.model = "\xff\x80\xe0\x9f\xbf";
+  // A time command's millisecond out of range is not written (noise that is not UTF-8 is
+  // swept against Python's json in tests/reference).
   odd.msPastSecond = 1000;
   const std::string text = EncodeHistoryLine(odd);
-  const DecodedLine noisy = DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1));
-  EXPECT_EQ(std::tuple(noisy.verdict, noisy.entry.model, noisy.entry.msPastSecond),
-            std::tuple(LineVerdict::kEntry, "\xc3\xbf\xc2\x80\xc3\xa0\xc2\x9f\xc2\xbf", -1));
+  EXPECT_EQ(DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1)).entry.msPastSecond,
+            -1);
 }
 
 // What a reader meets in a file that was cut, damaged, or written by a later version.
@@ -73,9 +71,6 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   } rows[] = {
       {with(body), LineVerdict::kEntry},
       {" " + with(body + R"(,"later":{"a":[1,{"b":null}]},"x":true)") + " \r", LineVerdict::kEntry},
-      {with(body + R"(,"sn":"\t\/\u00E9\u07ff")"), LineVerdict::kEntry, "\t/\xc3\xa9\xdf\xbf"},
-      {with(body + R"(,"sn":"\uD83D\uDC00\udbff\udfff")"), LineVerdict::kEntry,
-       "\xf0\x9f\x90\x80\xf4\x8f\xbf\xbf"},
       {with(body + R"(,"utcMs":-62135596800000)"), LineVerdict::kEntry},  // year 1
       {with(R"("v":2,"whatever":[1,2])"), LineVerdict::kNewer},
       {with(R"("v":99)"), LineVerdict::kNewer},
@@ -86,8 +81,6 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {with(body) + with(body), LineVerdict::kUnreadable},
       {with(body + R"(,"status":"tab	inside")"), LineVerdict::kUnreadable},
       {with(body + ",\"sn\":\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
-      {with(body + R"(,"sn":"\ud800")"), LineVerdict::kUnreadable},     // half a pair
-      {with(body + R"(,"sn":"\udc00")"), LineVerdict::kUnreadable},     // the other half
       {with(body + R"(,"sn":"\u12x4")"), LineVerdict::kUnreadable},
       {with(body + R"(,"sn":"\q")"), LineVerdict::kUnreadable},
       {with(body + R"(,"v":0)"), LineVerdict::kUnreadable},
