@@ -131,6 +131,9 @@ def main(argv: list[str]) -> int:
         for w in workers:
             log(f"preparing {w.root} (copy, configure, build, unmutated test run)")
             w.prepare(cpus)
+        common = set.intersection(*({u.name for u in w.units} for w in workers))
+        for w in workers:
+            w.keep_only(common)
         limits = {}
         for u in workers[0].units:
             base = max(w.baseline_seconds.get(u.name, 0.0) for w in workers)
