@@ -8,7 +8,7 @@
 #include "cli/headless_core.h"
 #include "cli/service_calls.h"
 #include "cli/system.h"
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "core/device/model_table.h"
 #include "core/settings/com_ports.h"
 #include "core/sync/time_sync.h"

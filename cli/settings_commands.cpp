@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/service_calls.h"
 #include "cli/system.h"
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "core/settings/app_config.h"
 #include "core/settings/com_ports.h"
 #include "core/settings/registry.h"

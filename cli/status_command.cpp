@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/service_calls.h"
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "core/settings/com_ports.h"
 
 namespace horalign {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "control/protocol.h"
 
 namespace horalign {

@@ -12,7 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/service_calls.h"
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"

@@ -4,12 +4,13 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
-#include <type_traits>
 #include <utility>
 
 #include "core/settings/com_ports.h"
 #include "core/util/civil.h"
+#include "core/util/json_text.h"
 
 namespace horalign {
 namespace {
@@ -31,8 +32,8 @@ constexpr int kMaxPort = 255;
 // The instants a four-digit year can name, from 0001-01-01 to the end of 9999.
 constexpr std::int64_t kFirstUtcMs = -62'135'596'800'000;
 constexpr std::int64_t kLastUtcMs = 253'402'300'799'999;
-// Nesting a later version might use inside a value that is skipped; deeper is not a line.
-constexpr int kMaxDepth = 8;
+// Nesting a later version might use inside a member that is skipped; deeper is not a line.
+constexpr int kMaxDepth = 9;
 
 // The length of the UTF-8 sequence at text[i], or 0 when the bytes there are not one
 // (overlong forms, surrogates and code points past U+10FFFF included).
@@ -81,28 +82,20 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
   }
 }
 
-void AppendJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
+// The text as UTF-8: a byte that is not part of a sequence (device noise) becomes its
+// Latin-1 letter, so a line keeps every byte a device sent and is always valid JSON.
+std::string AsUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else if (const std::size_t n = Utf8Length(text, i); n > 0) {
+    if (const std::size_t n = Utf8Length(text, i); n > 0) {
       out.append(text.substr(i, n));
       i += n;
-      continue;
     } else {
-      AppendUtf8(out, c);  // a byte that is not UTF-8 (device noise) as its Latin-1 letter
+      AppendUtf8(out, static_cast<unsigned char>(text[i++]));
     }
-    ++i;
   }
-  out += '"';
+  return out;
 }
 
 void AppendNumber(std::string& out, double value) {
@@ -111,177 +104,24 @@ void AppendNumber(std::string& out, double value) {
   if (ec == std::errc()) out.append(buf.data(), end);
 }
 
-// One value of the flat object: a text, a number (its token), true/false, null, or a
-// nested value a later version may have added (skipped).
-struct JsonValue {
-  enum class Kind { kString, kNumber, kBool, kNull, kNested } kind = Kind::kNull;
-  std::string text;  // a string's characters, or a number's token
-  bool flag = false;
-};
-
-class LineParser {
- public:
-  explicit LineParser(std::string_view line) : s_(line) {}
-
-  // Calls field(key, value) for each member; false when the line is not one JSON object.
-  template <typename Field>
-  bool Object(Field&& field) {
-    SkipBlanks();
-    if (!Take('{')) return false;
-    SkipBlanks();
-    if (!Take('}')) {
-      do {
-        SkipBlanks();
-        std::string key;
-        JsonValue value;
-        if (!String(key)) return false;
-        SkipBlanks();
-        if (!Take(':') || !Value(value, 0)) return false;
-        field(key, value);
-        SkipBlanks();
-      } while (Take(','));
-      if (!Take('}')) return false;
-    }
-    SkipBlanks();
-    return i_ == s_.size();
-  }
-
- private:
-  bool Take(char c) {
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
-  }
-  void SkipBlanks() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r')) ++i_;
-  }
-  bool Word(std::string_view word) {
-    if (s_.substr(i_, word.size()) != word) return false;
-    i_ += word.size();
-    return true;
-  }
-
-  bool Value(JsonValue& v, int depth) {
-    SkipBlanks();
-    if (i_ >= s_.size()) return false;
-    const char c = s_[i_];
-    if (c == '"') {
-      v.kind = JsonValue::Kind::kString;
-      return String(v.text);
-    }
-    if (c == '{' || c == '[') {
-      v.kind = JsonValue::Kind::kNested;
-      return Nested(depth + 1);
-    }
-    if (Word("true") || Word("false")) {
-      v.kind = JsonValue::Kind::kBool;
-      v.flag = c == 't';
-      return true;
-    }
-    if (Word("null")) return true;
-    const std::size_t start = i_;
-    while (i_ < s_.size() && (std::string_view("+-.eE").find(s_[i_]) != std::string_view::npos ||
-                              (s_[i_] >= '0' && s_[i_] <= '9'))) {
-      ++i_;
-    }
-    v.kind = JsonValue::Kind::kNumber;
-    v.text = s_.substr(start, i_ - start);
-    return i_ > start;
-  }
-
-  bool Nested(int depth) {
-    if (depth > kMaxDepth) return false;
-    const char close = s_[i_] == '{' ? '}' : ']';
-    ++i_;
-    SkipBlanks();
-    if (Take(close)) return true;
-    do {
-      SkipBlanks();
-      JsonValue ignored;
-      if (close == '}') {
-        if (!String(ignored.text)) return false;
-        SkipBlanks();
-        if (!Take(':')) return false;
-      }
-      if (!Value(ignored, depth)) return false;
-      SkipBlanks();
-    } while (Take(','));
-    return Take(close);
-  }
-
-  bool Hex4(std::uint32_t& cp) {
-    if (i_ + 4 > s_.size()) return false;
-    cp = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char h = s_[i_++];
-      const int d = h >= '0' && h <= '9'   ? h - '0'
-                    : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                    : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                           : -1;
-      if (d < 0) return false;
-      cp = cp * 16 + static_cast<std::uint32_t>(d);
-    }
-    return true;
-  }
-
-  bool Escape(std::string& out) {
-    if (i_ >= s_.size()) return false;
-    const char e = s_[i_++];
-    static constexpr std::string_view kFrom = "\"\\/bfnrt", kTo = "\"\\/\b\f\n\r\t";
-    if (const auto k = kFrom.find(e); k != std::string_view::npos) {
-      out += kTo[k];
-      return true;
-    }
-    std::uint32_t cp = 0;
-    if (e != 'u' || !Hex4(cp)) return false;
-    if (cp >= 0xDC00 && cp <= 0xDFFF) return false;  // a low surrogate alone
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-      std::uint32_t low = 0;
-      if (!Word("\\u") || !Hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-    }
-    AppendUtf8(out, cp);
-    return true;
-  }
-
-  bool String(std::string& out) {
-    if (!Take('"')) return false;
-    while (i_ < s_.size()) {
-      const auto c = static_cast<unsigned char>(s_[i_]);
-      if (c == '"') {
-        ++i_;
-        return true;
-      }
-      if (c == '\\') {
-        ++i_;
-        if (!Escape(out)) return false;
-      } else {
-        const std::size_t n = c < 0x20 ? 0 : Utf8Length(s_, i_);
-        if (n == 0) return false;  // a control character or a byte that is not UTF-8
-        out.append(s_.substr(i_, n));
-        i_ += n;
-      }
-    }
-    return false;  // cut inside the text
-  }
-
-  std::string_view s_;
-  std::size_t i_ = 0;
-};
-
+// A whole number that fits T, or nothing (a fraction, a text, a number out of range).
 template <typename T>
-std::optional<T> NumberOf(const JsonValue& v) {
-  if (v.kind != JsonValue::Kind::kNumber) return std::nullopt;
-  T out{};
-  const char* end = v.text.data() + v.text.size();
-  const auto [ptr, ec] = std::from_chars(v.text.data(), end, out);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  if constexpr (std::is_floating_point_v<T>) {
-    if (!std::isfinite(out)) return std::nullopt;
+std::optional<T> WholeOf(const Json& v) {
+  if (!v.is_number_integer()) return std::nullopt;
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<std::uint64_t>();
+    if (n > static_cast<std::uint64_t>(std::numeric_limits<T>::max())) return std::nullopt;
+    return static_cast<T>(n);
   }
-  return out;
+  const auto n = v.get<std::int64_t>();
+  if (n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max()) return std::nullopt;
+  return static_cast<T>(n);
+}
+
+std::optional<double> FigureOf(const Json& v) {
+  if (!v.is_number()) return std::nullopt;
+  const double d = v.get<double>();
+  return std::isfinite(d) ? std::optional(d) : std::nullopt;
 }
 
 std::optional<int> PortOf(const std::string& name) {
@@ -302,43 +142,44 @@ struct Fields {
   bool hasPort = false, hasAction = false, hasOutcome = false, bad = false;
 };
 
-void TakeField(const std::string& key, const JsonValue& v, HistoryEntry& e, Fields& f) {
-  const bool text = v.kind == JsonValue::Kind::kString;
+void TakeField(const std::string& key, const Json& v, HistoryEntry& e, Fields& f) {
+  const bool text = v.is_string();
+  const std::string words = text ? v.get<std::string>() : std::string();
   const auto need = [&f](bool ok) { f.bad |= !ok; };
   const auto optionalNumber = [&](std::optional<double>& into) {
-    if (v.kind == JsonValue::Kind::kNull) return;
-    into = NumberOf<double>(v);
+    if (v.is_null()) return;
+    into = FigureOf(v);
     need(into.has_value());
   };
   if (key == "v") {
-    f.version = NumberOf<std::int64_t>(v);
+    f.version = WholeOf<std::int64_t>(v);
   } else if (key == "utcMs") {
-    f.utcMs = NumberOf<std::int64_t>(v);
+    f.utcMs = WholeOf<std::int64_t>(v);
     if (f.utcMs && (*f.utcMs < kFirstUtcMs || *f.utcMs > kLastUtcMs)) f.utcMs.reset();
   } else if (key == "port") {
-    const auto port = text ? PortOf(v.text) : std::nullopt;
+    const auto port = text ? PortOf(words) : std::nullopt;
     f.hasPort = port.has_value();
     e.port = port.value_or(0);
   } else if (key == "model" || key == "sn" || key == "status") {
     need(text);
-    (key == "model" ? e.model : key == "sn" ? e.serial : e.status) = v.text;
+    (key == "model" ? e.model : key == "sn" ? e.serial : e.status) = words;
   } else if (key == "action") {
     f.hasAction = false;
     for (const auto& [action, word] : kActionWords) {
-      if (text && v.text == word) e.action = action, f.hasAction = true;
+      if (text && words == word) e.action = action, f.hasAction = true;
     }
   } else if (key == "cause") {
     e.cause = PushCause::kNone;
     bool known = false;
     for (const auto& [cause, word] : kCauseWords) {
-      if (text && v.text == word) e.cause = cause, known = true;
+      if (text && words == word) e.cause = cause, known = true;
     }
     need(known);
   } else if (key == "outcome") {
-    f.hasOutcome = text && (v.text == "ok" || v.text == "failed");
-    e.ok = v.text == "ok";
+    f.hasOutcome = text && (words == "ok" || words == "failed");
+    e.ok = words == "ok";
   } else if (key == "msPastSecond") {
-    const auto ms = NumberOf<int>(v);
+    const auto ms = WholeOf<int>(v);
     need(ms && *ms >= 0 && *ms <= 999);
     e.msPastSecond = ms.value_or(-1);
   } else if (key == "offsetBefore") {
@@ -394,40 +235,35 @@ std::string PortName(int port) {
 }
 
 std::string EncodeHistoryLine(const HistoryEntry& e) {
-  std::string out = "{\"v\":" + std::to_string(kHistoryVersion) + ",\"time\":\"" +
-                    IsoUtcText(e.utcMs) + "\",\"utcMs\":" + std::to_string(e.utcMs) +
-                    ",\"port\":\"" + PortName(e.port) + "\",\"model\":";
-  AppendJsonString(out, e.model);
-  out += ",\"sn\":";
-  AppendJsonString(out, e.serial);
-  out += ",\"action\":\"" + std::string(HistoryActionWord(e.action)) + "\"";
-  if (e.cause != PushCause::kNone)
-    out += ",\"cause\":\"" + std::string(PushCauseWord(e.cause)) + "\"";
-  out += e.ok ? ",\"outcome\":\"ok\",\"status\":" : ",\"outcome\":\"failed\",\"status\":";
-  AppendJsonString(out, e.status);
-  if (e.msPastSecond >= 0 && e.msPastSecond <= 999)
-    out += ",\"msPastSecond\":" + std::to_string(e.msPastSecond);
+  Json line{{"v", kHistoryVersion},
+            {"time", IsoUtcText(e.utcMs)},
+            {"utcMs", e.utcMs},
+            {"port", PortName(e.port)},
+            {"model", AsUtf8(e.model)},
+            {"sn", AsUtf8(e.serial)},
+            {"action", HistoryActionWord(e.action)}};
+  if (e.cause != PushCause::kNone) line["cause"] = PushCauseWord(e.cause);
+  line["outcome"] = e.ok ? "ok" : "failed";
+  line["status"] = AsUtf8(e.status);
+  if (e.msPastSecond >= 0 && e.msPastSecond <= 999) line["msPastSecond"] = e.msPastSecond;
   const std::pair<const char*, const std::optional<double>*> numbers[] = {
       {"offsetBefore", &e.offsetBefore},
       {"offsetAfter", &e.offsetAfter},
       {"driftPerDay", &e.driftPerDay}};
   for (const auto& [key, value] : numbers) {
     // JSON has no infinities: a figure that is not finite is not known.
-    if (!*value || !std::isfinite(**value)) continue;
-    out += ",\"" + std::string(key) + "\":";
-    AppendNumber(out, **value);
+    if (*value && std::isfinite(**value)) line[key] = **value;
   }
-  return out + "}\n";
+  return JsonLine(line) + "\n";
 }
 
 DecodedLine DecodeHistoryLine(std::string_view line) {
   DecodedLine out;
+  std::string error;
+  const std::optional<Json> parsed = ParseJsonText(line, error, kMaxDepth);
+  if (!parsed || !parsed->is_object()) return out;
   Fields f;
-  LineParser parser(line);
-  if (!parser.Object(
-          [&](const std::string& key, const JsonValue& v) { TakeField(key, v, out.entry, f); })) {
-    return out;
-  }
+  for (const auto& [key, value] : parsed->items()) TakeField(key, value, out.entry, f);
   if (f.version && *f.version > kHistoryVersion) {
     out.verdict = LineVerdict::kNewer;
   } else if (f.version == kHistoryVersion && f.utcMs && f.hasPort && f.hasAction && f.hasOutcome &&

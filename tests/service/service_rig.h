@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 #include "control/pipe_sessions.h"
 #include "service/operations.h"
 #include "service/service_control.h"

@@ -64,6 +64,14 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   const std::string good = EncodeHistoryLine(Push());
   const std::string body = good.substr(1, good.size() - 3);  // without { and }\n
   const auto with = [&](const std::string& members) { return "{" + members + "}"; };
+  // The good line with one member's value given as raw text (appended when it has none).
+  const auto member = [&](const std::string& key, const std::string& raw) {
+    const std::string name = "\"" + key + "\":";
+    const std::size_t at = body.find(name);
+    if (at == std::string::npos) return with(body + "," + name + raw);
+    const std::size_t from = at + name.size(), to = body.find(",\"", from);
+    return with(body.substr(0, from) + raw + (to == std::string::npos ? "" : body.substr(to)));
+  };
   const struct {
     std::string line;
     LineVerdict verdict;
@@ -71,7 +79,7 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   } rows[] = {
       {with(body), LineVerdict::kEntry},
       {" " + with(body + R"(,"later":{"a":[1,{"b":null}]},"x":true)") + " \r", LineVerdict::kEntry},
-      {with(body + R"(,"utcMs":-62135596800000)"), LineVerdict::kEntry},  // year 1
+      {member("utcMs", R"(-62135596800000)"), LineVerdict::kEntry},  // year 1
       {with(R"("v":2,"whatever":[1,2])"), LineVerdict::kNewer},
       {with(R"("v":99)"), LineVerdict::kNewer},
       {good.substr(0, good.size() / 2), LineVerdict::kUnreadable},  // cut
@@ -79,27 +87,28 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {std::string("\x00\x01\xff\xfe{\"v\":1}", 10), LineVerdict::kUnreadable},
       {"not json at all", LineVerdict::kUnreadable},
       {with(body) + with(body), LineVerdict::kUnreadable},
-      {with(body + R"(,"status":"tab	inside")"), LineVerdict::kUnreadable},
-      {with(body + ",\"sn\":\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
-      {with(body + R"(,"sn":"\u12x4")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"sn":"\q")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"v":0)"), LineVerdict::kUnreadable},
-      {with(body + R"(,"v":"1")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"utcMs":1.5)"), LineVerdict::kUnreadable},
-      {with(body + R"(,"utcMs":253402300800000)"), LineVerdict::kUnreadable},  // year 10000
-      {with(body + R"(,"utcMs":-62135596800001)"), LineVerdict::kUnreadable},  // year 0
-      {with(body + R"(,"port":"COM0")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"port":"COM-0")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"port":"COM256")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"action":"reboot")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"cause":"dst")"), LineVerdict::kUnreadable},
+      {with(body + R"(,"sn":"10001")"), LineVerdict::kUnreadable},  // a key twice: which counts?
+      {member("status", R"("tab	inside")"), LineVerdict::kUnreadable},
+      {member("sn", "\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
+      {member("sn", R"("\u12x4")"), LineVerdict::kUnreadable},
+      {member("sn", R"("\q")"), LineVerdict::kUnreadable},
+      {member("v", R"(0)"), LineVerdict::kUnreadable},
+      {member("v", R"("1")"), LineVerdict::kUnreadable},
+      {member("utcMs", R"(1.5)"), LineVerdict::kUnreadable},
+      {member("utcMs", R"(253402300800000)"), LineVerdict::kUnreadable},  // year 10000
+      {member("utcMs", R"(-62135596800001)"), LineVerdict::kUnreadable},  // year 0
+      {member("port", R"("COM0")"), LineVerdict::kUnreadable},
+      {member("port", R"("COM-0")"), LineVerdict::kUnreadable},
+      {member("port", R"("COM256")"), LineVerdict::kUnreadable},
+      {member("action", R"("reboot")"), LineVerdict::kUnreadable},
+      {member("cause", R"("dst")"), LineVerdict::kUnreadable},
       {with(R"("v":1,"utcMs":0,"port":"COM1","action":"read")"), LineVerdict::kUnreadable},
       {with(body + R"(,"later":{,"x":0)"), LineVerdict::kUnreadable},
-      {with(body + R"(,"outcome":"maybe")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"msPastSecond":1000)"), LineVerdict::kUnreadable},
-      {with(body + R"(,"offsetAfter":1e999)"), LineVerdict::kUnreadable},
-      {with(body + R"(,"offsetAfter":"0.5")"), LineVerdict::kUnreadable},
-      {with(body + R"(,"model":7)"), LineVerdict::kUnreadable},
+      {member("outcome", R"("maybe")"), LineVerdict::kUnreadable},
+      {member("msPastSecond", R"(1000)"), LineVerdict::kUnreadable},
+      {member("offsetAfter", R"(1e999)"), LineVerdict::kUnreadable},
+      {member("offsetAfter", R"("0.5")"), LineVerdict::kUnreadable},
+      {member("model", R"(7)"), LineVerdict::kUnreadable},
       {with(R"("v":1,"deep":)" + std::string(20, '[') + std::string(20, ']')),
        LineVerdict::kUnreadable},
   };

@@ -1,7 +1,8 @@
 #pragma once
 
-// JSON as the program reads and writes it: nlohmann's ordered JSON (members keep the order
-// they were written in), with the limits every reader of ours keeps.
+// JSON as the program reads and writes it (the history file, the control protocol, the
+// command line's output): nlohmann's ordered JSON (members keep the order they were written
+// in), with the limits every reader of ours keeps.
 #include <nlohmann/json.hpp>
 
 #include <optional>
@@ -18,7 +19,8 @@ inline constexpr int kMaxJsonDepth = 32;
 // The value in `text`, or nullopt with the reason in `error`: not JSON, text after the
 // value, nested deeper than kMaxJsonDepth, or a key twice in one object (which would leave
 // readers to guess which one counts).
-std::optional<Json> ParseJsonText(std::string_view text, std::string& error);
+std::optional<Json> ParseJsonText(std::string_view text, std::string& error,
+                                  int maxDepth = kMaxJsonDepth);
 
 // One line of JSON text, without a line break. Bytes that are not UTF-8 come out as U+FFFD,
 // so the line is always valid JSON.

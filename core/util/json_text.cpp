@@ -1,4 +1,4 @@
-#include "control/json_text.h"
+#include "core/util/json_text.h"
 
 #include <cmath>
 #include <limits>
@@ -16,11 +16,11 @@ struct LimitBroken : std::runtime_error {
 
 }  // namespace
 
-std::optional<Json> ParseJsonText(std::string_view text, std::string& error) {
+std::optional<Json> ParseJsonText(std::string_view text, std::string& error, int maxDepth) {
   std::vector<std::set<std::string>> keys;  // per open object, the keys seen so far
-  const Json::parser_callback_t limits = [&keys](int depth, Json::parse_event_t event,
-                                                 Json& parsed) {
-    if (depth > kMaxJsonDepth) throw LimitBroken("nested too deeply");
+  const Json::parser_callback_t limits = [&keys, maxDepth](int depth, Json::parse_event_t event,
+                                                           Json& parsed) {
+    if (depth > maxDepth) throw LimitBroken("nested too deeply");
     switch (event) {
       case Json::parse_event_t::object_start:
         keys.emplace_back();
