@@ -45,6 +45,9 @@ def parse_args(argv: list[str]):
                    help="earlier runs of the report kept below the new one (default 1)")
     p.add_argument("--build-dir", type=Path, default=Path("build-mutate"), metavar="DIR",
                    help="copies of the tree and their builds (default %(default)s)")
+    p.add_argument("--stop-after", type=float, default=0, metavar="MIN",
+                   help="take no new mutant after MIN minutes; the report tells how many of the "
+                        "sample ran (they run in rank order: a random part of it)")
     p.add_argument("--timeout-factor", type=float, default=3.0, metavar="F",
                    help="a test program's time limit: F times its unmutated run, at least 5 s "
                         "more than it (default 3); a timeout is tried again with 3 times that")
@@ -120,7 +123,8 @@ def main(argv: list[str]) -> int:
     errors: list[BaseException] = []
     threads: list[threading.Thread] = []
     todo: queue.Queue[Mutant] = queue.Queue()
-    for m in chosen:
+    # In rank order, so a run stopped early (--stop-after) has run a random part of the sample.
+    for m in sorted(chosen, key=lambda m: m.rank(args.seed)):
         todo.put(m)
     done_lock = threading.Lock()
 
@@ -150,6 +154,8 @@ def main(argv: list[str]) -> int:
         def work(w: Worker) -> None:
             try:
                 while not stopping.is_set():
+                    if args.stop_after and time.monotonic() - t_start > 60 * args.stop_after:
+                        return
                     try:
                         m = todo.get_nowait()
                     except queue.Empty:
@@ -210,6 +216,7 @@ def main(argv: list[str]) -> int:
     ru = resource.getrusage(resource.RUSAGE_CHILDREN)
     timing = {"wall": time.monotonic() - t_start, "prepare": t_run - t_start,
               "cpu": ru.ru_utime + ru.ru_stime - cpu_start, "cpu_mutants": cpu_mutants}
+    args.planned = len(chosen)
     counts = write_report(args.report, args, files, len(everything), results, equivalents,
                           stale, workers[0], limits, timing)
     (args.build_dir / "last-run.json").write_text(json.dumps(

@@ -80,7 +80,10 @@ def write_report(path: Path, args, files: list[str], total_count: int,
         "test builds are left out).",
         "",
         f"- Code: commit {head}{dirty}, {date}. Files: {where}.",
-        f"- Mutants: {sample} (seed {args.seed}); {len(results)} ran.",
+        f"- Mutants: {sample} (seed {args.seed}); {len(results)} ran"
+        + (f", then the run stopped (--stop-after {args.stop_after:g}): they ran in the sample's "
+           f"rank order, so they are a random part of the {args.planned} picked."
+           if len(results) < args.planned else "."),
         f"- Outcomes: {counts['killed']} killed ({causes['failed']} by a failing test, "
         f"{causes['crashed']} by a crash, {causes['timed out']} by a timeout), "
         f"{counts['survived']} survived, {counts['equivalent']} judged equivalent "

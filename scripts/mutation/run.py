@@ -17,7 +17,7 @@ from .coverage import Unit, exe_contents, read_deps, read_units
 from .find import Mutant
 
 # Units that hold a RESOURCE_LOCK (one private desktop at a time) never run at once, also
-# not in two copies.
+# not in two copies. (Other real-time tests are tried again when they fail, see run_tests.)
 _LOCKS: dict[str, threading.Lock] = {}
 _LOCKS_GUARD = threading.Lock()
 
@@ -47,7 +47,7 @@ class Worker:
 
     def __init__(self, idx: int, root: Path, build_jobs: int, env: dict[str, str]):
         self.idx = idx
-        self.root = root
+        self.root = root.resolve()  # the builds name their files by real paths
         self.src = root / "src"
         self.build = root / "build"
         self.build_jobs = build_jobs
@@ -268,10 +268,7 @@ class Worker:
         else:
             args = ["ctest", "-R", f"^{re.escape(u.name)}$", "--output-on-failure",
                     "--timeout", str(int(limit) + 1)]
-        # Tests that start the product's programs run in real time: one at a time, also across
-        # the copies, so that the load of one does not fail another.
-        lock = resource_lock(u.lock or "real time") if u.kind == "ctest" and (
-            u.lock or any(not e.startswith("tests/") for e in u.exes)) else None
+        lock = resource_lock(u.lock) if u.lock else None
         if lock:
             lock.acquire()
         try:
