@@ -51,14 +51,12 @@ TEST(HistoryLine, IsOneFlatJsonObjectThatReadsBackAsItWasWritten) {
     EXPECT_EQ(d.entry, e) << text;
   }
   EXPECT_EQ(IsoUtcText(-1), "1969-12-31T23:59:59.999Z");
-  // A device's noise that is not UTF-8 (an overlong form too) is kept as its Latin-1 letters;
-  // a time command's millisecond out of range is not written.
-  odd.model = "\xff\x80\xe0\x9f\xbf";
+  // A time command's millisecond out of range is not written (noise that is not UTF-8 is
+  // swept against Python's json in tests/reference).
   odd.msPastSecond = 1000;
   const std::string text = EncodeHistoryLine(odd);
-  const DecodedLine noisy = DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1));
-  EXPECT_EQ(std::tuple(noisy.verdict, noisy.entry.model, noisy.entry.msPastSecond),
-            std::tuple(LineVerdict::kEntry, "\xc3\xbf\xc2\x80\xc3\xa0\xc2\x9f\xc2\xbf", -1));
+  EXPECT_EQ(DecodeHistoryLine(std::string_view(text).substr(0, text.size() - 1)).entry.msPastSecond,
+            -1);
 }
 
 // What a reader meets in a file that was cut, damaged, or written by a later version.
@@ -81,9 +79,6 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
   } rows[] = {
       {with(body), LineVerdict::kEntry},
       {" " + with(body + R"(,"later":{"a":[1,{"b":null}]},"x":true)") + " \r", LineVerdict::kEntry},
-      {member("sn", R"("\t\/\u00E9\u07ff")"), LineVerdict::kEntry, "\t/\xc3\xa9\xdf\xbf"},
-      {member("sn", R"("\uD83D\uDC00\udbff\udfff")"), LineVerdict::kEntry,
-       "\xf0\x9f\x90\x80\xf4\x8f\xbf\xbf"},
       {member("utcMs", R"(-62135596800000)"), LineVerdict::kEntry},  // year 1
       {with(R"("v":2,"whatever":[1,2])"), LineVerdict::kNewer},
       {with(R"("v":99)"), LineVerdict::kNewer},
@@ -95,8 +90,6 @@ TEST(HistoryLine, AnythingButAWholeEntryOfThisVersionIsSkippedAndTold) {
       {with(body + R"(,"sn":"10001")"), LineVerdict::kUnreadable},  // a key twice: which counts?
       {member("status", R"("tab	inside")"), LineVerdict::kUnreadable},
       {member("sn", "\"\xc3\x28\""), LineVerdict::kUnreadable},  // not UTF-8
-      {member("sn", R"("\ud800")"), LineVerdict::kUnreadable},   // half a pair
-      {member("sn", R"("\udc00")"), LineVerdict::kUnreadable},   // the other half
       {member("sn", R"("\u12x4")"), LineVerdict::kUnreadable},
       {member("sn", R"("\q")"), LineVerdict::kUnreadable},
       {member("v", R"(0)"), LineVerdict::kUnreadable},

@@ -52,9 +52,46 @@ TEST(QtReply, IsCheckedAndComparedWithThePcTimeToTheSecond) {
        {"09301501012912\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2129, 1, 1, 9, 30, 15}},
        {"09301501013014\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2030, 1, 1, 9, 30, 15}},
        {"0930151206265\r", pc, false, std::nullopt},
-       {"093015120626117\r", pc, false, std::nullopt},
-       {"09301512062610\r", pc, false, std::nullopt},
-       {"25301512062614\r", pc, false, std::nullopt}});
+       {"093015120626117\r", pc, false, std::nullopt}});
+}
+
+// Every digit of a reply changed to every digit and to the characters beside the digits
+// ('/', ':'), with its check digit made to fit and as it was: the reply is read as its
+// fields say, or refused.
+TEST(QtReply, EveryDigitPositionChangedIsReadAsItSaysOrRefused) {
+  const CivilTime pc{2026, 12, 5, 9, 30, 10};
+  const std::string reply = "09301512052615\r";
+  const auto two = [](const std::string& s, int at) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    return digit(s[at]) && digit(s[at + 1]) ? (s[at] - '0') * 10 + s[at + 1] - '0' : -1;
+  };
+  for (int pos = 0; pos < 14; ++pos) {
+    for (const char c : std::string("/0123456789:")) {
+      for (const bool fitCheck : {true, false}) {
+        std::string s = reply;
+        s[pos] = c;
+        int sum = 0;
+        for (int i = 0; i < 13; ++i) sum += s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : 0;
+        if (fitCheck && pos < 13) s[13] = static_cast<char>('0' + sum % 10);
+        SCOPED_TRACE(s);
+        const int h = two(s, 0), m = two(s, 2), sec = two(s, 4);
+        const int check = s[13] >= '0' && s[13] <= '9' ? s[13] - '0' : 0;
+        const bool ok =
+            sum % 10 == check && h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec < 60;
+        const ClockDecision d = DecideQtReply(s, pc);
+        ASSERT_EQ(d.accepted, ok);
+        ASSERT_EQ(QtReplySecondsOfDay(s),
+                  ok ? std::optional(h * 3600 + m * 60 + sec) : std::nullopt);
+        if (!ok) continue;
+        const int mo = two(s, 6), day = two(s, 8), yy = two(s, 10);
+        CivilTime want{pc.year, pc.month, pc.day, h, m, sec};
+        if (yy >= 0 && IsValidDate(yy < 77 ? 2000 + yy : 1900 + yy, mo, day)) {
+          want.year = yy < 77 ? 2000 + yy : 1900 + yy, want.month = mo, want.day = day;
+        }
+        ASSERT_EQ(Fields(d.target.value_or(pc)), Fields(want));
+      }
+    }
+  }
 }
 
 // Part number, hh mm of the receiver's clock (seven hours ahead), digit sum of hhmm.

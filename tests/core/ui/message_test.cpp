@@ -101,10 +101,16 @@ TEST(MessageDialog, TheTimeOutAnswersThreeAndAButtonBeforeItWins) {
   EXPECT_EQ(rig.time.NowUs(), 125'000'000);
 }
 
+// The screen catches up (the loop yields) before the pointer turns busy, before the message
+// shows and once it is gone, so neither is drawn late.
 TEST(LoadingMessage, KeepsItsFirstTextAndEndsWithTheArrow) {
   MessageRig rig;
   sim::FakeLoading view;
   QV_SYS_LoadingMessage loading(view, rig.loop, rig.pointer, "Horalign");
+  std::string yields;  // at each yield: the pointer (b busy, a arrow), the message (s shown, -)
+  rig.loop.SetYieldHook([&](std::int64_t) {
+    yields += std::string(rig.pointer.busy ? "b" : "a") + (view.visible ? "s " : "- ");
+  });
   loading.ShowLoadMessage("Scanning");
   loading.ShowLoadMessage("Something else", 9000, 900);
   EXPECT_EQ(std::tuple(view.caption, view.text, view.width, view.height, view.showCount),
@@ -119,6 +125,7 @@ TEST(LoadingMessage, KeepsItsFirstTextAndEndsWithTheArrow) {
   EXPECT_FALSE(rig.pointer.busy || view.visible);
   loading.ShowLoadMessage("Next");
   EXPECT_EQ(std::tuple(view.text, rig.pointer.busy), std::tuple("Next", true));
+  EXPECT_EQ(yields, "a- b- b- a- a- b- ");
 }
 
 }  // namespace
