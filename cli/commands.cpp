@@ -8,13 +8,13 @@
 #include "cli/headless_core.h"
 #include "cli/service_calls.h"
 #include "cli/system.h"
-#include "core/util/json_text.h"
 #include "core/device/model_table.h"
 #include "core/settings/com_ports.h"
 #include "core/sync/time_sync.h"
 #include "core/ui/port_list.h"
 #include "core/ui/text_format.h"
 #include "core/util/civil.h"
+#include "core/util/json_text.h"
 #include "service/service_main.h"
 
 namespace horalign {

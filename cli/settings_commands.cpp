@@ -7,11 +7,11 @@
 #include "cli/commands.h"
 #include "cli/service_calls.h"
 #include "cli/system.h"
-#include "core/util/json_text.h"
 #include "core/settings/app_config.h"
 #include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/main_form.h"
+#include "core/util/json_text.h"
 #include "service/service_main.h"
 
 namespace horalign {

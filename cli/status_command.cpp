@@ -6,8 +6,8 @@
 
 #include "cli/commands.h"
 #include "cli/service_calls.h"
-#include "core/util/json_text.h"
 #include "core/settings/com_ports.h"
+#include "core/util/json_text.h"
 
 namespace horalign {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/util/json_text.h"
 #include "control/protocol.h"
+#include "core/util/json_text.h"
 
 namespace horalign {
 

@@ -12,10 +12,10 @@
 
 #include "cli/commands.h"
 #include "cli/service_calls.h"
-#include "core/util/json_text.h"
 #include "core/settings/com_ports.h"
 #include "core/settings/registry.h"
 #include "core/ui/port_list.h"
+#include "core/util/json_text.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/reg_file_store.h"
 #include "service/service_main.h"

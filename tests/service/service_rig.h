@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/util/json_text.h"
 #include "control/pipe_sessions.h"
+#include "core/util/json_text.h"
 #include "service/operations.h"
 #include "service/service_control.h"
 #include "service/service_state.h"
