@@ -30,8 +30,9 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
+# A unity build: the core's files share one compile per batch (the tests stay one by one).
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DHORALIGN_WERROR=ON -DHORALIGN_GUI=OFF -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
+  -DCMAKE_UNITY_BUILD="${UNITY:-ON}" -DHORALIGN_WERROR=ON -DHORALIGN_GUI=OFF -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 

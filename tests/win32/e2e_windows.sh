@@ -41,11 +41,12 @@ wait_log() {
 
 # Presses a key until the window titled $2 appears. Right after a window closes, X may hand
 # the keyboard to the root window for a moment until Wine focuses the next one; a key
-# pressed then is lost, so the key must be one that does no harm when repeated.
+# pressed then is lost, so the key must be one that does no harm when repeated. A loaded
+# machine may take seconds to draw the window.
 press_for_window() {
   for _ in 1 2 3 4 5; do
     keys "$1"
-    hs_wait_until 3 present "$2" && return 0
+    hs_wait_until 6 present "$2" && return 0
   done
   fail "'$1' did not bring up '$2'"
 }

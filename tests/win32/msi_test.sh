@@ -57,7 +57,7 @@ echo "installed: files, shortcut, uninstall entry $code 1.41, logon task"
 quiet "$cli" config mode 1 >/dev/null || fail "config mode 1 failed"
 quiet "$cli" config active COM3 COM7 >/dev/null || fail "config active failed"
 quiet "$cli" --json scan COM3 COM7 COM9 >"$dir/scan.json" || fail "scan returned $?"
-quiet "$cli" --json update >"$dir/update.json" || fail "update returned $?"
+quiet "$cli" --json update >"$dir/update.json" || fail "update returned $?: $(cat "$dir/update.json")"
 quiet "$cli" --json read COM7 >"$dir/read.json" || fail "read returned $?"
 rc=0 && quiet "$cli" update COM9 >/dev/null || rc=$?
 expect "update COM9's exit code" $rc 3
