@@ -73,9 +73,10 @@ TEST(ServiceHold, TheFeedIsSwitchedThroughTheServiceAndItsSamplesCounted) {
     QV_Paging& paging = rig.app.app.Paging();
     paging.Collecting() ? paging.ContinueCollecting() : paging.PollSerialInput();
   });
-  EXPECT_TRUE(
-      FlagOf(rig.Ask(R"({"request":"SetTimeDaemonSocket","path":"/run/x.sock"})", true), "ok"));
-  EXPECT_TRUE(FlagOf(rig.Ask(R"({"request":"SetFeedTimeDaemon","on":true})", true), "ok"));
+  for (const char* change : {R"({"request":"SetTimeDaemonSocket","path":"/run/x.sock"})",
+                             R"({"request":"SetFeedTimeDaemon","on":true})"}) {
+    EXPECT_TRUE(FlagOf(rig.Ask(change, true), "ok")) << change;
+  }
   EXPECT_EQ(rig.app.Stored("Feed Time Daemon"), "1");
   EXPECT_EQ(rig.app.Stored("Time Daemon Socket"), "/run/x.sock");
   rig.app.Run(40'000);
@@ -83,10 +84,9 @@ TEST(ServiceHold, TheFeedIsSwitchedThroughTheServiceAndItsSamplesCounted) {
   rig.app.feed.result = FeedResult::kNoDaemon;
   rig.app.Run(5'000);
   const Json c = rig.Ask(R"({"request":"GetPcClock"})", false)["pcClock"];
-  EXPECT_GE(taken, 5u);
+  EXPECT_TRUE(taken >= 5 && rig.app.feed.samples.size() >= taken + 3);
   EXPECT_EQ(NumberOf(c, "feedSent"), taken);
   EXPECT_EQ(NumberOf(c, "feedRefused"), rig.app.feed.samples.size() - taken);
-  EXPECT_GE(NumberOf(c, "feedRefused"), 3);
   EXPECT_TRUE(FlagOf(c, "feedOn") && FlagOf(c, "feedAvailable"));
   EXPECT_EQ(TextOf(c, "feedSocket"), "/run/x.sock");
   EXPECT_TRUE(rig.app.world.clock.SetLog().empty()) << "the PC clock is never stepped";
