@@ -247,11 +247,14 @@ def pc_step(tools, runs, readings):
     (its events once a minute, as it begins, the port polled by the program's monitor): the
     offsets the read path would step the PC clock by, noted by a clock that never sets it
     (horalign-bench readpc). The runs go side by side, each with its own receiver, as each
-    takes a minute a reading."""
+    takes a minute a reading; each starts at a random phase of the second, since the phase of
+    the program's poll against the receiver's events sets how late a run's readings are."""
+    import random
     import statistics
     copies = []
     try:
         for _ in range(runs):
+            time.sleep(random.uniform(0, 1))
             settings = Settings(mode=2, used_ports=1)
             devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
                             ["com=1,letter=none,events=60,ontime=1,quiet=20,offset=2.5"])
