@@ -11,6 +11,9 @@
 //     sleeps to a second's start (the one wait that may block).
 //   horalign-bench connect PORT
 //     connects the port's device and prints the wall and CPU time it took.
+//   horalign-bench readpc READINGS
+//     mode 2 on the settings' one active port: waits for READINGS readings of its device
+//     that would step the PC clock and prints the offset of each (the clock is not set).
 //   horalign-bench floor TTY WRITES [MAX_GAP_MS]
 //     the same measurement without the program: a bare write() of a UTC time command to
 //     TTY at 1 ms past a boundary, WRITES times; prints the same WRITE lines.
@@ -31,6 +34,7 @@
 
 #include "core/app/application.h"
 #include "core/ui/port_list.h"
+#include "core/util/civil.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/poll_event_loop.h"
 #include "platform/posix/posix_clock.h"
@@ -78,8 +82,13 @@ class TimedClock : public Clock {
  public:
   CivilTime UtcNow() override { return inner_.UtcNow(); }
   CivilTime LocalNow() override { return inner_.LocalNow(); }
-  // A benchmark never sets the machine's clock.
-  ClockSetResult SetLocal(const CivilTime&) override { return ClockSetResult::kNoRight; }
+  // A benchmark never sets the machine's clock: the step asked for is noted as the offset
+  // from the clock's time when it was asked.
+  ClockSetResult SetLocal(const CivilTime& target) override {
+    steps_.push_back((ToEpochMicros(target) - ToEpochMicros(inner_.LocalNow())) / 1e6);
+    return ClockSetResult::kNoRight;
+  }
+  const std::vector<double>& Steps() const { return steps_; }
   void SleepMicros(std::int64_t micros) override {
     const std::int64_t startUs = MonotonicUs();
     inner_.SleepMicros(micros);
@@ -99,6 +108,7 @@ class TimedClock : public Clock {
   PosixClock inner_;
   std::int64_t wokeUs_ = 0;
   std::vector<std::pair<std::int64_t, std::int64_t>> secondStarts_;
+  std::vector<double> steps_;
 };
 
 // The real backend, noting when each time command is handed to the operating system, so a
@@ -212,6 +222,18 @@ int Connect(Program& p, int port) {
   return 0;
 }
 
+// Mode 2 as the service runs it without the feed: the port is polled by the program's own
+// monitor, and every reading counts (the interval's last two minutes, for good).
+int ReadPc(Program& p, std::size_t readings) {
+  QV_MainForm& form = *p.app.MainForm();
+  const auto lastMinutes = p.loop.CreateTimer(1000, true, [&form] { form.SetMinuteCount(58); });
+  form.SetMinuteCount(58);
+  const std::int64_t deadlineUs = MonotonicUs() + std::int64_t{70} * 1'000'000 * readings;
+  while (p.clock.Steps().size() < readings && MonotonicUs() < deadlineUs) p.loop.RunForMs(200);
+  for (double offset : p.clock.Steps()) std::printf("READ offset_s=%.6f\n", offset);
+  return p.clock.Steps().size() >= readings ? 0 : 1;
+}
+
 void SleepUntilRealtimeUs(std::int64_t us) {
   const timespec deadline{static_cast<time_t>(us / 1'000'000),
                           static_cast<long>(us % 1'000'000) * 1000};
@@ -260,6 +282,7 @@ int Usage() {
                "usage: horalign-bench align ROW[,ROW...] WRITES [MAX_GAP_MS]\n"
                "       horalign-bench verify ROW[,ROW...]\n"
                "       horalign-bench connect PORT\n"
+               "       horalign-bench readpc READINGS\n"
                "       horalign-bench floor TTY WRITES [MAX_GAP_MS]\n");
   return 2;
 }
@@ -275,7 +298,8 @@ int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     return Floor(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 0);
   }
-  if (command != "align" && command != "verify" && command != "connect") return Usage();
+  if (command != "align" && command != "verify" && command != "connect" && command != "readpc")
+    return Usage();
 
   Program program;
   if (!program.app.Start()) {
@@ -288,5 +312,6 @@ int main(int argc, char** argv) {
     return Align(program, ParseRows(argv[2]), std::atoi(argv[3]), maxGapMs);
   }
   if (command == "verify") return Verify(program, ParseRows(argv[2]));
+  if (command == "readpc") return ReadPc(program, static_cast<std::size_t>(std::atoi(argv[2])));
   return Connect(program, std::atoi(argv[2]));
 }

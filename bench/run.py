@@ -39,7 +39,7 @@ def parse_args(argv):
     parser.add_argument("--no-build", action="store_true", help="use the tree as it is")
     parser.add_argument("--only", default="",
                         help="comma-separated: alignment,waiting,verified,idle,startup,service,"
-                             "seeding,bus,cycle,hotplug,history,tests")
+                             "seeding,bus,cycle,hotplug,timedaemon,pcstep,history,tests")
     parser.add_argument("--save", metavar="FILE",
                         help="also write the table and the command into FILE (between its "
                              "bench-output markers when it has them)")
@@ -72,7 +72,9 @@ def plan(quick):
         ("cycle", False, lambda t: service_cases.status_during_cycle(t, runs or 3,
                                                                      50 if quick else 200)),
         ("hotplug", False, lambda t: service_cases.hotplug(t, runs or 3)),
-        ("timedaemon", False, lambda t: service_cases.time_daemon(t, 10 if quick else 30)),
+        ("timedaemon", False, lambda t: service_cases.time_daemon(t, runs or 3,
+                                                                  10 if quick else 30)),
+        ("pcstep", False, lambda t: service_cases.pc_step(t, runs or 3, 3 if quick else 10)),
         ("history", False, lambda t: cases.history_window(t, 2 if quick else 7, 10_000)),
         ("tests", False, lambda t: cases.test_suite(t, 1 if quick else 3)),
     ]

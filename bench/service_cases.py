@@ -186,7 +186,13 @@ def hotplug(tools, runs):
                    60000.0, "probe, identify, wait for the second, write")]
 
 
-def time_daemon(tools, samples):
+def time_daemon(tools, runs, samples):
+    figures = [time_daemon_run(tools, samples) for _ in range(runs)]
+    return [Figure(f[0].benchmark, f[0].figure, f[0].unit, [run[i].values[0] for run in figures],
+                   note=f[0].note) for i, f in enumerate(zip(*figures))]
+
+
+def time_daemon_run(tools, samples):
     """A receiver at 9600 baud, 2.5 s ahead, speaking every second: the spread of the offsets
     the service sends to the time daemon's socket (bound here, as chronyd would), and of the
     instants it dates them at against the first bytes' times in the simulator's log."""
@@ -234,3 +240,43 @@ def time_daemon(tools, samples):
             Figure("time daemon", "offsets sent, mean error", "ms", [statistics.fmean(offsets)]),
             Figure("time daemon", "first byte dated, spread (stdev)", "ms",
                    [statistics.pstdev(dating)], note="against the simulator's log")]
+
+
+def pc_step(tools, runs, readings):
+    """The same receiver at 9600 baud, 2.5 s ahead, read as mode 2 reads it without the feed
+    (its events once a minute, as it begins, the port polled by the program's monitor): the
+    offsets the read path would step the PC clock by, noted by a clock that never sets it
+    (horalign-bench readpc). The runs go side by side, each with its own receiver, as each
+    takes a minute a reading; each starts at a random phase of the second, since the phase of
+    the program's poll against the receiver's events sets how late a run's readings are."""
+    import random
+    import statistics
+    copies = []
+    try:
+        for _ in range(runs):
+            time.sleep(random.uniform(0, 1))
+            settings = Settings(mode=2, used_ports=1)
+            devsim = Devsim(tools.path("sim", "horalign-devsim"), settings,
+                            ["com=1,letter=none,events=60,ontime=1,quiet=20,offset=2.5"])
+            proc = subprocess.Popen([tools.path("bench", "horalign-bench"), "readpc",
+                                     str(readings)], env=settings.env(TZ="UTC"),
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            copies.append((settings, devsim, proc))
+        spreads, errors = [], []
+        for settings, devsim, proc in copies:
+            out, err = proc.communicate(timeout=90 * readings)
+            offsets = [1000 * (float(line.split("=", 1)[1]) - 2.5)
+                       for line in out.splitlines() if line.startswith("READ offset_s=")]
+            if proc.returncode != 0 or len(offsets) < readings:
+                raise RuntimeError("readpc failed:\n" + out + err)
+            spreads.append(statistics.pstdev(offsets))
+            errors.append(statistics.fmean(offsets))
+    finally:
+        for settings, devsim, proc in copies:
+            stop_process(proc)
+            devsim.stop()
+            settings.remove()
+    return [Figure("PC clock stepped", "readings' offsets, spread (stdev)", "ms", spreads,
+                   note=f"{readings} readings a run, 9600 baud; beside the time daemon's"),
+            Figure("PC clock stepped", "readings' offsets, mean error", "ms", errors,
+                   note="behind the receiver: polled late")]

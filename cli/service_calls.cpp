@@ -75,6 +75,12 @@ int ChangeThroughService(RunningService& service, const char* key,
   } else if (name == kValuePushOnlyWhenSynchronized) {
     r = MakeRequest(RequestKind::kSetPushOnlyWhenSynchronized);
     r.flag = text == "1";
+  } else if (name == kValueFeedTimeDaemon) {
+    r = MakeRequest(RequestKind::kSetFeedTimeDaemon);
+    r.flag = text == "1";
+  } else if (name == kValueTimeDaemonSocket) {
+    r = MakeRequest(RequestKind::kSetTimeDaemonSocket);
+    r.path = text;
   } else if (name == kValueMaximumClockError) {
     r = MakeRequest(RequestKind::kSetMaxClockError);
     r.seconds = std::strtod(text.c_str(), nullptr);

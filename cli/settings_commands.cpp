@@ -40,19 +40,24 @@ std::optional<ServiceSettingsRead> SettingsNow(RunningService* service, Registry
       config.VerifyWrites,   settingsPath};
 }
 
-// The hold as the service has it, or as the file does.
+// The hold and the time daemon's feed as the service has them, or as the file does.
 struct Hold {
   bool on = false;
   double bound = kDefaultMaxClockError;
+  bool feed = false;
+  std::string socket = kDefaultTimeDaemonSocket;
 };
 Hold HoldNow(RunningService* service, RegistryStore& store) {
   if (service != nullptr) {
     const Answer a = service->Call(MakeRequest(RequestKind::kGetPcClock));
-    return a.pcClock ? Hold{a.pcClock->holdOn, a.pcClock->maxClockError} : Hold{};
+    if (!a.pcClock) return Hold{};
+    const PcClockRead& c = *a.pcClock;
+    return Hold{c.holdOn, c.maxClockError, c.feedOn, c.feedSocket};
   }
   AppConfig config;
   LoadConfig(store, config);
-  return Hold{config.PushOnlyWhenSynchronized, config.MaxClockErrorSeconds};
+  return Hold{config.PushOnlyWhenSynchronized, config.MaxClockErrorSeconds, config.FeedTimeDaemon,
+              config.TimeDaemonSocket};
 }
 
 int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s, const Hold& hold) {
@@ -69,7 +74,9 @@ int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s, const Ho
                    {"active", std::move(names)},
                    {"interval_min", s.interval},
                    {"push_only_when_synchronized", hold.on},
-                   {"maximum_clock_error_s", hold.bound}});
+                   {"maximum_clock_error_s", hold.bound},
+                   {"feed_time_daemon", hold.feed},
+                   {"time_daemon_socket", hold.socket}});
     return kExitOk;
   }
   Print("settings  " + s.path + "\n");
@@ -79,6 +86,7 @@ int ShowConfig(const CliOptions& options, const ServiceSettingsRead& s, const Ho
   char bound[40];
   std::snprintf(bound, sizeof bound, "%g", hold.bound);
   Print(std::string("hold      ") + (hold.on ? "on" : "off") + ", max. error " + bound + " s\n");
+  Print(std::string("feed      ") + (hold.feed ? "on" : "off") + ", socket " + hold.socket + "\n");
   return kExitOk;
 }
 
@@ -144,10 +152,18 @@ int ConfigCommand(const CliOptions& options, const std::string& settingsPath) {
       return kExitUsage;
     }
     values = {{kValueMaximumClockError, rest[0]}};
+  } else if (what == "feed" && rest.size() == 1 && (rest[0] == "on" || rest[0] == "off")) {
+    values = {{kValueFeedTimeDaemon, rest[0] == "on" ? "1" : "0"}};
+  } else if (what == "socket" && rest.size() == 1) {
+    if (!IsTimeDaemonSocketPath(rest[0])) {
+      Complain(kTimeDaemonSocketText);
+      return kExitUsage;
+    }
+    values = {{kValueTimeDaemonSocket, rest[0]}};
   } else {
     Complain(
-        "config takes: mode 0|1|2, active COMn ... | none, interval MINUTES, hold on|off, or "
-        "max-error SECONDS");
+        "config takes: mode 0|1|2, active COMn ... | none, interval MINUTES, hold on|off, "
+        "max-error SECONDS, feed on|off, or socket PATH");
     return kExitUsage;
   }
   if (const int code = StoreSettings(service.get(), store, settingsPath, kConfigKey, values);

@@ -68,6 +68,14 @@ std::string PcClockMetrics(const PcClockRead& c) {
   if (!std::isnan(c.maxError)) {
     out += "horalign_pc_clock_max_error_seconds " + Number(c.maxError, "%.17g") + "\n";
   }
+  // Only where there is a time daemon to feed: elsewhere no sample could ever be counted.
+  out += Family("horalign_time_daemon_samples", "counter",
+                "Readings handed to the time daemon, by whether it took them.");
+  if (c.feedAvailable) {
+    out += "horalign_time_daemon_samples_total{result=\"sent\"} " + std::to_string(c.feedSent) +
+           "\nhoralign_time_daemon_samples_total{result=\"refused\"} " +
+           std::to_string(c.feedRefused) + "\n";
+  }
   return out;
 }
 
@@ -78,7 +86,12 @@ Json PcClockJson(const PcClockRead& c) {
               {"source", c.source},
               {"push_only_when_synchronized", c.holdOn},
               {"maximum_clock_error_s", c.maxClockError},
-              {"held", c.held.empty() ? Json(nullptr) : Json(c.held)}};
+              {"held", c.held.empty() ? Json(nullptr) : Json(c.held)},
+              {"time_daemon", Json{{"available", c.feedAvailable},
+                                   {"on", c.feedOn},
+                                   {"socket", c.feedSocket},
+                                   {"sent", c.feedSent},
+                                   {"refused", c.feedRefused}}}};
 }
 
 std::string PcClockLine(const PcClockRead& c) {
@@ -89,7 +102,11 @@ std::string PcClockLine(const PcClockRead& c) {
   line += "\nhold      ";
   line += c.holdOn ? Number(c.maxClockError, "on, bound %g s") : "off";
   if (!c.held.empty()) line += " - " + c.held;
-  return line + "\n";
+  line += "\nfeed      ";
+  if (!c.feedAvailable) return line + "not available: " + kNoTimeDaemonText + "\n";
+  line += c.feedOn ? "on" : "off";
+  return line + ", socket " + c.feedSocket + ", " + std::to_string(c.feedSent) + " sent, " +
+         std::to_string(c.feedRefused) + " refused\n";
 }
 
 std::string OpenMetrics(const std::vector<ServiceDevice>& devices, const PcClockRead& clock) {

@@ -43,7 +43,12 @@ std::optional<std::string> ReadArguments(const Json& in, Request& r) {
     case RequestKind::kUpdateForced:
       return WholeArg(in, "port", r.port);
     case RequestKind::kSetPushOnlyWhenSynchronized:
+    case RequestKind::kSetFeedTimeDaemon:
       return BoolArg(in, "on", false, r.flag);
+    case RequestKind::kSetTimeDaemonSocket:
+      if (!in.contains("path") || !in["path"].is_string()) return "\"path\" is a text";
+      r.path = in["path"].get<std::string>();
+      return std::nullopt;
     case RequestKind::kSetMaxClockError: {
       const auto found = in.find("seconds");
       if (found == in.end() || !found->is_number()) return kMaxClockErrorText;
@@ -176,13 +181,25 @@ Json PcClockJson(const PcClockRead& c) {
               {"source", c.source},
               {"holdOn", c.holdOn},
               {"maxClockError", c.maxClockError},
-              {"held", c.held}};
+              {"held", c.held},
+              {"feedAvailable", c.feedAvailable},
+              {"feedOn", c.feedOn},
+              {"feedSocket", c.feedSocket},
+              {"feedSent", c.feedSent},
+              {"feedRefused", c.feedRefused}};
+}
+
+std::uint64_t CountOf(const Json& object, const char* name) {
+  const double value = NumberOf(object, name);
+  return value >= 0 && value < 1.8e19 ? static_cast<std::uint64_t>(value) : 0;
 }
 
 PcClockRead PcClockOf(const Json& c) {
-  return PcClockRead{TextOf(c, "state"),  NumberOf(c, "maxError"), NumberOf(c, "estError"),
-                     TextOf(c, "source"), FlagOf(c, "holdOn"),     NumberOf(c, "maxClockError"),
-                     TextOf(c, "held")};
+  return PcClockRead{
+      TextOf(c, "state"),      NumberOf(c, "maxError"),    NumberOf(c, "estError"),
+      TextOf(c, "source"),     FlagOf(c, "holdOn"),        NumberOf(c, "maxClockError"),
+      TextOf(c, "held"),       FlagOf(c, "feedAvailable"), FlagOf(c, "feedOn"),
+      TextOf(c, "feedSocket"), CountOf(c, "feedSent"),     CountOf(c, "feedRefused")};
 }
 
 ErrorKind ErrorKindOf(const std::string& name) {
@@ -241,7 +258,11 @@ std::string EncodeRequestLine(const Request& r, std::int64_t id) {
       o["port"] = r.port;
       break;
     case RequestKind::kSetPushOnlyWhenSynchronized:
+    case RequestKind::kSetFeedTimeDaemon:
       o["on"] = r.flag;
+      break;
+    case RequestKind::kSetTimeDaemonSocket:
+      o["path"] = r.path;
       break;
     case RequestKind::kSetMaxClockError:
       o["seconds"] = r.seconds;

@@ -32,6 +32,8 @@ constexpr RequestInfo kRequests[] = {
     {RequestKind::kSetPushOnlyWhenSynchronized, "SetPushOnlyWhenSynchronized", Right::kManage,
      false},
     {RequestKind::kSetMaxClockError, "SetMaxClockError", Right::kManage, false},
+    {RequestKind::kSetFeedTimeDaemon, "SetFeedTimeDaemon", Right::kManage, false},
+    {RequestKind::kSetTimeDaemonSocket, "SetTimeDaemonSocket", Right::kManage, false},
 };
 
 constexpr int kModeNoneNumber = 0, kModePcFromDeviceNumber = 2;
@@ -145,6 +147,9 @@ std::optional<ControlError> CheckArguments(const Request& request, int mode) {
     case RequestKind::kSetMaxClockError:
       if (!(request.seconds > 0) || !std::isfinite(request.seconds))
         return invalid(kMaxClockErrorText);
+      break;
+    case RequestKind::kSetTimeDaemonSocket:
+      if (!IsTimeDaemonSocketPath(request.path)) return invalid(kTimeDaemonSocketText);
       break;
     case RequestKind::kSetActivePorts: {
       std::set<std::int64_t> distinct;

@@ -34,6 +34,9 @@ enum class RequestKind : std::uint8_t {
   kGetPcClock,
   kSetPushOnlyWhenSynchronized,
   kSetMaxClockError,
+  // Mode 2's readings as samples for the time daemon.
+  kSetFeedTimeDaemon,
+  kSetTimeDaemonSocket,
 };
 
 // What a request needs of its caller: nothing (reading), or the right to manage the
@@ -60,7 +63,8 @@ struct Request {
   std::int64_t number = 0;          // SetMode's mode, SetInterval's minutes
   bool flag = false;                // Read's "set the PC clock", the switches' on
   std::vector<std::int64_t> ports;  // SetActivePorts
-  std::string path;                 // SetPortPath ("" puts the port back on its default)
+  std::string path;                 // SetPortPath ("" puts the port back on its default),
+                                    // SetTimeDaemonSocket
   double seconds = 0;               // SetMaxClockError
 };
 // A request without values, with a port (and the flag), or with a number.
@@ -134,6 +138,11 @@ struct PcClockRead {
   bool holdOn = false;
   double maxClockError = 0;  // the bound, seconds
   std::string held;          // the hold's text while it keeps writes back, else ""
+  // The time daemon's feed: whether this system has one, whether it is on (it is used in
+  // mode 2), its socket, and the samples taken and not taken since the service started.
+  bool feedAvailable = false, feedOn = false;
+  std::string feedSocket;
+  std::uint64_t feedSent = 0, feedRefused = 0;
   friend bool operator==(const PcClockRead&, const PcClockRead&) = default;
 };
 
@@ -166,6 +175,11 @@ inline constexpr const char* kOneSourceText =
     "Only one device can be used to synchronize the PC time.";
 inline constexpr const char* kMaxClockErrorText =
     "the maximum clock error is a number of seconds above 0";
+inline constexpr const char* kTimeDaemonSocketText =
+    "the time daemon's socket is an absolute path of at most 107 bytes, without control "
+    "characters";
+inline constexpr const char* kNoTimeDaemonText =
+    "Windows has no time daemon socket to feed: mode 2 sets the PC clock";
 inline constexpr const char* kIntervalText =
     "the update interval is a whole number of minutes from 60 to 9999";
 

@@ -59,6 +59,10 @@ Answer ServiceOperations::Run(const Request& r) {
       return SetSwitch(kValuePushOnlyWhenSynchronized, r.flag);
     case RequestKind::kSetMaxClockError:
       return SetMaxClockError(r.seconds);
+    case RequestKind::kSetFeedTimeDaemon:
+      return SetFeedTimeDaemon(r.flag);
+    case RequestKind::kSetTimeDaemonSocket:
+      return SetTimeDaemonSocket(r.path);
     default:
       return Answer::Refused(ErrorKind::kFailed, "a read is answered from the service's state");
   }
@@ -197,7 +201,25 @@ Answer ServiceOperations::SetSwitch(const char* name, bool on) {
   const std::string_view which = name;
   (which == kValueVerifyWrites               ? config.VerifyWrites
    : which == kValuePushOnlyWhenSynchronized ? config.PushOnlyWhenSynchronized
+   : which == kValueFeedTimeDaemon           ? config.FeedTimeDaemon
                                              : config.PushOnTimeChange) = on;
+  return {};
+}
+
+// Where no feed was given (Windows), mode 2 steps the clock whatever the setting says: a
+// switch that would do nothing is refused rather than stored.
+Answer ServiceOperations::SetFeedTimeDaemon(bool on) {
+  if (on && !Form().Sync().FeedAvailable()) {
+    return Answer::Refused(ErrorKind::kFailed, kNoTimeDaemonText);
+  }
+  Answer answer = SetSwitch(kValueFeedTimeDaemon, on);
+  if (answer.Ok() && p_.feedSwitched) p_.feedSwitched();
+  return answer;
+}
+
+Answer ServiceOperations::SetTimeDaemonSocket(const std::string& path) {
+  if (!Save(kConfigKey, kValueTimeDaemonSocket, path)) return CannotWrite();
+  p_.app.Config().TimeDaemonSocket = path;  // the feed reads it at its next sample
   return {};
 }
 

@@ -26,6 +26,8 @@ class ServiceOperations {
     ServiceLog log;                                  // a line for the journal or event log
     std::function<std::string(int port)> portPath;   // the device COM n stands for now
     std::function<std::string(int port)> knownPath;  // and when the service last looked
+    // Called once the time daemon's feed has been switched (the right it makes needless).
+    std::function<void()> feedSwitched = nullptr;
   };
   explicit ServiceOperations(Parts parts) : p_(std::move(parts)) {}
 
@@ -43,6 +45,8 @@ class ServiceOperations {
   Answer SetInterval(int minutes);
   Answer SetSwitch(const char* name, bool on);
   Answer SetMaxClockError(double seconds);
+  Answer SetFeedTimeDaemon(bool on);
+  Answer SetTimeDaemonSocket(const std::string& path);
   Answer SetPortPath(int port, const std::string& path);
   Answer Reload();
   void ReconnectChanged(std::uint32_t before, std::uint32_t now);

@@ -77,6 +77,11 @@ PcClockRead ServiceState::TakePcClock() const {
   out.holdOn = c.PushOnlyWhenSynchronized;
   out.maxClockError = c.MaxClockErrorSeconds;
   out.held = HoldText(HoldReasonOf(c, info));
+  out.feedAvailable = form->Sync().FeedAvailable();
+  out.feedOn = c.FeedTimeDaemon;
+  out.feedSocket = c.TimeDaemonSocket;
+  out.feedSent = form->Sync().FeedCounted().sent;
+  out.feedRefused = form->Sync().FeedCounted().refused;
   return out;
 }
 

@@ -2,7 +2,8 @@
 
 namespace horalign::sim {
 
-SimApp::SimApp(const WorldOptions& options, ServiceLink* link) : world(options), service(link) {
+SimApp::SimApp(const WorldOptions& options, ServiceLink* link, bool withFeed)
+    : world(options), service(link), feedGiven(withFeed ? &feed : nullptr) {
   // No scan may reach a port the test did not set up: all sixteen exist, empty.
   world.AddEmptyPorts(1, 16);
 }

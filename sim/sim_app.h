@@ -29,8 +29,10 @@ class FakeInstanceGuard : public InstanceGuard {
 // The whole program on the virtual world with recording fake windows. Set up ports,
 // devices and settings, then Start(): the load sequence runs in virtual time.
 struct SimApp {
-  // With `service`, the window is the client of a service that owns the ports.
-  explicit SimApp(const WorldOptions& options = {}, ServiceLink* service = nullptr);
+  // With `service`, the window is the client of a service that owns the ports. Without
+  // `withFeed`, the platform has no time daemon to feed (as Windows).
+  explicit SimApp(const WorldOptions& options = {}, ServiceLink* service = nullptr,
+                  bool withFeed = true);
 
   World world;
   MemoryRegistry registry;
@@ -66,8 +68,9 @@ struct SimApp {
     std::vector<TimeDaemonSample> samples;
     FeedResult result = FeedResult::kSent;
   } feed;
+  TimeDaemonFeed* feedGiven;
   Application app{Platform{registry, world.serial, world.clock, world.loop, instance, view, pointer,
-                           dialog, loading, &historyTee, service, &clockSync, &feed}};
+                           dialog, loading, &historyTee, service, &clockSync, feedGiven}};
 
   // Stores a setting as the program would find it.
   void Set(const std::string& name, const std::string& text);

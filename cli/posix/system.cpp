@@ -108,6 +108,9 @@ Commands:
   config hold on|off | max-error SECONDS
                        write the PC time to the devices only while the PC clock is
                        synchronised and its error bound is at most SECONDS (default 0.5)
+  config feed on|off | socket PATH
+                       mode 2: hand each reading to the time daemon's SOCK socket at PATH
+                       (default /run/horalign/chrony.sock) instead of setting the PC clock
   run                  the service in the foreground: connect the active ports and run the
                        update schedule; every change of a port is one line on standard
                        error; SIGTERM or SIGINT ends it in order, SIGHUP reads the
@@ -116,7 +119,8 @@ Commands:
                        the running service's 16 rows, each device's drift, the
                        settings and the PC clock's sync state; --openmetrics: per device
                        the last successful write, the offset read back, the drift and the
-                       failed writes, and the PC clock's state and error bound
+                       failed writes, the PC clock's state and error bound, and the
+                       samples the time daemon took and did not take
 
 While the service runs (com.quorvane.Horalign1 on the system bus), scan, update and
 read leave the ports it has active to it and ask it instead, and config, map and unmap

@@ -6,10 +6,12 @@
 #include "platform/win32/win32_api.h"
 
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/service_calls.h"
 #include "cli/system.h"
+#include "control/protocol.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_clock_sync.h"
 #include "platform/win32/win32_event_loop.h"
@@ -105,6 +107,12 @@ std::string Unsupported(const CliOptions& options) {
   if (options.command == "map" || options.command == "unmap") {
     return options.command + " is for Linux: Windows names its COM ports itself";
   }
+  // The service there is given no feed: mode 2 steps the clock whatever the setting says.
+  const std::vector<std::string>& a = options.args;
+  if (options.command == "config" && !a.empty() &&
+      (a[0] == "socket" || (a[0] == "feed" && a.size() == 2 && a[1] == "on"))) {
+    return kNoTimeDaemonText;
+  }
   return "";
 }
 
@@ -147,6 +155,8 @@ Commands:
 
 The Linux commands map and unmap, and the options --config and --system, are not
 available on Windows: Windows names its COM ports itself.
+Nor are config feed on and config socket: Windows has no time daemon socket to feed,
+so mode 2 sets the PC clock.
 
 Options:
   --json          print the result as JSON

@@ -58,7 +58,10 @@ const char* ArgumentSignature(RequestKind kind) {
     case RequestKind::kSetInterval:
       return "i";
     case RequestKind::kSetPushOnlyWhenSynchronized:
+    case RequestKind::kSetFeedTimeDaemon:
       return "b";
+    case RequestKind::kSetTimeDaemonSocket:
+      return "s";
     case RequestKind::kSetMaxClockError:
       return "d";
     case RequestKind::kRead:
@@ -104,6 +107,12 @@ int ReadRequest(sd_bus_message* call, Request& r) {
   switch (r.kind) {
     case RequestKind::kSetMaxClockError:
       return sd_bus_message_read(call, "d", &r.seconds);
+    case RequestKind::kSetTimeDaemonSocket: {
+      const char* path = "";
+      result = sd_bus_message_read(call, "s", &path);
+      if (result >= 0) r.path = path;
+      return result;
+    }
     case RequestKind::kUpdate:
     case RequestKind::kUpdateForced:
       result = sd_bus_message_read(call, "i", &number);
@@ -121,6 +130,7 @@ int ReadRequest(sd_bus_message* call, Request& r) {
     case RequestKind::kSetPushOnTimeChange:
     case RequestKind::kSetVerifyWrites:
     case RequestKind::kSetPushOnlyWhenSynchronized:
+    case RequestKind::kSetFeedTimeDaemon:
       result = sd_bus_message_read(call, "b", &flag);
       r.flag = flag != 0;
       return result;
@@ -152,6 +162,8 @@ int AppendRequest(sd_bus_message* call, const Request& r) {
   switch (r.kind) {
     case RequestKind::kSetMaxClockError:
       return sd_bus_message_append(call, "d", r.seconds);
+    case RequestKind::kSetTimeDaemonSocket:
+      return sd_bus_message_append(call, "s", r.path.c_str());
     case RequestKind::kUpdate:
     case RequestKind::kUpdateForced:
       return sd_bus_message_append(call, "i", port);
@@ -163,6 +175,7 @@ int AppendRequest(sd_bus_message* call, const Request& r) {
     case RequestKind::kSetPushOnTimeChange:
     case RequestKind::kSetVerifyWrites:
     case RequestKind::kSetPushOnlyWhenSynchronized:
+    case RequestKind::kSetFeedTimeDaemon:
       return sd_bus_message_append(call, "b", int{r.flag});
     case RequestKind::kSetActivePorts: {
       int result = sd_bus_message_open_container(call, 'a', "i");
@@ -241,8 +254,9 @@ int AppendAnswer(sd_bus_message* m, RequestKind kind, const Answer& a) {
       if (!a.pcClock) return -EINVAL;
       const PcClockRead& c = *a.pcClock;
       return sd_bus_message_append(m, kPcClockSignature, c.state.c_str(), c.maxError, c.estError,
-                                   c.source.c_str(), int{c.holdOn}, c.maxClockError,
-                                   c.held.c_str());
+                                   c.source.c_str(), int{c.holdOn}, c.maxClockError, c.held.c_str(),
+                                   int{c.feedAvailable}, int{c.feedOn}, c.feedSocket.c_str(),
+                                   std::uint64_t{c.feedSent}, std::uint64_t{c.feedRefused});
     }
     case RequestKind::kUpdateAll:
       return AppendArray(m, kWrittenStruct, a.written.size(), [&](std::size_t i) {
@@ -285,12 +299,16 @@ int ReadAnswer(sd_bus_message* m, RequestKind kind, Answer& a) {
       a.written.emplace_back();
       return ReadWritten(m, a.written.back());
     case RequestKind::kGetPcClock: {
-      const char *state = "", *source = "", *held = "";
-      int on = 0;
+      const char *state = "", *source = "", *held = "", *socket = "";
+      int on = 0, available = 0, feedOn = 0;
+      std::uint64_t sent = 0, refused = 0;
       PcClockRead c;
       const int r = sd_bus_message_read(m, kPcClockSignature, &state, &c.maxError, &c.estError,
-                                        &source, &on, &c.maxClockError, &held);
+                                        &source, &on, &c.maxClockError, &held, &available, &feedOn,
+                                        &socket, &sent, &refused);
       if (r > 0) c.state = state, c.source = source, c.holdOn = on != 0, c.held = held;
+      if (r > 0) c.feedAvailable = available != 0, c.feedOn = feedOn != 0, c.feedSocket = socket;
+      if (r > 0) c.feedSent = sent, c.feedRefused = refused;
       if (r > 0) a.pcClock = std::move(c);
       return r;
     }

@@ -32,7 +32,8 @@ inline constexpr const char* kRowSignature = "issssssbs";
 inline constexpr const char* kSettingsSignature = "iaiibbs";
 inline constexpr const char* kDeviceSignature = "issxddu";
 // The PC clock, as GetPcClock answers: state, max. and estimated error (s, NaN for none),
-// source, the hold on, its bound (s), the hold's text while it keeps writes back.
-inline constexpr const char* kPcClockSignature = "sddsbds";
+// source, the hold on, its bound (s), the hold's text while it keeps writes back; the time
+// daemon's feed available, on, its socket, the samples sent and those not taken.
+inline constexpr const char* kPcClockSignature = "sddsbdsbbstt";
 
 }  // namespace horalign

@@ -1,5 +1,6 @@
 #include "core/settings/app_config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -65,7 +66,8 @@ void LoadConfig(RegistryStore& store, AppConfig& config) {
 
 bool IsTimeDaemonSocketPath(const std::string& path) {
   return path.starts_with('/') && path.size() <= kMaxTimeDaemonSocketLength &&
-         path.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
+         std::none_of(path.begin(), path.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def) {

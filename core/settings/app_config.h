@@ -17,8 +17,8 @@ inline constexpr std::int32_t kDefaultLastY = 200;
 inline constexpr double kDefaultMaxClockError = 0.5;  // seconds
 inline constexpr const char* kDefaultMaxClockErrorText = "0.5";
 inline constexpr char kDefaultTimeDaemonSocket[] = "/run/horalign/chrony.sock";
-// A Unix socket's path fills sun_path at most (Linux needs no NUL after a full one).
-inline constexpr std::size_t kMaxTimeDaemonSocketLength = 108;
+// A Unix socket's path with its NUL in sun_path: the daemon binds no longer one.
+inline constexpr std::size_t kMaxTimeDaemonSocketLength = 107;
 
 // The configuration read once at start-up. Writers keep the fields in step with what
 // they store.
@@ -58,7 +58,7 @@ void LoadConfig(RegistryStore& store, AppConfig& config);
 // A stored window edge ("LastX", "LastY") in twips, rounded to a 32-bit integer. A value
 // that is not one number, or does not fit 32 bits, gives the default.
 // Whether a path can name the time daemon's socket: absolute, at most
-// kMaxTimeDaemonSocketLength bytes, without NUL, CR or LF.
+// kMaxTimeDaemonSocketLength bytes, without control characters.
 bool IsTimeDaemonSocketPath(const std::string& path);
 
 std::int32_t ReadWindowEdge(RegistryStore& store, const std::string& name, std::int32_t def);

@@ -339,6 +339,7 @@ bool TimeSync::FeedTime(int row, ModelKind device, const std::string& text) {
     const TimeDaemonSample sample =
         MakeSample(*reading, FirstByteUtcMicros(arrival, line), minutes * 60'000'000, 0);
     sent = parts_.feed->Send(sample) == FeedResult::kSent;
+    ++(sent ? feedCounts_.sent : feedCounts_.refused);
     host_.SetStatus(row, sent ? kFeedSentText : kFeedNotTakenText);
     if (device == ModelKind::kUnknown)
       host_.SetDeviceModel(row, kReceiverModel, ModelKind::kReceiver);

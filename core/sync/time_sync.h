@@ -56,6 +56,13 @@ class TimeSync {
   bool SkipTimeEvent() const { return skipTimeEvent_; }
   // Whether readings go to the time daemon instead of setting the PC clock.
   bool Feeding() const { return parts_.feed != nullptr && parts_.config.FeedTimeDaemon; }
+  // Whether this program was given a time daemon to feed at all.
+  bool FeedAvailable() const { return parts_.feed != nullptr; }
+  // The samples the daemon took and those it did not, since the start.
+  struct FeedCounts {
+    std::uint64_t sent = 0, refused = 0;
+  };
+  const FeedCounts& FeedCounted() const { return feedCounts_; }
 
   // Where the read-backs are reported; none: they are not kept.
   void SetHistory(HistorySink* sink) { parts_.history = sink; }
@@ -83,6 +90,7 @@ class TimeSync {
   int timeCommandMs_ = -1;  // ms past the second of the last time command; -1: none sent
   DriftTracker drift_;
   std::uint32_t readBacks_ = 0;
+  FeedCounts feedCounts_;
 };
 
 // Sleeps (never spins) until the UTC clock reads 1 to 99 ms past a whole second. False when

@@ -70,7 +70,7 @@ FeedResult ChronySockFeed::Send(const TimeDaemonSample& sample) {
   std::string why;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() > sizeof address.sun_path) {
+  if (path.empty() || path.size() >= sizeof address.sun_path) {
     result = FeedResult::kFailed;
     why = "the socket's path does not fit a socket address";
   } else {

@@ -139,7 +139,8 @@ struct PosixService {
   ServiceState state{{app, metrics, [this](int port) { return PortPath(port); }, settingsName}};
   ServiceOperations operations{{app, window, registry, metrics, settingsName, say,
                                 [this](int port) { return PortPath(port); },
-                                [this](int port) { return state.Row(port).path; }}};
+                                [this](int port) { return state.Row(port).path; },
+                                [this] { SettleFeed(); }}};
   ServiceControl control{app, operations, state, loop, say};
   BusServer bus{control, loop, [this](const std::string& why) {
                   Say(LogLevel::kWarning, "warning=" + LogValue(why));
@@ -180,8 +181,8 @@ void PosixService::FeedChanged(FeedResult result, const std::string& why) {
   }
 }
 
-// A reload that turns the feed on gives the right up; one that turns it off cannot take it
-// back (a restart does).
+// A reload or a client that turns the feed on gives the right up; turning it off cannot take
+// it back (a restart does).
 void PosixService::SettleFeed() {
   if (!Feeding()) return;
   if (HoldsClockRight()) {

@@ -209,6 +209,16 @@ def clock(env, settings):  # the PC clock's state as the service reads it, and t
     rc, out, err = run(["--config", settings, "--json", "update", "--force", "COM1"], env)
     check("update --force writes a held device", rc == 0 and '"updated"' in out, (rc, out, err))
     run(["--config", settings, "config", "hold", "off"], env)
+    run(["--config", settings, "config", "socket", "/run/horalign-bus-test.sock"], env)
+    rc, out, err = run(["--config", settings, "config", "feed", "on"], env)
+    feed = (status(env) or {}).get("pc_clock", {}).get("time_daemon")
+    _, metrics, _ = run(["status", "--openmetrics"], env)
+    check("the feed and its socket are set through the service; status and the metrics count "
+          "its samples", rc == 0 and feed == {"available": True, "on": True, "sent": 0,
+                                                "refused": 0, "socket": "/run/horalign-bus-test.sock"}
+          and re.search(r'^horalign_time_daemon_samples_total\{result="refused"\} 0$', metrics, re.M)
+          and "# TYPE horalign_time_daemon_samples counter" in metrics, (rc, out, err, feed, metrics))
+    run(["--config", settings, "config", "feed", "off"], env)
     text = open(settings).read()
     bound = re.search(r'^"Maximum Clock Error"="([^"]*)"$', text, re.M)
     check("the hold's settings are in the file", '"Push Only When Synchronized"="0"' in text

@@ -97,6 +97,17 @@ def settings_commands(tmp, env, settings):
     check("a new mode deactivates every port, and mode 2 takes one active port only",
           rc == 0 and json.loads(out)["active"] == [] and rc2 == 2
           and "Only one device can be used to synchronize the PC time." in err, out + err)
+    before = open(copy).read()
+    bad = [run(["--config", copy, "config", "socket", p], env) for p in
+           ("chrony.sock", "/run/" + "s" * 103, "/run/a\tb.sock")]
+    rc, out, _ = run(["--config", copy, "--json", "config", "socket", "/run/" + "s" * 102], env)
+    run(["--config", copy, "config", "feed", "on"], env)
+    check("a socket that is relative, of 108 bytes or with a control character is refused (2) "
+          "and nothing stored; one of 107 bytes is, and the feed goes on",
+          all(r[0] == 2 and "at most 107 bytes" in r[2] for r in bad) and rc == 0
+          and json.loads(out)["time_daemon_socket"] == "/run/" + "s" * 102
+          and open(copy).read().count('"Feed Time Daemon"="1"') == 1
+          and '"Time Daemon Socket"' not in before, str(bad) + out)
     if os.geteuid() == 0:
         folder = f"{tmp}/state"
         os.mkdir(folder)

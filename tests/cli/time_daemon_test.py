@@ -2,7 +2,10 @@
 # The service feeds a real chronyd: a simulated receiver whose clock runs 2.5 s ahead is read
 # as it speaks, each reading goes to chronyd's SOCK reference clock, and chronyd (run here in
 # the foreground with -x, so it never touches the system clock, on a configuration of its own)
-# shows the source reachable about 2.5 s ahead of the PC. Unplugged, its reach decays.
+# shows the source reachable about 2.5 s ahead of the PC. Unplugged, its reach decays. The
+# service runs as its unit runs it: a user of its own ("nobody" here) given CAP_SYS_TIME.
+# chronyd binds the socket as root, so that user may write to it only once it is given the
+# right (docs/service.md), and a socket's folder missing at chronyd's start stops chronyd.
 # Usage: time_daemon_test.py HORALIGN_CLI HORALIGN_DEVSIM; exits 77 without chronyd.
 import os
 import re
@@ -18,6 +21,7 @@ from checks import FAILED, check, wait_for  # noqa: E402
 CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
 CHRONYD, CHRONYC = shutil.which("chronyd") or "/usr/sbin/chronyd", shutil.which("chronyc")
 OFFSET_S, TOLERANCE_S = 2.5, 0.020
+NOBODY = 65534
 
 
 def sources(tmp):
@@ -42,17 +46,34 @@ def main():
         return 77
     tmp = tempfile.mkdtemp(prefix="horalign-chrony-")
     os.chmod(tmp, 0o700)  # chronyd wants its command socket's folder private
+    svc_dir = tempfile.mkdtemp(prefix="horalign-chrony-service-")  # the service's user's
+    for folder in ("", "/run"):
+        os.makedirs(svc_dir + folder, exist_ok=True)
+        os.chown(svc_dir + folder, NOBODY, NOBODY)
+    os.chmod(svc_dir, 0o755)
+    os.mkdir(f"{svc_dir}/sock", 0o755)  # the socket's folder, there before chronyd starts
+    sock = f"{svc_dir}/sock/chrony.sock"
     with open(f"{tmp}/chrony.conf", "w") as f:
         # noselect: a source chronyd followed would be corrected away on its virtual clock.
-        f.write(f"refclock SOCK {tmp}/chrony.sock refid HORA poll 0 filter 2 noselect\n"
+        f.write(f"refclock SOCK {sock} refid HORA poll 0 filter 2 noselect\n"
                 f"pidfile {tmp}/chronyd.pid\nbindcmdaddress {tmp}/cmd.sock\ncmdport 0\nport 0\n")
-    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=tmp,
-               XDG_STATE_HOME=tmp, DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/no-bus", LC_ALL="C")
+    with open(f"{tmp}/missing.conf", "w") as f:
+        f.write(f"refclock SOCK {tmp}/missing/chrony.sock\npidfile {tmp}/missing.pid\ncmdport 0\n"
+                "port 0\n")
+    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{svc_dir}/run", XDG_CONFIG_HOME=svc_dir,
+               XDG_STATE_HOME=svc_dir, DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/no-bus",
+               LC_ALL="C")
     env.pop("STATE_DIRECTORY", None)
     procs = []
     try:
+        p = subprocess.run([CHRONYD, "-x", "-d", "-u", "root", "-f", f"{tmp}/missing.conf"],
+                           capture_output=True, text=True, timeout=20)
+        check("chronyd does not start while its SOCK socket's folder is missing",
+              p.returncode != 0 and "Could not open socket" in p.stdout + p.stderr, p.stdout)
+        # The umask systemd gives a service.
         chrony = subprocess.Popen([CHRONYD, "-x", "-d", "-u", "root", "-f", f"{tmp}/chrony.conf"],
-                                  stdout=open(f"{tmp}/chronyd.log", "w"), stderr=subprocess.STDOUT)
+                                  stdout=open(f"{tmp}/chronyd.log", "w"), stderr=subprocess.STDOUT,
+                                  preexec_fn=lambda: os.umask(0o022))
         procs.append(chrony)
         # A receiver (no model letter) 2.5 s ahead that speaks every second, on time, once the
         # service has identified it (its events would answer the identification query).
@@ -61,22 +82,36 @@ def main():
                                 "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True)
         procs.append(sim)
         pty = sim.stdout.readline().split()[1]
+        os.chown(pty, NOBODY, -1)
         key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
-        ports = "".join(f'"COM{n}"="{pty if n == 1 else tmp + "/none" + str(n)}"\n'
+        ports = "".join(f'"COM{n}"="{pty if n == 1 else svc_dir + "/none" + str(n)}"\n'
                         for n in range(1, 17))
-        with open(f"{tmp}/Horalign.reg", "w") as f:
+        with open(f"{svc_dir}/Horalign.reg", "w") as f:
             f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="2"\n"Used COM Ports"="1"\n'
-                    f'"Feed Time Daemon"="1"\n"Time Daemon Socket"="{tmp}/chrony.sock"\n\n'
+                    f'"Feed Time Daemon"="1"\n"Time Daemon Socket"="{sock}"\n\n'
                     f'{key}\\Ports]\n{ports}')
+        os.chown(f"{svc_dir}/Horalign.reg", NOBODY, NOBODY)
         log_path = f"{tmp}/run.log"
-        svc = subprocess.Popen([CLI, "--config", f"{tmp}/Horalign.reg", "run"], env=env,
+        svc = subprocess.Popen(["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}",
+                                "--clear-groups", "--inh-caps=+sys_time",
+                                "--ambient-caps=+sys_time", CLI, "--config",
+                                f"{svc_dir}/Horalign.reg", "run"], env=env,
                                stderr=open(log_path, "w"))
         procs.append(svc)
         log = lambda: open(log_path).read()  # noqa: E731
         check("the service gives up the right to set the clock",
               wait_for(lambda: "clock-right=dropped" in log(), 10) and
               not cap_eff(svc.pid) & (1 << 25), log())
-        check("its first sample is taken", wait_for(lambda: "time-daemon=sent" in log(), 40), log())
+        events = lambda: open(f"{tmp}/devsim.log").read().count("\tSEND\t")  # noqa: E731
+        refused = wait_for(lambda: "time-daemon=refused" in log(), 40)
+        n = events()
+        check("the socket as chronyd binds it refuses the service's user: said once, not retried",
+              refused and wait_for(lambda: events() >= n + 3, 10)
+              and log().count("time-daemon=refused") == 1, log())
+        # What the administrator does (docs/service.md): the service's group may write to it.
+        os.chown(sock, -1, NOBODY)
+        os.chmod(sock, 0o775)
+        check("its first sample is taken", wait_for(lambda: "time-daemon=sent" in log(), 10), log())
         seen = []
         # A measurement every second poll (filter 2): three in the reach register will do.
         reached = wait_for(lambda: (s := sources(tmp)) and seen.append(s) is None and
@@ -97,7 +132,8 @@ def main():
             if p.poll() is None:
                 p.send_signal(signal.SIGTERM)
                 p.wait(timeout=10)
-        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
+        print(f"logs kept in {tmp} and {svc_dir}") if FAILED else [
+            shutil.rmtree(d, ignore_errors=True) for d in (tmp, svc_dir)]
     return 1 if FAILED else 0
 
 

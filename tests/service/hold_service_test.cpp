@@ -37,7 +37,10 @@ TEST(ServiceHold, AHeldUpdateIsRefusedWithItsReasonAndDoneWhenForced) {
   EXPECT_EQ(clock["pcClock"],
             Json::parse(R"({"state":"synchronized","maxError":0.9,"estError":null,"source":"",
                             "holdOn":true,"maxClockError":0.5,
-                            "held":"Waiting: PC clock error over bound."})"));
+                            "held":"Waiting: PC clock error over bound.",
+                            "feedAvailable":true,"feedOn":false,
+                            "feedSocket":"/run/horalign/chrony.sock","feedSent":0,
+                            "feedRefused":0})"));
   for (const char* refused : {R"({"request":"Update","port":3})", R"({"request":"UpdateAll"})"}) {
     const Json answer = rig.Ask(refused, true);
     EXPECT_EQ(TextOf(answer, "error"), "Held") << refused;
@@ -52,6 +55,50 @@ TEST(ServiceHold, AHeldUpdateIsRefusedWithItsReasonAndDoneWhenForced) {
   EXPECT_EQ(rig.app.Stored("Maximum Clock Error"), "2.5");
   EXPECT_EQ(TextOf(rig.Ask(R"({"request":"Update","port":3})", true), "outcome"), "updated");
   EXPECT_EQ(TimeCommands(device), 2);
+}
+
+// Mode 2 with a receiver on COM3 that speaks every second: the feed and its socket are
+// switched through the service, and each reading counts as the daemon took it or not.
+// Without a feed (Windows), switching it on is refused and nothing is stored.
+TEST(ServiceHold, TheFeedIsSwitchedThroughTheServiceAndItsSamplesCounted) {
+  ServiceRig rig;
+  rig.app.world.AddDevice(3, {.letter = sim::kNoLetter,
+                              .clockOffsetSeconds = 2.5,
+                              .eventEverySeconds = 1,
+                              .eventsOnTime = true,
+                              .eventsAfterSeconds = 30});
+  rig.app.Set("Serial COM Port", "3");
+  rig.Start(2);
+  const auto reader = rig.app.world.loop.CreateTimer(1, true, [&rig] {
+    QV_Paging& paging = rig.app.app.Paging();
+    paging.Collecting() ? paging.ContinueCollecting() : paging.PollSerialInput();
+  });
+  for (const char* change : {R"({"request":"SetTimeDaemonSocket","path":"/run/x.sock"})",
+                             R"({"request":"SetFeedTimeDaemon","on":true})"}) {
+    EXPECT_TRUE(FlagOf(rig.Ask(change, true), "ok")) << change;
+  }
+  EXPECT_EQ(rig.app.Stored("Feed Time Daemon"), "1");
+  EXPECT_EQ(rig.app.Stored("Time Daemon Socket"), "/run/x.sock");
+  rig.app.Run(40'000);
+  const std::size_t taken = rig.app.feed.samples.size();
+  rig.app.feed.result = FeedResult::kNoDaemon;
+  rig.app.Run(5'000);
+  const Json c = rig.Ask(R"({"request":"GetPcClock"})", false)["pcClock"];
+  EXPECT_TRUE(taken >= 5 && rig.app.feed.samples.size() >= taken + 3);
+  EXPECT_EQ(NumberOf(c, "feedSent"), taken);
+  EXPECT_EQ(NumberOf(c, "feedRefused"), rig.app.feed.samples.size() - taken);
+  EXPECT_TRUE(FlagOf(c, "feedOn") && FlagOf(c, "feedAvailable"));
+  EXPECT_EQ(TextOf(c, "feedSocket"), "/run/x.sock");
+  EXPECT_TRUE(rig.app.world.clock.SetLog().empty()) << "the PC clock is never stepped";
+
+  ServiceRig windows(false);
+  windows.Start(2);
+  const Json refused = windows.Ask(R"({"request":"SetFeedTimeDaemon","on":true})", true);
+  EXPECT_EQ(TextOf(refused, "error"), "Failed");
+  EXPECT_EQ(TextOf(refused, "message"), kNoTimeDaemonText);
+  EXPECT_EQ(windows.app.Stored("Feed Time Daemon"), std::nullopt);
+  EXPECT_FALSE(
+      FlagOf(windows.Ask(R"({"request":"GetPcClock"})", false)["pcClock"], "feedAvailable"));
 }
 
 TEST(ServiceHold, TheJournalHearsTheFirstStateAndEachChangeOnce) {

@@ -22,7 +22,8 @@ struct NoHistory final : HistorySink {
 };
 
 struct ServiceRig {
-  ServiceRig() {
+  // Without `feed`, as on Windows: no time daemon to feed.
+  explicit ServiceRig(bool feed = true) : app({}, nullptr, feed) {
     app.historyTee.also = &metrics;
     // The headless window says when a row has settled; here every cell is a settled row.
     app.view.onCell = [this](int row, int, const std::string&) { control.RowSettled(row); };
@@ -37,9 +38,9 @@ struct ServiceRig {
   // The stored settings a client may change, to see that nothing changed.
   std::map<std::string, std::optional<std::string>> StoredSettings() {
     std::map<std::string, std::optional<std::string>> stored;
-    for (const char* name :
-         {"Connection Mode", "Used COM Ports", "Update Interval", "Push On Time Change",
-          "Verify Writes", "Push Only When Synchronized", "Maximum Clock Error"}) {
+    for (const char* name : {"Connection Mode", "Used COM Ports", "Update Interval",
+                             "Push On Time Change", "Verify Writes", "Push Only When Synchronized",
+                             "Maximum Clock Error", "Feed Time Daemon", "Time Daemon Socket"}) {
       stored[name] = app.Stored(name);
     }
     return stored;

@@ -95,10 +95,14 @@ for com, sn in (("COM3", "30303"), ("COM7", "70707")):
     assert p["active"] == "Yes" and p["sn"] == sn and p["detected"], p
     assert p["status"] == "Device updated successfully." and p["last_success_utc_ms"], p
 assert [c for c, p in ports.items() if p["active"] == "Yes"] == ["COM3", "COM7"], ports
+assert status["pc_clock"]["time_daemon"]["available"] is False, status["pc_clock"]
 PY
+rc=0 && wine "$cli" config feed on >/dev/null 2>"$dir/feed.txt" || rc=$?
+expect "config feed on's exit code" $rc 2
+grep -q "Windows has no time daemon socket to feed" "$dir/feed.txt" || fail "feed on: $(cat "$dir/feed.txt")"
 grep -qP '\tCOM3\tCLOCK\t' "$DEVSIM_LOG" && grep -qP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" ||
   fail "the devices were not set"
-echo "through the pipe: config mode 1 and active COM3 COM7 applied at once, both updated, status lists them"
+echo "through the pipe: config mode 1 and active COM3 COM7 applied at once, both updated, status lists them; the feed is not available"
 
 # Bad lines: each answered with an error, the pipe stays up, nothing changes.
 cat >"$dir/lines.txt" <<'LINES'

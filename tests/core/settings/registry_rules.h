@@ -107,10 +107,11 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueFeedTimeDaemon, Sz(" 1 "), 1},
               {kValueFeedTimeDaemon, Sz("yes"), 0},
               // The socket's path: 1 where it reads as the default.
-              {kValueTimeDaemonSocket, Sz("/" + std::string(107, 's')), 0},
-              {kValueTimeDaemonSocket, Sz("/" + std::string(108, 's')), 1},
+              {kValueTimeDaemonSocket, Sz("/" + std::string(106, 's')), 0},
+              {kValueTimeDaemonSocket, Sz("/" + std::string(107, 's')), 1},
               {kValueTimeDaemonSocket, Sz("relative.sock"), 1},
-              {kValueTimeDaemonSocket, Sz("/tmp/a\nb"), 1}};
+              {kValueTimeDaemonSocket, Sz("/tmp/a\nb"), 1},
+              {kValueTimeDaemonSocket, Sz("/tmp/a\tb"), 1}};
   for (const auto& row : rows) {
     this->harness.Put(kConfigKey, row.name, row.stored);
     AppConfig c;
