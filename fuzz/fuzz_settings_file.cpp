@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,17 +42,11 @@ std::string Decoded(const std::string& bytes) {
 }
 
 std::vector<std::string> Lines(const std::string& bytes) {
-  const std::string text = Decoded(bytes);
+  std::istringstream text(Decoded(bytes));
   std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const auto nl = text.find('\n', pos);
-    const auto end = nl == std::string::npos ? text.size() : nl;
-    std::string line = text.substr(pos, end - pos);
+  for (std::string line; std::getline(text, line); lines.push_back(std::move(line))) {
     // As the document reads a line: without the CRs that end it.
     while (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    pos = end + 1;
   }
   return lines;
 }

@@ -6,15 +6,13 @@
 import json
 import os
 import re
-import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import FAILED, check, wait_for  # noqa: E402
+from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
 
 CLI, DEVSIM, POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[1:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
@@ -231,16 +229,9 @@ def main():
     for folder in ("runtime", "state"):
         os.mkdir(f"{tmp}/{folder}", 0o700)
     open(f"{tmp}/bus.conf", "w").write(BUS_CONF.format(tmp))
-    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{tmp}/runtime", XDG_CONFIG_HOME=tmp,
-               XDG_STATE_HOME=f"{tmp}/state", DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/bus",
-               LC_ALL="C")
-    env.pop("STATE_DIRECTORY", None)
+    env = service_env(tmp, f"unix:path={tmp}/bus", f"{tmp}/runtime", f"{tmp}/state")
     settings = f"{tmp}/Horalign.reg"
-    key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
-    ports = "".join(f'"COM{n}"="{tmp}/no-such-port/ttyCOM{n}"\n' for n in range(1, 17))
-    with open(settings, "w") as f:
-        f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="1"\n"Used COM Ports"="7"\n'
-                f'"Update Interval"="60"\n\n{key}\\Ports]\n{ports}')
+    write_settings(settings, lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 1, 7)
     os.chmod(settings, 0o644)
     procs = [subprocess.Popen(["dbus-daemon", f"--config-file={tmp}/bus.conf", "--nofork"],
                               preexec_fn=lambda: os.umask(0), stderr=subprocess.DEVNULL)]
@@ -271,11 +262,8 @@ def main():
             floods(tmp, env, log)
             table(tmp, env)
     finally:
-        for p in reversed(procs):
-            p.send_signal(signal.SIGTERM)
-            p.wait(timeout=10)
-        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
-    return 1 if FAILED else 0
+        code = finish(reversed(procs), tmp)
+    return code
 
 
 if __name__ == "__main__":

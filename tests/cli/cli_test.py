@@ -15,19 +15,11 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import FAILED, check, wait_for  # noqa: E402
+from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
 
 CLI, DEVSIM, MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[1:3] + sys.argv[4:6])
 VERSION = sys.argv[3]
 USERNS = ("unshare", "-U", "-r")
-
-
-def write_settings(path, tmp, mode, used):
-    key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
-    ports = "".join(f'"COM{n}"="{tmp}/no-such-port/ttyCOM{n}"\n' for n in range(1, 17))
-    config = f'"Connection Mode"="{mode}"\n"Used COM Ports"="{used}"\n"Update Interval"="60"\n'
-    with open(path, "w") as f:
-        f.write(f"REGEDIT4\n\n{key}\\Config]\n{config}\n{key}\\Ports]\n{ports}")
 
 
 def start(args, env, prefix=(), stderr=subprocess.PIPE):
@@ -35,13 +27,13 @@ def start(args, env, prefix=(), stderr=subprocess.PIPE):
                             stderr=stderr, text=True)
 
 
-def finish(proc):
+def done(proc):
     out, err = proc.communicate(timeout=60)
     return proc.returncode, out, err
 
 
 def run(args, env, prefix=()):
-    return finish(start(args, env, prefix))
+    return done(start(args, env, prefix))
 
 
 def cap_sys_time(pid):  # CAP_SYS_TIME (bit 25) in the effective and permitted sets
@@ -124,7 +116,7 @@ def device_commands(tmp, env, settings, userns):
     read = start(["--config", settings, "--json", "read", "COM3"], env, USERNS if userns else ())
     update = start(["--config", settings, "--json", "update"], env)
 
-    rc, out, err = finish(scan)
+    rc, out, err = done(scan)
     ports = {p["port"]: p for p in json.loads(out)["ports"]} if rc == 0 else {}
     check("scan reports the model, S/N and speed that answered, and why a port did not open",
           ports.get("COM2", {}).get("device") == "QM6840" and ports["COM2"]["sn"] == "20002"
@@ -132,13 +124,13 @@ def device_commands(tmp, env, settings, userns):
           and ports.get("COM5", {}).get("open") is False
           and ports["COM5"]["problem"].endswith("ttyCOM5 does not exist"), out + err)
 
-    rc, out, err = finish(read)
+    rc, out, err = done(read)
     doc = json.loads(out) if rc == 0 else {}
     check("read shows a time-query device 30 s behind and sets nothing",
           doc.get("device") == "Tone Generator" and doc.get("offset_s") in (-30, -29)
           and doc.get("status") is None, out + err)
 
-    rc, out, err = finish(update)
+    rc, out, err = done(update)
     port = json.loads(out)["ports"][0] if rc == 0 else {}
     log = [line.split("\t") for line in open(f"{tmp}/devsim.log") if "\tCOM1\t" in line]
     arrived_ms = ([float(f[4]) for f in log if f[2] == "FRAME" and f[5][0] == "T"] or [-1])[-1]
@@ -188,7 +180,7 @@ def service(tmp, env, settings, userns):
 
     # A service in mode 2 keeps the right; in a user namespace it could not use it anyway.
     if userns:
-        write_settings(f"{tmp}/mode2.reg", tmp, 2, 0)
+        write_settings(f"{tmp}/mode2.reg", lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 2, 0)
         env = dict(env, XDG_RUNTIME_DIR=f"{tmp}/runtime2")
         os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
         svc = start(["--config", f"{tmp}/mode2.reg", "run"], env, USERNS,
@@ -204,13 +196,10 @@ def service(tmp, env, settings, userns):
 def main():
     tmp = tempfile.mkdtemp(prefix="horalign-cli-test-")
     os.mkdir(f"{tmp}/runtime", 0o700)
-    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{tmp}/runtime", XDG_CONFIG_HOME=tmp,
-               XDG_STATE_HOME=f"{tmp}/state",
-               DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent", LC_ALL="C")
-    env.pop("STATE_DIRECTORY", None)
+    env = service_env(tmp, "unix:path=/nonexistent", f"{tmp}/runtime", f"{tmp}/state")
     settings = f"{tmp}/Horalign.reg"
     # Mode 1 with COM1 active; the simulator maps its terminals into the file and keeps these.
-    write_settings(settings, tmp, 1, 1)
+    write_settings(settings, lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 1, 1)
     devsim = subprocess.Popen([DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
                                "com=2,letter=A,serial=20002", "--device",
                                "com=3,letter=T,serial=30003,offset=-30", "--ports-file", settings,
@@ -224,10 +213,8 @@ def main():
         device_commands(tmp, env, settings, userns)
         service(tmp, env, settings, userns)
     finally:
-        devsim.send_signal(signal.SIGTERM)
-        devsim.wait(timeout=10)
-        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
-    return 1 if FAILED else 0
+        code = finish([devsim], tmp)
+    return code
 
 
 if __name__ == "__main__":

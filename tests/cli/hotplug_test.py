@@ -7,7 +7,6 @@
 # Usage: hotplug_test.py HORALIGN_CLI HORALIGN_DEVSIM
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -15,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import FAILED, check, wait_for  # noqa: E402
+from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
 
 CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
 # What the service is given at most: unplugging seen in 30 s, a device back written in 60 s.
@@ -40,17 +39,11 @@ def link(tmp, port, pty):
 def main():
     tmp = tempfile.mkdtemp(prefix="horalign-hotplug-")
     os.mkdir(f"{tmp}/by-id")
-    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=tmp,
-               XDG_STATE_HOME=tmp, DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/no-bus", LC_ALL="C")
-    env.pop("STATE_DIRECTORY", None)
+    env = service_env(tmp, f"unix:path={tmp}/no-bus", tmp, tmp)
     sim, ptys = devsim(tmp)
     for port in (1, 2):
         link(tmp, port, ptys[f"COM{port}"])
-    key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
-    ports = "".join(f'"COM{n}"="{tmp}/by-id/usb-Quorvane_port{n}"\n' for n in range(1, 17))
-    with open(f"{tmp}/Horalign.reg", "w") as f:
-        f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="1"\n"Used COM Ports"="3"\n'
-                f'"Update Interval"="60"\n\n{key}\\Ports]\n{ports}')
+    write_settings(f"{tmp}/Horalign.reg", lambda n: f"{tmp}/by-id/usb-Quorvane_port{n}", 1, 3)
     log_path = f"{tmp}/run.log"
     svc = subprocess.Popen([CLI, "--config", f"{tmp}/Horalign.reg", "run"], env=env,
                            stderr=open(log_path, "w"))
@@ -87,11 +80,8 @@ def main():
                                               log(), re.M)) >= 3, REPLUG_S), log())
         check("the service ran on without a restart", svc.poll() is None)
     finally:
-        for p in (svc, sim):
-            p.send_signal(signal.SIGTERM)
-            p.wait(timeout=10)
-        print(f"logs kept in {tmp}") if FAILED else shutil.rmtree(tmp, ignore_errors=True)
-    return 1 if FAILED else 0
+        code = finish((svc, sim), tmp)
+    return code
 
 
 if __name__ == "__main__":

@@ -255,39 +255,35 @@ class QtFaceTest : public QObject {
     QVERIFY(!loading.Visible());
   }
 
-  // Screen readers and external checks read these texts; Tab walks the focusable controls in
-  // the table's order, from the mode list round to it again.
+  // Screen readers and external checks read these texts: the accessible names here, the
+  // designed captions (with their access key marks) and tool tips. Tab walks the focusable
+  // controls in this table's order, from the mode list round to it again.
   void everyControlHasItsAccessibleNameAndCaptionInTabOrder() {
-    struct Row {
-      Control control;
-      const char *name, *caption, *toolTip;  // the caption with its access key mark
-    };
-    const Row rows[] = {
-        {Control::cmb_Mode, "Synchronization Mode:", "", "Synchronization mode "},
-        {Control::txtInterval, "Update Interval:          Min.", "", ""},
-        {Control::lvwMessages, "", "", ""},
-        {Control::cmdActivate, "Activate", "Ac&tivate", "Activate selected COM port "},
-        {Control::cmdDeactivate, "Deactivate", "&Deactivate", "Deactivate selected COM port "},
-        {Control::cmdClose, "Close", "&Close", "Close & exit "},
-        {Control::cmdHide, "Hide", "&Hide", "Hide (send to system tray) "},
-        {Control::txtCurrentTime, "", "", ""},
-        {Control::txtCurrentDate, "Current Date & Time:", "", ""},
-        {Control::cmdUpdate, "Update Now", "&Update Now", "Update time now "},
-        {Control::cmdRefresh, "Refresh", "&Refresh", "Reconnect to all devices and refresh list "},
-        {Control::lbl_Mode, "Synchronization Mode:", "Synchronization &Mode:", ""},
-        {Control::lblInterval, "Update Interval:          Min.", "Update &Interval:          Min.",
-         ""},
-        {Control::lblCurrentDate, "Current Date & Time:", "Current Date && Time:", ""},
-        {Control::pbxDetails, "", "", "Press F1 for help "}};
+    using enum Control;
+    const std::pair<Control, const char*> rows[] = {{cmb_Mode, "Synchronization Mode:"},
+                                                    {txtInterval, "Update Interval:          Min."},
+                                                    {lvwMessages, ""},
+                                                    {cmdActivate, "Activate"},
+                                                    {cmdDeactivate, "Deactivate"},
+                                                    {cmdClose, "Close"},
+                                                    {cmdHide, "Hide"},
+                                                    {txtCurrentTime, ""},
+                                                    {txtCurrentDate, "Current Date & Time:"},
+                                                    {cmdUpdate, "Update Now"},
+                                                    {cmdRefresh, "Refresh"},
+                                                    {lbl_Mode, "Synchronization Mode:"},
+                                                    {lblInterval, "Update Interval:          Min."},
+                                                    {lblCurrentDate, "Current Date & Time:"},
+                                                    {pbxDetails, ""}};
     MainWindow window(96);  // no form: the buttons keep their state whatever has the focus
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    for (const Row& row : rows) {
-      QWidget* widget = window.Widget(row.control);
+    for (const auto& [control, name] : rows) {
+      QWidget* widget = window.Widget(control);
       QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-      QCOMPARE(face->text(QAccessible::Name), row.name);
-      QCOMPARE(face->text(QAccessible::Description), row.toolTip);
-      QCOMPARE(widget->property("text").toString(), row.caption);
+      QCOMPARE(face->text(QAccessible::Name), name);
+      QCOMPARE(face->text(QAccessible::Description), DescOf(control).toolTip);
+      QCOMPARE(widget->property("text").toString(), DescOf(control).caption);
     }
     // Every text whole at the window's own fonts: each label's before what it names, and
     // the longest mode in the closed list.
@@ -299,13 +295,13 @@ class QtFaceTest : public QObject {
                    window.Widget(desc.names)->x(),
                desc.name);
     }
-    auto* modes = qobject_cast<QComboBox*>(window.Widget(Control::cmb_Mode));
+    auto* modes = qobject_cast<QComboBox*>(window.Widget(cmb_Mode));
     for (const char* text : kModeTexts) modes->addItem(text);
     QCOMPARE_GE(modes->width(), modes->sizeHint().width());
-    window.Widget(Control::cmb_Mode)->setFocus(Qt::TabFocusReason);
+    modes->setFocus(Qt::TabFocusReason);
     for (int i = 1; i <= 11; ++i) {
       QTest::keyClick(window.focusWidget(), Qt::Key_Tab);
-      QCOMPARE(window.FocusedControl(), rows[i % 11].control);
+      QCOMPARE(window.FocusedControl(), rows[i % 11].first);
     }
   }
 

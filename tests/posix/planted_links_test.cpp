@@ -130,30 +130,16 @@ TEST_F(ForeignFolder, OnlyAFileRootCreatedThereIsGivenToTheFolderOwner) {
 }
 
 #ifdef HORALIGN_CLI_PATH
-// The command's output and exit code.
-std::pair<std::string, int> RunCli(std::vector<std::string> argv) {
-  argv.insert(argv.begin(), HORALIGN_CLI_PATH);
-  std::vector<char*> args;
-  for (std::string& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
-  int fds[2];
-  if (::pipe(fds) != 0) return {"no pipe", -1};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], STDOUT_FILENO);
-    ::dup2(fds[1], STDERR_FILENO);
-    // No service to hand the change to: the command writes the file itself.
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent", 1);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(fds[1]);
+// The command's output and exit code. With no service to hand the change to, the command
+// writes the file itself.
+std::pair<std::string, int> RunCli(const std::vector<std::string>& args) {
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
+  std::vector<std::string> argv{HORALIGN_CLI_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Child cli(argv);
   std::string out;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  while (const auto line = cli.ReadLine(10'000)) out += *line + "\n";
+  const int status = cli.Stop(0);  // no signal: waits for its end
   return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 

@@ -117,8 +117,7 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
   // A message bus of the test's own, where a real timedated cannot be started on demand, and
   // on it a fake one that gives the rows' answers to SetTime in order, printing each call.
   PrivateBus bus;
-  const std::string& address = bus.address;
-  std::vector<std::string> args{HORALIGN_FAKE_TIMEDATED, address};
+  std::vector<std::string> args{HORALIGN_FAKE_TIMEDATED, bus.address};
   for (const auto& row : rows)
     if (!row.answer.empty()) args.push_back(row.answer);
   Child timedated(args);
@@ -126,7 +125,7 @@ TEST(PosixClock, AsksTimedatedOnlyWhenItMayNotSetTheClockItselfAndReportsItsAnsw
   ScopedEnv tz("TZ", "IST-5:30");
   for (const auto& row : rows) {
     SCOPED_TRACE(&row - rows);
-    ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", row.noBus ? "unix:path=/nonexistent" : address);
+    ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", row.noBus ? "unix:path=/nonexistent" : bus.address);
     int directSets = 0;
     PosixClock clock([&](const timespec&) { return ++directSets, row.directError; },
                      SetTimeThroughTimedated);
@@ -253,10 +252,9 @@ TEST(PosixClock, ASleepServesWhatComesInAndStillEndsAtItsDeadline) {
   ASSERT_EQ(::pipe(fds), 0);
   PosixClock clock([](const timespec&) { return EPERM; });
   std::vector<std::int64_t> servedAtUs;
-  const auto start = std::chrono::steady_clock::now();
-  const auto sinceUs = [&] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
+  using std::chrono::steady_clock;
+  const auto sinceUs = [start = steady_clock::now()] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(steady_clock::now() - start)
         .count();
   };
   clock.ServeDuringSleeps(fds[0], [&] {

@@ -36,18 +36,17 @@ void ExpectDecisions(ClockDecision (*decide)(const std::string&, const CivilTime
   }
 }
 
-// hhmmss MMDDYY, weekday, digit sum of the thirteen digits modulo 10, CR.
+// hhmmss MMDDYY, weekday, digit sum of the thirteen digits modulo 10, CR. (Replies one digit
+// away from 09301512052615, the year 2076 among them, are swept in the next test.)
 TEST(QtReply, IsCheckedAndComparedWithThePcTimeToTheSecond) {
   const CivilTime pc{2026, 12, 5, 9, 30, 10};
   ExpectDecisions(
       DecideQtReply,
       {{"09301012052610\r", pc, true, std::nullopt},
-       {"09301512052615\r", pc, true, CivilTime{2026, 12, 5, 9, 30, 15}},
        {"09301012062611\r", pc, true, CivilTime{2026, 12, 6, 9, 30, 10}},
        // A device without a calendar: an invalid date sets the time only.
        {"09301513062617\r", pc, true, CivilTime{2026, 12, 5, 9, 30, 15}},
        {"09301501019919\r", pc, true, CivilTime{1999, 1, 1, 9, 30, 15}},
-       {"09301501017614\r", pc, true, CivilTime{2076, 1, 1, 9, 30, 15}},
        {"09301501017715\r", pc, true, CivilTime{1977, 1, 1, 9, 30, 15}},
        {"09301501012912\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2129, 1, 1, 9, 30, 15}},
        {"09301501013014\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2030, 1, 1, 9, 30, 15}},

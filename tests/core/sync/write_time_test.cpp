@@ -13,10 +13,10 @@ namespace {
 using sim::SimApp;
 
 // A time command starts 1 to 99 ms past a whole second of the PC clock, whose seconds
-// virtual time shares in these tests.
-void ExpectStartsJustPastASecond(const sim::WireLine& line) {
-  EXPECT_GE(line.firstByteUs % 1'000'000, 1'000) << line.text;
-  EXPECT_LT(line.firstByteUs % 1'000'000, 100'000) << line.text;
+// virtual time shares in these tests unless it was stepped.
+void ExpectJustPastASecond(std::int64_t us) {
+  EXPECT_GE(us % 1'000'000, 1'000) << us;
+  EXPECT_LT(us % 1'000'000, 100'000) << us;
 }
 
 // Ten hours east of UTC: at 14:05 UTC on Saturday it is already Sunday 00:05 locally.
@@ -32,7 +32,7 @@ TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   const auto frames = SentStartingWith(s, 2, "T");
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].text, "T140511120526U?W\r");
-  ExpectStartsJustPastASecond(frames[0]);
+  ExpectJustPastASecond(frames[0].firstByteUs);
   EXPECT_EQ(s.Cell(2, kColStatus), "Device updated successfully.");
   EXPECT_EQ(s.Cell(2, kColStatusTime), "12/06/26, 12:05:11 AM");
   // The history has the connection at the load, then the write, when its command started.
@@ -82,7 +82,7 @@ TEST(WriteTime, SetsTheLocalFamilysTimeThenItsDate) {
       if (l.text.starts_with("PT") || l.text.starts_with("PD")) commands.push_back(l.text);
     }
     EXPECT_EQ(commands, c.commands);
-    ExpectStartsJustPastASecond(SentStartingWith(s, 4, "PT").front());
+    ExpectJustPastASecond(SentStartingWith(s, 4, "PT").front().firstByteUs);
     EXPECT_EQ(s.Cell(4, kColStatus), c.status);
     const HistoryEntry last = s.History().back();
     EXPECT_EQ(std::tuple(last.action, last.ok, last.status, last.msPastSecond),
@@ -151,10 +151,7 @@ TEST(SecondStart, IsSleptForAndGivenUpWithinABound) {
     EXPECT_EQ(SleepToSecondStart(clock), c.reached);
     EXPECT_EQ(clock.sleeps, c.sleeps);
     EXPECT_LE(clock.reads, clock.sleeps + 1) << "no reading without a sleep between";
-    if (c.reached) {
-      EXPECT_GE(clock.c.nowUs % 1'000'000, 1'000);
-      EXPECT_LT(clock.c.nowUs % 1'000'000, 100'000);
-    }
+    if (c.reached) ExpectJustPastASecond(clock.c.nowUs);
   }
 }
 
@@ -177,12 +174,6 @@ TEST(WriteTime, WithAClockThatNeverReachesASecondStartNoTimeCommandIsSent) {
   EXPECT_TRUE(SentStartingWith(s, 1, "T").empty());
   EXPECT_TRUE(SentStartingWith(s, 2, "PT").empty());
 }
-
-}  // namespace
-}  // namespace horalign::test
-
-namespace horalign::test {
-namespace {
 
 // A line a device broke off leaves the receiver busy until the next poll finds it quiet. A
 // write that starts then still sends its time just past a second, and the time of that
@@ -208,8 +199,7 @@ TEST(WriteTime, ABusyReceiverAtTheSecondBoundaryDelaysTheCommandToTheNextSecond)
       // The PC clock was stepped: its seconds are not virtual time's.
       const std::int64_t wallUs =
           frames[0].firstByteUs + s.world.clock.UtcEpochMicros() - s.world.time.NowUs();
-      EXPECT_GE(wallUs % 1'000'000, 1'000);
-      EXPECT_LT(wallUs % 1'000'000, 100'000);
+      ExpectJustPastASecond(wallUs);
       const CivilTime sent = FromEpochMicros(wallUs);
       EXPECT_EQ(frames[0].text.substr(letter == 'W' ? 1 : 2, 6),
                 ZeroPad(sent.hour, 2) + ZeroPad(sent.minute, 2) + ZeroPad(sent.second, 2));

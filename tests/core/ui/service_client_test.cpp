@@ -252,12 +252,6 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   EXPECT_EQ(s.dialog.shown.size(), told + 1);  // the question only
 }
 
-}  // namespace
-}  // namespace horalign::test
-
-namespace horalign::test {
-namespace {
-
 // The service holds an update back: the window asks once, and Yes asks again, forced.
 TEST_F(ClientTest, AnUpdateTheServiceHoldsBackIsAskedForOnceAndForcedOnYes) {
   for (const int answer : {QV_SYS_Message::kNo, QV_SYS_Message::kYes}) {
