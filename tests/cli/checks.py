@@ -22,9 +22,10 @@ def wait_for(predicate, seconds):
     return predicate()
 
 
-def write_settings(path, port_path, mode, used):  # COM n is mapped to port_path(n)
+def write_settings(path, port_path, mode, used, more=""):  # COM n is mapped to port_path(n)
     ports = "".join(f'"COM{n}"="{port_path(n)}"\n' for n in range(1, 17))
-    config = f'"Connection Mode"="{mode}"\n"Used COM Ports"="{used}"\n"Update Interval"="60"\n'
+    config = (f'"Connection Mode"="{mode}"\n"Used COM Ports"="{used}"\n"Update Interval"="60"\n'
+              + more)
     with open(path, "w") as f:
         f.write(f"REGEDIT4\n\n{KEY}\\Config]\n{config}\n{KEY}\\Ports]\n{ports}")
 

@@ -16,7 +16,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import FAILED, check, wait_for  # noqa: E402
+from checks import FAILED, check, service_env, wait_for, write_settings  # noqa: E402
 
 CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
 CHRONYD, CHRONYC = shutil.which("chronyd") or "/usr/sbin/chronyd", shutil.which("chronyc")
@@ -60,10 +60,7 @@ def main():
     with open(f"{tmp}/missing.conf", "w") as f:
         f.write(f"refclock SOCK {tmp}/missing/chrony.sock\npidfile {tmp}/missing.pid\ncmdport 0\n"
                 "port 0\n")
-    env = dict(os.environ, TZ="UTC", XDG_RUNTIME_DIR=f"{svc_dir}/run", XDG_CONFIG_HOME=svc_dir,
-               XDG_STATE_HOME=svc_dir, DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={tmp}/no-bus",
-               LC_ALL="C")
-    env.pop("STATE_DIRECTORY", None)
+    env = service_env(svc_dir, f"unix:path={tmp}/no-bus", f"{svc_dir}/run", svc_dir)
     procs = []
     try:
         p = subprocess.run([CHRONYD, "-x", "-d", "-u", "root", "-f", f"{tmp}/missing.conf"],
@@ -83,13 +80,8 @@ def main():
         procs.append(sim)
         pty = sim.stdout.readline().split()[1]
         os.chown(pty, NOBODY, -1)
-        key = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
-        ports = "".join(f'"COM{n}"="{pty if n == 1 else svc_dir + "/none" + str(n)}"\n'
-                        for n in range(1, 17))
-        with open(f"{svc_dir}/Horalign.reg", "w") as f:
-            f.write(f'REGEDIT4\n\n{key}\\Config]\n"Connection Mode"="2"\n"Used COM Ports"="1"\n'
-                    f'"Feed Time Daemon"="1"\n"Time Daemon Socket"="{sock}"\n\n'
-                    f'{key}\\Ports]\n{ports}')
+        write_settings(f"{svc_dir}/Horalign.reg", lambda n: pty if n == 1 else f"{svc_dir}/none{n}",
+                       2, 1, f'"Feed Time Daemon"="1"\n"Time Daemon Socket"="{sock}"\n')
         os.chown(f"{svc_dir}/Horalign.reg", NOBODY, NOBODY)
         log_path = f"{tmp}/run.log"
         svc = subprocess.Popen(["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}",
