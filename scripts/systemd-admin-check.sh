@@ -90,6 +90,17 @@ rc=0 && as_user bob horalign-cli config interval 77 > /dev/null 2> /var/tmp/bob.
 ((rc == 7)) && [[ $(interval) == 76 ]] ||
   fail "bob's config interval 77 ended with $rc and left the interval $(interval)"
 echo "config interval: alice's reaches the service, bob's is refused (exit code 7)"
+# The time daemon's socket and feed are settings like the interval: polkitd decides.
+socket() {
+  horalign-cli --json config 2> /dev/null | python3 -c 'import json, sys
+print(json.load(sys.stdin)["time_daemon_socket"])' 2> /dev/null || echo none
+}
+as_user alice horalign-cli config socket /run/horalign-chrony/chrony.sock > /dev/null \
+  2> /var/tmp/alice.err || fail "alice's config socket failed: $(cat /var/tmp/alice.err)"
+[[ $(socket) == /run/horalign-chrony/chrony.sock ]] || fail "alice's socket is $(socket)"
+rc=0 && as_user bob horalign-cli config feed on > /dev/null 2> /var/tmp/bob.err || rc=$?
+((rc == 7)) || fail "bob's config feed on ended with $rc, not 7: $(cat /var/tmp/bob.err)"
+echo "config socket and feed: alice's reaches the service, bob's is refused by polkitd"
 
 # A device pulled out and plugged back in on its stable name, without a command.
 com4=/dev/serial/by-id/usb-Quorvane_Simulated_COM4-if00-port0
