@@ -3,6 +3,8 @@
 #
 #   scripts/fuzz.sh <target|all> [seconds]     each target for that long (default 60 s)
 #   FUZZ_RUNS=N scripts/fuzz.sh <target|all>   each target for N executions instead
+#   FUZZ_WORKERS=K ...                          K processes a target on one shared corpus, the
+#                                               executions split between them (default 1)
 #
 # Uses the clang sanitizer tree that scripts/test.sh configures (FUZZ_BUILD picks another).
 # Each target grows a work corpus under <build>/fuzz/work/<target>, seeded from the
@@ -35,7 +37,7 @@ else
   exit 2
 fi
 seconds=${2:-60}
-if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$FUZZ_RUNS"); else limit=(-max_total_time="$seconds"); fi
+limit=(-max_total_time="$seconds")
 
 build=${FUZZ_BUILD:-build-asan}
 if [ ! -f "$build/build.ninja" ]; then
@@ -44,23 +46,35 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j "${FUZZ_JOBS:-2}" --target "${targets[@]}"
 
+workers=${FUZZ_WORKERS:-1}
+if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$(( (FUZZ_RUNS + workers - 1) / workers ))"); fi
+# An allocation's stack is recorded on every malloc otherwise, a third of a long run's time;
+# a crash's input is kept, and replaying it with the default options gives the full report.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-malloc_context_size=0}
+
 status=0
 for t in "${targets[@]}"; do
   work="$build/fuzz/work/$t"
   mkdir -p "$work/corpus" "$work/artifacts"
+  rm -f "$work"/last*.log
   started=$(date +%s)
-  set +e
-  "$build/fuzz/$t" "${limit[@]}" -max_len="${max_len[$t]}" -timeout=30 -print_final_stats=1 \
-    -artifact_prefix="$work/artifacts/" "$work/corpus" "fuzz/corpus/$t" >"$work/last.log" 2>&1
-  rc=$?
-  set -e
+  # Workers share the work corpus: each reloads what the others add (libFuzzer's -reload).
+  pids=()
+  for ((w = 1; w <= workers; w++)); do
+    "$build/fuzz/$t" "${limit[@]}" -max_len="${max_len[$t]}" -timeout=30 -print_final_stats=1 \
+      -artifact_prefix="$work/artifacts/" "$work/corpus" "fuzz/corpus/$t" >"$work/last-$w.log" 2>&1 &
+    pids+=($!)
+  done
+  rc=0
+  for pid in "${pids[@]}"; do wait "$pid" || rc=$?; done
   elapsed=$(( $(date +%s) - started ))
-  runs=$(awk '/stat::number_of_executed_units/ {print $2}' "$work/last.log")
-  speed=$(awk '/stat::average_exec_per_sec/ {print $2}' "$work/last.log")
-  printf '%-22s %12s executions in %6s s  %8s exec/s\n' "$t" "${runs:-?}" "$elapsed" "${speed:-?}"
+  runs=$(cat "$work"/last-*.log | awk '/stat::number_of_executed_units/ {n += $2} END {print n}')
+  speed=$(cat "$work"/last-*.log | awk '/stat::average_exec_per_sec/ {n += $2} END {print n}')
+  printf '%-22s %12s executions in %6s s  %8s exec/s  (%d worker(s))\n' "$t" "${runs:-?}" \
+    "$elapsed" "${speed:-?}" "$workers"
   if [ "$rc" -ne 0 ]; then
-    echo "  $t failed ($rc): the input is in $work/artifacts; log: $work/last.log"
-    grep -a -m3 -E 'property broken|ERROR|SUMMARY' "$work/last.log" | sed 's/^/  /' || true
+    echo "  $t failed ($rc): the input is in $work/artifacts; logs: $work/last-*.log"
+    cat "$work"/last-*.log | grep -a -m3 -E 'property broken|ERROR|SUMMARY' | sed 's/^/  /' || true
     status=1
   fi
 done
