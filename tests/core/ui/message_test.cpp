@@ -4,8 +4,11 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "core/ui/message.h"
+#include "core/ui/window_layout.h"
 #include "sim/fake_views.h"
 #include "sim/virtual_loop.h"
 
@@ -69,6 +72,38 @@ TEST(MessageDialog, EachButtonSetShowsItsButtonsAndTakesOnlyTheirKeys) {
     EXPECT_EQ(
         std::tuple(l.optionVisible, l.optionText, l.optionChecked, rig.messages.OptionAnswer()),
         std::tuple(!option.empty(), option, ticked, !option.empty() && took));
+  }
+}
+
+// The dialog as designed, as both faces place it and accessibility tools read it: each
+// control's name, caption and place, the window's size, and the picture box of each icon.
+TEST(MessageDialog, EveryControlIsTheOneTheDialogIsDesignedWith) {
+  const char* const designed[] = {"lblMessageText||720,150,3810,1005",
+                                  "pic_Critical||135,105,500,500",
+                                  "pic_Question||135,105,500,500",
+                                  "pic_Exclamation||135,105,500,500",
+                                  "pic_Information||135,105,500,500",
+                                  "cmd_Ok|&Ok|0,0,1100,350",
+                                  "cmd_Cancel|&Cancel|0,0,1100,350",
+                                  "cmd_Yes|&Yes|0,0,1100,350",
+                                  "cmd_No|&No|0,0,1100,350",
+                                  "chkOption||300,945,4200,240",
+                                  "tmrTimeOut||0,0,0,0"};
+  std::vector<std::string> seen;
+  for (int c = 0; c <= static_cast<int>(MessageControl::tmrTimeOut); ++c) {
+    const MessageControlDesc& d = DescOf(static_cast<MessageControl>(c));
+    const TwipsRect& r = d.rect;
+    seen.push_back(std::string(d.name) + "|" + d.caption + "|" + std::to_string(r.left) + "," +
+                   std::to_string(r.top) + "," + std::to_string(r.width) + "," +
+                   std::to_string(r.height));
+  }
+  EXPECT_EQ(seen, std::vector<std::string>(std::begin(designed), std::end(designed)));
+  EXPECT_EQ(std::pair(kMessageClientWidthTwips, kMessageClientHeightTwips), std::pair(4710, 1725));
+  for (const auto& [icon, box] : {std::pair{kCritical, "pic_Critical"},
+                                  {kQuestion, "pic_Question"},
+                                  {kExclamation, "pic_Exclamation"},
+                                  {kInformation, "pic_Information"}}) {
+    EXPECT_STREQ(DescOf(PictureOf(icon)).name, box);
   }
 }
 
