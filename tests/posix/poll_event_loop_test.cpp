@@ -4,6 +4,7 @@
 #include "platform/posix/poll_event_loop.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -118,6 +119,33 @@ TEST(PollEventLoop, ATimerThatSleptThroughIdleTimeDoesNotTickAtOnceInTheNextWait
   loop.RunForMs(100);
   ::close(fd);
   EXPECT_GE(waitUs, 500) << "the tick due at 40 ms fell while the loop slept";
+}
+
+// A watched signal is handled in the loop, not inside the signal handler, and a loop that ends
+// gives the signal back to the handler it found, so a later loop can watch it again.
+TEST(PollEventLoop, AWatchedSignalIsHandledInTheLoopAndItsHandlerIsGivenBackAtTheEnd) {
+  static int rawSeen = 0;
+  struct sigaction raw {};
+  raw.sa_handler = [](int) { ++rawSeen; };
+  sigemptyset(&raw.sa_mask);
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGUSR1, &raw, &before), 0);
+  for (int round = 1; round <= 2; ++round) {
+    std::vector<int> handled;
+    {
+      PollEventLoop loop;
+      ASSERT_TRUE(loop.WatchSignals({SIGUSR1}, [&](int number) { handled.push_back(number); }));
+      EXPECT_FALSE(loop.WatchSignals({SIGUSR2}, [](int) {})) << "one watch per loop";
+      ::raise(SIGUSR1);
+      EXPECT_TRUE(handled.empty()) << "not inside the signal handler";
+      loop.RunForMs(5);
+    }
+    EXPECT_EQ(handled, std::vector<int>{SIGUSR1});
+    EXPECT_EQ(rawSeen, round - 1) << "the earlier handler was not called while watched";
+    ::raise(SIGUSR1);
+    EXPECT_EQ(rawSeen, round) << "the loop gave the signal back";
+  }
+  ::sigaction(SIGUSR1, &before, nullptr);
 }
 
 }  // namespace
