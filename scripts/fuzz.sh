@@ -72,7 +72,11 @@ for t in "${targets[@]}"; do
   speed=$(cat "$work"/last-*.log | awk '/stat::average_exec_per_sec/ {n += $2} END {print n}')
   printf '%-22s %12s executions in %6s s  %8s exec/s  (%d worker(s))\n' "$t" "${runs:-?}" \
     "$elapsed" "${speed:-?}" "$workers"
-  if [ "$rc" -ne 0 ]; then
+  # 72 is libFuzzer's exit code for an interrupt (Ctrl-C): a run cut short, not a finding.
+  if [ "$rc" -eq 72 ] && grep -q -a "run interrupted" "$work"/last-*.log; then
+    echo "  $t stopped by an interrupt before its limit; nothing found up to there"
+    status=1
+  elif [ "$rc" -ne 0 ]; then
     echo "  $t failed ($rc): the input is in $work/artifacts; logs: $work/last-*.log"
     cat "$work"/last-*.log | grep -a -m3 -E 'property broken|ERROR|SUMMARY' | sed 's/^/  /' || true
     status=1
