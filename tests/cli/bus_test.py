@@ -12,11 +12,11 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
+from checks import (NOBODY, check, devsim, finish, run, service_env, start_service,  # noqa: E402
+                    wait_for, write_settings)
 
-CLI, DEVSIM, POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[1:5])
+POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[3:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
-NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
 BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -25,14 +25,12 @@ BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configur
 <allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
 
 
-def run(args, env, prefix=()):
-    p = subprocess.run([*prefix, CLI, *args], env=env, capture_output=True, text=True, timeout=60)
-    return p.returncode, p.stdout, p.stderr
+def call(env, *args):  # busctl's call of a method of the service
+    return ["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE, *args]
 
 
 def busctl(env, method, *args):
-    p = subprocess.run(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE,
-                        method, *args], capture_output=True, text=True, timeout=60)
+    p = subprocess.run(call(env, method, *args), capture_output=True, text=True, timeout=60)
     return p.returncode, p.stdout + p.stderr
 
 
@@ -89,22 +87,20 @@ def callers(tmp, env, settings, log):
 def busy(tmp, env, settings, svc):
     # A caller that goes in the middle of an update.
     before = frames(tmp, 2)
-    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
-                             *IFACE, "UpdateAll"])
+    caller = subprocess.Popen(call(env, "UpdateAll"))
     wait_for(lambda: frames(tmp, 2) > before, 10)
-    call.kill()
-    call.wait()
+    caller.kill()
+    caller.wait()
     done = wait_for(lambda: frames(tmp, 3) > 0 and (s := status(env)) and all(
         p["status"] == "Device updated successfully." for p in s["ports"][:3]), 15)
     check("a caller that disconnects in the middle of an update does not disturb the service",
           done and svc.poll() is None and busctl(env, "Update", "i", "2")[0] == 0)
 
     # 100 status calls while a cycle runs: each is answered between the device's steps.
-    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
-                             *IFACE, "UpdateAll"], stdout=subprocess.PIPE, text=True)
+    caller = subprocess.Popen(call(env, "UpdateAll"), stdout=subprocess.PIPE, text=True)
     answers = [status(env) for _ in range(100)]
-    running = call.poll() is None
-    out, _ = call.communicate(timeout=30)
+    running = caller.poll() is None
+    out, _ = caller.communicate(timeout=30)
     check("100 status calls while a cycle runs are all answered",
           all(a and len(a["ports"]) == 16 for a in answers) and out.startswith("a(issi) 3 "),
           f"cycle still running after them: {running}; {out}")
@@ -132,14 +128,11 @@ def owner(tmp, env, settings):
 def floods(tmp, env, log):
     # One user floods reads of a device, or leaves polkit's questions open: each of its
     # requests past its share is refused at once, and root's update is not held up.
-    def calls(n, method, *args):
-        return [subprocess.Popen([*NOBODY, "busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}",
-                                  "call", *IFACE, method, *args], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, text=True) for _ in range(n)]
     for what, answer, flood in (("reads of a device", "yes", ("Read", "ib", "3", "false")),
                                 ("questions polkit never answers", "hang", ("Update", "i", "3"))):
         polkit(tmp, answer)
-        procs = calls(12, *flood)
+        procs = [subprocess.Popen([*NOBODY, *call(env, *flood)], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, text=True) for _ in range(12)]
         time.sleep(1.0)
         started = time.monotonic()
         rc, out = busctl(env, "Update", "i", "1")
@@ -240,20 +233,15 @@ def main():
         polkit(tmp, "yes")
         procs.append(subprocess.Popen([POLKIT, env["DBUS_SYSTEM_BUS_ADDRESS"], f"{tmp}/answer"],
                                       stdout=open(f"{tmp}/polkit.log", "w")))
-        procs.append(subprocess.Popen(
-            [DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
-             "com=2,letter=A,serial=20002", "--device", "com=3,letter=T,serial=30003,offset=-30",
-             "--device", "com=4,letter=W,serial=40004", "--ports-file", settings,
-             "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True))
-        [procs[-1].stdout.readline() for _ in range(4)]
-        svc = subprocess.Popen([CLI, "--config", settings, "run"], env=env,
-                               stderr=open(f"{tmp}/run.log", "w"))
+        procs.append(devsim(tmp, ("com=1,letter=W,serial=10001", "com=2,letter=A,serial=20002",
+                                  "com=3,letter=T,serial=30003,offset=-30",
+                                  "com=4,letter=W,serial=40004"), ("--ports-file", settings))[0])
+        svc, run_log = start_service(settings, env, f"{tmp}/run.log")
         procs.append(svc)
         log = lambda: open(f"{tmp}/polkit.log").read()  # noqa: E731
         up = wait_for(lambda: (s := status(env)) and sum(
             p["status"] == "Connected to device." for p in s["ports"]) == 3, 30)
-        check("status lists the service's rows once it has connected its ports", up,
-              open(f"{tmp}/run.log").read())
+        check("status lists the service's rows once it has connected its ports", up, run_log())
         if up:
             callers(tmp, env, settings, log)
             clock(env, settings)

@@ -12,33 +12,14 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
+from checks import (CLI, cap_sys_time, check, devsim, done, finish, run, service_env,  # noqa: E402
+                    start, start_service, wait_for, write_settings)
 
-CLI, DEVSIM, MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[1:3] + sys.argv[4:6])
+MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[4:6])
 VERSION = sys.argv[3]
 USERNS = ("unshare", "-U", "-r")
-
-
-def start(args, env, prefix=(), stderr=subprocess.PIPE):
-    return subprocess.Popen([*prefix, CLI, *args], env=env, stdout=subprocess.PIPE,
-                            stderr=stderr, text=True)
-
-
-def done(proc):
-    out, err = proc.communicate(timeout=60)
-    return proc.returncode, out, err
-
-
-def run(args, env, prefix=()):
-    return done(start(args, env, prefix))
-
-
-def cap_sys_time(pid):  # CAP_SYS_TIME (bit 25) in the effective and permitted sets
-    caps = dict(line.split(":\t") for line in open(f"/proc/{pid}/status") if line[:3] == "Cap")
-    return [bool(int(caps[k], 16) >> 25 & 1) for k in ("CapEff", "CapPrm")]
 
 
 def static_checks(tmp, env):
@@ -144,10 +125,9 @@ def device_commands(tmp, env, settings, userns):
 
 
 def service(tmp, env, settings, userns):
-    svc = start(["--config", settings, "run"], env, stderr=open(f"{tmp}/run.log", "w"))
+    svc, log = start_service(settings, env, f"{tmp}/run.log")
     rows = re.compile(r'^port=COM1 active=Yes device=QM8340 sn=10001 status="Connected to '
                       r'device\." time="\d\d/\d\d/\d\d, \d\d:\d\d:\d\d [AP]M"$', re.M)
-    log = lambda: open(f"{tmp}/run.log").read()  # noqa: E731
     check("run scans, connects the active port and logs each row as one line",
           wait_for(lambda: rows.search(log()), 20) and 'port=COM5 active=N/A device=N/A sn=N/A '
           'status="Disconnected from device."' in log(), log())
@@ -183,8 +163,7 @@ def service(tmp, env, settings, userns):
         write_settings(f"{tmp}/mode2.reg", lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 2, 0)
         env = dict(env, XDG_RUNTIME_DIR=f"{tmp}/runtime2")
         os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
-        svc = start(["--config", f"{tmp}/mode2.reg", "run"], env, USERNS,
-                    open(f"{tmp}/run.log", "w"))
+        svc, log = start_service(f"{tmp}/mode2.reg", env, f"{tmp}/run.log", USERNS)
         wait_for(lambda: "start " in log(), 10)
         held = cap_sys_time(svc.pid) if svc.poll() is None else None
         svc.send_signal(signal.SIGTERM)
@@ -200,12 +179,9 @@ def main():
     settings = f"{tmp}/Horalign.reg"
     # Mode 1 with COM1 active; the simulator maps its terminals into the file and keeps these.
     write_settings(settings, lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 1, 1)
-    devsim = subprocess.Popen([DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
-                               "com=2,letter=A,serial=20002", "--device",
-                               "com=3,letter=T,serial=30003,offset=-30", "--ports-file", settings,
-                               "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True)
+    sim, _ = devsim(tmp, ("com=1,letter=W,serial=10001", "com=2,letter=A,serial=20002",
+                          "com=3,letter=T,serial=30003,offset=-30"), ("--ports-file", settings))
     try:
-        [devsim.stdout.readline() for _ in range(3)]  # each device prints its terminal when up
         userns = subprocess.run([*USERNS, "true"], capture_output=True).returncode == 0
         print("PC clock checks:", "run" if userns else "skipped: no user namespaces (unshare -U)")
         static_checks(tmp, env)
@@ -213,7 +189,7 @@ def main():
         device_commands(tmp, env, settings, userns)
         service(tmp, env, settings, userns)
     finally:
-        code = finish([devsim], tmp)
+        code = finish([sim], tmp)
     return code
 
 
