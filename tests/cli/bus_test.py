@@ -153,29 +153,18 @@ def floods(tmp, env, log):
 def table(tmp, env):
     # The protocol's table (requests.json), as the pipe's test runs it: the refused caller
     # first (it changes nothing), then the allowed one, row by row.
-    rows = json.load(open(TABLE))["rows"]
-    got = {}
+    ran, wrong = 0, []
     for who, answer in (("refused", "no"), ("allowed", "yes")):
         polkit(tmp, answer)
         before = status(env)
         p = subprocess.run([*NOBODY, "/usr/bin/python3", CALLER, TABLE, who], env=env,
                            capture_output=True, text=True, timeout=300)
-        got[who] = json.loads(p.stdout) if p.returncode == 0 else [p.stderr] * len(rows)
+        got = json.loads(p.stdout) if p.returncode == 0 else {"ran": 0, "wrong": [p.stderr]}
+        ran, wrong = ran + got["ran"], wrong + [[who, *w] for w in got["wrong"]]
         if who == "refused":
             check("the refused caller's requests changed nothing", status(env) == before)
-
-    def matches(row, seen, who):
-        want = row.get(f"bus_{who}", row[who])
-        text = row.get("bus_text", row.get("text"))
-        if want == "ok" or seen == "ok":
-            return seen == want
-        return seen[0] == want and (text is None or text in seen[1])
-
-    wrong = [(row["what"], who, got[who][i], row.get(f"bus_{who}", row[who]))
-             for i, row in enumerate(rows) if row["bus"] is not None for who in ("refused", "allowed")
-             if row.get(f"bus_{who}", row[who]) is not None and not matches(row, got[who][i], who)]
-    check(f"every request of the table over the bus gets what it says for each caller "
-          f"({sum(r['bus'] is not None for r in rows)} rows)", not wrong, str(wrong))
+    check(f"every request of the table over the bus gets what it says for each caller ({ran} "
+          "calls)", ran > 0 and not wrong, str(wrong))
 
 
 def clock(env, settings):  # the PC clock's state as the service reads it, and the hold
