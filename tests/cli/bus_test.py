@@ -12,8 +12,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import (NOBODY, check, devsim, finish, run, service_env, start_service,  # noqa: E402
-                    wait_for, write_settings)
+from checks import (DEVICES, NOBODY, check, devsim, finish, run, service_env,  # noqa: E402
+                    start_service, wait_for, write_settings)
 
 POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[3:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
@@ -215,9 +215,7 @@ def main():
         polkit(tmp, "yes")
         procs.append(subprocess.Popen([POLKIT, env["DBUS_SYSTEM_BUS_ADDRESS"], f"{tmp}/answer"],
                                       stdout=open(f"{tmp}/polkit.log", "w")))
-        procs.append(devsim(tmp, ("com=1,letter=W,serial=10001", "com=2,letter=A,serial=20002",
-                                  "com=3,letter=T,serial=30003,offset=-30",
-                                  "com=4,letter=W,serial=40004"), ("--ports-file", settings))[0])
+        procs.append(devsim(tmp, DEVICES, ("--ports-file", settings))[0])
         svc, run_log = start_service(settings, env, f"{tmp}/run.log")
         procs.append(svc)
         log = lambda: open(f"{tmp}/polkit.log").read()  # noqa: E731

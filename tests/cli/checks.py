@@ -12,6 +12,9 @@ import time
 CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
 NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 FAILED = []
+# The simulated devices: a clock of each family, a tone generator 30 s behind, another clock.
+DEVICES = ("com=1,letter=W,serial=10001", "com=2,letter=A,serial=20002",
+           "com=3,letter=T,serial=30003,offset=-30", "com=4,letter=W,serial=40004")
 KEY = r"[HKEY_LOCAL_MACHINE\Software\Quorvane\Horalign"
 
 
