@@ -45,8 +45,7 @@ def frames(tmp, port):  # the time commands a device has seen
 
 
 def polkit(tmp, answer):
-    with open(f"{tmp}/answer", "w") as f:
-        f.write(answer)
+    open(f"{tmp}/answer", "w").write(answer)
 
 
 def callers(tmp, env, settings, log):

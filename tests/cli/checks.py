@@ -34,8 +34,7 @@ def write_settings(path, port_path, mode, used, more=""):  # COM n is mapped to 
     ports = "".join(f'"COM{n}"="{port_path(n)}"\n' for n in range(1, 17))
     config = (f'"Connection Mode"="{mode}"\n"Used COM Ports"="{used}"\n"Update Interval"="60"\n'
               + more)
-    with open(path, "w") as f:
-        f.write(f"REGEDIT4\n\n{KEY}\\Config]\n{config}\n{KEY}\\Ports]\n{ports}")
+    open(path, "w").write(f"REGEDIT4\n\n{KEY}\\Config]\n{config}\n{KEY}\\Ports]\n{ports}")
 
 
 def service_env(tmp, bus, runtime, state):  # nothing of this user's or this machine's

@@ -39,8 +39,8 @@ def static_checks(tmp, env):
     if shutil.which("systemd-analyze"):
         # The unit as installed, pointing at this build's program.
         unit = f"{tmp}/horalign.service"
-        with open(UNIT) as f, open(unit, "w") as out:
-            out.write(re.sub(r"^ExecStart=\S+", f"ExecStart={CLI}", f.read(), flags=re.M))
+        open(unit, "w").write(re.sub(r"^ExecStart=\S+", f"ExecStart={CLI}", open(UNIT).read(),
+                                     flags=re.M))
         verify = subprocess.run(["systemd-analyze", "verify", "--man=no", unit],
                                 capture_output=True, text=True)
         check("systemd-analyze verifies the unit", verify.returncode == 0 and not verify.stderr,
@@ -49,8 +49,7 @@ def static_checks(tmp, env):
 
 def settings_commands(tmp, env, settings):
     path = f"{tmp}/broken.reg"
-    with open(path, "w") as f:
-        f.write("not a settings file\n")
+    open(path, "w").write("not a settings file\n")
     rc, _, err = run(["--config", path, "config", "mode", "1"], env)
     check("a file that is not a settings file is left alone and refused (4)", rc == 4
           and open(path).read() == "not a settings file\n" and "not a settings file" in err, err)
