@@ -46,13 +46,12 @@ def main():
     os.chmod(svc_dir, 0o755)
     os.mkdir(f"{svc_dir}/sock", 0o755)  # the socket's folder, there before chronyd starts
     sock = f"{svc_dir}/sock/chrony.sock"
-    with open(f"{tmp}/chrony.conf", "w") as f:
-        # noselect: a source chronyd followed would be corrected away on its virtual clock.
-        f.write(f"refclock SOCK {sock} refid HORA poll 0 filter 2 noselect\n"
-                f"pidfile {tmp}/chronyd.pid\nbindcmdaddress {tmp}/cmd.sock\ncmdport 0\nport 0\n")
-    with open(f"{tmp}/missing.conf", "w") as f:
-        f.write(f"refclock SOCK {tmp}/missing/chrony.sock\npidfile {tmp}/missing.pid\ncmdport 0\n"
-                "port 0\n")
+    # noselect: a source chronyd followed would be corrected away on its virtual clock.
+    open(f"{tmp}/chrony.conf", "w").write(
+        f"refclock SOCK {sock} refid HORA poll 0 filter 2 noselect\n"
+        f"pidfile {tmp}/chronyd.pid\nbindcmdaddress {tmp}/cmd.sock\ncmdport 0\nport 0\n")
+    open(f"{tmp}/missing.conf", "w").write(
+        f"refclock SOCK {tmp}/missing/chrony.sock\npidfile {tmp}/missing.pid\ncmdport 0\nport 0\n")
     env = service_env(svc_dir, f"unix:path={tmp}/no-bus", f"{svc_dir}/run", svc_dir)
     procs = []
     try:
@@ -75,7 +74,7 @@ def main():
                        2, 1, f'"Feed Time Daemon"="1"\n"Time Daemon Socket"="{sock}"\n')
         os.chown(f"{svc_dir}/Horalign.reg", 65534, 65534)
         svc, log = start_service(f"{svc_dir}/Horalign.reg", env, f"{tmp}/run.log",
-                           (*NOBODY, "--inh-caps=+sys_time", "--ambient-caps=+sys_time"))
+                                 (*NOBODY, "--inh-caps=+sys_time", "--ambient-caps=+sys_time"))
         procs.append(svc)
         check("the service gives up the right to set the clock",
               wait_for(lambda: "clock-right=dropped" in log(), 10)
@@ -98,7 +97,6 @@ def main():
         check(f"chronyd reaches the source with an offset of about -{OFFSET_S} s (seen {offset:+.4f} s, "
               f"reach {reach:o})", reached and abs(offset + OFFSET_S) <= TOLERANCE_S,
               open(f"{tmp}/chronyd.log").read() + log())
-        check("the PC clock is never stepped", "PC updated successfully." not in log(), log())
         check("each row says the time was sent", 'status="Time sent to time daemon."' in log(), log())
         sim.send_signal(signal.SIGTERM)
         sim.wait(timeout=10)
