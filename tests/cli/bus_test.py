@@ -12,11 +12,11 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
+from checks import (DEVICES, NOBODY, check, devsim, finish, run, service_env,  # noqa: E402
+                    start_service, wait_for, write_settings)
 
-CLI, DEVSIM, POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[1:5])
+POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[3:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
-NOBODY = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
 IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
 BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -25,14 +25,12 @@ BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configur
 <allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
 
 
-def run(args, env, prefix=()):
-    p = subprocess.run([*prefix, CLI, *args], env=env, capture_output=True, text=True, timeout=60)
-    return p.returncode, p.stdout, p.stderr
+def call(env, *args):  # busctl's call of a method of the service
+    return ["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE, *args]
 
 
 def busctl(env, method, *args):
-    p = subprocess.run(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call", *IFACE,
-                        method, *args], capture_output=True, text=True, timeout=60)
+    p = subprocess.run(call(env, method, *args), capture_output=True, text=True, timeout=60)
     return p.returncode, p.stdout + p.stderr
 
 
@@ -47,8 +45,7 @@ def frames(tmp, port):  # the time commands a device has seen
 
 
 def polkit(tmp, answer):
-    with open(f"{tmp}/answer", "w") as f:
-        f.write(answer)
+    open(f"{tmp}/answer", "w").write(answer)
 
 
 def callers(tmp, env, settings, log):
@@ -89,22 +86,20 @@ def callers(tmp, env, settings, log):
 def busy(tmp, env, settings, svc):
     # A caller that goes in the middle of an update.
     before = frames(tmp, 2)
-    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
-                             *IFACE, "UpdateAll"])
+    caller = subprocess.Popen(call(env, "UpdateAll"))
     wait_for(lambda: frames(tmp, 2) > before, 10)
-    call.kill()
-    call.wait()
+    caller.kill()
+    caller.wait()
     done = wait_for(lambda: frames(tmp, 3) > 0 and (s := status(env)) and all(
         p["status"] == "Device updated successfully." for p in s["ports"][:3]), 15)
     check("a caller that disconnects in the middle of an update does not disturb the service",
           done and svc.poll() is None and busctl(env, "Update", "i", "2")[0] == 0)
 
     # 100 status calls while a cycle runs: each is answered between the device's steps.
-    call = subprocess.Popen(["busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}", "call",
-                             *IFACE, "UpdateAll"], stdout=subprocess.PIPE, text=True)
+    caller = subprocess.Popen(call(env, "UpdateAll"), stdout=subprocess.PIPE, text=True)
     answers = [status(env) for _ in range(100)]
-    running = call.poll() is None
-    out, _ = call.communicate(timeout=30)
+    running = caller.poll() is None
+    out, _ = caller.communicate(timeout=30)
     check("100 status calls while a cycle runs are all answered",
           all(a and len(a["ports"]) == 16 for a in answers) and out.startswith("a(issi) 3 "),
           f"cycle still running after them: {running}; {out}")
@@ -132,14 +127,11 @@ def owner(tmp, env, settings):
 def floods(tmp, env, log):
     # One user floods reads of a device, or leaves polkit's questions open: each of its
     # requests past its share is refused at once, and root's update is not held up.
-    def calls(n, method, *args):
-        return [subprocess.Popen([*NOBODY, "busctl", f"--address={env['DBUS_SYSTEM_BUS_ADDRESS']}",
-                                  "call", *IFACE, method, *args], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, text=True) for _ in range(n)]
     for what, answer, flood in (("reads of a device", "yes", ("Read", "ib", "3", "false")),
                                 ("questions polkit never answers", "hang", ("Update", "i", "3"))):
         polkit(tmp, answer)
-        procs = calls(12, *flood)
+        procs = [subprocess.Popen([*NOBODY, *call(env, *flood)], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, text=True) for _ in range(12)]
         time.sleep(1.0)
         started = time.monotonic()
         rc, out = busctl(env, "Update", "i", "1")
@@ -152,50 +144,30 @@ def floods(tmp, env, log):
         check(f"{what} from one user: the excess refused at once, root's update done in "
               f"{took:.1f} s", rc == 0 and took < 10 and 4 <= sum(refused) <= 8,
               f"{out} refused={sum(refused)}")
-    polkit(tmp, "no")  # the questions left open are refused at last
-    check("the open questions, refused at last, give the user its share back",
-          wait_for(lambda: "released" in log(), 5), log())
+    # The questions left open are refused at last; the table's calls that follow, as the
+    # same user, find its share given back.
+    polkit(tmp, "no")
+    wait_for(lambda: "released" in log(), 5)
 
 
 def table(tmp, env):
     # The protocol's table (requests.json), as the pipe's test runs it: the refused caller
     # first (it changes nothing), then the allowed one, row by row.
-    rows = json.load(open(TABLE))["rows"]
-    got = {}
+    ran, wrong = 0, []
     for who, answer in (("refused", "no"), ("allowed", "yes")):
         polkit(tmp, answer)
         before = status(env)
         p = subprocess.run([*NOBODY, "/usr/bin/python3", CALLER, TABLE, who], env=env,
                            capture_output=True, text=True, timeout=300)
-        got[who] = json.loads(p.stdout) if p.returncode == 0 else [p.stderr] * len(rows)
+        got = json.loads(p.stdout) if p.returncode == 0 else {"ran": 0, "wrong": [p.stderr]}
+        ran, wrong = ran + got["ran"], wrong + [[who, *w] for w in got["wrong"]]
         if who == "refused":
             check("the refused caller's requests changed nothing", status(env) == before)
-
-    def matches(row, seen, who):
-        want = row.get(f"bus_{who}", row[who])
-        text = row.get("bus_text", row.get("text"))
-        if want == "ok" or seen == "ok":
-            return seen == want
-        return seen[0] == want and (text is None or text in seen[1])
-
-    wrong = [(row["what"], who, got[who][i], row.get(f"bus_{who}", row[who]))
-             for i, row in enumerate(rows) if row["bus"] is not None for who in ("refused", "allowed")
-             if row.get(f"bus_{who}", row[who]) is not None and not matches(row, got[who][i], who)]
-    check(f"every request of the table over the bus gets what it says for each caller "
-          f"({sum(r['bus'] is not None for r in rows)} rows)", not wrong, str(wrong))
+    check(f"every request of the table over the bus gets what it says for each caller ({ran} "
+          "calls)", ran > 0 and not wrong, str(wrong))
 
 
 def clock(env, settings):  # the PC clock's state as the service reads it, and the hold
-    s = status(env) or {}
-    c = s.get("pc_clock", {})
-    check("status --json gives the PC clock's state and error bound, the hold off",
-          c.get("state") in ("synchronized", "unsynchronized")
-          and isinstance(c.get("max_error_s"), (int, float))
-          and c.get("push_only_when_synchronized") is False and c.get("held") is None, s)
-    rc, out, _ = run(["status", "--openmetrics"], env)
-    check("the metrics give the PC clock's state and error bound",
-          rc == 0 and re.search(r"^horalign_pc_clock_synchronized [01]$", out, re.M)
-          and re.search(r"^horalign_pc_clock_max_error_seconds [0-9.e+-]+$", out, re.M), out)
     # A bound no kernel meets holds every write back, whatever the state.
     run(["--config", settings, "config", "max-error", "0.000000001"], env)
     run(["--config", settings, "config", "hold", "on"], env)
@@ -209,18 +181,21 @@ def clock(env, settings):  # the PC clock's state as the service reads it, and t
     run(["--config", settings, "config", "hold", "off"], env)
     run(["--config", settings, "config", "socket", "/run/horalign-bus-test.sock"], env)
     rc, out, err = run(["--config", settings, "config", "feed", "on"], env)
-    feed = (status(env) or {}).get("pc_clock", {}).get("time_daemon")
+    c = (status(env) or {}).get("pc_clock", {})
     _, metrics, _ = run(["status", "--openmetrics"], env)
-    check("the feed and its socket are set through the service; status and the metrics count "
-          "its samples", rc == 0 and feed == {"available": True, "on": True, "sent": 0,
-                                                "refused": 0, "socket": "/run/horalign-bus-test.sock"}
+    check("status --json and the metrics give the PC clock's state and error bound, the hold "
+          "and its bound as set, the feed and its socket set through the service, its samples",
+          rc == 0 and c.get("state") in ("synchronized", "unsynchronized")
+          and isinstance(c.get("max_error_s"), (int, float))
+          and c.get("push_only_when_synchronized") is False and c.get("held") is None
+          and c.get("maximum_clock_error_s") == 1e-9
+          and c.get("time_daemon") == {"available": True, "on": True, "sent": 0, "refused": 0,
+                                       "socket": "/run/horalign-bus-test.sock"}
+          and re.search(r"^horalign_pc_clock_synchronized [01]$", metrics, re.M)
+          and re.search(r"^horalign_pc_clock_max_error_seconds [0-9.e+-]+$", metrics, re.M)
           and re.search(r'^horalign_time_daemon_samples_total\{result="refused"\} 0$', metrics, re.M)
-          and "# TYPE horalign_time_daemon_samples counter" in metrics, (rc, out, err, feed, metrics))
+          and "# TYPE horalign_time_daemon_samples counter" in metrics, (rc, out, err, c, metrics))
     run(["--config", settings, "config", "feed", "off"], env)
-    text = open(settings).read()
-    bound = re.search(r'^"Maximum Clock Error"="([^"]*)"$', text, re.M)
-    check("the hold's settings are in the file", '"Push Only When Synchronized"="0"' in text
-          and bound and float(bound.group(1)) == 1e-9, text)
 
 
 def main():
@@ -240,20 +215,13 @@ def main():
         polkit(tmp, "yes")
         procs.append(subprocess.Popen([POLKIT, env["DBUS_SYSTEM_BUS_ADDRESS"], f"{tmp}/answer"],
                                       stdout=open(f"{tmp}/polkit.log", "w")))
-        procs.append(subprocess.Popen(
-            [DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
-             "com=2,letter=A,serial=20002", "--device", "com=3,letter=T,serial=30003,offset=-30",
-             "--device", "com=4,letter=W,serial=40004", "--ports-file", settings,
-             "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True))
-        [procs[-1].stdout.readline() for _ in range(4)]
-        svc = subprocess.Popen([CLI, "--config", settings, "run"], env=env,
-                               stderr=open(f"{tmp}/run.log", "w"))
+        procs.append(devsim(tmp, DEVICES, ("--ports-file", settings))[0])
+        svc, run_log = start_service(settings, env, f"{tmp}/run.log")
         procs.append(svc)
         log = lambda: open(f"{tmp}/polkit.log").read()  # noqa: E731
         up = wait_for(lambda: (s := status(env)) and sum(
             p["status"] == "Connected to device." for p in s["ports"]) == 3, 30)
-        check("status lists the service's rows once it has connected its ports", up,
-              open(f"{tmp}/run.log").read())
+        check("status lists the service's rows once it has connected its ports", up, run_log())
         if up:
             callers(tmp, env, settings, log)
             clock(env, settings)

@@ -12,33 +12,14 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
+from checks import (CLI, DEVICES, cap_sys_time, check, devsim, done, finish, run,  # noqa: E402
+                    service_env, start, start_service, wait_for, write_settings)
 
-CLI, DEVSIM, MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[1:3] + sys.argv[4:6])
+MANPAGE, UNIT = (os.path.abspath(a) for a in sys.argv[4:6])
 VERSION = sys.argv[3]
 USERNS = ("unshare", "-U", "-r")
-
-
-def start(args, env, prefix=(), stderr=subprocess.PIPE):
-    return subprocess.Popen([*prefix, CLI, *args], env=env, stdout=subprocess.PIPE,
-                            stderr=stderr, text=True)
-
-
-def done(proc):
-    out, err = proc.communicate(timeout=60)
-    return proc.returncode, out, err
-
-
-def run(args, env, prefix=()):
-    return done(start(args, env, prefix))
-
-
-def cap_sys_time(pid):  # CAP_SYS_TIME (bit 25) in the effective and permitted sets
-    caps = dict(line.split(":\t") for line in open(f"/proc/{pid}/status") if line[:3] == "Cap")
-    return [bool(int(caps[k], 16) >> 25 & 1) for k in ("CapEff", "CapPrm")]
 
 
 def static_checks(tmp, env):
@@ -58,8 +39,8 @@ def static_checks(tmp, env):
     if shutil.which("systemd-analyze"):
         # The unit as installed, pointing at this build's program.
         unit = f"{tmp}/horalign.service"
-        with open(UNIT) as f, open(unit, "w") as out:
-            out.write(re.sub(r"^ExecStart=\S+", f"ExecStart={CLI}", f.read(), flags=re.M))
+        open(unit, "w").write(re.sub(r"^ExecStart=\S+", f"ExecStart={CLI}", open(UNIT).read(),
+                                     flags=re.M))
         verify = subprocess.run(["systemd-analyze", "verify", "--man=no", unit],
                                 capture_output=True, text=True)
         check("systemd-analyze verifies the unit", verify.returncode == 0 and not verify.stderr,
@@ -68,8 +49,7 @@ def static_checks(tmp, env):
 
 def settings_commands(tmp, env, settings):
     path = f"{tmp}/broken.reg"
-    with open(path, "w") as f:
-        f.write("not a settings file\n")
+    open(path, "w").write("not a settings file\n")
     rc, _, err = run(["--config", path, "config", "mode", "1"], env)
     check("a file that is not a settings file is left alone and refused (4)", rc == 4
           and open(path).read() == "not a settings file\n" and "not a settings file" in err, err)
@@ -85,21 +65,20 @@ def settings_commands(tmp, env, settings):
           doc.get("path") == "/dev/horalign-missing" and doc.get("exists") is False and written
           and port.get("path") == "/dev/ttyS8" and port.get("mapped") is False, out + out2)
     rc, out, _ = run(["--config", copy, "--json", "config", "mode", "2"], env)
-    rc2, _, err = run(["--config", copy, "config", "active", "COM1", "COM2"], env)
-    check("a new mode deactivates every port, and mode 2 takes one active port only",
-          rc == 0 and json.loads(out)["active"] == [] and rc2 == 2
-          and "Only one device can be used to synchronize the PC time." in err, out + err)
     before = open(copy).read()
-    bad = [run(["--config", copy, "config", "socket", p], env) for p in
-           ("chrony.sock", "/run/" + "s" * 103, "/run/a\tb.sock")]
+    bad = [run(["--config", copy, "config", *args], env) for args in (["active", "COM1", "COM2"], *(
+        ["socket", p] for p in ("chrony.sock", "/run/" + "s" * 103, "/run/a\tb.sock")))]
+    check("a new mode deactivates every port; a second active port in mode 2 and a socket that "
+          "is relative, of 108 bytes or with a control character are refused (2), nothing stored",
+          rc == 0 and json.loads(out)["active"] == [] and [r[0] for r in bad] == [2] * 4
+          and "Only one device can be used to synchronize the PC time." in bad[0][2]
+          and all("at most 107 bytes" in r[2] for r in bad[1:]) and open(copy).read() == before,
+          out + str(bad))
     rc, out, _ = run(["--config", copy, "--json", "config", "socket", "/run/" + "s" * 102], env)
     run(["--config", copy, "config", "feed", "on"], env)
-    check("a socket that is relative, of 108 bytes or with a control character is refused (2) "
-          "and nothing stored; one of 107 bytes is, and the feed goes on",
-          all(r[0] == 2 and "at most 107 bytes" in r[2] for r in bad) and rc == 0
-          and json.loads(out)["time_daemon_socket"] == "/run/" + "s" * 102
-          and open(copy).read().count('"Feed Time Daemon"="1"') == 1
-          and '"Time Daemon Socket"' not in before, str(bad) + out)
+    check("a socket of 107 bytes is taken, and the feed goes on",
+          rc == 0 and json.loads(out)["time_daemon_socket"] == "/run/" + "s" * 102
+          and open(copy).read().count('"Feed Time Daemon"="1"') == 1, out)
     if os.geteuid() == 0:
         folder = f"{tmp}/state"
         os.mkdir(folder)
@@ -144,10 +123,9 @@ def device_commands(tmp, env, settings, userns):
 
 
 def service(tmp, env, settings, userns):
-    svc = start(["--config", settings, "run"], env, stderr=open(f"{tmp}/run.log", "w"))
+    svc, log = start_service(settings, env, f"{tmp}/run.log")
     rows = re.compile(r'^port=COM1 active=Yes device=QM8340 sn=10001 status="Connected to '
                       r'device\." time="\d\d/\d\d/\d\d, \d\d:\d\d:\d\d [AP]M"$', re.M)
-    log = lambda: open(f"{tmp}/run.log").read()  # noqa: E731
     check("run scans, connects the active port and logs each row as one line",
           wait_for(lambda: rows.search(log()), 20) and 'port=COM5 active=N/A device=N/A sn=N/A '
           'status="Disconnected from device."' in log(), log())
@@ -183,8 +161,7 @@ def service(tmp, env, settings, userns):
         write_settings(f"{tmp}/mode2.reg", lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 2, 0)
         env = dict(env, XDG_RUNTIME_DIR=f"{tmp}/runtime2")
         os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
-        svc = start(["--config", f"{tmp}/mode2.reg", "run"], env, USERNS,
-                    open(f"{tmp}/run.log", "w"))
+        svc, log = start_service(f"{tmp}/mode2.reg", env, f"{tmp}/run.log", USERNS)
         wait_for(lambda: "start " in log(), 10)
         held = cap_sys_time(svc.pid) if svc.poll() is None else None
         svc.send_signal(signal.SIGTERM)
@@ -200,12 +177,8 @@ def main():
     settings = f"{tmp}/Horalign.reg"
     # Mode 1 with COM1 active; the simulator maps its terminals into the file and keeps these.
     write_settings(settings, lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 1, 1)
-    devsim = subprocess.Popen([DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
-                               "com=2,letter=A,serial=20002", "--device",
-                               "com=3,letter=T,serial=30003,offset=-30", "--ports-file", settings,
-                               "--log", f"{tmp}/devsim.log"], stdout=subprocess.PIPE, text=True)
+    sim, _ = devsim(tmp, DEVICES[:3], ("--ports-file", settings))
     try:
-        [devsim.stdout.readline() for _ in range(3)]  # each device prints its terminal when up
         userns = subprocess.run([*USERNS, "true"], capture_output=True).returncode == 0
         print("PC clock checks:", "run" if userns else "skipped: no user namespaces (unshare -U)")
         static_checks(tmp, env)
@@ -213,7 +186,7 @@ def main():
         device_commands(tmp, env, settings, userns)
         service(tmp, env, settings, userns)
     finally:
-        code = finish([devsim], tmp)
+        code = finish([sim], tmp)
     return code
 
 

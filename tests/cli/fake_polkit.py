@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # A stand-in for polkit's authority on a private bus, which also listens to the service.
-# Usage: fake_polkit.py BUS_ADDRESS ANSWER_FILE   Prints "ready", then each question as
+# Usage: fake_polkit.py BUS_ADDRESS ANSWER_FILE   Prints each question as
 # "CheckAuthorization <subject kind> <bus name> <action> <flags>" and each of the service's
 # PortChanged signals as "PortChanged <port> <status>" and SettingsChanged as
 # "SettingsChanged mode=<mode> interval=<minutes>". It allows when ANSWER_FILE holds
@@ -53,7 +53,6 @@ name = dbus.service.BusName("org.freedesktop.PolicyKit1", bus, do_not_queue=True
 authority = Authority(bus, "/org/freedesktop/PolicyKit1/Authority")
 bus.add_signal_receiver(port_changed, "PortChanged", "com.quorvane.Horalign1")
 bus.add_signal_receiver(settings_changed, "SettingsChanged", "com.quorvane.Horalign1")
-print("ready", flush=True)
 loop = GLib.MainLoop()
 GLib.timeout_add_seconds(180, loop.quit)
 GLib.timeout_add(100, release)

@@ -8,46 +8,34 @@
 import os
 import re
 import signal
-import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from checks import check, finish, service_env, wait_for, write_settings  # noqa: E402
+from checks import (DEVICES, check, devsim, finish, service_env, start_service,  # noqa: E402
+                    wait_for, write_settings)
 
-CLI, DEVSIM = (os.path.abspath(a) for a in sys.argv[1:3])
 # What the service is given at most: unplugging seen in 30 s, a device back written in 60 s.
 UNPLUG_S, REPLUG_S = 30, 60
 
 
-def devsim(tmp):
-    proc = subprocess.Popen([DEVSIM, "--device", "com=1,letter=W,serial=10001", "--device",
-                             "com=2,letter=A,serial=20002", "--log", f"{tmp}/devsim.log"],
-                            stdout=subprocess.PIPE, text=True)
-    ptys = dict(proc.stdout.readline().split()[:2] for _ in range(2))
-    return proc, ptys
-
-
-def link(tmp, port, pty):
-    path = f"{tmp}/by-id/usb-Quorvane_port{port}"
-    if os.path.lexists(path):
-        os.unlink(path)
-    os.symlink(pty, path)
+def link(tmp, ptys, ports=(1, 2)):  # plugs the devices in
+    for port in ports:
+        path = f"{tmp}/by-id/usb-Quorvane_port{port}"
+        if os.path.lexists(path):
+            os.unlink(path)
+        os.symlink(ptys[f"COM{port}"], path)
 
 
 def main():
     tmp = tempfile.mkdtemp(prefix="horalign-hotplug-")
     os.mkdir(f"{tmp}/by-id")
     env = service_env(tmp, f"unix:path={tmp}/no-bus", tmp, tmp)
-    sim, ptys = devsim(tmp)
-    for port in (1, 2):
-        link(tmp, port, ptys[f"COM{port}"])
+    sim, ptys = devsim(tmp, DEVICES[:2])
+    link(tmp, ptys)
     write_settings(f"{tmp}/Horalign.reg", lambda n: f"{tmp}/by-id/usb-Quorvane_port{n}", 1, 3)
-    log_path = f"{tmp}/run.log"
-    svc = subprocess.Popen([CLI, "--config", f"{tmp}/Horalign.reg", "run"], env=env,
-                           stderr=open(log_path, "w"))
-    log = lambda: open(log_path).read()  # noqa: E731
+    svc, log = start_service(f"{tmp}/Horalign.reg", env, f"{tmp}/run.log")
     row = lambda port, text: re.search(rf"^port=COM{port} .*{re.escape(text)}", log(), re.M)  # noqa: E731
     try:
         check("the service connects both devices through their links",
@@ -61,7 +49,7 @@ def main():
         seen_s = time.monotonic() - pulled
         check(f"a pulled adapter is seen at once ({seen_s:.2f} s) and its row says so", gone, log())
         check("the other device is left alone", log().count("port=COM1 ") == 2, log())
-        link(tmp, 2, ptys["COM2"])
+        link(tmp, ptys, (2,))
         plugged = time.monotonic()
         back = wait_for(lambda: row(2, 'status="Device updated successfully."'), REPLUG_S)
         check(f"plugged back in, it is connected and written again ({time.monotonic() - plugged:.2f} s)",
@@ -72,9 +60,8 @@ def main():
         sim.wait(timeout=10)
         check("devices whose nodes vanish are both seen gone",
               wait_for(lambda: log().count("unplugged=") == 3, UNPLUG_S), log())
-        sim, ptys = devsim(tmp)
-        for port in (1, 2):
-            link(tmp, port, ptys[f"COM{port}"])
+        sim, ptys = devsim(tmp, DEVICES[:2])
+        link(tmp, ptys)
         check("and both are written again once they are back",
               wait_for(lambda: len(re.findall(r'^port=COM[12] .*status="Device updated successfully."',
                                               log(), re.M)) >= 3, REPLUG_S), log())

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-# Calls every row of the control protocol's table (requests.json) that the bus carries, in
-# order, and prints one JSON list: per row "ok", [the error's name as the pipe has it, its
-# message], or null for a row not run. Run as the caller to be, on the bus DBUS_SYSTEM_BUS_ADDRESS names.
+# Calls every row of the control protocol's table (requests.json) that the bus carries for
+# this caller, in order, and prints how many it ran and those whose outcome was not the
+# table's: [what, seen ("ok" or [the error's name as the pipe has it, its message]), wanted].
+# Run as the caller to be, on the bus DBUS_SYSTEM_BUS_ADDRESS names.
 # Usage: table_caller.py TABLE allowed|refused
 import json
 import os
@@ -20,17 +21,21 @@ NAMES = {"org.freedesktop.DBus.Error.InvalidArgs": "InvalidArgs",
 
 table, who = json.load(open(sys.argv[1])), sys.argv[2]
 bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
-outcomes = []
+ran, wrong = 0, []
 for row in table["rows"]:
-    if row["bus"] is None or row.get(f"bus_{who}", row[who]) is None:
-        outcomes.append(None)
+    want, text = row.get(f"bus_{who}", row[who]), row.get("bus_text", row.get("text"))
+    if row["bus"] is None or want is None:
         continue
     method, signature, *args = row["bus"]
     args = ["/" + "x" * 5000 if a == "/LONG" else a for a in args]
     try:
         bus.call_blocking("com.quorvane.Horalign1", "/com/quorvane/Horalign1",
                           "com.quorvane.Horalign1", method, signature, args, timeout=120)
-        outcomes.append("ok")
+        seen = "ok"
     except dbus.DBusException as e:
-        outcomes.append([NAMES.get(e.get_dbus_name(), e.get_dbus_name()), e.get_dbus_message()])
-print(json.dumps(outcomes))
+        seen = [NAMES.get(e.get_dbus_name(), e.get_dbus_name()), e.get_dbus_message()]
+    ran += 1
+    # An error is named as the table names it, its message holding the table's text.
+    if seen != want if "ok" in (seen, want) else seen[0] != want or (text or "") not in seen[1]:
+        wrong.append([row["what"], seen, want])
+print(json.dumps({"ran": ran, "wrong": wrong}))
