@@ -11,12 +11,8 @@
 set -euo pipefail
 dir=$SERVICE_DIR
 mkdir -p "$dir"
-fail() { echo "service: $*" >&2; exit 1; }
-quiet() { wine "$@" 2>>"$dir/wine.log"; }
-expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
-reg_value() {
-  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
-}
+# shellcheck source-path=SCRIPTDIR source=wine_steps.sh
+source "$(dirname "$0")/wine_steps.sh"
 state() { { quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 # Waits up to 60 s for `$@` to succeed.
 wait_for() {
@@ -37,7 +33,7 @@ for value in "Connection Mode" "Used COM Ports"; do
   WINEDEBUG=-all,+eventlog,fixme+advapi wine reg add 'HKLM\Software\Quorvane\Horalign\Config' \
     /v "$value" /d 0 /f /reg:32 >/dev/null 2>>"$dir/events.log" || fail "the settings could not be reset"
 done
-quiet msiexec /i "$(winepath -w "$HORALIGN_MSI")" /qn SERVICE=1 || fail "msiexec /i SERVICE=1 returned $?"
+msiexec /i "$(winepath -w "$HORALIGN_MSI")" SERVICE=1
 
 wait_for [ "$(state)" = RUNNING ] || fail "the service is $(state), not RUNNING"
 expect Start "$(reg_value "$service_key" Start)" 0x2
@@ -99,8 +95,7 @@ for com, sn in (("COM3", "30303"), ("COM7", "70707")):
 assert [c for c, p in ports.items() if p["active"] == "Yes"] == ["COM3", "COM7"], ports
 assert status["pc_clock"]["time_daemon"]["available"] is False, status["pc_clock"]
 PY
-rc=0 && wine "$cli" config feed on >/dev/null 2>"$dir/feed.txt" || rc=$?
-expect "config feed on's exit code" $rc 2
+expect "config feed on's exit code" "$(exit_code wine "$cli" config feed on 2>"$dir/feed.txt")" 2
 grep -q "Windows has no time daemon socket to feed" "$dir/feed.txt" || fail "feed on: $(cat "$dir/feed.txt")"
 grep -qP '\tCOM3\tCLOCK\t' "$DEVSIM_LOG" && grep -qP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" ||
   fail "the devices were not set"
@@ -190,8 +185,7 @@ expect "the service's exit code beside a squatter" \
 quiet taskkill /f /im horalign_service_probe.exe >/dev/null || true
 echo "a squatter first: the service refuses to start"
 
-product=$(msiinfo export "$HORALIGN_MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
-quiet msiexec /x "$product" /qn || fail "msiexec /x returned $?"
+msiexec /x "$(product_code "$HORALIGN_MSI")"
 expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
 expect "the event source after uninstall" "$(reg_value "$source_key" EventMessageFile)" ""
 [[ -z $(state) ]] || fail "the service is still there: $(state)"
