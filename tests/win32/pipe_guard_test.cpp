@@ -78,11 +78,10 @@ TEST(PipeTrust, ClientsSendNothingToAServerThatIsNotTheService) {
   const HANDLE forCli = Squat();
   ASSERT_NE(forCli, INVALID_HANDLE_VALUE);
   std::string why;
+  // A refusal is the only way `why` gets its text; a taken stranger would get a request.
   std::unique_ptr<ServiceConnection> connection = ConnectToService(&why);
-  const bool cliRefused = connection == nullptr;
   if (connection) connection->Call(MakeRequest(RequestKind::kGetSettings));
   connection.reset();
-  EXPECT_TRUE(cliRefused);
   EXPECT_NE(why.find("is served by process " + kOwnPid), std::string::npos) << why;
   EXPECT_NE(why.find(", not as the Horalign service: nothing was sent"), std::string::npos) << why;
   EXPECT_EQ(Received(forCli), "");

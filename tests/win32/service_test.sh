@@ -188,7 +188,6 @@ echo "a squatter first: the service refuses to start"
 msiexec /x "$(product_code "$HORALIGN_MSI")"
 expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
 expect "the event source after uninstall" "$(reg_value "$source_key" EventMessageFile)" ""
-[[ -z $(state) ]] || fail "the service is still there: $(state)"
 wineserver -k -w 2>/dev/null || true
 
 # The events: Wine traces each ReportEvent's type and ID, then its text.
