@@ -8,15 +8,8 @@
 set -euo pipefail
 dir=$MSI_DIR
 mkdir -p "$dir"
-fail() { echo "msi: $*" >&2; exit 1; }
-quiet() { wine "$@" 2>>"$dir/wine.log"; }
-msiexec() { quiet msiexec "$@" /qn || fail "msiexec $* returned $?"; }
-product_code() { msiinfo export "$1" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r'; }
-# A registry value's data, "" when the value or the key is missing.
-reg_value() {
-  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
-}
-expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
+# shellcheck source-path=SCRIPTDIR source=wine_steps.sh
+source "$(dirname "$0")/wine_steps.sh"
 
 drive=$WINEPREFIX/drive_c
 folder="$drive/Program Files/Horalign"
@@ -59,10 +52,8 @@ quiet "$cli" config active COM3 COM7 >/dev/null || fail "config active failed"
 quiet "$cli" --json scan COM3 COM7 COM9 >"$dir/scan.json" || fail "scan returned $?"
 quiet "$cli" --json update >"$dir/update.json" || fail "update returned $?: $(cat "$dir/update.json")"
 quiet "$cli" --json read COM7 >"$dir/read.json" || fail "read returned $?"
-rc=0 && quiet "$cli" update COM9 >/dev/null || rc=$?
-expect "update COM9's exit code" $rc 3
-rc=0 && quiet "$cli" status >/dev/null || rc=$?
-expect "status's exit code without the service" $rc 1
+expect "update COM9's exit code" "$(exit_code quiet "$cli" update COM9)" 3
+expect "status's exit code without the service" "$(exit_code quiet "$cli" status)" 1
 python3 - "$dir/scan.json" "$dir/update.json" "$dir/read.json" <<'PY' || fail "scan, update or read printed the wrong thing"
 import json, sys
 scan = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}

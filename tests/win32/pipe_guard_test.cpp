@@ -78,13 +78,12 @@ TEST(PipeTrust, ClientsSendNothingToAServerThatIsNotTheService) {
   const HANDLE forCli = Squat();
   ASSERT_NE(forCli, INVALID_HANDLE_VALUE);
   std::string why;
+  // A refusal is the only way `why` gets its text; a taken stranger would get a request.
   std::unique_ptr<ServiceConnection> connection = ConnectToService(&why);
-  const bool cliRefused = connection == nullptr;
   if (connection) connection->Call(MakeRequest(RequestKind::kGetSettings));
   connection.reset();
-  EXPECT_TRUE(cliRefused);
   EXPECT_NE(why.find("is served by process " + kOwnPid), std::string::npos) << why;
-  EXPECT_NE(why.find("nothing was sent"), std::string::npos) << why;
+  EXPECT_NE(why.find(", not as the Horalign service: nothing was sent"), std::string::npos) << why;
   EXPECT_EQ(Received(forCli), "");
 
   const HANDLE forTray = Squat();
@@ -158,9 +157,8 @@ bool Closed(HANDLE client) {
 TEST(PipeServer, DropsAClientThatDoesNotReadItsAnswers) {
   const std::string answer(8192, 'a');
   int lines = 0;
-  Server server([&](PipeServer& pipe, int client, const std::string& line) {
+  Server server([&](PipeServer& pipe, int client, const std::string&) {
     ++lines;
-    if (line == "drop") return pipe.Drop(client);
     pipe.Send(client, answer);
   });
   const HANDLE deaf = OpenRaw(), reader = OpenRaw();
@@ -185,9 +183,8 @@ TEST(PipeServer, DropsAClientThatDoesNotReadItsAnswers) {
       << read << " of 16 answers, " << lines << " lines taken";
   EXPECT_TRUE(PumpUntil([&] { return Closed(deaf); })) << "the deaf client stayed";
   EXPECT_LE(lines, 16 + 34) << "what the deaf one sent after its drop was taken";
+  // The reader stays. (The sessions' drop of a client is tests/win32/service_test.sh's.)
   EXPECT_FALSE(Closed(reader));
-  ASSERT_TRUE(::WriteFile(reader, "drop\n", 5, &n, nullptr));
-  EXPECT_TRUE(PumpUntil([&] { return Closed(reader); }));
   ::CloseHandle(deaf);
   ::CloseHandle(reader);
 }

@@ -11,12 +11,8 @@
 set -euo pipefail
 dir=$SERVICE_DIR
 mkdir -p "$dir"
-fail() { echo "service: $*" >&2; exit 1; }
-quiet() { wine "$@" 2>>"$dir/wine.log"; }
-expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
-reg_value() {
-  { quiet reg query "$1" /v "$2" "${@:3}" || true; } | tr -d '\r' | sed -n "s/^ *$2  *REG_[A-Z_]* *//p"
-}
+# shellcheck source-path=SCRIPTDIR source=wine_steps.sh
+source "$(dirname "$0")/wine_steps.sh"
 state() { { quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 # Waits up to 60 s for `$@` to succeed.
 wait_for() {
@@ -37,7 +33,7 @@ for value in "Connection Mode" "Used COM Ports"; do
   WINEDEBUG=-all,+eventlog,fixme+advapi wine reg add 'HKLM\Software\Quorvane\Horalign\Config' \
     /v "$value" /d 0 /f /reg:32 >/dev/null 2>>"$dir/events.log" || fail "the settings could not be reset"
 done
-quiet msiexec /i "$(winepath -w "$HORALIGN_MSI")" /qn SERVICE=1 || fail "msiexec /i SERVICE=1 returned $?"
+msiexec /i "$(winepath -w "$HORALIGN_MSI")" SERVICE=1
 
 wait_for [ "$(state)" = RUNNING ] || fail "the service is $(state), not RUNNING"
 expect Start "$(reg_value "$service_key" Start)" 0x2
@@ -67,14 +63,16 @@ echo "installed: the service runs (automatic, delayed, LocalService), the event 
 # The settings go to the running service, which applies them at once.
 quiet "$cli" config mode 1 >/dev/null || fail "config mode 1 through the service failed"
 quiet "$cli" config active COM3 COM7 >/dev/null || fail "config active through the service failed"
-connected() {
-  quiet "$cli" status --json >"$dir/status.json" && python3 - "$dir/status.json" <<'PY'
+# Whether status --json shows a status that starts with $1 on each port named after it.
+status_is() {
+  quiet "$cli" status --json >"$dir/status.json" && python3 - "$dir/status.json" "$@" <<'PY'
 import json, sys
 ports = {p["port"]: p for p in json.load(open(sys.argv[1]))["ports"]}
-assert all(ports[c]["status"] == "Connected to device." for c in ("COM3", "COM7")), ports
+assert all(ports[c]["status"].startswith(sys.argv[2]) for c in sys.argv[3:]), ports
 PY
 }
-wait_for connected || fail "the service did not connect COM3 and COM7: $(cat "$dir/status.json")"
+wait_for status_is "Connected to device." COM3 COM7 ||
+  fail "the service did not connect COM3 and COM7: $(cat "$dir/status.json")"
 # The service writes the settings key the installer made writable for it.
 quiet "$cli" config interval 75 >/dev/null || fail "config interval 75 through the service returned $?"
 expect "the stored interval" "$(reg_value 'HKLM\Software\Quorvane\Horalign\Config' 'Update Interval' /reg:32)" 75
@@ -97,34 +95,27 @@ for com, sn in (("COM3", "30303"), ("COM7", "70707")):
 assert [c for c, p in ports.items() if p["active"] == "Yes"] == ["COM3", "COM7"], ports
 assert status["pc_clock"]["time_daemon"]["available"] is False, status["pc_clock"]
 PY
-rc=0 && wine "$cli" config feed on >/dev/null 2>"$dir/feed.txt" || rc=$?
-expect "config feed on's exit code" $rc 2
+expect "config feed on's exit code" "$(exit_code wine "$cli" config feed on 2>"$dir/feed.txt")" 2
 grep -q "Windows has no time daemon socket to feed" "$dir/feed.txt" || fail "feed on: $(cat "$dir/feed.txt")"
 grep -qP '\tCOM3\tCLOCK\t' "$DEVSIM_LOG" && grep -qP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" ||
   fail "the devices were not set"
 echo "through the pipe: config mode 1 and active COM3 COM7 applied at once, both updated, status lists them; the feed is not available"
 
-# Bad lines: each answered with an error, the pipe stays up, nothing changes.
+# Bad lines: each answered with an error, the pipe stays up, nothing changes. The
+# requests' own refusals are tests/control/requests.json's; these are the line reader's.
 cat >"$dir/lines.txt" <<'LINES'
 {"id": 1, "request": "GetSettings"}
 this is not JSON
 @long 5000
-{"id": 2, "request": "Reboot"}
 [1, 2]
-{"id": 3, "request": "SetInterval", "minutes": "75"}
 {"id": 4, "request": "SetInterval", "minutes": 59}
-{"id": 5, "request": "Update", "port": 17}
-{"id": 6, "request": "SetActivePorts", "ports": [3, 0]}
-{"id": 7, "request": "SetMode", "mode": 3}
-{"id": 8, "request": "SetPortPath", "port": 3, "path": "/dev/ttyS0"}
-{"id": 9, "request": "Update", "port": 5}
+{"id": "\xff\xfe", "request": "GetSettings"}
+{"id": 13, "request": "Get\xc3("}
+{"id": 14, "request": "SetInterval", "minutes": 60, "minutes": 9999}
 {"id": 10, "request": "GetSettings"}
 {"id": 11, "request": "Watch"}
 {"id": 12, "request": "Update", "port": 7}
 @next
-{"id": "\xff\xfe", "request": "GetSettings"}
-{"id": 13, "request": "Get\xc3("}
-{"id": 14, "request": "SetInterval", "minutes": 60, "minutes": 9999}
 LINES
 printf -v bytes '%b' "$(cat "$dir/lines.txt")" && printf '%s' "$bytes" >"$dir/lines.txt"
 quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/lines.txt")" >"$dir/answers.txt" ||
@@ -132,40 +123,29 @@ quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/lines.txt")" >"$dir/answers.tx
 python3 - "$dir/answers.txt" <<'PY' || fail "the pipe's answers are wrong: $(cat "$dir/answers.txt")"
 import json, sys
 a = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8", errors="strict")]
-errors = [(x.get("id"), x.get("error")) for x in a[1:12]]
-assert errors == [(None, "BadRequest"), (None, "BadRequest"), (2, "UnknownRequest"),
-                  (None, "BadRequest"), (3, "InvalidArgs"), (4, "InvalidArgs"),
-                  (5, "InvalidArgs"), (6, "InvalidArgs"), (7, "InvalidArgs"),
-                  (8, "UnknownRequest"), (9, "NotActive")], errors
-assert all(x["ok"] is False and x["message"] for x in a[1:12]), a
-assert "longer than 4096" in a[2]["message"] and "no port 17" in a[7]["message"], a
-assert a[0]["settings"] == a[12]["settings"], (a[0], a[12])
-assert a[13]["ok"] and len(a[13]["ports"]) == 16 and a[13]["settings"]["mode"] == 1, a[13]
-# A watching client sees the row change before its answer.
-assert a[14]["event"] == "PortChanged" and a[14]["row"]["port"] == 7, a[14]
-assert a[15]["id"] == 12 and a[15]["outcome"] == "updated", a[15]
+assert [(x.get("id"), x.get("error")) for x in a[1:5]] == [(None, "BadRequest")] * 3 + [(4, "InvalidArgs")], a
+assert [x.get("error") for x in a[5:8]] == ["BadRequest"] * 3, a[5:8]
+assert all(x["ok"] is False and x["message"] for x in a[1:8]), a
 # Bytes that are no UTF-8 come back as U+FFFD, never as they were; a key given twice is refused.
-assert [x.get("error") for x in a[16:19]] == ["BadRequest"] * 3, a[16:]
-assert "given twice" in a[18]["message"] and "\ufffd" in a[16]["message"] + a[17]["message"], a[16:]
+assert "longer than 4096" in a[2]["message"] and "given twice" in a[7]["message"], a
+assert "\ufffd" in a[5]["message"] + a[6]["message"], a[5:7]
+assert a[0]["settings"] == a[8]["settings"], (a[0], a[8])
+assert a[9]["ok"] and len(a[9]["ports"]) == 16 and a[9]["settings"]["mode"] == 1, a[9]
+# A watching client sees the row change before its answer.
+assert a[10]["event"] == "PortChanged" and a[10]["row"]["port"] == 7, a[10]
+assert a[11]["id"] == 12 and a[11]["outcome"] == "updated", a[11]
 PY
-echo "bad lines: 14 kinds answered with their errors, the settings unchanged, a watcher sees the row"
+echo "bad lines: 7 kinds answered with their errors, the settings unchanged, a watcher sees the row"
 
-# Pipelined requests are answered in order; a client owing 32 answers is cut off.
+# A client owing 32 answers is cut off (their order is tests/service/pipe_sessions_test.cpp's).
 {
-  printf '@batch 2\n{"id": "u", "request": "Update", "port": 3}\n{"id": "s", "request": "GetSettings"}\n'
   printf '@batch 41\n{"id": 0, "request": "Update", "port": 3}\n'
   for i in $(seq 40); do printf '{"id": %d, "request": "GetSettings"}\n' "$i"; done
 } >"$dir/pipelined.txt"
 quiet "$SERVICE_PROBE" lines "$(winepath -w "$dir/pipelined.txt")" >"$dir/pipelined.out" ||
   fail "the pipe closed: $(cat "$dir/pipelined.out")"
-python3 - "$dir/pipelined.out" <<'PY' || fail "pipelined answers are wrong: $(cat "$dir/pipelined.out")"
-import json, sys
-lines = open(sys.argv[1]).read().splitlines()
-assert [json.loads(x)["id"] for x in lines[:2]] == ["u", "s"], lines[:2]
-assert json.loads(lines[0])["outcome"] == "updated", lines[0]
-assert lines[2:] == ["@closed"], lines[2:]
-PY
-echo "pipelined: answered in order; a client with 32 answers owed is closed"
+[[ $(tr -d '\r' <"$dir/pipelined.out") == @closed ]] || fail "pipelined answers are wrong: $(cat "$dir/pipelined.out")"
+echo "pipelined: a client with 32 answers owed is closed"
 
 # The tray program beside the service is its client: it opens no port (the service holds
 # COM7, so an Update Now of its own would find the port in use), and the service does what
@@ -188,39 +168,26 @@ echo "the tray program: the service's client, its Update Now done by the service
 
 # A port that answers as no device does (COM5 echoes): a failure, logged as an error.
 quiet "$cli" config active COM3 COM5 COM7 >/dev/null || fail "config active COM3 COM5 COM7 failed"
-refused() {
-  quiet "$cli" status --json | python3 -c 'import json, sys
-ports = {p["port"]: p for p in json.load(sys.stdin)["ports"]}
-assert ports["COM5"]["status"].startswith("Unable to connect"), ports["COM5"]'
-}
-wait_for refused || fail "COM5 did not fail to connect"
+wait_for status_is "Unable to connect" COM5 || fail "COM5 did not fail to connect: $(cat "$dir/status.json")"
 
 quiet net stop Horalign >/dev/null || fail "net stop returned $?"
 expect "the state after net stop" "$(state)" STOPPED
 
-# A process that serves the pipe's name first: the service does not start, and the command
-# line sends it nothing.
-: >"$dir/squatted.bin"
-wine "$SERVICE_PROBE" squat "$(winepath -w "$dir/squatted.bin")" >"$dir/squat.out" 2>>"$dir/wine.log" &
+# A process that serves the pipe's name first: the service does not start. (The clients'
+# refusal of such a server is tests/win32/pipe_guard_test.cpp's.)
+wine "$SERVICE_PROBE" squat >"$dir/squat.out" 2>>"$dir/wine.log" &
 wait_for grep -q squatting "$dir/squat.out" || fail "the squatter did not start"
 # Wine's net start reports a start once the service is pending: its end tells.
 quiet net start Horalign >/dev/null || true
 wait_for [ "$(state)" = STOPPED ] || fail "the service runs beside a squatter"
 expect "the service's exit code beside a squatter" \
   "$({ quiet sc query Horalign || true; } | tr -d '\r' | awk '$1 == "SERVICE_EXIT_CODE" { print $3 }')" 5
-rc=0 && wine "$cli" status >/dev/null 2>"$dir/squat-status.txt" || rc=$?
-expect "status's exit code beside a squatter" $rc 1
-grep -q 'is served by process .*, not as the Horalign service: nothing was sent' "$dir/squat-status.txt" ||
-  fail "status said: $(cat "$dir/squat-status.txt")"
-[[ ! -s $dir/squatted.bin ]] || fail "the squatter got: $(cat "$dir/squatted.bin")"
 quiet taskkill /f /im horalign_service_probe.exe >/dev/null || true
-echo "a squatter first: the service refuses to start, status sends it nothing"
+echo "a squatter first: the service refuses to start"
 
-product=$(msiinfo export "$HORALIGN_MSI" Property | awk '$1 == "ProductCode" { print $2 }' | tr -d '\r')
-quiet msiexec /x "$product" /qn || fail "msiexec /x returned $?"
+msiexec /x "$(product_code "$HORALIGN_MSI")"
 expect "the service's key after uninstall" "$(reg_value "$service_key" ImagePath)" ""
 expect "the event source after uninstall" "$(reg_value "$source_key" EventMessageFile)" ""
-[[ -z $(state) ]] || fail "the service is still there: $(state)"
 wineserver -k -w 2>/dev/null || true
 
 # The events: Wine traces each ReportEvent's type and ID, then its text.
@@ -238,7 +205,8 @@ for line in open(sys.argv[1], errors="replace"):
 INFO, ERROR = 4, 1
 def find(kind, id, *words):
     return [e for e in events if e[:2] == (kind, id) and all(w in e[2] for w in words)]
-assert find(INFO, 1, "start version=", "mode=0"), events
+# Wine knows no service SIDs.
+assert find(INFO, 1, "start version=", "mode=0", "service-sid=missing"), events
 for com in ("COM3", "COM7"):
     assert find(INFO, 10, "port=" + com, 'status="Connected to device."'), events
     # The update is an event once: the outcome is new.
@@ -247,8 +215,6 @@ assert find(INFO, 21, "message="), events
 assert find(INFO, 2, "stop"), events
 assert [e[:2] for e in events if "port=COM5" in e[2]] == [(ERROR, 12)], events
 assert find(ERROR, 3, "is already served by another process: the service does not start"), events
-# Wine knows no service SIDs.
-assert find(INFO, 1, "service-sid=missing"), events
 assert [e for e in events if e[0] == ERROR and "port=COM5" not in e[2] and e[1] != 3] == [], events
 PY
 echo "events: start, connected and updated per device, COM5's failure as an error, the messages, stop, the refusal beside a squatter; uninstalled: the service and its source removed"

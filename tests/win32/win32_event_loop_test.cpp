@@ -77,7 +77,6 @@ TEST(Win32EventLoop, OnlyArmedTimersFireArmingStartsThePeriodAndPendingWorkNever
   EXPECT_GE(ticks.front() - restarted, 150ms);
   EXPECT_EQ(std::tie(disabledTicks, destroyedTicks, zeroTicks, selfTicks),
             std::make_tuple(0, 0, 0, 1));
-  EXPECT_EQ(self, nullptr);
 
   // With only the slow timer left, a wait for the next message would block.
   const auto start = SteadyClock::now();
@@ -109,7 +108,9 @@ Action Send(UINT msg, WPARAM w) {
 }
 
 // The dialog runs its own loop: keys answer as the buttons say, the owner stays blocked
-// meanwhile, and other timers keep firing until the time-out ends an unanswered dialog.
+// meanwhile, and other timers keep firing until the time-out ends an unanswered dialog. Which
+// key answers what in each button set is tests/core/ui/message_test.cpp's; these rows are the
+// window's ways in: a letter, Esc, Enter on the focused button, a click, the close box.
 // It is a real window: scripts/test-windows.sh gives Wine a display.
 TEST(Win32MessageDialog, KeysClicksAndTheTimeOutAnswerWhileTheOwnerIsBlocked) {
   Win32EventLoop loop;
@@ -146,8 +147,6 @@ TEST(Win32MessageDialog, KeysClicksAndTheTimeOutAnswerWhileTheOwnerIsBlocked) {
       {"Enter presses the focused No", 4, 7, enter, M::kNo},
       {"Enter presses the focused Yes", 4, 6, enter, M::kYes},
       {"a click on Cancel", 1, 1, clickCancel, M::kCancel},
-      {"O presses OK", 0, 1, Send(WM_CHAR, 'O'), M::kOk},
-      {"Esc presses Cancel of Yes, No, Cancel", 3, 6, esc, M::kCancel},
       {"nothing: the time-out", 0, 1, nullptr, M::kTimedOut, "Another title"},
   };
   for (const auto& row : rows) {

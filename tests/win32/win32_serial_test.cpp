@@ -19,9 +19,6 @@ int TestPort() {
   return std::atoi(std::getenv("HORALIGN_TEST_COM") ? std::getenv("HORALIGN_TEST_COM") : "0");
 }
 
-#define REQUIRE_TEST_PORT() \
-  if (TestPort() == 0) GTEST_SKIP() << "needs HORALIGN_TEST_COM (scripts/test-windows.sh)"
-
 CommTimeouts TimeoutsOf(HANDLE h) {
   COMMTIMEOUTS t{};
   EXPECT_TRUE(::GetCommTimeouts(h, &t));
@@ -45,7 +42,7 @@ std::string Collect(Win32SerialBackend& backend, CommHandle h, int perRead, std:
 // Per line setting: the port as the backend opens it, traffic both ways, and the port as
 // the backend leaves it.
 TEST(Win32Serial, OpensWithItsSettingsCarriesEveryByteAndClosesWithThePortsOwnTimeouts) {
-  REQUIRE_TEST_PORT();
+  if (TestPort() == 0) GTEST_SKIP() << "needs HORALIGN_TEST_COM (scripts/test-windows.sh)";
   Win32SerialBackend backend;
   const CommTimeouts wanted{0xFFFFFFFFu, 0, 0, 8, 5}, earlier{10, 20, 30, 40, 50};
   std::string bytes;

@@ -4,8 +4,8 @@
 //       "@next" sends nothing and prints the next line (a notification), "@batch N" sends the
 //       next N lines at once and prints what comes back, up to N lines, then "@closed" when
 //       the service closed the pipe or "@timeout" when it stayed silent.
-//   service_probe squat FILE   serves the pipe's name before the service does, says
-//       "squatting", and appends whatever its clients send to FILE until it is killed.
+//   service_probe squat   serves the pipe's name before the service does, says "squatting",
+//       and holds it until it is killed.
 #include <windows.h>
 
 #include <cstdio>
@@ -63,24 +63,16 @@ void Batch(HANDLE pipe, std::ifstream& in, int count, std::string& pending) {
   std::fflush(stdout);
 }
 
-// Serves the name first, with no care for who connects, and keeps what they send.
-int Squat(const char* file) {
+// Serves the name first, and holds it until killed.
+int Squat() {
   const HANDLE pipe =
       ::CreateNamedPipeA("\\\\.\\pipe\\Horalign", PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
                          PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return 1;
   std::printf("squatting\n");
   std::fflush(stdout);
-  for (;;) {
-    ::ConnectNamedPipe(pipe, nullptr);
-    char buffer[4096];
-    DWORD got = 0;
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-      out.write(buffer, got).flush();
-    }
-    ::DisconnectNamedPipe(pipe);
-  }
+  ::Sleep(INFINITE);
+  return 0;
 }
 
 int Lines(const char* file) {
@@ -118,7 +110,7 @@ int Lines(const char* file) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "lines") return Lines(argv[2]);
-  if (argc == 3 && std::string(argv[1]) == "squat") return Squat(argv[2]);
-  std::fprintf(stderr, "usage: service_probe lines FILE | squat FILE\n");
+  if (argc == 2 && std::string(argv[1]) == "squat") return Squat();
+  std::fprintf(stderr, "usage: service_probe lines FILE | squat\n");
   return 2;
 }
