@@ -104,20 +104,17 @@ kill "$tray"
 hs_check "the hidden window comes back when the tray goes away" hs_wait_until 5 hs_viewable "$main"
 
 # A second copy tells the user and ends, touching neither the ports nor the settings.
-frames_before=$(count_frames)
-settings_before=$(md5sum < "$HS_SETTINGS")
+before="$(count_frames) $(md5sum < "$HS_SETTINGS")"
 hs_start_program "$horalign"
 second=$HS_PROGRAM_PID
 refusal=$(hs_wait_window "$second" '^Horalign - System Message$' 15)
 hs_require "a second copy shows a message and no main window" refused "$first" "$second"
 hs_keys "$refusal" Return
 hs_check "the second copy ends once its message is closed" hs_wait_until 10 hs_gone "$second"
-wait "$second"
-hs_check "the second copy exits with code 0" equals "$?" 0
+hs_check "the second copy exits with code 0" wait "$second"
 hs_check "the first copy keeps running" hs_alive "$first"
-hs_check "the second copy sent nothing to the devices" equals "$(count_frames)" "$frames_before"
-hs_check "the second copy left the settings as they were" \
-  equals "$(md5sum < "$HS_SETTINGS")" "$settings_before"
+hs_check "the second copy sent nothing to the devices and left the settings as they were" \
+  equals "$(count_frames) $(md5sum < "$HS_SETTINGS")" "$before"
 hs_start_program "$horalign"
 hs_require "a third copy shows its message" \
   hs_wait_until 15 hs_has_window "$HS_PROGRAM_PID" '^Horalign - System Message$'
@@ -129,8 +126,7 @@ xdotool windowmove "$main" 300 200
 hs_check "the window was moved" hs_wait_until 5 moved
 kill -TERM "$first"
 hs_check "SIGTERM ends the program" hs_wait_until 10 hs_gone "$first"
-wait "$first"
-hs_check "the program ends with code 0" equals "$?" 0
+hs_check "the program ends with code 0" wait "$first"
 hs_check "LastX holds the window's left edge in twips" equals "$(hs_setting LastX)" $((fx * 15))
 hs_check "LastY holds the window's top edge in twips" equals "$(hs_setting LastY)" $((fy * 15))
 
