@@ -2,9 +2,9 @@
 # A person's session on a desktop whose notification area starts late, checked on the
 # devices' side: the program finds two simulated clocks and writes the time to the first on
 # Update Now. Without a tray, Hide and the close box minimize; a tray that starts later gets
-# the icon, and when it goes away the hidden window comes back. A second copy is refused
-# and a refused copy ends on SIGTERM; the window's place is kept on SIGTERM. Last, of two
-# copies started together exactly one runs, ten times over.
+# the icon, and when it goes away the hidden window comes back. A second copy is refused;
+# the window's place is kept on SIGTERM. Last, of two copies started together exactly one
+# runs, and both end on SIGTERM, the refused one too, ten times over.
 # Usage: desktop_session_test.sh HORALIGN DEVSIM
 # shellcheck disable=SC2317  # the checks are called through hs_check and hs_wait_until
 set -uo pipefail
@@ -109,11 +109,6 @@ hs_check "the second copy exits with code 0" wait "$second"
 hs_check "the first copy keeps running" hs_alive "$first"
 hs_check "the second copy sent nothing to the devices and left the settings as they were" \
   equals "$(count_frames) $(md5sum < "$HS_SETTINGS")" "$before"
-hs_start_program "$horalign"
-hs_require "a third copy shows its message" \
-  hs_wait_until 15 hs_has_window "$HS_PROGRAM_PID" '^Horalign - System Message$'
-kill -TERM "$HS_PROGRAM_PID"
-hs_check "SIGTERM ends a refused copy at once" hs_wait_until 2 hs_gone "$HS_PROGRAM_PID"
 
 # Moved through the window manager, then stopped the way a session manager stops it.
 xdotool windowmove "$main" 300 200
@@ -138,9 +133,9 @@ for ((round = 1; round <= 10; round++)); do
   hs_wait_until 15 one_refused "${pids[@]}"
   ok=$?
   kill -TERM "${pids[@]}" 2> /dev/null
-  for copy in "${pids[@]}"; do hs_wait_until 10 hs_gone "$copy" && wait "$copy"; done
+  for copy in "${pids[@]}"; do hs_wait_until 10 hs_gone "$copy" && wait "$copy" || ok=1; done
   ((ok == 0)) || break
 done
-hs_check "of two copies started together, exactly one runs ($((round - 1)) of 10 rounds)" \
+hs_check "of two copies started together one runs, and both end on SIGTERM ($((round - 1)) of 10)" \
   test "$round" -eq 11
 hs_finish
