@@ -41,11 +41,8 @@ hs_require() {
 }
 
 hs_finish() {
-  if ((HS_FAILED > 0)); then
-    hs_fail "$HS_FAILED check(s) failed"
-    exit 1
-  fi
-  exit 0
+  ((HS_FAILED == 0)) || hs_fail "$HS_FAILED check(s) failed"
+  exit $((HS_FAILED > 0))
 }
 
 # Skips the test (ctest's skip code 77) when the X tools it needs are missing.
