@@ -91,8 +91,8 @@ def write_report(path: Path, args, files: list[str], total_count: int,
         f"{counts['not built']} did not build, **{counts['not covered']} not covered** (in a "
         "file that no test's programs are built from).",
         f"- Tests: each mutant runs the tests whose programs are built from its file (from "
-        f"CTest's test commands and Ninja's inputs and deps log), after rebuilding only those "
-        f"programs. Test programs run whole: {', '.join(gtests)}; other CTest tests, through "
+        f"CTest's test commands and Ninja's inputs and deps log), after bringing only the "
+        f"programs those tests run up to date. Test programs run whole: {', '.join(gtests)}; other CTest tests, through "
         f"ctest: {', '.join(others)}. Time limits: "
         + ", ".join(f"{u.name} {limits[u.name]:.0f} s" for u in units)
         + " (a timeout is tried once more with three times the limit).",

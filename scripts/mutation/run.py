@@ -222,8 +222,9 @@ class Worker:
         units = self.units_of(m.file)
         if not units:
             return {"outcome": "not covered", "detail": ""}
-        # Only what the tests that see the file run is rebuilt.
-        targets = sorted({e for u in units for e in u.exes if m.file in self.exe_files[e]})
+        # Only what the tests that see the file run is rebuilt: all of it, as a program that is
+        # not made from this file may still hold an earlier mutant of another file it is made of.
+        targets = sorted({e for u in units for e in u.exes})
         watched = {w for e in targets for w in self.exe_waits[e]}
         path = self.src / m.file
         self.check_clean(m.file, original)
@@ -240,6 +241,12 @@ class Worker:
                 return {"outcome": "not built", "detail": err[:200], "build_s": build_s}
             self.check_rebuilt(m, out)
             hashes = self.hashes(watched)
+            stale = sorted(e for e in watched if e in self.exe_files
+                           and m.file not in self.exe_files[e]
+                           and hashes[e] != self.baseline_hashes[e])
+            if stale:
+                raise RuntimeError(f"{m.file}:{m.line}: {', '.join(stale)} differ from the "
+                                   "unmutated build without being made from the file")
             if all(hashes[e] == self.baseline_hashes[e] for e in watched):
                 return {"outcome": "same code", "detail": "", "build_s": build_s}
             changed = {e for e in watched if hashes[e] != self.baseline_hashes[e]}

@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""The mutation tool's worker against a build it imagines: every program a mutant's tests run
+must be the unmutated one but for the mutated file, also after earlier mutants of other files."""
+
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+from mutation.coverage import Unit  # noqa: E402
+from mutation.find import Mutant  # noqa: E402
+from mutation.run import Worker  # noqa: E402
+
+# Each program and the files it is made of; a built program is the texts it was built from.
+MADE_OF = {"core_tests": ["core.cpp"], "cli": ["cli.cpp"], "devsim": ["core.cpp"]}
+
+
+class ImaginedWorker(Worker):
+    def __init__(self, root: Path):
+        super().__init__(0, root, 1, {})
+        for name in ("core.cpp", "cli.cpp"):
+            (self.src / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.src / name).write_text(f"int {name[:-4]} = 1;\n")
+        self.units = [Unit("core_tests", "gtest", ["core_tests"], [], {}, ""),
+                      Unit("cli_test", "ctest", ["cli", "devsim"], [], {}, "")]
+        self.exe_files = {e: set(f) for e, f in MADE_OF.items()}
+        self.exe_waits = {e: {e} for e in MADE_OF}
+        for u in self.units:
+            u.files = set().union(*(self.exe_files[e] for e in u.exes))
+        self.built = {e: self.build_of(e) for e in MADE_OF}
+        self.baseline_hashes = dict(self.built)
+        self.ran: list[dict[str, bool]] = []  # at each test run: which programs are unmutated
+
+    def build_of(self, exe: str) -> str:
+        return "".join((self.src / f).read_text() for f in MADE_OF[exe])
+
+    def ninja(self, jobs, targets):
+        for e in targets:
+            self.built[e] = self.build_of(e)
+        return True, ""
+
+    def hashes(self, exes):
+        return {e: self.built[e] for e in exes}
+
+    def check_rebuilt(self, m, out):
+        pass
+
+    def run_tests(self, m, units, limits):
+        self.ran.append({e: self.built[e] == self.baseline_hashes[e]
+                         for u in units for e in u.exes})
+        return "survived", ""
+
+
+def mutant(w: Worker, file: str) -> Mutant:
+    at = (w.src / file).read_text().index("1")
+    return Mutant(file, 1, "constant", at, at + 1, "2", "1 -> 2", "", "")
+
+
+class WorkerTest(unittest.TestCase):
+    def test_a_program_an_earlier_mutant_went_into_is_rebuilt_before_the_next_runs(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            w = ImaginedWorker(Path(tmp))
+            originals = {f: (w.src / f).read_bytes() for f in ("core.cpp", "cli.cpp")}
+            for file in ("core.cpp", "cli.cpp"):
+                self.assertEqual(w.try_mutant(mutant(w, file), originals[file], {})["outcome"],
+                                 "survived")
+            self.assertEqual(w.ran, [{"core_tests": False, "cli": True, "devsim": False},
+                                     {"cli": False, "devsim": True}])
+
+    def test_a_program_left_mutated_is_told_and_not_tested(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            w = ImaginedWorker(Path(tmp))
+            w.built["devsim"] = "int core = 2;\n"  # as if rebuilt from a mutant outside ninja
+            original = (w.src / "cli.cpp").read_bytes()
+            w.ninja = lambda jobs, targets: (True, "")  # builds nothing
+            with self.assertRaisesRegex(RuntimeError, "devsim differ"):
+                w.try_mutant(mutant(w, "cli.cpp"), original, {})
+            self.assertEqual((w.src / "cli.cpp").read_bytes(), original)
+            self.assertEqual(w.ran, [])
+
+
+if __name__ == "__main__":
+    unittest.main()
