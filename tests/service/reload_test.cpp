@@ -13,10 +13,7 @@ struct Reloaded : ServiceRig {
       devices[port] =
           &app.world.AddDevice(port, {.letter = 'W', .serial = "4000" + std::to_string(port)});
     }
-    app.Set("Connection Mode", "1");
-    app.Set("Used COM Ports", "6");  // COM2 and COM3
-    app.Start();
-    control.Started();
+    Start(1, "6");  // COM2 and COM3
     app.world.loop.RunForMs(1000);
   }
   std::size_t Heard(int port) { return devices[port]->Commands().size(); }
