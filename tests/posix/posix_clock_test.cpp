@@ -24,6 +24,7 @@ namespace {
 
 using namespace rig;
 using enum ClockSetResult;
+using enum TimeJumpCause;
 
 CivilTime At(int y, int mo, int d, int h, int mi, int s, int micro = 0) {
   return CivilTime{y, mo, d, h, mi, s, micro, WeekdayOf(y, mo, d)};
@@ -203,13 +204,10 @@ TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSettingNorASuspend) {
   std::map<clockid_t, std::int64_t> now{{CLOCK_REALTIME, 1'796'479'509'000'000},
                                         {CLOCK_MONOTONIC, 5'000'000},
                                         {CLOCK_BOOTTIME, 5'000'000}};
-  PosixClock clock(
-      [&now](const timespec& when) {
-        now[CLOCK_REALTIME] = when.tv_sec * std::int64_t{1'000'000} + when.tv_nsec / 1000;
-        return 0;
-      },
-      {}, [&now](clockid_t c) { return now.at(c); });
-  std::vector<std::pair<TimeJumpCause, std::int64_t>> jumps;
+  PosixClock clock([](const timespec&) { return 0; }, {},
+                   [&now](clockid_t c) { return now.at(c); });
+  using Jumps = std::vector<std::pair<TimeJumpCause, std::int64_t>>;
+  Jumps jumps;
   clock.SetJumpListener(
       [&](const TimeJump& jump) { jumps.emplace_back(jump.cause, jump.stepMicros); });
   const int fd = clock.WatchJumps();
@@ -220,7 +218,8 @@ TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSettingNorASuspend) {
   EXPECT_GT(armed.it_value.tv_sec * 1'000'000'000L + armed.it_value.tv_nsec, 0);
   now[CLOCK_REALTIME] += 2'000'000;  // stepped 2 s forwards
   clock.CheckJumps();
-  clock.SetLocal(clock.LocalNow());  // the program's own step, to the present
+  now[CLOCK_REALTIME] -= kHourUs;  // the program's own step, as the setting below makes it
+  clock.SetLocal(clock.LocalNow());
   clock.CheckJumps();
   ScopedEnv zone("TZ", "IST-5:30");
   clock.CheckJumps();
@@ -231,11 +230,7 @@ TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSettingNorASuspend) {
   clock.CheckJumps();
   now[CLOCK_REALTIME] -= 5'000'000;  // someone steps the clock back
   clock.CheckJumps();
-  const std::vector<std::pair<TimeJumpCause, std::int64_t>> expected = {
-      {TimeJumpCause::kStep, 2'000'000},
-      {TimeJumpCause::kOffsetChange, 0},
-      {TimeJumpCause::kStep, -5'000'000}};
-  EXPECT_EQ(jumps, expected);
+  EXPECT_EQ(jumps, (Jumps{{kStep, 2'000'000}, {kOffsetChange, 0}, {kStep, -5'000'000}}));
 }
 
 // A write's wait for the start of a second serves the service's readers, and still ends on
@@ -277,8 +272,7 @@ TEST(ResumeWatch, ReportsAWakeFromLogindOnlyAndNothingWithoutABus) {
   PrivateBus bus;
   int resumes = 0;
   PosixClock clock([](const timespec&) { return 0; });
-  clock.SetJumpListener(
-      [&](const TimeJump& jump) { resumes += jump.cause == TimeJumpCause::kResume; });
+  clock.SetJumpListener([&](const TimeJump& jump) { resumes += jump.cause == kResume; });
   {
     ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
     EXPECT_EQ(ResumeWatch(clock).Fd(), -1);
