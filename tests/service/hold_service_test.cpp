@@ -3,6 +3,7 @@
 // change of the state once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "service/service_log.h"
@@ -14,11 +15,9 @@ namespace {
 using State = ClockSyncState;
 
 int TimeCommands(const sim::SimDevice& device) {
-  int n = 0;
-  for (const sim::DeviceCommand& c : device.Commands()) {
-    n += c.line.size() > 1 && c.line[0] == 'T' && std::isdigit(c.line[1]);
-  }
-  return n;
+  return static_cast<int>(std::ranges::count_if(device.Commands(), [](const sim::DeviceCommand& c) {
+    return c.line.size() > 1 && c.line[0] == 'T' && std::isdigit(c.line[1]);
+  }));
 }
 
 TEST(ServiceHold, AHeldUpdateIsRefusedWithItsReasonAndDoneWhenForced) {

@@ -2,6 +2,7 @@
 // of a device shared, changes before reads, and reads of the state answered at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,9 +38,8 @@ struct Rig : ServiceRig {
     return index;
   }
   std::size_t QueryCount(int device) {
-    std::size_t n = 0;
-    for (const auto& c : devices[static_cast<std::size_t>(device)]->Commands()) n += c.line == "QT";
-    return n;
+    return std::ranges::count(devices[static_cast<std::size_t>(device)]->Commands(), "QT",
+                              &sim::DeviceCommand::line);
   }
   std::vector<sim::SimDevice*> devices;
   std::vector<std::optional<Answer>> answers;
