@@ -70,13 +70,10 @@ TEST(ServiceControl, ACallerMayHaveFourRequestsWaitingAndTheNextIsRefusedWhileOt
       r.port = 2 + i % 2;
       flood.push_back(rig.Send(r, c.caller("uid:1000")));
     }
-    for (int i = 0; i < 4; ++i) {
-      EXPECT_FALSE(
-          Refused(rig.answers[flood[static_cast<std::size_t>(i)]], ErrorKind::kLimitsExceeded))
+    for (std::size_t i = 0; i < flood.size(); ++i) {  // the fifth and sixth are refused
+      EXPECT_EQ(Refused(rig.answers[flood[i]], ErrorKind::kLimitsExceeded), i >= 4)
           << c.what << " #" << i;
     }
-    EXPECT_TRUE(Refused(rig.answers[flood[4]], ErrorKind::kLimitsExceeded)) << c.what;
-    EXPECT_TRUE(Refused(rig.answers[flood[5]], ErrorKind::kLimitsExceeded)) << c.what;
     const std::size_t other = rig.Send(PortRequest(RequestKind::kUpdate, 3), Rig::Allowed("uid:0"));
     rig.app.world.loop.RunUntil([&] { return rig.answers[other].has_value(); }, 120'000);
     ASSERT_TRUE(rig.answers[other].has_value()) << c.what;
