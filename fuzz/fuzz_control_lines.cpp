@@ -14,21 +14,14 @@
 
 using namespace horalign;
 
-namespace {
-
-struct Service : ServiceRig {
-  Service() {
-    app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
-    Start();
-  }
-};
-
-}  // namespace
-
 FUZZ_TARGET(in) {
   // One program for every input, as the service serves one client after another.
-  static Service* service = new Service;
-  Service& s = *service;
+  static ServiceRig& s = *[] {
+    auto* rig = new ServiceRig;
+    rig->app.world.AddDevice(3, {.letter = 'W', .serial = "30303"});
+    rig->Start();
+    return rig;
+  }();
   while (in.remaining_bytes() > 0) {
     const bool mayChange = in.ConsumeIntegral<std::uint8_t>() & 1;
     std::string line;

@@ -64,13 +64,16 @@ if command -v rsvg-convert >/dev/null; then
   awk -v e="$rmse" 'BEGIN { exit !(e != "" && e < 0.03) }' ||
     fail "the SVG icon differs from the 256 px one (RMSE $rmse)"
 fi
+# holds HOW TEXT FILE WHY: the installed file holds the text as a whole line (x) or in one (-).
+holds() { grep -qF"${1/-/}" -- "$2" "$root/$3" || fail "$3 lacks $2: $4"; }
+unit=usr/lib/systemd/system/horalign.service
+policy=usr/share/polkit-1/actions/com.quorvane.horalign.policy
+buspolicy=usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf
 # One licence, named alike in the copyright file and the metainfo, and no placeholder.
-grep -qx 'License: MIT' "$root/usr/share/doc/horalign/copyright" ||
-  fail "the copyright file does not name the MIT licence"
+holds x 'License: MIT' usr/share/doc/horalign/copyright "the MIT licence"
 grep -qi 'proprietary\|all rights reserved' "$root/usr/share/doc/horalign/copyright" &&
   fail "the copyright file still holds the placeholder licence"
-grep -qF '<project_license>MIT</project_license>' "$root/usr/share/metainfo/$app.metainfo.xml" ||
-  fail "the metainfo does not name the MIT licence"
+holds - '<project_license>MIT</project_license>' "usr/share/metainfo/$app.metainfo.xml" "the MIT licence"
 readelf -S "$root/usr/bin/horalign" | grep -q '\.debug_info\|\.symtab' && fail "horalign is not stripped"
 "$root/usr/bin/horalign" --version | grep -qx "Horalign (Version $version)" ||
   fail "the installed program does not start"
@@ -79,24 +82,18 @@ zcat "$root/usr/share/man/man1/horalign-devsim.1.gz" | grep -qF 'write\-ports' |
 
 # The unit waits for the bus name the policy lets its user own; polkit knows the action
 # the service asks about.
-grep -qx 'BusName=com.quorvane.Horalign1' "$root/usr/lib/systemd/system/horalign.service" ||
-  fail "the unit names no bus"
-grep -q '<policy user="horalign">' "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" ||
-  fail "the bus policy lets the service's user own nothing"
-grep -q '<action id="com.quorvane.horalign.manage">' \
-  "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "no polkit action"
+holds x BusName=com.quorvane.Horalign1 $unit "the unit names no bus"
+holds - '<policy user="horalign">' $buspolicy "the service's user may own nothing"
+holds - '<action id="com.quorvane.horalign.manage">' $policy "no polkit action"
 # polkitd answers the service (user horalign) about other users' processes only as the owner.
-grep -q '<annotate key="org.freedesktop.policykit.owner">unix-user:horalign</annotate>' \
-  "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" ||
-  fail "the polkit action does not let the service's user ask about its callers"
+holds - '<annotate key="org.freedesktop.policykit.owner">unix-user:horalign</annotate>' $policy \
+  "the service's user cannot ask about its callers"
 # A reload is a signal to the service, never a call on the bus, which polkit would decide.
 # shellcheck disable=SC2016
-grep -qx 'ExecReload=kill -HUP $MAINPID' "$root/usr/lib/systemd/system/horalign.service" ||
-  fail "the unit's reload is not a SIGHUP"
+holds x 'ExecReload=kill -HUP $MAINPID' $unit "the unit's reload is not a SIGHUP"
 if command -v xmllint >/dev/null; then
-  xmllint --noout "$root/usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf" || fail "bus policy"
-  xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd \
-    "$root/usr/share/polkit-1/actions/com.quorvane.horalign.policy" || fail "polkit action"
+  xmllint --noout "$root/$buspolicy" || fail "bus policy"
+  xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$root/$policy" || fail "polkit action"
 fi
 
 if command -v desktop-file-validate >/dev/null; then

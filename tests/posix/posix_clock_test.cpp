@@ -24,6 +24,7 @@ namespace {
 
 using namespace rig;
 using enum ClockSetResult;
+using enum TimeJumpCause;
 
 CivilTime At(int y, int mo, int d, int h, int mi, int s, int micro = 0) {
   return CivilTime{y, mo, d, h, mi, s, micro, WeekdayOf(y, mo, d)};
@@ -193,44 +194,35 @@ TEST(PosixClock, RunsTheLoopWhileTimedatedIsAskedAndGivesEachRequestItsOwnAnswer
   ExpectAskedFor(timedated.ReadLine(0), 1780281002000000, thirdUs);
 }
 
-// Jumps: the timerfd is armed for the next whole minute; a step against the monotonic clock
-// and a new UTC offset are reported, the program's own setting is not.
-TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSetting) {
+// Jumps: the timerfd is armed for the next whole minute; a step of the wall clock and a new
+// UTC offset are reported, the program's own setting is not, nor a suspend: that moves the
+// wall clock and CLOCK_BOOTTIME on alike and leaves CLOCK_MONOTONIC behind (logind reports
+// the wake).
+TEST(PosixClock, ReportsStepsAndOffsetChangesButNotItsOwnSettingNorASuspend) {
   ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
-  PosixClock clock([](const timespec&) { return 0; });
-  std::vector<TimeJump> jumps;
-  clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
-  const int fd = clock.WatchJumps();
-  ASSERT_GE(fd, 0);
-  itimerspec armed{};
-  ::timerfd_gettime(fd, &armed);
-  EXPECT_LE(armed.it_value.tv_sec, 60);
-  EXPECT_GT(armed.it_value.tv_sec * 1'000'000'000L + armed.it_value.tv_nsec, 0);
-  clock.CheckJumps(clock.WallAheadUs() + 2'000'000);  // stepped 2 s forwards
-  clock.SetLocal(clock.LocalNow());                   // the program's own step back
-  clock.CheckJumps();
-  ScopedEnv zone("TZ", "IST-5:30");
-  clock.CheckJumps();
-  ASSERT_EQ(jumps.size(), 2u);
-  EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
-  EXPECT_NEAR(static_cast<double>(jumps[0].stepMicros), 2e6, 1000);
-  EXPECT_EQ(jumps[1].cause, TimeJumpCause::kOffsetChange);
-}
-
-// A suspend moves the wall clock and CLOCK_BOOTTIME on alike and leaves CLOCK_MONOTONIC
-// behind: waking from it is no step (logind reports the wake), while a step of the wall
-// clock alone is one.
-TEST(PosixClock, ASuspendIsNoStepButAStepOfTheWallClockIs) {
-  ScopedEnv tz("TZ", "UTC");
   constexpr std::int64_t kHourUs = 3'600'000'000;
   std::map<clockid_t, std::int64_t> now{{CLOCK_REALTIME, 1'796'479'509'000'000},
                                         {CLOCK_MONOTONIC, 5'000'000},
                                         {CLOCK_BOOTTIME, 5'000'000}};
   PosixClock clock([](const timespec&) { return 0; }, {},
                    [&now](clockid_t c) { return now.at(c); });
-  std::vector<std::int64_t> steps;
-  clock.SetJumpListener([&](const TimeJump& jump) { steps.push_back(jump.stepMicros); });
-  ASSERT_GE(clock.WatchJumps(), 0);
+  using Jumps = std::vector<std::pair<TimeJumpCause, std::int64_t>>;
+  Jumps jumps;
+  clock.SetJumpListener(
+      [&](const TimeJump& jump) { jumps.emplace_back(jump.cause, jump.stepMicros); });
+  const int fd = clock.WatchJumps();
+  ASSERT_GE(fd, 0);
+  itimerspec armed{};
+  ::timerfd_gettime(fd, &armed);
+  EXPECT_LE(armed.it_value.tv_sec, 60);
+  EXPECT_GT(armed.it_value.tv_sec * 1'000'000'000L + armed.it_value.tv_nsec, 0);
+  now[CLOCK_REALTIME] += 2'000'000;  // stepped 2 s forwards
+  clock.CheckJumps();
+  now[CLOCK_REALTIME] -= kHourUs;  // the program's own step, as the setting below makes it
+  clock.SetLocal(clock.LocalNow());
+  clock.CheckJumps();
+  ScopedEnv zone("TZ", "IST-5:30");
+  clock.CheckJumps();
   now[CLOCK_REALTIME] += 3 * kHourUs;  // three hours asleep
   now[CLOCK_BOOTTIME] += 3 * kHourUs;
   clock.CheckJumps();
@@ -238,13 +230,9 @@ TEST(PosixClock, ASuspendIsNoStepButAStepOfTheWallClockIs) {
   clock.CheckJumps();
   now[CLOCK_REALTIME] -= 5'000'000;  // someone steps the clock back
   clock.CheckJumps();
-  EXPECT_EQ(steps, std::vector<std::int64_t>{-5'000'000});
+  EXPECT_EQ(jumps, (Jumps{{kStep, 2'000'000}, {kOffsetChange, 0}, {kStep, -5'000'000}}));
 }
 
-// Waking from sleep comes from logind on the system bus, through the poll loop; without a
-// bus there is nothing to watch and nothing fails. Only the owner of logind's name is heard:
-// another connection's PrepareForSleep(false), broadcast or sent to the watcher alone, is
-// nothing, also when the name has passed to a new owner since the watch began.
 // A write's wait for the start of a second serves the service's readers, and still ends on
 // time: no earlier than asked, whatever comes in.
 TEST(PosixClock, ASleepServesWhatComesInAndStillEndsAtItsDeadline) {
@@ -276,12 +264,15 @@ TEST(PosixClock, ASleepServesWhatComesInAndStillEndsAtItsDeadline) {
   EXPECT_GE(sleptUs, 40'000);
 }
 
+// Waking from sleep comes from logind on the system bus, through the poll loop; without a
+// bus there is nothing to watch and nothing fails. Only the owner of logind's name is heard:
+// another connection's PrepareForSleep(false), broadcast or sent to the watcher alone, is
+// nothing, also when the name has passed to a new owner since the watch began.
 TEST(ResumeWatch, ReportsAWakeFromLogindOnlyAndNothingWithoutABus) {
   PrivateBus bus;
   int resumes = 0;
   PosixClock clock([](const timespec&) { return 0; });
-  clock.SetJumpListener(
-      [&](const TimeJump& jump) { resumes += jump.cause == TimeJumpCause::kResume; });
+  clock.SetJumpListener([&](const TimeJump& jump) { resumes += jump.cause == kResume; });
   {
     ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
     EXPECT_EQ(ResumeWatch(clock).Fd(), -1);

@@ -67,11 +67,11 @@ TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWholeAndTheNextGetsPastWhatItLe
 }
 
 TEST_F(SettingsFile, AFileThatCannotBeReadIsKeptAsideAndAFreshOneWrittenOnTheNextSave) {
-  const std::string value = "\"Update Interval\"=\"75\"\n";
+  // Text that is not a settings file (as the document tells it), one that is not a file, one
+  // that cannot be read, and one too large.
   const std::pair<std::string, fs::perms> rows[] = {
-      {std::string("\177ELF\2\1\1\0\0", 9) + value, fs::perms::owner_all},
-      {kSection + value, fs::perms::owner_all},  // no header
-      {"", fs::perms::owner_all},                // a directory in the file's place
+      {kSection + "\"Update Interval\"=\"75\"\n", fs::perms::owner_all},  // no header
+      {"", fs::perms::owner_all},  // a directory in the file's place
       {kOldFile, fs::perms::none},
       {kOldFile + std::string(RegDocument::kMaxBytes, '\n'), fs::perms::owner_all}};
   for (const auto& [content, perms] : rows) {

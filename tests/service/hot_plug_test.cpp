@@ -1,6 +1,7 @@
 // Devices that go and come back while the service runs, on the simulated program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <tuple>
@@ -30,18 +31,14 @@ struct Plugged : ServiceRig {
     hotPlug.Check();
   }
   int Writes() {
-    int n = 0;
-    for (const auto& c : device->Commands()) n += c.line.starts_with("T");
-    return n;
+    return static_cast<int>(std::ranges::count_if(
+        device->Commands(), [](const sim::DeviceCommand& c) { return c.line.starts_with("T"); }));
   }
   bool Heard(const std::string& status) {
-    for (const std::string& line : sent) {
-      if (line.find("\"PortChanged\"") != std::string::npos &&
-          line.find(status) != std::string::npos && line.find("\"port\":3") != std::string::npos) {
-        return true;
-      }
-    }
-    return false;
+    return std::ranges::any_of(sent, [&status](const std::string& line) {
+      return line.find("\"PortChanged\"") != line.npos && line.find(status) != line.npos &&
+             line.find("\"port\":3") != line.npos;
+    });
   }
 
   sim::SimDevice* device = nullptr;

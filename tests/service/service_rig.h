@@ -28,10 +28,10 @@ struct ServiceRig {
     // The headless window says when a row has settled; here every cell is a settled row.
     app.view.onCell = [this](int row, int, const std::string&) { control.RowSettled(row); };
   }
-  // Starts the program with COM3 active, as the service would.
-  void Start(int mode = 1) {
+  // Starts the program with the ports of the mask `used` active (COM3), as the service would.
+  void Start(int mode = 1, const char* used = "4") {
     app.Set("Connection Mode", std::to_string(mode));
-    app.Set("Used COM Ports", "4");
+    app.Set("Used COM Ports", used);
     app.Start();
     control.Started();
   }
