@@ -39,7 +39,8 @@ def _props(test: dict) -> dict:
 def _is_exe(path: Path) -> bool:
     try:
         with open(path, "rb") as f:
-            return path.is_file() and f.read(4) == ELF
+            head = f.read(4)
+            return path.is_file() and (head == ELF or head[:2] == b"MZ")  # or a Windows program
     except OSError:
         return False
 

@@ -8,6 +8,7 @@ import os
 import queue
 import resource
 import secrets
+import shutil
 import signal
 import sys
 import threading
@@ -48,6 +49,9 @@ def parse_args(argv: list[str]):
     p.add_argument("--stop-after", type=float, default=0, metavar="MIN",
                    help="take no new mutant after MIN minutes; the report tells how many of the "
                         "sample ran (they run in rank order: a random part of it)")
+    p.add_argument("--no-windows", action="store_true",
+                   help="leave out the Windows cross build and its tests under Wine, which run "
+                        "by default where scripts/deps.sh --windows installed their tools")
     p.add_argument("--timeout-factor", type=float, default=3.0, metavar="F",
                    help="a test program's time limit: F times its unmutated run, at least 5 s "
                         "more than it (default 3); a timeout is tried again with 3 times that")
@@ -105,7 +109,14 @@ def main(argv: list[str]) -> int:
     jobs = max(1, min(args.jobs, len(chosen) or 1))
     args.jobs = jobs
     cpus = os.cpu_count() or 1
-    workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env) for i in range(jobs)]
+    tools = ("x86_64-w64-mingw32-g++-posix", "wixl", "wine", "Xvfb")
+    wine = not args.no_windows and all(shutil.which(t) for t in tools)
+    workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env, wine)
+               for i in range(jobs)]
+    if not wine:
+        for w in workers:
+            w.left_out["wine"] = ("--no-windows" if args.no_windows else
+                                  "no " + ", ".join(t for t in tools if not shutil.which(t)))
 
     stopping = threading.Event()
 

@@ -68,6 +68,7 @@ def write_report(path: Path, args, files: list[str], total_count: int,
     units = sorted(worker.units, key=lambda u: (u.kind, u.name))
     gtests = [u.name for u in units if u.kind == "gtest"]
     others = [u.name for u in units if u.kind == "ctest"]
+    stages = [u.name for u in units if u.kind == "wine"]
     L = [
         RUN_MARK,
         f"## Seed {args.seed}, {date}",
@@ -93,17 +94,21 @@ def write_report(path: Path, args, files: list[str], total_count: int,
         f"- Tests: each mutant runs the tests whose programs are built from its file (from "
         f"CTest's test commands and Ninja's inputs and deps log), after bringing only the "
         f"programs those tests run up to date. Test programs run whole: {', '.join(gtests)}; other CTest tests, through "
-        f"ctest: {', '.join(others)}. Time limits: "
+        f"ctest: {', '.join(others)}"
+        + (f"; the Windows cross build's, by stage of scripts/test-windows.sh under Wine, "
+           f"only for a mutant the others let live: {', '.join(stages)}" if stages else "")
+        + ". Time limits: "
         + ", ".join(f"{u.name} {limits[u.name]:.0f} s" for u in units)
         + " (a timeout is tried once more with three times the limit).",
     ]
     if worker.left_out:
         L.append("- Left out, as they cannot run here: "
                  + "; ".join(f"{n} ({why})" for n, why in sorted(worker.left_out.items())) + ".")
+    if not stages:
+        L.append("- Not covered here: the Windows sources (winui/, platform/win32/, "
+                 "control/win32/, service/win32/) build only for Windows, and their tests under "
+                 "Wine on a cross build did not run (see what was left out).")
     L += [
-        "- Not covered by design: the Windows sources (winui/, platform/win32/, control/win32/, "
-        "service/win32/) build only for Windows, and their tests run under Wine on a cross "
-        "build (scripts/test-windows.sh), which a mutant's rebuild here does not reach.",
         f"- Run time: {fmt_minutes(timing['wall'])} with {args.jobs} job(s) on {os.cpu_count()} "
         f"CPUs, {fmt_minutes(timing['prepare'])} of it preparing the copies. The builds and tests "
         f"used {fmt_minutes(timing['cpu'])} of CPU time ({fmt_minutes(timing['cpu_mutants'])} for "

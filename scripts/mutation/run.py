@@ -35,6 +35,28 @@ def sha256(path: Path) -> str:
     return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
+# What each stage of scripts/test-windows.sh runs, as the cross build names it ("*.msi": the
+# installer it makes). Which files a stage covers is read from that build's Ninja, as here.
+WINE_STAGES = {
+    "suites": ["tests/horalign_core_tests.exe", "tests/horalign_sim_tests.exe",
+               "tests/horalign_service_tests.exe", "tests/horalign_win32_tests.exe"],
+    "e2e": ["winui/horalign.exe"],
+    "msi": ["*.msi"],
+    "service": ["*.msi", "tests/horalign_service_probe.exe"],
+}
+WIN = "win:"  # names the cross build's files among this build's
+
+
+def program_hash(path: Path) -> str:
+    """A program's hash; a Windows program's without the link time in its COFF header."""
+    data = bytearray(path.read_bytes())
+    if data[:2] == b"MZ" and len(data) > 0x40:
+        coff = int.from_bytes(data[0x3C:0x40], "little") + 4
+        if data[coff - 4 : coff] == b"PE\0\0":
+            data[coff + 4 : coff + 8] = bytes(4)
+    return hashlib.sha256(data).hexdigest()
+
+
 def mirrored_files() -> list[str]:
     """The working tree's files as git sees them (tracked, and new ones not ignored)."""
     out = subprocess.run(["git", "ls-files", "-z", "-co", "--exclude-standard"], cwd=REPO,
@@ -45,11 +67,14 @@ def mirrored_files() -> list[str]:
 class Worker:
     """One copy of the tree with its own CMake build; mutants run here one at a time."""
 
-    def __init__(self, idx: int, root: Path, build_jobs: int, env: dict[str, str]):
+    def __init__(self, idx: int, root: Path, build_jobs: int, env: dict[str, str],
+                 wine: bool = False):
         self.idx = idx
         self.root = root.resolve()  # the builds name their files by real paths
         self.src = root / "src"
         self.build = root / "build"
+        self.wine = wine  # the Windows cross build and its tests under Wine as well
+        self.win_build = self.root / "build-win"
         self.build_jobs = build_jobs
         self.env = dict(env)
         self.proc: subprocess.Popen | None = None
@@ -157,15 +182,31 @@ class Worker:
             raise RuntimeError(f"configuring failed; see {self.root / 'configure.log'}")
 
     def ninja(self, jobs: int, targets: list[str]) -> tuple[bool, str]:
-        log = self.root / "build.log"
-        rc, _ = self.run(["ninja", "-C", str(self.build), f"-j{jobs}", *targets], 3600, log)
-        return rc == 0, log.read_text(errors="replace")
+        """Builds the targets (all of this build when none), each in its own build."""
+        log, out = self.root / "build.log", ""
+        mine = [t for t in targets if not t.startswith(WIN)]
+        win = [t[len(WIN):] for t in targets if t.startswith(WIN)]
+        for build, names, mark in ((self.build, mine, ""), (self.win_build, win, WIN)):
+            if names or (not targets and not mark):
+                rc, _ = self.run(["ninja", "-C", str(build), f"-j{jobs}", *names], 3600, log)
+                text = log.read_text(errors="replace")
+                out += text.replace("Building CXX object ", "Building CXX object " + mark)
+                if rc != 0:
+                    return False, out
+        return True, out
+
+    def path(self, exe: str) -> Path:
+        return self.win_build / exe[len(WIN):] if exe.startswith(WIN) else self.build / exe
 
     def exes(self) -> set[str]:
         return {e for u in self.units for e in u.exes for e in self.exe_waits.get(e, {e})}
 
     def hashes(self, exes: set[str]) -> dict[str, str]:
-        return {e: sha256(self.build / e) for e in sorted(exes)}
+        def one(e: str) -> str:
+            if e.endswith(".msi"):  # a new package code each time: its programs tell
+                return "+".join(program_hash(self.path(w)) for w in sorted(self.exe_waits[e] - {e}))
+            return program_hash(self.path(e))
+        return {e: one(e) for e in sorted(exes)}
 
     def prepare(self, jobs: int) -> None:
         self.sync()
@@ -182,6 +223,8 @@ class Worker:
             self.build, self.src, exes, read_deps(self.build))
         for u in self.units:
             u.files = set().union(*(self.exe_files[e] for e in u.exes))
+        if self.wine:
+            self.add_wine_stages(jobs)
         self.baseline_hashes = self.hashes(self.exes())
         kept = []
         for u in self.units:
@@ -193,13 +236,40 @@ class Worker:
             (self.root / "baseline" / f"{u.name}.log").write_text(out)
             if rc != 0:
                 self.left_out[u.name] = f"fails without a mutant three times (exit {rc})"
-            elif u.kind == "ctest" and re.search(r"\*\*\*Skipped|Not Run", out):
+            elif u.kind != "gtest" and re.search(r"\*\*\*Skipped|Not Run", out):
                 self.left_out[u.name] = "skipped here: " + (
                     next((ln.strip() for ln in out.splitlines() if "skipped" in ln.lower()), ""))
             else:
                 self.baseline_seconds[u.name] = secs
                 kept.append(u)
         self.units = kept
+
+    def add_wine_stages(self, jobs: int) -> None:
+        """The stages of scripts/test-windows.sh as units, on a cross build of this copy."""
+        env = {**self.env, "BUILD_DIR": str(self.win_build), "JOBS": str(jobs)}
+        rc, _ = self.run(["bash", "scripts/build-windows.sh"], 3600, self.root / "build-win.log",
+                         cwd=self.src, env=env)
+        if rc != 0:
+            self.left_out["wine"] = f"the cross build failed; see {self.root / 'build-win.log'}"
+            return
+        msi = sorted(p.name for p in self.win_build.glob("horalign-*-x64.msi"))
+        stages = {s: [msi[-1] if e == "*.msi" and msi else e for e in exes]
+                  for s, exes in WINE_STAGES.items()}
+        exes = {e for names in stages.values() for e in names}
+        missing = sorted(e for e in exes if not (self.win_build / e).is_file())
+        if missing:
+            self.left_out["wine"] = "the cross build made no " + ", ".join(missing)
+            return
+        files, waits, objects = exe_contents(self.win_build, self.src, exes,
+                                             read_deps(self.win_build))
+        self.exe_files.update({WIN + e: f for e, f in files.items()})
+        self.exe_waits.update({WIN + e: {WIN + w for w in ws} for e, ws in waits.items()})
+        self.objects.update({WIN + o: f for o, f in objects.items()})
+        for stage, names in stages.items():
+            u = Unit(f"wine {stage}", "wine", [WIN + e for e in names], [stage], {},
+                     str(self.src), lock="wine")  # one Xvfb display and Wine at a time
+            u.files = set().union(*(files[e] for e in names))
+            self.units.append(u)
 
     def keep_only(self, names: set[str]) -> None:
         """Runs only the units every copy could run."""
@@ -222,36 +292,44 @@ class Worker:
         units = self.units_of(m.file)
         if not units:
             return {"outcome": "not covered", "detail": ""}
-        # Only what the tests that see the file run is rebuilt: all of it, as a program that is
-        # not made from this file may still hold an earlier mutant of another file it is made of.
-        targets = sorted({e for u in units for e in u.exes})
-        watched = {w for e in targets for w in self.exe_waits[e]}
+        # The cross build and Wine only for a mutant that the tests here let live.
+        groups = [g for g in ([u for u in units if u.kind != "wine"],
+                              [u for u in units if u.kind == "wine"]) if g]
         path = self.src / m.file
         self.check_clean(m.file, original)
         text = original.decode()
         mutated = text[: m.start] + m.repl + text[m.end :]
         t0 = time.monotonic()
+        outcome, detail, build_s = "same code", "", 0.0
         try:
             path.write_bytes(mutated.encode())
             self.touch(path)
-            ok, out = self.ninja(self.build_jobs, targets)
-            build_s = time.monotonic() - t0
-            if not ok:
-                err = next((ln.strip() for ln in out.splitlines() if "error" in ln), "")
-                return {"outcome": "not built", "detail": err[:200], "build_s": build_s}
-            self.check_rebuilt(m, out)
-            hashes = self.hashes(watched)
-            stale = sorted(e for e in watched if e in self.exe_files
-                           and m.file not in self.exe_files[e]
-                           and hashes[e] != self.baseline_hashes[e])
-            if stale:
-                raise RuntimeError(f"{m.file}:{m.line}: {', '.join(stale)} differ from the "
-                                   "unmutated build without being made from the file")
-            if all(hashes[e] == self.baseline_hashes[e] for e in watched):
-                return {"outcome": "same code", "detail": "", "build_s": build_s}
-            changed = {e for e in watched if hashes[e] != self.baseline_hashes[e]}
-            outcome, detail = self.run_tests(m, [u for u in units if changed & set(
-                w for e in u.exes for w in self.exe_waits[e])], limits)
+            for group in groups:
+                # Only what the tests that see the file run is rebuilt: all of it, as a program
+                # not made from this file may still hold an earlier mutant of another file.
+                targets = sorted({e for u in group for e in u.exes})
+                watched = {w for e in targets for w in self.exe_waits[e]}
+                t1 = time.monotonic()
+                ok, out = self.ninja(self.build_jobs, targets)
+                build_s += time.monotonic() - t1
+                if not ok:
+                    err = next((ln.strip() for ln in out.splitlines() if "error" in ln), "")
+                    return {"outcome": "not built", "detail": err[:200], "build_s": build_s}
+                self.check_rebuilt(m, out)
+                hashes = self.hashes(watched)
+                stale = sorted(e for e in watched if e in self.exe_files
+                               and m.file not in self.exe_files[e]
+                               and hashes[e] != self.baseline_hashes[e])
+                if stale:
+                    raise RuntimeError(f"{m.file}:{m.line}: {', '.join(stale)} differ from the "
+                                       "unmutated build without being made from the file")
+                changed = {e for e in watched if hashes[e] != self.baseline_hashes[e]}
+                if not changed:
+                    continue
+                outcome, detail = self.run_tests(m, [u for u in group if changed & set(
+                    w for e in u.exes for w in self.exe_waits[e])], limits)
+                if outcome == "killed":
+                    break
             return {"outcome": outcome, "detail": detail, "build_s": build_s,
                     "test_s": time.monotonic() - t0 - build_s}
         finally:
@@ -272,6 +350,9 @@ class Worker:
         env = {**self.env, **u.env}
         if u.kind == "gtest":
             args = [str(self.build / u.exes[0]), *u.command[1:], *extra]
+        elif u.kind == "wine":
+            args = ["bash", "scripts/test-windows.sh", *u.command]
+            env.update(BUILD_DIR=str(self.win_build), DEVSIM=str(self.build / "sim/horalign-devsim"))
         else:
             args = ["ctest", "-R", f"^{re.escape(u.name)}$", "--output-on-failure",
                     "--timeout", str(int(limit) + 1)]
@@ -280,7 +361,7 @@ class Worker:
             lock.acquire()
         try:
             rc, secs = self.run(args, limit + (30 if u.kind == "ctest" else 0), log,
-                                cwd=Path(u.cwd) if u.kind == "gtest" else self.build, env=env)
+                                cwd=self.build if u.kind == "ctest" else Path(u.cwd), env=env)
         finally:
             if lock:
                 lock.release()
@@ -317,7 +398,7 @@ class Worker:
                 return "killed", f"{u.name}: timed out ({limits[u.name]:.0f} s, then {limit:.0f} s)"
             if rc < 0:
                 return "killed", f"{u.name}: crashed (signal {-rc})"
-            if rc != 0 and u.kind == "ctest" and self.run_unit(u, extra, 3 * limits[u.name])[0] == 0:
+            if rc != 0 and u.kind != "gtest" and self.run_unit(u, extra, 3 * limits[u.name])[0] == 0:
                 continue  # failed once, passed again: a real-time test on a busy machine
             if rc != 0:
                 failed = re.findall(r"\[  FAILED  \] ([\w/.]+)", out) if u.kind == "gtest" else []

@@ -10,20 +10,22 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 from mutation.coverage import Unit  # noqa: E402
 from mutation.find import Mutant  # noqa: E402
-from mutation.run import Worker  # noqa: E402
+from mutation.run import WIN, Worker  # noqa: E402
 
 # Each program and the files it is made of; a built program is the texts it was built from.
-MADE_OF = {"core_tests": ["core.cpp"], "cli": ["cli.cpp"], "devsim": ["core.cpp"]}
+MADE_OF = {"core_tests": ["core.cpp"], "cli": ["cli.cpp"], "devsim": ["core.cpp"],
+           WIN + "core_tests.exe": ["core.cpp", "win.cpp"]}
 
 
 class ImaginedWorker(Worker):
     def __init__(self, root: Path):
         super().__init__(0, root, 1, {})
-        for name in ("core.cpp", "cli.cpp"):
+        for name in ("core.cpp", "cli.cpp", "win.cpp"):
             (self.src / name).parent.mkdir(parents=True, exist_ok=True)
             (self.src / name).write_text(f"int {name[:-4]} = 1;\n")
         self.units = [Unit("core_tests", "gtest", ["core_tests"], [], {}, ""),
-                      Unit("cli_test", "ctest", ["cli", "devsim"], [], {}, "")]
+                      Unit("cli_test", "ctest", ["cli", "devsim"], [], {}, ""),
+                      Unit("wine suites", "wine", [WIN + "core_tests.exe"], [], {}, "")]
         self.exe_files = {e: set(f) for e, f in MADE_OF.items()}
         self.exe_waits = {e: {e} for e in MADE_OF}
         for u in self.units:
@@ -31,11 +33,14 @@ class ImaginedWorker(Worker):
         self.built = {e: self.build_of(e) for e in MADE_OF}
         self.baseline_hashes = dict(self.built)
         self.ran: list[dict[str, bool]] = []  # at each test run: which programs are unmutated
+        self.builds: list[list[str]] = []
+        self.killing: set[str] = set()  # the units that fail
 
     def build_of(self, exe: str) -> str:
         return "".join((self.src / f).read_text() for f in MADE_OF[exe])
 
     def ninja(self, jobs, targets):
+        self.builds.append(targets)
         for e in targets:
             self.built[e] = self.build_of(e)
         return True, ""
@@ -49,7 +54,7 @@ class ImaginedWorker(Worker):
     def run_tests(self, m, units, limits):
         self.ran.append({e: self.built[e] == self.baseline_hashes[e]
                          for u in units for e in u.exes})
-        return "survived", ""
+        return ("killed", "") if self.killing & {u.name for u in units} else ("survived", "")
 
 
 def mutant(w: Worker, file: str) -> Mutant:
@@ -66,7 +71,19 @@ class WorkerTest(unittest.TestCase):
                 self.assertEqual(w.try_mutant(mutant(w, file), originals[file], {})["outcome"],
                                  "survived")
             self.assertEqual(w.ran, [{"core_tests": False, "cli": True, "devsim": False},
+                                     {WIN + "core_tests.exe": False},
                                      {"cli": False, "devsim": True}])
+
+    def test_the_cross_build_runs_only_for_a_mutant_the_tests_here_let_live(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            w = ImaginedWorker(Path(tmp))
+            w.killing = {"core_tests"}
+            for file, outcome in (("core.cpp", "killed"), ("win.cpp", "survived")):
+                original = (w.src / file).read_bytes()
+                self.assertEqual(w.try_mutant(mutant(w, file), original, {})["outcome"], outcome)
+            self.assertEqual(w.builds, [["cli", "core_tests", "devsim"], [WIN + "core_tests.exe"]])
+            self.assertEqual(w.ran, [{"core_tests": False, "cli": True, "devsim": False},
+                                     {WIN + "core_tests.exe": False}])
 
     def test_a_program_left_mutated_is_told_and_not_tested(self):
         with tempfile.TemporaryDirectory() as tmp:
