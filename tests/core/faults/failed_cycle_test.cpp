@@ -11,7 +11,6 @@ namespace {
 // again from it, so the next try comes one whole interval later, neither on the next tick
 // nor a minute late, in both directions.
 TEST(FailedCycle, TheMinutesStartAgainFromItAndTheNextTryComesAWholeIntervalLater) {
-  constexpr std::int64_t kMinuteUs = 60'000'000;
   for (const auto& [mode, letter, command, status] :
        {std::tuple(1, 'W', "T", "Error updating device."),
         {2, 'J', "QT", "Error reading device."}}) {

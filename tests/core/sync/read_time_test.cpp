@@ -189,7 +189,6 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
 // cycles, and only the events of an interval's last two minutes are used (the clock cannot be
 // set here, so each is one attempt).
 TEST(ReceiverEvents, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
-  constexpr std::int64_t kMinuteUs = 60'000'000;
   for (const int every : {30, 60}) {
     SimApp s;
     s.world.AddDevice(2, {.letter = sim::kNoLetter, .eventEverySeconds = every});

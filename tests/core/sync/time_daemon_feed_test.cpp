@@ -15,8 +15,6 @@ namespace {
 
 using sim::SimApp;
 
-constexpr std::int64_t kSecondUs = 1'000'000;
-
 // Mode 2 feeding the time daemon from a receiver on COM2 that speaks every second, on time,
 // once it has been identified. The port is read as its bytes arrive, as the service reads it.
 struct FeedScenario {
