@@ -75,18 +75,12 @@ TEST(Scan, ReconnectsTheStoredPortsInOrderAndTheButtonsFollowTheSelectedRow) {
   EXPECT_LT(s.world.serial.LinesToDevice(1).back().firstByteUs,
             s.world.serial.LinesToDevice(16).front().firstByteUs);
   EXPECT_FALSE(s.Form().UserBusy());
-  const auto buttons = [&s] {
-    std::string on;
-    for (Control c : {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}) {
-      on += s.view.ControlEnabled(c) ? '+' : '-';
-    }
-    return on;
-  };
   // Row 0: nothing selected, so there is nothing to act on.
   for (const auto& [row, on] : {std::pair{1, "-++"}, std::pair{2, "+--"}, std::pair{3, "-+-"},
                                 std::pair{5, "---"}, std::pair{0, "---"}}) {
     s.Select(row);
-    EXPECT_EQ(buttons(), on) << row;
+    EXPECT_EQ(Enabled(s, {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}), on)
+        << row;
   }
 }
 
