@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -36,17 +35,14 @@ void ExpectDecisions(ClockDecision (*decide)(const std::string&, const CivilTime
   }
 }
 
-// hhmmss MMDDYY, weekday, digit sum of the thirteen digits modulo 10, CR. (Replies one digit
-// away from 09301512052615, the year 2076 among them, are swept in the next test.)
+// hhmmss MMDDYY, weekday, digit sum of the thirteen digits modulo 10, CR. Replies one digit
+// away from 09301512052615 (another date, an invalid one, 2076, 1996) are swept in the next
+// test; these are the rest: the agreeing clock, the century's edges, the wrong lengths.
 TEST(QtReply, IsCheckedAndComparedWithThePcTimeToTheSecond) {
   const CivilTime pc{2026, 12, 5, 9, 30, 10};
   ExpectDecisions(
       DecideQtReply,
       {{"09301012052610\r", pc, true, std::nullopt},
-       {"09301012062611\r", pc, true, CivilTime{2026, 12, 6, 9, 30, 10}},
-       // A device without a calendar: an invalid date sets the time only.
-       {"09301513062617\r", pc, true, CivilTime{2026, 12, 5, 9, 30, 15}},
-       {"09301501019919\r", pc, true, CivilTime{1999, 1, 1, 9, 30, 15}},
        {"09301501017715\r", pc, true, CivilTime{1977, 1, 1, 9, 30, 15}},
        {"09301501012912\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2129, 1, 1, 9, 30, 15}},
        {"09301501013014\r", {2080, 1, 1, 9, 30, 10}, true, CivilTime{2030, 1, 1, 9, 30, 15}},
@@ -126,10 +122,7 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   SimApp s;
   auto& device = s.world.AddDevice(4, {.letter = 'J', .clockOffsetSeconds = 3600});
   StartIn(s, 2, 8);
-  StatusTrail trail(s, 4);
   Click(s, 4, &QV_MainForm::OnUpdateClick);
-  EXPECT_THAT(trail.texts, ::testing::Contains("Reading date & time from device..."));
-  EXPECT_EQ(s.Cell(4, kColStatus), "PC updated successfully.");
   EXPECT_EQ(s.Cell(4, kColStatusTime), "12/05/26, 03:05:10 PM");
   EXPECT_EQ(SentTo(s, 4).back(), "QT\r");
   ASSERT_EQ(s.world.clock.SetLog().size(), 1u);
