@@ -20,7 +20,6 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
               (std::vector<std::string>{"03", "Yes", "Connected to device.", stamp, settings,
                                         "KR9010", "", "", "54321", "Yes"}));
     EXPECT_EQ(s.view.colours[2], kGreen);
-    EXPECT_EQ(s.Stored("Used COM Ports"), "4");
     Click(s, 3, &QV_MainForm::OnDeactivateClick);
     EXPECT_EQ(trail.texts, (std::vector<std::string>{
                                "Connecting to device...", "Connected to device.",

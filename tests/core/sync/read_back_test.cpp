@@ -104,9 +104,6 @@ TEST(ReadBack, AVerifiedCycleOfFourDevicesLetsTheLoopRunBetweenItsQueries) {
     longestUs = std::max(longestUs, gapUs);
   }
   EXPECT_LT(longestUs, 100'000);
-  for (int port = 1; port <= 4; ++port) {
-    EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.") << port;
-  }
 }
 
 // A wall clock that stands still (set back as fast as it runs, by something else) never

@@ -180,32 +180,20 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
 
 // However often a receiver speaks, the schedule keeps its whole minutes: four hours run four
 // cycles, and only the events of an interval's last two minutes are used (the clock cannot be
-// set here, so each is one attempt).
+// set here, so each is one attempt). The monitor hands on every receiver line, but only the
+// mode that sets the PC clock takes it.
 TEST(ReceiverEvents, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
-  for (const int every : {30, 60}) {
+  for (const auto& [mode, every] : {std::pair(2, 30), {2, 60}, {1, 30}}) {
     SimApp s;
     s.world.AddDevice(2, {.letter = sim::kNoLetter, .eventEverySeconds = every});
     s.world.clock.RefuseSets(ClockSetResult::kNoRight);
-    StartIn(s, 2, 2);
+    StartIn(s, mode, 2);
     int cycles = 0;
     s.view.onWindowEnabled = [&cycles](bool on) { cycles += on ? 0 : 1; };
     RunToUs(s, 240 * kMinuteUs + 1000);
-    EXPECT_EQ(cycles, 4) << every << " s";
-    EXPECT_EQ(s.world.clock.SetLog().size(), 4u * 120 / every) << every << " s";
+    EXPECT_EQ(cycles, 4) << mode << ", " << every << " s";
+    EXPECT_EQ(s.world.clock.SetLog().size(), mode == 2 ? 4u * 120 / every : 0u) << every << " s";
     for (const auto& set : s.world.clock.SetLog()) EXPECT_GE(set.atUs / kMinuteUs % 60, 58);
-  }
-}
-
-// The monitor hands on every receiver line; only the mode that sets the PC clock takes it.
-TEST(ReceiverEvents, SetThePcClockOnlyInPcFromDeviceMode) {
-  for (const int mode : {1, 2}) {
-    SCOPED_TRACE(mode);
-    SimApp s;
-    s.world.AddDevice(4, {.letter = sim::kNoLetter, .eventEverySeconds = 0});
-    StartIn(s, mode, 8);
-    s.Form().SetMinuteCount(58);
-    s.app.Paging().OnReceiverTimeLine(4, "037146214050\r");
-    EXPECT_EQ(s.world.clock.SetLog().size(), mode == 2 ? 1u : 0u);
   }
 }
 

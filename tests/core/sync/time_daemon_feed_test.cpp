@@ -119,9 +119,8 @@ TEST(TimeDaemonFeed, ReadingsBecomeSamples) {
     EXPECT_NEAR(s.offsetSeconds, c.offset, 1e-9);
     EXPECT_EQ(s.leap, c.leap);
   }
-  for (const char* bad : {"037146214051\r", "0999999140501\r", "03714621465\r"}) {
-    EXPECT_FALSE(ReadReceiverEvent(bad).has_value()) << bad;
-  }
+  // The event's checks are DecideReceiverEvent's, tried in read_time_test.cpp.
+  EXPECT_FALSE(ReadReceiverEvent("037146214051\r").has_value());
 }
 
 }  // namespace
