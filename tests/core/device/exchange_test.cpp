@@ -23,8 +23,7 @@ TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
   for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,n,8,1", 3, 21, 42},
                         Case{"1200,N,8,1", 1, 60, 121}, Case{"1200,N,8,1", 7, 63, 126}}) {
     PagingRig rig;
-    rig.world.AddDevice(3, {.settings = c.settings, .silent = true});
-    rig.Open(3, c.settings);
+    rig.Attach(3, {.settings = c.settings, .silent = true});
     rig.world.loop.SetDueTimesPerWait(c.dueTimesPerWait);
     const std::int32_t start = rig.delayTicks;
     EXPECT_FALSE(rig.paging.ProbeDevice());
@@ -64,8 +63,7 @@ TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
        }}};
   for (const Case& c : cases) {
     PagingRig rig;
-    auto& dev = rig.world.AddDevice(4, {.missingCr = true});
-    rig.Open(4);
+    auto& dev = rig.Attach(4, {.missingCr = true});
     dev.Flood(5'000'000);          // noise without CR for five seconds
     rig.world.loop.RunForMs(600);  // the poll at 500 ms began a line that never ends
     const std::int32_t start = rig.delayTicks;
@@ -92,8 +90,7 @@ TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
                         Case{{.replyDelayUs = 3'600'000}, 8, "", 3000},
                         Case{{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
     PagingRig rig;
-    rig.world.AddDevice(4, c.device);
-    rig.Open(4);
+    rig.Attach(4, c.device);
     rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
     std::string reply = "old";
     EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, c.timeoutTicks, reply),
@@ -116,8 +113,7 @@ TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
   for (const Case& c : {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3},
                         Case{"A1405091205267*", false, "1405091205267", 2}}) {
     PagingRig rig;
-    rig.world.AddDevice(5, {.fixedReply = c.fixedReply});
-    rig.Open(5);
+    rig.Attach(5, {.fixedReply = c.fixedReply});
     rig.world.loop.RunForMs(1000);
     std::string reply;
     const auto start = rig.delayTicks;
@@ -153,8 +149,7 @@ TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
         Case{"", "N/A 00000", kUnknown, 2, "\r", 41, {.silent = true}},
         Case{"?99\r", "N/A 00000", kUnknown, 5, "P\r", 373, {.fixedReply = "?99"}}}) {
     PagingRig rig;
-    rig.world.AddDevice(2, c.device);
-    rig.Open(2);
+    rig.Attach(2, c.device);
     std::tie(rig.paging.DeviceModel, rig.paging.DeviceSerial, rig.paging.DeviceKind) =
         std::tuple("QM6840", "12345", kLocalClock);
     EXPECT_EQ(rig.paging.IdentifyDevice(), c.line);
