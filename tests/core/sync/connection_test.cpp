@@ -19,7 +19,6 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
     EXPECT_EQ(s.view.rows[2],
               (std::vector<std::string>{"03", "Yes", "Connected to device.", stamp, settings,
                                         "KR9010", "", "", "54321", "Yes"}));
-    EXPECT_EQ(s.view.colours[2], kGreen);
     Click(s, 3, &QV_MainForm::OnDeactivateClick);
     EXPECT_EQ(trail.texts, (std::vector<std::string>{
                                "Connecting to device...", "Connected to device.",
