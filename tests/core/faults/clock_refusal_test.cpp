@@ -25,10 +25,10 @@ TEST(ClockRefusal, TheRowSaysSoAndNothingElseChanges) {
         RefusalCase{ClockSetResult::kAutoSyncOn, true, autoSync, kRefusal}}) {
     SCOPED_TRACE(std::string(c.status) + (c.receiver ? ", receiver" : ", QT"));
     sim::SimApp s;
-    auto& device = s.world.AddDevice(7, {.letter = c.receiver ? sim::kNoLetter : 'K',
-                                         .clockOffsetSeconds = 5400,
-                                         .eventEverySeconds = 0});
-    StartIn(s, 2, 1 << 6);
+    auto& device = StartWith(s, 2, 7,
+                             {.letter = c.receiver ? sim::kNoLetter : 'K',
+                              .clockOffsetSeconds = 5400,
+                              .eventEverySeconds = 0});
     s.Run(2000);
     auto rows = s.view.rows;
     const int writesBefore = s.registry.WriteCount();

@@ -16,8 +16,7 @@ TEST(FailedCycle, TheMinutesStartAgainFromItAndTheNextTryComesAWholeIntervalLate
         {2, 'J', "QT", "Error reading device."}}) {
     SCOPED_TRACE(mode);
     sim::SimApp s;
-    auto& device = s.world.AddDevice(1, {.letter = letter});
-    StartIn(s, mode, 1);
+    auto& device = StartWith(s, mode, 1, {.letter = letter});
     device.Config().silent = true;
     RunToUs(s, 60 * kMinuteUs - 1000);
     ASSERT_TRUE(SentStartingWith(s, 1, command).empty());

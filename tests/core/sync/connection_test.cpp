@@ -39,8 +39,7 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
 // back to the first speed's settings, active in dark red.
 TEST(Connect, ADeviceThatNoLongerAnswersLeavesTheRowActiveWithTheDefaultSettings) {
   SimApp s;
-  auto& device = s.world.AddDevice(6, {.letter = 'W', .settings = "38400,N,8,1"});
-  StartIn(s, 1, 32);
+  auto& device = StartWith(s, 1, 6, {.letter = 'W', .settings = "38400,N,8,1"});
   ASSERT_EQ(s.Cell(6, kColSettings), "38400,N,8,1");
   device.Config().silent = true;
   Click(s, 6, &QV_MainForm::OnActivateClick);

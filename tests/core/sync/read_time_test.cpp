@@ -120,8 +120,7 @@ TEST(ReceiverEvent, IsCheckedAndSetsTheTimeOfDayNearestThePresent) {
 // A KR9010 on COM 4 is the time source of a PC in PcFromDevice mode.
 TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
   SimApp s;
-  auto& device = s.world.AddDevice(4, {.letter = 'J', .clockOffsetSeconds = 3600});
-  StartIn(s, 2, 8);
+  auto& device = StartWith(s, 2, 4, {.letter = 'J', .clockOffsetSeconds = 3600});
   Click(s, 4, &QV_MainForm::OnUpdateClick);
   EXPECT_EQ(s.Cell(4, kColStatusTime), "12/05/26, 03:05:10 PM");
   EXPECT_EQ(SentTo(s, 4).back(), "QT\r");
@@ -151,8 +150,7 @@ TEST(ReadTime, SetsThePcFromTheReplyAndNeverFromAReplyThatDidNotCome) {
 // identified yet is named "Receiver" by its first accepted event.
 TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
   SimApp s;
-  s.world.AddDevice(1, {.letter = 'A'});
-  StartIn(s, 1, 1);
+  StartWith(s, 1, 1, {.letter = 'A'});
   EXPECT_FALSE(s.Form().Sync().ProcessTime(1, "037146214050\r")) << "not a time source";
   EXPECT_EQ(s.Cell(1, kColStatus), "Error reading device.");
   Click(s, 9, &QV_MainForm::OnActivateClick);  // nothing attached: Device "N/A"
@@ -185,9 +183,8 @@ TEST(ReceiverEvents, CountOnlyInTheIntervalsLastTwoMinutes) {
 TEST(ReceiverEvents, AReceiverThatSpeaksOftenNeverHoldsTheScheduleBack) {
   for (const auto& [mode, every] : {std::pair(2, 30), {2, 60}, {1, 30}}) {
     SimApp s;
-    s.world.AddDevice(2, {.letter = sim::kNoLetter, .eventEverySeconds = every});
     s.world.clock.RefuseSets(ClockSetResult::kNoRight);
-    StartIn(s, mode, 2);
+    StartWith(s, mode, 2, {.letter = sim::kNoLetter, .eventEverySeconds = every});
     int cycles = 0;
     s.view.onWindowEnabled = [&cycles](bool on) { cycles += on ? 0 : 1; };
     RunToUs(s, 240 * kMinuteUs + 1000);

@@ -20,6 +20,14 @@ inline void StartIn(sim::SimApp& s, int mode, int usedPorts) {
   s.Start();
 }
 
+// One device on `port`, that port alone active, started in `mode`.
+inline sim::SimDevice& StartWith(sim::SimApp& s, int mode, int port,
+                                 const sim::SimDeviceConfig& config) {
+  sim::SimDevice& device = s.world.AddDevice(port, config);
+  StartIn(s, mode, 1 << (port - 1));
+  return device;
+}
+
 // COM1 takes local time in "PT" and "PD", COM16 UTC in one "T" command: both active in mode
 // 1, with `setting` stored as `value` first unless `value` is null.
 constexpr int kLocal = 1, kUtc = 16;

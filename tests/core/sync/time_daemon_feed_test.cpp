@@ -19,15 +19,15 @@ using sim::SimApp;
 // once it has been identified. The port is read as its bytes arrive, as the service reads it.
 struct FeedScenario {
   explicit FeedScenario(const std::string& settings, double offsetSeconds = 2.5, bool feed = true) {
-    receiver = &s.world.AddDevice(2, {.letter = sim::kNoLetter,
-                                      .settings = settings,
-                                      .clockOffsetSeconds = offsetSeconds,
-                                      .eventEverySeconds = 1,
-                                      .eventsOnTime = true,
-                                      .eventsAfterSeconds = 30});
     s.Set("Feed Time Daemon", feed ? "1" : "0");
     s.Set("Serial COM Port", "2");
-    StartIn(s, 2, 2);
+    receiver = &StartWith(s, 2, 2,
+                          {.letter = sim::kNoLetter,
+                           .settings = settings,
+                           .clockOffsetSeconds = offsetSeconds,
+                           .eventEverySeconds = 1,
+                           .eventsOnTime = true,
+                           .eventsAfterSeconds = 30});
     reader = s.world.loop.CreateTimer(1, true, [this] {
       QV_Paging& paging = s.app.Paging();
       paging.Collecting() ? paging.ContinueCollecting() : paging.PollSerialInput();

@@ -23,8 +23,7 @@ const sim::WorldOptions kEastOfUtc{.localOffsetMinutes = 600};
 
 TEST(WriteTime, SendsTheUtcFamilyItsUtcDateAndTimeJustAfterASecondStarts) {
   SimApp s(kEastOfUtc);
-  s.world.AddDevice(2, {.letter = 'W'});
-  StartIn(s, 1, 2);
+  StartWith(s, 1, 2, {.letter = 'W'});
   Click(s, 2, &QV_MainForm::OnUpdateClick);
   const auto frames = SentStartingWith(s, 2, "T");
   ASSERT_EQ(frames.size(), 1u);
@@ -67,8 +66,7 @@ TEST(WriteTime, SetsTheLocalFamilysTimeThenItsDate) {
              {"PT000529\r", "PT0005\r"},
              "Error updating device."}}) {
     SimApp s(kEastOfUtc);
-    s.world.AddDevice(4, c.device);
-    StartIn(s, 1, 8);
+    StartWith(s, 1, 4, c.device);
     Click(s, 4, &QV_MainForm::OnUpdateClick);
     std::vector<std::string> commands;
     for (const auto& l : s.world.serial.LinesToDevice(4)) {
@@ -86,8 +84,7 @@ TEST(WriteTime, SetsTheLocalFamilysTimeThenItsDate) {
 
 TEST(WriteTime, ADeviceThatStillDoesNotConnectGetsOnlyProbesAndAFreshStatusTime) {
   SimApp s;
-  s.world.AddDevice(3, {.letter = 'W', .silent = true});
-  StartIn(s, 1, 4);
+  StartWith(s, 1, 3, {.letter = 'W', .silent = true});
   ASSERT_EQ(s.Cell(3, kColStatusTime), "12/05/26, 02:05:23 PM");
   const std::size_t linesBefore = SentTo(s, 3).size();
   EXPECT_FALSE(s.Form().Sync().WriteTime(3));
@@ -178,8 +175,7 @@ TEST(WriteTime, ABusyReceiverAtTheSecondBoundaryDelaysTheCommandToTheNextSecond)
     for (std::int64_t phaseUs = 0; phaseUs < 1'000'000; phaseUs += 125'000) {
       SCOPED_TRACE(testing::Message() << letter << " at " << phaseUs);
       SimApp s;
-      s.world.AddDevice(1, {.letter = letter});
-      StartIn(s, 1, 1);
+      StartWith(s, 1, 1, {.letter = letter});
       s.world.clock.StepWallMicros(phaseUs);
       s.world.devices[0]->SendRaw("#");  // no CR: dropped at its deadline, a second later
       QV_Paging& paging = s.app.Paging();

@@ -270,9 +270,8 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
     // clang-format on
     SCOPED_TRACE(statuses);
     SimApp s;
-    s.world.AddDevice(1, {.letter = mode == 1 ? 'W' : 'J'});
     s.world.AddDevice(3, {.letter = 'W'});
-    StartIn(s, mode, 1);
+    StartWith(s, mode, 1, {.letter = mode == 1 ? 'W' : 'J'});
     const bool modeChange = click == &Form::OnModeClick;
     if (modeChange) s.view.modeIndex = 1, s.dialog.Answer(6);
     s.view.focus = cmdClose;  // the focus is on the button pressed
@@ -331,9 +330,8 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
     // clang-format on
     SCOPED_TRACE(testing::Message() << how << mode << tray << answer);
     SimApp s;
-    s.world.AddDevice(1, {.letter = 'W'});
     s.view.trayAvailable = tray;
-    StartIn(s, mode, 1);
+    StartWith(s, mode, 1, {.letter = 'W'});
     const std::size_t shown = s.dialog.shown.size();
     std::tie(s.view.intervalText, s.view.left, s.view.top) = std::tuple("75", 1234, 567);
     if (answer) s.dialog.Answer(answer);
@@ -398,9 +396,8 @@ TEST(MainWindow, TheTrayBringsTheWindowBack) {
 // count alone, and a cycle due while the user is busy is skipped for a whole interval.
 TEST(MainWindow, CyclesComeWholeIntervalsApartAndSkipABusyUser) {
   SimApp s;
-  s.world.AddDevice(16, {.letter = 'W'});
   s.Set("Update Interval", "30");
-  StartIn(s, 1, 32768);
+  StartWith(s, 1, 16, {.letter = 'W'});
   EXPECT_EQ(s.view.intervalText, "0030");
   auto writes = [&] { return SentStartingWith(s, 16, "T").size(); };
   RunToUs(s, 30 * kMinuteUs - 1000);
