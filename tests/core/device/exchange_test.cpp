@@ -14,24 +14,21 @@ namespace {
 // tick count pass half the wait between two looks; the second CR then goes out at the first
 // look after.
 TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
-  struct Case {
-    const char* settings;
-    int dueTimesPerWait;
-    std::int32_t secondCrTick;
-    std::int32_t endTick;
-  };
-  for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,n,8,1", 3, 21, 42},
-                        Case{"1200,N,8,1", 1, 60, 121}, Case{"1200,N,8,1", 7, 63, 126}}) {
+  for (const auto& [settings, dueTimesPerWait, secondCrTick, endTick] :
+       {std::tuple("9600,N,8,1", 1, 20, 41),
+        {"9600,n,8,1", 3, 21, 42},
+        {"1200,N,8,1", 1, 60, 121},
+        {"1200,N,8,1", 7, 63, 126}}) {
     PagingRig rig;
-    rig.Attach(3, {.settings = c.settings, .silent = true});
-    rig.world.loop.SetDueTimesPerWait(c.dueTimesPerWait);
+    rig.Attach(3, {.settings = settings, .silent = true});
+    rig.world.loop.SetDueTimesPerWait(dueTimesPerWait);
     const std::int32_t start = rig.delayTicks;
     EXPECT_FALSE(rig.paging.ProbeDevice());
     const auto sent = rig.Sent(3);
-    ASSERT_EQ(sent.size(), 2u) << c.settings << " " << c.dueTimesPerWait;
+    ASSERT_EQ(sent.size(), 2u) << settings << " " << dueTimesPerWait;
     EXPECT_EQ(sent[0].text + sent[1].text, "\r\r");
-    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + c.secondCrTick) * 50) << c.settings;
-    EXPECT_EQ(rig.NowMs(), (start + c.endTick) * 50) << c.settings;
+    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + secondCrTick) * 50) << settings;
+    EXPECT_EQ(rig.NowMs(), (start + endTick) * 50) << settings;
     EXPECT_EQ(rig.paging.ReplyLine, "");
   }
 }
@@ -104,26 +101,22 @@ TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
 // Three tries of eight ticks (nine, strictly) each while only errors come back. A
 // reply read at the poll after the first try ends the second.
 TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
-  struct Case {
-    const char* fixedReply;
-    bool acceptError;
-    const char* result;
-    std::size_t sent;
-  };
-  for (const Case& c : {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3},
-                        Case{"A1405091205267*", false, "1405091205267", 2}}) {
+  for (const auto& [fixedReply, acceptError, result, sent] :
+       {std::tuple("?99", false, "", 3u),
+        {"?99", true, "?99", 3u},
+        {"A1405091205267*", false, "1405091205267", 2u}}) {
     PagingRig rig;
-    rig.Attach(5, {.fixedReply = c.fixedReply});
+    rig.Attach(5, {.fixedReply = fixedReply});
     rig.world.loop.RunForMs(1000);
     std::string reply;
     const auto start = rig.delayTicks;
     EXPECT_EQ(
-        rig.paging.QueryDevice("Q", "X", 13, Frame::kMarked, 0, reply, LineEnd::kCr, c.acceptError),
-        c.result);
-    EXPECT_EQ(rig.Sent(5).size(), c.sent);
+        rig.paging.QueryDevice("Q", "X", 13, Frame::kMarked, 0, reply, LineEnd::kCr, acceptError),
+        result);
+    EXPECT_EQ(rig.Sent(5).size(), sent);
     EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
-    EXPECT_EQ(reply, std::string(c.fixedReply) + "\r");
-    EXPECT_EQ(rig.delayTicks - start, c.sent == 3 ? 3 * 9 : 9 + 1) << c.result;
+    EXPECT_EQ(reply, std::string(fixedReply) + "\r");
+    EXPECT_EQ(rig.delayTicks - start, sent == 3 ? 3 * 9 : 9 + 1) << result;
     EXPECT_FALSE(rig.paging.ReplyComplete);
   }
 }
