@@ -75,25 +75,22 @@ TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
 // grace wait lasts 17 ticks (850 ms). The monitor reads a line at its next 500 ms poll.
 // Another complete line ends the wait but fails.
 TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
-  struct Case {
-    sim::SimDeviceConfig device;
-    std::int32_t timeoutTicks;
-    const char* reply;
-    std::int64_t durationMs;
-  };
-  for (const Case& c : {Case{{}, 100, "*\r", 500}, Case{{}, 8, "*\r", 1300},
-                        Case{{}, 0, "*\r", 1300}, Case{{.replyDelayUs = 1'400'000}, 8, "*\r", 2150},
-                        Case{{.replyDelayUs = 2'300'000}, 8, "*\r", 3000},
-                        Case{{.replyDelayUs = 3'600'000}, 8, "", 3000},
-                        Case{{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
+  for (const auto& [device, timeoutTicks, answer, durationMs] :
+       {std::tuple(sim::SimDeviceConfig{}, 100, "*\r", 500),
+        {{}, 8, "*\r", 1300},
+        {{}, 0, "*\r", 1300},
+        {{.replyDelayUs = 1'400'000}, 8, "*\r", 2150},
+        {{.replyDelayUs = 2'300'000}, 8, "*\r", 3000},
+        {{.replyDelayUs = 3'600'000}, 8, "", 3000},
+        {{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
     PagingRig rig;
-    rig.Attach(4, c.device);
+    rig.Attach(4, device);
     rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
     std::string reply = "old";
-    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, c.timeoutTicks, reply),
-              std::string(c.reply) == "*\r");
-    EXPECT_EQ(rig.NowMs() - 1000, c.durationMs) << c.reply;
-    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, timeoutTicks, reply),
+              std::string(answer) == "*\r");
+    EXPECT_EQ(rig.NowMs() - 1000, durationMs) << answer;
+    EXPECT_EQ(reply, answer);
     EXPECT_EQ(rig.Sent(4).back().text, "PT1405\r");
   }
 }

@@ -43,18 +43,13 @@ struct FeedScenario {
 // receiver's lead (ahead or behind). No reading steps the PC, whether the daemon takes it or
 // not; with the feed off the interval's last two minutes step it and the daemon hears nothing.
 TEST(TimeDaemonFeed, DatesEachReadingAtItsFirstByteAndNeverStepsThePc) {
-  struct Case {
-    const char* settings;
-    double lead;
-    FeedResult result;
-    const char* status;
-  };
-  for (const Case& c : {Case{"1200,N,8,1", 2.5, FeedResult::kSent, kFeedSentText},
-                        Case{"9600,N,8,1", -1.25, FeedResult::kNoDaemon, kFeedNotTakenText},
-                        Case{"38400,N,8,1", 2.5, FeedResult::kRefused, kFeedNotTakenText}}) {
-    SCOPED_TRACE(c.settings);
-    FeedScenario f(c.settings, c.lead);
-    f.s.feed.result = c.result;
+  for (const auto& [settings, lead, result, status] :
+       {std::tuple("1200,N,8,1", 2.5, FeedResult::kSent, kFeedSentText),
+        {"9600,N,8,1", -1.25, FeedResult::kNoDaemon, kFeedNotTakenText},
+        {"38400,N,8,1", 2.5, FeedResult::kRefused, kFeedNotTakenText}}) {
+    SCOPED_TRACE(settings);
+    FeedScenario f(settings, lead);
+    f.s.feed.result = result;
     RunToUs(f.s, 40 * kSecondUs);
     const auto& samples = f.s.feed.samples;
     ASSERT_GE(samples.size(), 5u);
@@ -67,11 +62,11 @@ TEST(TimeDaemonFeed, DatesEachReadingAtItsFirstByteAndNeverStepsThePc) {
         if (line.command.empty() && std::llabs(d) < std::llabs(nearest)) nearest = d;
       }
       EXPECT_LE(std::llabs(nearest), 1000);
-      EXPECT_NEAR(got.offsetSeconds, c.lead, 0.001);
+      EXPECT_NEAR(got.offsetSeconds, lead, 0.001);
       EXPECT_EQ(got.leap, 0);
     }
     EXPECT_TRUE(f.s.world.clock.SetLog().empty()) << "the PC clock is never stepped";
-    EXPECT_EQ(f.s.Cell(2, kColStatus), c.status);
+    EXPECT_EQ(f.s.Cell(2, kColStatus), status);
   }
   FeedScenario off("9600", -1.25, false);
   off.s.Form().SetMinuteCount(58);
