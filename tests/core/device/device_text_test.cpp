@@ -24,8 +24,7 @@ TEST(DeviceText, AnIdentityWithEscapesOrBrokenUtf8IsShownCleanedAndAnOrdinaryOne
   for (const auto& [printed, shown] : rows) {
     SCOPED_TRACE(printed);
     SimApp s;
-    s.world.AddDevice(2, {.letter = 'W', .serial = printed});
-    StartIn(s, 1, 2);
+    StartWith(s, 1, 2, {.letter = 'W', .serial = printed});
     EXPECT_EQ(s.Cell(2, kColDevice) + " " + s.Cell(2, kColSerial), "QM8340 " + shown);
     ASSERT_EQ(s.History().size(), 1u);
     EXPECT_EQ(s.History()[0].serial, shown);

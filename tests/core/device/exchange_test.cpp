@@ -14,25 +14,21 @@ namespace {
 // tick count pass half the wait between two looks; the second CR then goes out at the first
 // look after.
 TEST(Probe, SendsTheSecondCrOnceHalfTheWaitHasPassedAndGivesUpAtTheEnd) {
-  struct Case {
-    const char* settings;
-    int dueTimesPerWait;
-    std::int32_t secondCrTick;
-    std::int32_t endTick;
-  };
-  for (const Case& c : {Case{"9600,N,8,1", 1, 20, 41}, Case{"9600,n,8,1", 3, 21, 42},
-                        Case{"1200,N,8,1", 1, 60, 121}, Case{"1200,N,8,1", 7, 63, 126}}) {
+  for (const auto& [settings, dueTimesPerWait, secondCrTick, endTick] :
+       {std::tuple("9600,N,8,1", 1, 20, 41),
+        {"9600,n,8,1", 3, 21, 42},
+        {"1200,N,8,1", 1, 60, 121},
+        {"1200,N,8,1", 7, 63, 126}}) {
     PagingRig rig;
-    rig.world.AddDevice(3, {.settings = c.settings, .silent = true});
-    rig.Open(3, c.settings);
-    rig.world.loop.SetDueTimesPerWait(c.dueTimesPerWait);
+    rig.Attach(3, {.settings = settings, .silent = true});
+    rig.world.loop.SetDueTimesPerWait(dueTimesPerWait);
     const std::int32_t start = rig.delayTicks;
     EXPECT_FALSE(rig.paging.ProbeDevice());
     const auto sent = rig.Sent(3);
-    ASSERT_EQ(sent.size(), 2u) << c.settings << " " << c.dueTimesPerWait;
+    ASSERT_EQ(sent.size(), 2u) << settings << " " << dueTimesPerWait;
     EXPECT_EQ(sent[0].text + sent[1].text, "\r\r");
-    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + c.secondCrTick) * 50) << c.settings;
-    EXPECT_EQ(rig.NowMs(), (start + c.endTick) * 50) << c.settings;
+    EXPECT_EQ(sent[1].firstByteUs / 1000, (start + secondCrTick) * 50) << settings;
+    EXPECT_EQ(rig.NowMs(), (start + endTick) * 50) << settings;
     EXPECT_EQ(rig.paging.ReplyLine, "");
   }
 }
@@ -64,8 +60,7 @@ TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
        }}};
   for (const Case& c : cases) {
     PagingRig rig;
-    auto& dev = rig.world.AddDevice(4, {.missingCr = true});
-    rig.Open(4);
+    auto& dev = rig.Attach(4, {.missingCr = true});
     dev.Flood(5'000'000);          // noise without CR for five seconds
     rig.world.loop.RunForMs(600);  // the poll at 500 ms began a line that never ends
     const std::int32_t start = rig.delayTicks;
@@ -80,26 +75,22 @@ TEST(Exchanges, GiveUpWithoutSendingWhileTheReceiverStaysBusy) {
 // grace wait lasts 17 ticks (850 ms). The monitor reads a line at its next 500 ms poll.
 // Another complete line ends the wait but fails.
 TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
-  struct Case {
-    sim::SimDeviceConfig device;
-    std::int32_t timeoutTicks;
-    const char* reply;
-    std::int64_t durationMs;
-  };
-  for (const Case& c : {Case{{}, 100, "*\r", 500}, Case{{}, 8, "*\r", 1300},
-                        Case{{}, 0, "*\r", 1300}, Case{{.replyDelayUs = 1'400'000}, 8, "*\r", 2150},
-                        Case{{.replyDelayUs = 2'300'000}, 8, "*\r", 3000},
-                        Case{{.replyDelayUs = 3'600'000}, 8, "", 3000},
-                        Case{{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
+  for (const auto& [device, timeoutTicks, answer, durationMs] :
+       {std::tuple(sim::SimDeviceConfig{}, 100, "*\r", 500),
+        {{}, 8, "*\r", 1300},
+        {{}, 0, "*\r", 1300},
+        {{.replyDelayUs = 1'400'000}, 8, "*\r", 2150},
+        {{.replyDelayUs = 2'300'000}, 8, "*\r", 3000},
+        {{.replyDelayUs = 3'600'000}, 8, "", 3000},
+        {{.fixedReply = "12345678901234"}, 100, "12345678901234\r", 500}}) {
     PagingRig rig;
-    rig.world.AddDevice(4, c.device);
-    rig.Open(4);
+    rig.Attach(4, device);
     rig.world.loop.RunForMs(1000);  // start just after a poll: at a whole second
     std::string reply = "old";
-    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, c.timeoutTicks, reply),
-              std::string(c.reply) == "*\r");
-    EXPECT_EQ(rig.NowMs() - 1000, c.durationMs) << c.reply;
-    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(rig.paging.SendCommand("PT", "1405", Frame::kPlain, timeoutTicks, reply),
+              std::string(answer) == "*\r");
+    EXPECT_EQ(rig.NowMs() - 1000, durationMs) << answer;
+    EXPECT_EQ(reply, answer);
     EXPECT_EQ(rig.Sent(4).back().text, "PT1405\r");
   }
 }
@@ -107,27 +98,22 @@ TEST(SendCommand, EndsAtTheWaitWhereTheAnswerWasSeen) {
 // Three tries of eight ticks (nine, strictly) each while only errors come back. A
 // reply read at the poll after the first try ends the second.
 TEST(QueryDevice, TriesThreeTimesAndCutsTheReply) {
-  struct Case {
-    const char* fixedReply;
-    bool acceptError;
-    const char* result;
-    std::size_t sent;
-  };
-  for (const Case& c : {Case{"?99", false, "", 3}, Case{"?99", true, "?99", 3},
-                        Case{"A1405091205267*", false, "1405091205267", 2}}) {
+  for (const auto& [fixedReply, acceptError, result, sent] :
+       {std::tuple("?99", false, "", 3u),
+        {"?99", true, "?99", 3u},
+        {"A1405091205267*", false, "1405091205267", 2u}}) {
     PagingRig rig;
-    rig.world.AddDevice(5, {.fixedReply = c.fixedReply});
-    rig.Open(5);
+    rig.Attach(5, {.fixedReply = fixedReply});
     rig.world.loop.RunForMs(1000);
     std::string reply;
     const auto start = rig.delayTicks;
     EXPECT_EQ(
-        rig.paging.QueryDevice("Q", "X", 13, Frame::kMarked, 0, reply, LineEnd::kCr, c.acceptError),
-        c.result);
-    EXPECT_EQ(rig.Sent(5).size(), c.sent);
+        rig.paging.QueryDevice("Q", "X", 13, Frame::kMarked, 0, reply, LineEnd::kCr, acceptError),
+        result);
+    EXPECT_EQ(rig.Sent(5).size(), sent);
     EXPECT_EQ(rig.Sent(5).front().text, "QX?\r");
-    EXPECT_EQ(reply, std::string(c.fixedReply) + "\r");
-    EXPECT_EQ(rig.delayTicks - start, c.sent == 3 ? 3 * 9 : 9 + 1) << c.result;
+    EXPECT_EQ(reply, std::string(fixedReply) + "\r");
+    EXPECT_EQ(rig.delayTicks - start, sent == 3 ? 3 * 9 : 9 + 1) << result;
     EXPECT_FALSE(rig.paging.ReplyComplete);
   }
 }
@@ -153,8 +139,7 @@ TEST(Identification, ProbesThenAsksForTheModelAndSerial) {
         Case{"", "N/A 00000", kUnknown, 2, "\r", 41, {.silent = true}},
         Case{"?99\r", "N/A 00000", kUnknown, 5, "P\r", 373, {.fixedReply = "?99"}}}) {
     PagingRig rig;
-    rig.world.AddDevice(2, c.device);
-    rig.Open(2);
+    rig.Attach(2, c.device);
     std::tie(rig.paging.DeviceModel, rig.paging.DeviceSerial, rig.paging.DeviceKind) =
         std::tuple("QM6840", "12345", kLocalClock);
     EXPECT_EQ(rig.paging.IdentifyDevice(), c.line);

@@ -36,21 +36,17 @@ TEST(LineRules, ClassifyLinesAsTheMonitorDoes) {
 // A complete reply loses its last two characters, or its first and last two, to leave the
 // expected length; an incomplete one gives "?99" only when errors are accepted.
 TEST(LineRules, QueryResultCutsTheReplyToTheExpectedLength) {
-  struct Row {
-    const char* line;
-    int expectedLength;
-    bool complete, acceptError;
-    const char* result;
-  };
-  for (const Row& r :
-       {Row{"14050912052672\r", 13, true, false, "1405091205267"},
-        Row{"14050912052672\r", 12, true, false, "405091205267"},
-        Row{"A1405091205267*\r", 13, true, false, "1405091205267"},
-        Row{"14050912052672\r", 11, true, false, ""}, Row{"14050912052672\r", 14, true, false, ""},
-        Row{"14050912052672\r", 13, false, true, ""}, Row{"?99\r", 13, false, true, "?99"},
-        Row{"?99\r", 13, false, false, ""}, Row{"?9\r", 13, false, true, ""}}) {
-    EXPECT_EQ(QueryResult(r.line, r.expectedLength, r.complete, r.acceptError), r.result)
-        << r.line << " " << r.expectedLength;
+  for (const auto& [line, expectedLength, complete, acceptError, result] :
+       {std::tuple("14050912052672\r", 13, true, false, "1405091205267"),
+        {"14050912052672\r", 12, true, false, "405091205267"},
+        {"14050912052672\r", 11, true, false, ""},
+        {"14050912052672\r", 14, true, false, ""},
+        {"14050912052672\r", 13, false, true, ""},
+        {"?99\r", 13, false, true, "?99"},
+        {"?99\r", 13, false, false, ""},
+        {"?9\r", 13, false, true, ""}}) {
+    EXPECT_EQ(QueryResult(line, expectedLength, complete, acceptError), result)
+        << line << " " << expectedLength;
   }
 }
 

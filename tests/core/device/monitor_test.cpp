@@ -13,8 +13,7 @@ namespace {
 // waiting for, so that the sender reads that line in ReplyLine; the rest comes next poll.
 TEST(Monitor, TakesEveryWaitingLineButStopsAfterOneThatRaisesAFlag) {
   PagingRig rig;
-  auto& dev = rig.world.AddDevice(1, {.silent = true});
-  rig.Open(1);
+  auto& dev = rig.Attach(1, {.silent = true});
   dev.SendRaw("*\r?99\r");
   rig.world.loop.RunForMs(500);
   EXPECT_EQ(rig.paging.ReplyLine, "*\r");
@@ -30,8 +29,7 @@ TEST(Monitor, TakesEveryWaitingLineButStopsAfterOneThatRaisesAFlag) {
 // line is handed on in order, and a command still reads its own answer.
 TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
   PagingRig rig;
-  auto& dev = rig.world.AddDevice(6);
-  rig.Open(6);
+  auto& dev = rig.Attach(6);
   rig.paging.DeviceKind = ModelKind::kReceiver;
   std::vector<std::string> said;
   std::function<void()> chatter = [&] {
@@ -56,8 +54,7 @@ TEST(Monitor, KeepsUpWithAChattyDeviceAndTheSenderStillReadsItsAnswer) {
 // finds the line quiet.
 TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
   PagingRig rig;
-  auto& dev = rig.world.AddDevice(1, {.silent = true});
-  rig.Open(1);
+  auto& dev = rig.Attach(1, {.silent = true});
   dev.SendRaw("abc");
   rig.world.loop.RunForMs(1500);  // the poll at 500 ms began the line
   EXPECT_TRUE(rig.paging.Collecting());
@@ -72,8 +69,7 @@ TEST(Monitor, DropsALineWithoutCrAfterTwentyTicksAndStaysBusyUntilAQuietPoll) {
 // including its CR, and the next line is read.
 TEST(Monitor, ReadsABoundedBlockPerTickAndDropsAnOverlongLineUpToItsCr) {
   PagingRig rig;
-  auto& dev = rig.world.AddDevice(1, {.silent = true});
-  rig.Open(1);
+  auto& dev = rig.Attach(1, {.silent = true});
   dev.SendRaw(std::string(4096, 'x') + "\r");
   rig.world.time.AdvanceTo(5'000'000);  // the 4097 bytes land; no timer runs
   rig.paging.PollSerialInput();

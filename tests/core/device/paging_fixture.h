@@ -32,6 +32,12 @@ struct PagingRig {
   void Open(int port, const std::string& settings = "9600,N,8,1") {
     paging.OpenPort(serialPort, static_cast<std::int16_t>(port), settings);
   }
+  // A device on `port`, the port opened at the device's settings.
+  sim::SimDevice& Attach(int port, const sim::SimDeviceConfig& config = {}) {
+    sim::SimDevice& device = world.AddDevice(port, config);
+    Open(port, config.settings);
+    return device;
+  }
   std::int64_t NowMs() const { return world.time.NowUs() / 1000; }
   // Lines the PC sent to a port, as text up to and including CR.
   std::vector<sim::WireLine> Sent(int port) const { return world.serial.LinesToDevice(port); }

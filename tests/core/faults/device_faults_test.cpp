@@ -32,8 +32,7 @@ TEST(DeviceFault, FailsThatUpdateOnlyAndKeepsTheWindowResponsive) {
         FaultCase{"noise of short lines", 5'000, 0, "\x80\r\xff", true, 1}}) {
     SCOPED_TRACE(c.what);
     SimApp s;
-    auto& device = s.world.AddDevice(3, {.letter = 'W', .replyDelayUs = c.replyDelayUs});
-    StartIn(s, 1, 4);
+    auto& device = StartWith(s, 1, 3, {.letter = 'W', .replyDelayUs = c.replyDelayUs});
     if (c.noise) {
       device.Flood(10'000'000, c.noise);
       s.Run(1000);

@@ -11,14 +11,12 @@ namespace {
 // again from it, so the next try comes one whole interval later, neither on the next tick
 // nor a minute late, in both directions.
 TEST(FailedCycle, TheMinutesStartAgainFromItAndTheNextTryComesAWholeIntervalLater) {
-  constexpr std::int64_t kMinuteUs = 60'000'000;
   for (const auto& [mode, letter, command, status] :
        {std::tuple(1, 'W', "T", "Error updating device."),
         {2, 'J', "QT", "Error reading device."}}) {
     SCOPED_TRACE(mode);
     sim::SimApp s;
-    auto& device = s.world.AddDevice(1, {.letter = letter});
-    StartIn(s, mode, 1);
+    auto& device = StartWith(s, mode, 1, {.letter = letter});
     device.Config().silent = true;
     RunToUs(s, 60 * kMinuteUs - 1000);
     ASSERT_TRUE(SentStartingWith(s, 1, command).empty());

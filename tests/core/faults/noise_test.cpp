@@ -27,8 +27,7 @@ TEST(Noise, IsDroppedOrHandledAndTheNextCommandIsAnsweredNormally) {
   };
   for (const NoiseCase& c : cases) {
     PagingRig rig;
-    auto& dev = rig.world.AddDevice(2, {.settings = c.settings});
-    rig.Open(2, c.settings);
+    auto& dev = rig.Attach(2, {.settings = c.settings});
     dev.SendRaw(c.noise);
     rig.world.loop.RunForMs(4000);
     EXPECT_EQ(rig.paging.ReplyLine, c.lineTaken) << c.what;

@@ -19,8 +19,6 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
     EXPECT_EQ(s.view.rows[2],
               (std::vector<std::string>{"03", "Yes", "Connected to device.", stamp, settings,
                                         "KR9010", "", "", "54321", "Yes"}));
-    EXPECT_EQ(s.view.colours[2], kGreen);
-    EXPECT_EQ(s.Stored("Used COM Ports"), "4");
     Click(s, 3, &QV_MainForm::OnDeactivateClick);
     EXPECT_EQ(trail.texts, (std::vector<std::string>{
                                "Connecting to device...", "Connected to device.",
@@ -41,8 +39,7 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
 // back to the first speed's settings, active in dark red.
 TEST(Connect, ADeviceThatNoLongerAnswersLeavesTheRowActiveWithTheDefaultSettings) {
   SimApp s;
-  auto& device = s.world.AddDevice(6, {.letter = 'W', .settings = "38400,N,8,1"});
-  StartIn(s, 1, 32);
+  auto& device = StartWith(s, 1, 6, {.letter = 'W', .settings = "38400,N,8,1"});
   ASSERT_EQ(s.Cell(6, kColSettings), "38400,N,8,1");
   device.Config().silent = true;
   Click(s, 6, &QV_MainForm::OnActivateClick);
@@ -75,18 +72,12 @@ TEST(Scan, ReconnectsTheStoredPortsInOrderAndTheButtonsFollowTheSelectedRow) {
   EXPECT_LT(s.world.serial.LinesToDevice(1).back().firstByteUs,
             s.world.serial.LinesToDevice(16).front().firstByteUs);
   EXPECT_FALSE(s.Form().UserBusy());
-  const auto buttons = [&s] {
-    std::string on;
-    for (Control c : {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}) {
-      on += s.view.ControlEnabled(c) ? '+' : '-';
-    }
-    return on;
-  };
   // Row 0: nothing selected, so there is nothing to act on.
   for (const auto& [row, on] : {std::pair{1, "-++"}, std::pair{2, "+--"}, std::pair{3, "-+-"},
                                 std::pair{5, "---"}, std::pair{0, "---"}}) {
     s.Select(row);
-    EXPECT_EQ(buttons(), on) << row;
+    EXPECT_EQ(Enabled(s, {Control::cmdActivate, Control::cmdDeactivate, Control::cmdUpdate}), on)
+        << row;
   }
 }
 

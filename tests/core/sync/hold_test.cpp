@@ -8,18 +8,14 @@ namespace {
 using sim::SimApp;
 using State = ClockSyncState;
 using namespace std::string_literals;
-constexpr int kLocal = 1, kUtc = 16;
 constexpr const char* kUpdated = "Device updated successfully.";
 constexpr const char* kUnsync = "Waiting: PC clock not synchronized.";
 constexpr const char* kOverBound = "Waiting: PC clock error over bound.";
 
 // Both families active in mode 1, the hold as `hold` stores it, the clock synchronised.
 void StartHeld(SimApp& s, const char* hold = "1") {
-  s.world.AddDevice(kLocal, {.letter = 'A'});
-  s.world.AddDevice(kUtc, {.letter = 'W'});
-  s.Set("Push Only When Synchronized", hold);
   s.clockSync.Set(State::kSynchronized, 0.01);
-  StartIn(s, 1, 1 << 0 | 1 << 15);
+  StartTwoFamilies(s, "Push Only When Synchronized", hold);
 }
 
 int Writes(const SimApp& s, int port, std::int64_t fromUs) {

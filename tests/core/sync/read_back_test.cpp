@@ -104,9 +104,6 @@ TEST(ReadBack, AVerifiedCycleOfFourDevicesLetsTheLoopRunBetweenItsQueries) {
     longestUs = std::max(longestUs, gapUs);
   }
   EXPECT_LT(longestUs, 100'000);
-  for (int port = 1; port <= 4; ++port) {
-    EXPECT_EQ(s.Cell(port, kColStatus), "Device updated successfully.") << port;
-  }
 }
 
 // A wall clock that stands still (set back as fast as it runs, by something else) never
@@ -114,9 +111,8 @@ TEST(ReadBack, AVerifiedCycleOfFourDevicesLetsTheLoopRunBetweenItsQueries) {
 // read-back goes on, rather than holding the cycle for as long as the clock stands.
 TEST(ReadBack, AClockThatStandsStillHoldsAQueryForAFewSecondsOnly) {
   sim::SimApp s;
-  s.world.AddDevice(1, {.letter = 'W', .clockOffsetSeconds = 0.37});
   s.Set("Verify Writes", "1");
-  StartIn(s, 1, 0x1);
+  StartWith(s, 1, 1, {.letter = 'W', .clockOffsetSeconds = 0.37});
   std::int64_t frozenFromUs = -1, lastUs = 0;
   const auto stand = s.world.loop.CreateTimer(10, true, [&] {
     const std::int64_t nowUs = s.world.time.NowUs();

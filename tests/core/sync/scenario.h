@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,32 @@
 
 namespace horalign::test {
 
+constexpr std::int64_t kSecondUs = 1'000'000, kMinuteUs = 60 * kSecondUs, kHourUs = 60 * kMinuteUs;
+
 // Stores a mode and the active-port mask, then runs the load sequence.
 inline void StartIn(sim::SimApp& s, int mode, int usedPorts) {
   s.Set("Connection Mode", std::to_string(mode));
   s.Set("Used COM Ports", std::to_string(usedPorts));
   s.Start();
+}
+
+// One device on `port`, that port alone active, started in `mode`.
+inline sim::SimDevice& StartWith(sim::SimApp& s, int mode, int port,
+                                 const sim::SimDeviceConfig& config) {
+  sim::SimDevice& device = s.world.AddDevice(port, config);
+  StartIn(s, mode, 1 << (port - 1));
+  return device;
+}
+
+// COM1 takes local time in "PT" and "PD", COM16 UTC in one "T" command: both active in mode
+// 1, with `setting` stored as `value` first unless `value` is null.
+constexpr int kLocal = 1, kUtc = 16;
+inline void StartTwoFamilies(sim::SimApp& s, const char* setting = nullptr,
+                             const char* value = nullptr) {
+  s.world.AddDevice(kLocal, {.letter = 'A'});
+  s.world.AddDevice(kUtc, {.letter = 'W'});
+  if (value) s.Set(setting, value);
+  StartIn(s, 1, 1 << 0 | 1 << 15);
 }
 
 // The lines the PC sent to a port, each with its CR.
@@ -77,6 +99,23 @@ class StatusTrail {
  private:
   sim::SimApp& s_;
 };
+
+// Whether each of `controls` is enabled: '+' or '-' each, in turn.
+inline std::string Enabled(const sim::SimApp& s, std::initializer_list<Control> controls) {
+  std::string on;
+  for (Control c : controls) on += s.view.ControlEnabled(c) ? '+' : '-';
+  return on;
+}
+
+// A shown message as "<icon> <buttons shown> f<focus> e<Esc's button>: <text>", the caption in
+// brackets when it is not the usual one. Icons: Critical, Question, Exclamation, Information.
+inline std::string Seen(const MessageLayout& m) {
+  std::string seen = std::string(1, "CQEI"[static_cast<int>(m.icon)]) + " ";
+  for (const auto& b : m.buttons) seen += b.visible ? std::to_string(b.code) : "";
+  seen += " f" + std::to_string(m.focusCode) + " e" + std::to_string(m.escapeCode);
+  if (m.caption != "Horalign - System Message") seen += " [" + m.caption + "]";
+  return seen + (m.optionVisible ? " +option: " : ": ") + m.text;
+}
 
 // The user selects a row and presses a button that acts on it.
 inline void Click(sim::SimApp& s, int row, void (QV_MainForm::*handler)()) {

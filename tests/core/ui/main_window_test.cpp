@@ -15,18 +15,7 @@ using sim::SimApp;
 using enum Control;
 using Form = QV_MainForm;
 
-constexpr std::int64_t kMinuteUs = 60'000'000;
 constexpr const char* kLoading = "Loading COM ports and detecting devices. Please wait...";
-
-// A shown message as "<icon> <buttons shown> f<focus> e<Esc's button>: <text>", the caption in
-// brackets when it is not the usual one. Icons: Critical, Question, Exclamation, Information.
-std::string Seen(const MessageLayout& m) {
-  std::string seen = std::string(1, "CQEI"[static_cast<int>(m.icon)]) + " ";
-  for (const auto& b : m.buttons) seen += b.visible ? std::to_string(b.code) : "";
-  seen += " f" + std::to_string(m.focusCode) + " e" + std::to_string(m.escapeCode);
-  if (m.caption != "Horalign - System Message") seen += " [" + m.caption + "]";
-  return seen + (m.optionVisible ? " +option: " : ": ") + m.text;
-}
 
 std::vector<int> Widths(const SimApp& s) {
   std::vector<int> widths;
@@ -221,8 +210,8 @@ TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) 
   EXPECT_EQ(Seen(s.dialog.shown[1].layout), "I 1 f1 e1: Help is available by pressing F1.");
   EXPECT_EQ(s.world.time.NowUs() - helpShownUs, 5'000'000) << "the help notice closes itself";
   EXPECT_EQ(s.view.modeIndex, -1);
-  for (Control c : {cmdClose, lbl_Mode, cmb_Mode}) EXPECT_TRUE(s.view.ControlEnabled(c));
-  for (Control c : {lblInterval, cmdHide, cmdActivate}) EXPECT_FALSE(s.view.ControlEnabled(c));
+  EXPECT_EQ(Enabled(s, {cmdClose, lbl_Mode, cmb_Mode, lblInterval, cmdHide, cmdActivate}),
+            "+++---");
   EXPECT_EQ(s.view.focus, cmb_Mode);
   EXPECT_FALSE(s.pointer.busy || s.loading.visible);
   // The delay tick counted only while something waited (exchanges, a notice's time-out),
@@ -281,9 +270,8 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
     // clang-format on
     SCOPED_TRACE(statuses);
     SimApp s;
-    s.world.AddDevice(1, {.letter = mode == 1 ? 'W' : 'J'});
     s.world.AddDevice(3, {.letter = 'W'});
-    StartIn(s, mode, 1);
+    StartWith(s, mode, 1, {.letter = mode == 1 ? 'W' : 'J'});
     const bool modeChange = click == &Form::OnModeClick;
     if (modeChange) s.view.modeIndex = 1, s.dialog.Answer(6);
     s.view.focus = cmdClose;  // the focus is on the button pressed
@@ -302,10 +290,9 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
                          s.Stored("Connection Mode"), s.loading.text),
               std::tuple(active, used, 16u, std::to_string(modeChange ? 2 : mode), kLoading));
     EXPECT_FALSE(s.Form().UserBusy() || s.pointer.busy || s.loading.visible);
-    EXPECT_TRUE(s.view.enabled && s.view.ControlEnabled(cmdRefresh));
-    EXPECT_EQ(std::tuple(s.view.focus, s.view.ControlEnabled(cmdActivate),
-                         s.view.ControlEnabled(cmdDeactivate)),
-              std::tuple(lvwMessages, *active == 'N', *active == 'Y'));
+    EXPECT_EQ(std::tuple(s.view.enabled, s.view.focus,
+                         Enabled(s, {cmdRefresh, cmdActivate, cmdDeactivate})),
+              std::tuple(true, lvwMessages, *active == 'N' ? "++-" : "+-+"));
     const int writes = s.registry.WriteCount();
     s.Select(0);
     for (auto act : {&Form::OnActivateClick, &Form::OnDeactivateClick, &Form::OnUpdateClick}) {
@@ -343,9 +330,8 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
     // clang-format on
     SCOPED_TRACE(testing::Message() << how << mode << tray << answer);
     SimApp s;
-    s.world.AddDevice(1, {.letter = 'W'});
     s.view.trayAvailable = tray;
-    StartIn(s, mode, 1);
+    StartWith(s, mode, 1, {.letter = 'W'});
     const std::size_t shown = s.dialog.shown.size();
     std::tie(s.view.intervalText, s.view.left, s.view.top) = std::tuple("75", 1234, 567);
     if (answer) s.dialog.Answer(answer);
@@ -410,9 +396,8 @@ TEST(MainWindow, TheTrayBringsTheWindowBack) {
 // count alone, and a cycle due while the user is busy is skipped for a whole interval.
 TEST(MainWindow, CyclesComeWholeIntervalsApartAndSkipABusyUser) {
   SimApp s;
-  s.world.AddDevice(16, {.letter = 'W'});
   s.Set("Update Interval", "30");
-  StartIn(s, 1, 32768);
+  StartWith(s, 1, 16, {.letter = 'W'});
   EXPECT_EQ(s.view.intervalText, "0030");
   auto writes = [&] { return SentStartingWith(s, 16, "T").size(); };
   RunToUs(s, 30 * kMinuteUs - 1000);

@@ -110,28 +110,25 @@ TEST(MessageDialog, EveryControlIsTheOneTheDialogIsDesignedWith) {
 // The program's timers keep firing under the dialog, and the pointer shows the arrow meanwhile.
 TEST(MessageDialog, TheTimeOutAnswersThreeAndAButtonBeforeItWins) {
   MessageRig rig;
+  const auto ok = [&rig](bool timeOut, int ms) {
+    return rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
+                                    "", "", 0, timeOut, ms);
+  };
   rig.pointer.BusyPointerOn();
   bool busyWhileUp = true;
   rig.dialog.Respond([&](auto&, auto&) { busyWhileUp = rig.pointer.busy; });  // no answer
-  EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
-                                     "", "", 0, true, 5000),
-            3);
+  EXPECT_EQ(ok(true, 5000), 3);
   EXPECT_EQ(std::tuple(rig.time.NowUs(), rig.ticks, busyWhileUp, rig.pointer.busy),
             std::tuple(5'000'000, 50, false, true));
   rig.dialog.Answer(1);
-  EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1, MessageIconCode::kInformation,
-                                     "", "", 0, true, 5000),
-            1);
+  EXPECT_EQ(ok(true, 5000), 1);
   EXPECT_EQ(rig.time.NowUs(), 5'000'000);
   EXPECT_FALSE(rig.messages.OnKey('o')) << "no dialog is up";
   // Without a time-out, or with one of 0 ms, the dialog waits for the user.
   auto pressOk = rig.loop.CreateTimer(60'000, true, [&] { rig.messages.OnButton(1); });
   for (auto [on, ms] : {std::pair(true, 0), std::pair(false, 5000)}) {
     rig.dialog.Wait();
-    EXPECT_EQ(rig.messages.ShowMessage("Text", MessageButtons::kOk, 1,
-                                       MessageIconCode::kInformation, "", "", 0, on, ms),
-              1)
-        << ms;
+    EXPECT_EQ(ok(on, ms), 1) << ms;
   }
   EXPECT_EQ(rig.time.NowUs(), 125'000'000);
 }

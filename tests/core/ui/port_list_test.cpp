@@ -23,19 +23,17 @@ TEST(PortList, EachRowKeepsItsOwnDeviceState) {
   ports.SetDevice(2, silent);  // row 1 stays unfilled
   ports.SetDevice(3, found);
   ports.SetDevice(4, silent);
-  struct Want {
-    int row;
-    bool undetected;
-    bool detected;
-    const char* model;
-  };
-  for (const Want& w :
-       {Want{0, false, true, ""}, Want{1, false, true, ""}, Want{2, true, false, ""},
-        Want{3, false, true, "QM8340"}, Want{4, true, false, ""}, Want{5, false, true, ""}}) {
-    const PortDevice d = ports.Device(w.row);
-    EXPECT_EQ(std::tuple(ports.Undetected(w.row), d.detected, d.model),
-              std::tuple(w.undetected, w.detected, std::string(w.model)))
-        << "row " << w.row;
+  // Each row: whether it counts as undetected, and its device's detected flag and model.
+  for (const auto& [row, undetected, detected, model] : {std::tuple(0, false, true, ""),
+                                                         {1, false, true, ""},
+                                                         {2, true, false, ""},
+                                                         {3, false, true, "QM8340"},
+                                                         {4, true, false, ""},
+                                                         {5, false, true, ""}}) {
+    const PortDevice d = ports.Device(row);
+    EXPECT_EQ(std::tuple(ports.Undetected(row), d.detected, d.model),
+              std::tuple(undetected, detected, std::string(model)))
+        << "row " << row;
   }
   EXPECT_EQ(std::tuple(ports.Port(4), ports.Port(5), view.rows.size()), std::tuple(6, 0, 4u));
 }

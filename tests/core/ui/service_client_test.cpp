@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_app.h"
+#include "tests/core/sync/scenario.h"
 
 namespace horalign::test {
 namespace {
@@ -80,12 +80,8 @@ struct ClientTest : ::testing::Test {
 TEST_F(ClientTest, ShowsTheServiceRowsLiveAndSaysOnceThatTheServiceOwnsThePorts) {
   // No mode known yet: only the mode list and Close, as on a first start.
   EXPECT_EQ(loaded, std::tuple(16u, 1, true, false, true, true, true, lvwMessages));
-  EXPECT_GT(s.view.columns[kColStatus].widthTwips, 0);
   ASSERT_EQ(s.dialog.shown.size(), 1u);
-  const MessageLayout& said = s.dialog.Last();
-  EXPECT_EQ(std::tuple(said.text, said.caption, said.icon, said.optionVisible),
-            std::tuple(kServiceOwnsPortsText, "Horalign - System Message",
-                       MessageIcon::kInformation, false));
+  EXPECT_EQ(Seen(s.dialog.Last()), "I 1 f1 e1: " + std::string(kServiceOwnsPortsText));
   EXPECT_TRUE(s.view.ControlEnabled(cmdRefresh));
   EXPECT_EQ(std::tuple(s.Cell(2, kColActive), s.Cell(2, kColStatus), s.Cell(2, kColDevice),
                        s.Cell(2, kColSerial), s.Cell(1, kColDetected)),
@@ -99,19 +95,16 @@ TEST_F(ClientTest, ShowsTheServiceRowsLiveAndSaysOnceThatTheServiceOwnsThePorts)
   EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.Cell(2, kColStatusTime), s.view.colours[1]),
             std::tuple("Failed to update time.", "12/07/2026 10:00:00", kDarkRed));
   service.listener.row(Row(2, "No", "Disconnected from device.", "QM8340"));
-  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdActivate), s.view.ControlEnabled(cmdDeactivate),
-                       s.view.colours[1]),
-            std::tuple(true, false, kGrey));
+  EXPECT_EQ(std::tuple(Enabled(s, {cmdActivate, cmdDeactivate}), s.view.colours[1]),
+            std::tuple("+-", kGrey));
   service.listener.row(Row(2, "", "", ""));
   EXPECT_EQ(s.Cell(2, kColStatus), "Disconnected from device.");
   service.listener.row(Row(5, "N/A", "Port not available."));
   s.Select(5);
-  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdActivate), s.view.ControlEnabled(cmdUpdate)),
-            std::tuple(false, false));
+  EXPECT_EQ(Enabled(s, {cmdActivate, cmdUpdate}), "--");
   // A receiver is only listened to: nothing to update on its row.
   s.Select(4);
-  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdDeactivate), s.view.ControlEnabled(cmdUpdate)),
-            std::tuple(true, false));
+  EXPECT_EQ(Enabled(s, {cmdDeactivate, cmdUpdate}), "+-");
   // Two hours of the window's minute timer and the Refresh asked for: the service does it all.
   s.Run(2 * 60 * 60 * 1000);
   s.Form().OnRefreshClick();
@@ -139,6 +132,13 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
       {"mode 2, confirmed",
        [&] { s.dialog.Answer(QV_SYS_Message::kYes), s.view.modeIndex = 1, s.Form().OnModeClick(); },
        Kind::kSetMode, 2},
+      // In mode 2 Update Now sets the PC clock from the device.
+      {"Update Now in mode 2",
+       [&] {
+         service.listener.settings({2, 0b10, 75, false, false});
+         s.Select(2), s.Form().OnUpdateClick();
+       },
+       Kind::kReadTime, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -157,14 +157,6 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
               std::tuple(true, true, lvwMessages));
     EXPECT_EQ(std::tuple(s.registry.WriteCount(), s.loading.showCount), kept);
   }
-  // In mode 2 Update Now sets the PC clock from the device.
-  service.listener.settings({2, 0b10, 75, false, false});
-  service.asked.clear();
-  s.Select(2);
-  s.Form().OnUpdateClick();
-  ASSERT_EQ(service.asked.size(), 1u);
-  EXPECT_EQ(service.asked[0].kind, Kind::kReadTime);
-  service.Answer();
   EXPECT_EQ(Opens(), 0);
 }
 
@@ -204,12 +196,10 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   s.view.intervalText = "90";
   s.Form().OnIntervalLostFocus();
   service.Answer("Not authorized.");
-  EXPECT_EQ(s.dialog.Last().text, std::string(kServiceRefusedText) + "Not authorized.");
+  EXPECT_EQ(Seen(s.dialog.Last()),
+            "E 1 f1 e1: " + std::string(kServiceRefusedText) + "Not authorized.");
   EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled, s.Form().UserBusy(), s.view.focus),
             std::tuple("0075", true, false, lvwMessages));
-  const MessageLayout refused = s.dialog.Last();
-  EXPECT_EQ(std::tuple(refused.caption, refused.icon, refused.optionVisible),
-            std::tuple("Horalign - System Message", MessageIcon::kExclamation, false));
   s.dialog.Answer(QV_SYS_Message::kYes);
   s.view.modeIndex = 1;
   s.Form().OnModeClick();
@@ -220,18 +210,13 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   s.Select(2);
   ASSERT_TRUE(s.view.ControlEnabled(cmdUpdate));
   service.listener.availability(false, "the service has stopped");
-  const MessageLayout& said = s.dialog.Last();
-  EXPECT_EQ(std::tuple(said.text, said.caption, said.icon, said.optionVisible),
-            std::tuple(std::string(kServiceGoneText) + " (the service has stopped).",
-                       "Horalign - System Message", MessageIcon::kExclamation, false));
-  EXPECT_EQ(std::tuple(s.Cell(2, kColStatus), s.view.ControlEnabled(cmdUpdate),
-                       s.view.ControlEnabled(cmdRefresh), s.view.ControlEnabled(cmdClose),
-                       s.view.ControlEnabled(cmdHide)),
-            std::tuple("Connected to device.", false, false, true, true));
+  EXPECT_EQ(Seen(s.dialog.Last()),
+            "E 1 f1 e1: " + std::string(kServiceGoneText) + " (the service has stopped).");
+  EXPECT_EQ(
+      std::tuple(s.Cell(2, kColStatus), Enabled(s, {cmdUpdate, cmdRefresh, cmdClose, cmdHide})),
+      std::tuple("Connected to device.", "--++"));
   service.listener.availability(true, "");
-  EXPECT_EQ(std::tuple(s.view.ControlEnabled(cmdUpdate), s.view.ControlEnabled(cmdRefresh),
-                       s.view.ControlEnabled(cmdActivate)),
-            std::tuple(true, true, false));
+  EXPECT_EQ(Enabled(s, {cmdUpdate, cmdRefresh, cmdActivate}), "++-");
 
   // The service without a mode: a mode refused leaves the list without one.
   service.listener.settings({0, 0, 75, false, false});
