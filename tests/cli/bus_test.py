@@ -11,18 +11,14 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 from checks import (DEVICES, NOBODY, check, devsim, finish, run, service_env,  # noqa: E402
                     start_service, wait_for, write_settings)
 
 POLKIT, TABLE = (os.path.abspath(a) for a in sys.argv[3:5])
 CALLER = os.path.join(os.path.dirname(TABLE), "table_caller.py")
 IFACE = ("com.quorvane.Horalign1", "/com/quorvane/Horalign1", "com.quorvane.Horalign1")
-BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>system</type><listen>unix:path={0}/bus</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow user="*"/><allow own="*"/><allow send_type="method_call"/>
-<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>"""
 
 
 def call(env, *args):  # busctl's call of a method of the service
@@ -203,7 +199,7 @@ def main():
     os.chmod(tmp, 0o755)  # "nobody" reads the settings and reaches the bus
     for folder in ("runtime", "state"):
         os.mkdir(f"{tmp}/{folder}", 0o700)
-    open(f"{tmp}/bus.conf", "w").write(BUS_CONF.format(tmp))
+    open(f"{tmp}/bus.conf", "w").write(open(f"{HERE}/bus.conf").read().replace("@DIR@", tmp))
     env = service_env(tmp, f"unix:path={tmp}/bus", f"{tmp}/runtime", f"{tmp}/state")
     settings = f"{tmp}/Horalign.reg"
     write_settings(settings, lambda n: f"{tmp}/no-such-port/ttyCOM{n}", 1, 7)
