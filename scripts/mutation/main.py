@@ -18,7 +18,7 @@ from pathlib import Path
 from . import DEFAULT_SAMPLE, REPO, __doc__ as DOC
 from .find import Mutant, Source, mutants_of, product_files, read_equivalents, select_files
 from .report import fmt_minutes, write_report
-from .run import Stop, Worker
+from .run import Stop, Worker, snapshot
 
 def parse_args(argv: list[str]):
     p = argparse.ArgumentParser(
@@ -72,8 +72,9 @@ def main(argv: list[str]) -> int:
     files = select_files(args.files)
     everything: list[Mutant] = []
     originals: dict[str, bytes] = {}
+    tree = snapshot()  # what the run works on, whatever is edited meanwhile
     for rel in product_files():
-        data = (REPO / rel).read_bytes()
+        data = tree[rel][0] if rel in tree else (REPO / rel).read_bytes()
         originals[rel] = data
         everything += mutants_of(Source(rel, data.decode()))
     if args.sample:
@@ -111,7 +112,7 @@ def main(argv: list[str]) -> int:
     cpus = os.cpu_count() or 1
     tools = ("x86_64-w64-mingw32-g++-posix", "wixl", "wine", "Xvfb")
     wine = not args.no_windows and all(shutil.which(t) for t in tools)
-    workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env, wine)
+    workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env, wine, tree)
                for i in range(jobs)]
     if not wine:
         for w in workers:

@@ -64,16 +64,24 @@ def mirrored_files() -> list[str]:
     return sorted(f for f in out.split("\0") if f and (REPO / f).is_file())
 
 
+def snapshot() -> dict[str, tuple[bytes, int]]:
+    """The working tree's files with their modes, as they are now: a run's copies are made
+    and put back from this, so that what you edit meanwhile does not reach them."""
+    return {rel: ((REPO / rel).read_bytes(), (REPO / rel).stat().st_mode & 0o7777)
+            for rel in mirrored_files()}
+
+
 class Worker:
     """One copy of the tree with its own CMake build; mutants run here one at a time."""
 
     def __init__(self, idx: int, root: Path, build_jobs: int, env: dict[str, str],
-                 wine: bool = False):
+                 wine: bool = False, tree: dict[str, tuple[bytes, int]] | None = None):
         self.idx = idx
         self.root = root.resolve()  # the builds name their files by real paths
         self.src = root / "src"
         self.build = root / "build"
         self.wine = wine  # the Windows cross build and its tests under Wine as well
+        self.tree = tree  # the files the copy is made of; None: the working tree as it is
         self.win_build = self.root / "build-win"
         self.build_jobs = build_jobs
         self.env = dict(env)
@@ -93,17 +101,16 @@ class Worker:
     # The copy of the tree ------------------------------------------------------------------
 
     def sync(self) -> None:
-        """Makes the copy equal to the working tree, touching only files that differ."""
+        """Makes the copy equal to its files, touching only those that differ."""
         wanted: set[Path] = set()
-        for rel in mirrored_files():
+        for rel, (data, mode) in (self.tree or snapshot()).items():
             dst = self.src / rel
             wanted.add(dst)
-            data = (REPO / rel).read_bytes()
             if not dst.exists() or dst.read_bytes() != data:
                 dst.parent.mkdir(parents=True, exist_ok=True)
                 dst.write_bytes(data)
                 self.touch(dst)
-            shutil.copymode(REPO / rel, dst)
+            os.chmod(dst, mode)
         if self.src.exists():
             for f in self.src.rglob("*"):
                 if f.is_file() and f not in wanted:

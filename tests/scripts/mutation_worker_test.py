@@ -96,6 +96,16 @@ class WorkerTest(unittest.TestCase):
             self.assertEqual((w.src / "cli.cpp").read_bytes(), original)
             self.assertEqual(w.ran, [])
 
+    def test_the_copy_is_made_of_the_files_taken_when_the_run_began(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            w = Worker(0, Path(tmp), 1, {}, tree={"a/b.sh": (b"echo one\n", 0o755)})
+            (w.src / "stray.txt").parent.mkdir(parents=True)
+            (w.src / "stray.txt").write_text("left by a build\n")
+            w.sync()
+            made = [(str(p.relative_to(w.src)), p.read_bytes(), p.stat().st_mode & 0o777)
+                    for p in w.src.rglob("*") if p.is_file()]
+            self.assertEqual(made, [("a/b.sh", b"echo one\n", 0o755)])
+
 
 if __name__ == "__main__":
     unittest.main()
