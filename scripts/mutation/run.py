@@ -48,12 +48,14 @@ WIN = "win:"  # names the cross build's files among this build's
 
 
 def program_hash(path: Path) -> str:
-    """A program's hash; a Windows program's without the link time in its COFF header."""
+    """A program's hash; a Windows program's without what each link writes anew: the link
+    time in its COFF header and the optional header's checksum, which covers that time."""
     data = bytearray(path.read_bytes())
     if data[:2] == b"MZ" and len(data) > 0x40:
         coff = int.from_bytes(data[0x3C:0x40], "little") + 4
-        if data[coff - 4 : coff] == b"PE\0\0":
+        if data[coff - 4 : coff] == b"PE\0\0" and len(data) >= coff + 20 + 68:
             data[coff + 4 : coff + 8] = bytes(4)
+            data[coff + 20 + 64 : coff + 20 + 68] = bytes(4)
     return hashlib.sha256(data).hexdigest()
 
 

@@ -10,7 +10,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 from mutation.coverage import Unit  # noqa: E402
 from mutation.find import Mutant  # noqa: E402
-from mutation.run import WIN, Worker  # noqa: E402
+from mutation.run import WIN, Worker, program_hash  # noqa: E402
 
 # Each program and the files it is made of; a built program is the texts it was built from.
 MADE_OF = {"core_tests": ["core.cpp"], "cli": ["cli.cpp"], "devsim": ["core.cpp"],
@@ -105,6 +105,19 @@ class WorkerTest(unittest.TestCase):
             made = [(str(p.relative_to(w.src)), p.read_bytes(), p.stat().st_mode & 0o777)
                     for p in w.src.rglob("*") if p.is_file()]
             self.assertEqual(made, [("a/b.sh", b"echo one\n", 0o755)])
+
+    def test_two_links_of_one_windows_program_hash_alike_and_a_change_of_its_code_does_not(self):
+        def pe(stamp: int, checksum: int, code: bytes) -> bytes:  # e_lfanew 0x40
+            head = b"MZ" + bytes(0x3A) + (0x40).to_bytes(4, "little") + b"PE\0\0"
+            coff = bytes(4) + stamp.to_bytes(4, "little") + bytes(12)
+            return head + coff + bytes(64) + checksum.to_bytes(4, "little") + code
+        with tempfile.TemporaryDirectory() as tmp:
+            hashes = []
+            for n, (stamp, checksum, code) in enumerate(
+                    [(1, 7, b"ret"), (2, 9, b"ret"), (2, 9, b"nop")]):
+                (Path(tmp) / str(n)).write_bytes(pe(stamp, checksum, code))
+                hashes.append(program_hash(Path(tmp) / str(n)))
+            self.assertEqual((hashes[0] == hashes[1], hashes[1] == hashes[2]), (True, False))
 
 
 if __name__ == "__main__":
