@@ -1,7 +1,12 @@
 # The steps the installer and service tests under Wine share. The sourcing script sets `dir`,
 # its work folder.
 # shellcheck shell=bash disable=SC2154  # dir is the sourcing script's
-fail() { echo "$(basename "$0" _test.sh): $*" >&2; exit 1; }
+# A failure shows what the programs last said on their standard error (Wine's own faults too).
+fail() {
+  echo "$(basename "$0" _test.sh): $*" >&2
+  [[ ! -s $dir/wine.log ]] || { echo "the end of $dir/wine.log:" && tail -8 "$dir/wine.log"; } >&2
+  exit 1
+}
 quiet() { wine "$@" 2>>"$dir/wine.log"; }
 expect() { [[ $2 == "$3" ]] || fail "$1 is '$2', not '$3'"; }
 # A command's exit code; its standard output goes nowhere.
