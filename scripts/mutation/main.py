@@ -17,7 +17,8 @@ from pathlib import Path
 
 from . import DEFAULT_SAMPLE, REPO, __doc__ as DOC
 from .find import Mutant, Source, mutants_of, product_files, read_equivalents, select_files
-from .report import fmt_minutes, write_report
+from .journal import Journal, fingerprint, where
+from .report import fmt_minutes, git, write_report
 from .run import Stop, Worker, snapshot
 
 def parse_args(argv: list[str]):
@@ -49,6 +50,10 @@ def parse_args(argv: list[str]):
     p.add_argument("--stop-after", type=float, default=0, metavar="MIN",
                    help="take no new mutant after MIN minutes; the report tells how many of the "
                         "sample ran (they run in rank order: a random part of it)")
+    p.add_argument("--resume", action="store_true",
+                   help="carry on the run of --seed S: the mutants its journal "
+                        "(DIR/journal-S.jsonl, written as each mutant ends) holds are not run "
+                        "again; refused when the sources or the options differ from that run's")
     p.add_argument("--no-windows", action="store_true",
                    help="leave out the Windows cross build and its tests under Wine, which run "
                         "by default where scripts/deps.sh --windows installed their tools")
@@ -66,6 +71,8 @@ def parse_args(argv: list[str]):
 
 def main(argv: list[str]) -> int:
     args = parse_args(argv)
+    if args.resume and args.seed is None:
+        raise SystemExit("--resume needs the --seed of the run to carry on")
     if args.seed is None:
         args.seed = secrets.randbelow(1 << 31)
     print(f"seed {args.seed}", flush=True)
@@ -105,13 +112,25 @@ def main(argv: list[str]) -> int:
         return 0
 
 
-    env = dict(os.environ)
-    env.setdefault("CCACHE_BASEDIR", str(REPO))
-    jobs = max(1, min(args.jobs, len(chosen) or 1))
-    args.jobs = jobs
-    cpus = os.cpu_count() or 1
     tools = ("x86_64-w64-mingw32-g++-posix", "wixl", "wine", "Xvfb")
     wine = not args.no_windows and all(shutil.which(t) for t in tools)
+    settings = {"seed": args.seed, "sample": args.sample, "files": args.files, "windows": wine,
+                "timeout_factor": args.timeout_factor}
+    journal = Journal(args.build_dir / f"journal-{args.seed}.jsonl",
+                      {"commit": git("rev-parse", "--short", "HEAD"), "settings": settings,
+                       "fingerprint": fingerprint(tree, settings)}, args.resume)
+    results: list[tuple[Mutant, dict]] = [(m, journal.done[where(m)]) for m in chosen
+                                          if where(m) in journal.done]
+    args.resumed = len(results)
+    left = [m for m in chosen if where(m) not in journal.done]
+    if args.resume:
+        print(f"{args.resumed} mutants taken from {journal.path}, {len(left)} to run", flush=True)
+
+    env = dict(os.environ)
+    env.setdefault("CCACHE_BASEDIR", str(REPO))
+    jobs = max(1, min(args.jobs, len(left) or 1))
+    args.jobs = jobs
+    cpus = os.cpu_count() or 1
     workers = [Worker(i, args.build_dir / f"w{i}", max(1, cpus // jobs), env, wine, tree)
                for i in range(jobs)]
     if not wine:
@@ -131,12 +150,11 @@ def main(argv: list[str]) -> int:
     ru = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu_start = ru.ru_utime + ru.ru_stime
     cpu_mutants = cpu_start
-    results: list[tuple[Mutant, dict]] = []
     errors: list[BaseException] = []
     threads: list[threading.Thread] = []
     todo: queue.Queue[Mutant] = queue.Queue()
     # In rank order, so a run stopped early (--stop-after) has run a random part of the sample.
-    for m in sorted(chosen, key=lambda m: m.rank(args.seed)):
+    for m in sorted(left, key=lambda m: m.rank(args.seed)):
         todo.put(m)
     done_lock = threading.Lock()
 
@@ -177,9 +195,10 @@ def main(argv: list[str]) -> int:
                         r["outcome"], r["why"] = "equivalent", eq_index[m.key].why
                     with done_lock:
                         results.append((m, r))
+                        journal.add(m, r)
                         n = len(results)
                     elapsed = time.monotonic() - t_run
-                    eta = elapsed / n * (len(chosen) - n)
+                    eta = elapsed / (n - args.resumed) * (len(chosen) - n)
                     log(f"[{n}/{len(chosen)} {fmt_minutes(elapsed)}, ~{fmt_minutes(eta)} to go] "
                         f"{m.file}:{m.line} {m.change}: "
                         f"{r['outcome']}{' (' + r['detail'] + ')' if r.get('detail') else ''}")
@@ -212,6 +231,8 @@ def main(argv: list[str]) -> int:
                 if p.exists() and p.read_bytes() != data:
                     p.write_bytes(data)
                     w.touch(p)
+        print(f"the {len(results)} mutants that ended are in {journal.path}: --seed {args.seed} "
+              "--resume carries the run on", file=sys.stderr)
         return 130
     if errors:
         raise errors[0]

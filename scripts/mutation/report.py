@@ -82,6 +82,8 @@ def write_report(path: Path, args, files: list[str], total_count: int,
         "",
         f"- Code: commit {head}{dirty}, {date}. Files: {where}.",
         f"- Mutants: {sample} (seed {args.seed}); {len(results)} ran"
+        + (f" ({args.resumed} of them in earlier sessions of this run, taken from its journal "
+           "with --resume)" if args.resumed else "")
         + (f", then the run stopped (--stop-after {args.stop_after:g}): they ran in the sample's "
            f"rank order, so they are a random part of the {args.planned} picked."
            if len(results) < args.planned else "."),
@@ -109,7 +111,8 @@ def write_report(path: Path, args, files: list[str], total_count: int,
                  "control/win32/, service/win32/) build only for Windows, and their tests under "
                  "Wine on a cross build did not run (see what was left out).")
     L += [
-        f"- Run time: {fmt_minutes(timing['wall'])} with {args.jobs} job(s) on {os.cpu_count()} "
+        f"- Run time{' of this session' if args.resumed else ''}: "
+        f"{fmt_minutes(timing['wall'])} with {args.jobs} job(s) on {os.cpu_count()} "
         f"CPUs, {fmt_minutes(timing['prepare'])} of it preparing the copies. The builds and tests "
         f"used {fmt_minutes(timing['cpu'])} of CPU time ({fmt_minutes(timing['cpu_mutants'])} for "
         "the mutants). Other builds may have shared the machine: the run time is rough, the CPU "

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The mutation tool's worker against a build it imagines: every program a mutant's tests run
-must be the unmutated one but for the mutated file, also after earlier mutants of other files."""
+must be the unmutated one but for the mutated file, also after earlier mutants of other files.
+And the run's journal, which --resume carries on."""
 
 import sys
 import tempfile
@@ -10,6 +11,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 from mutation.coverage import Unit  # noqa: E402
 from mutation.find import Mutant  # noqa: E402
+from mutation.journal import Journal, fingerprint  # noqa: E402
 from mutation.run import WIN, Worker, program_hash  # noqa: E402
 
 # Each program and the files it is made of; a built program is the texts it was built from.
@@ -118,6 +120,31 @@ class WorkerTest(unittest.TestCase):
                 (Path(tmp) / str(n)).write_bytes(pe(stamp, checksum, code))
                 hashes.append(program_hash(Path(tmp) / str(n)))
             self.assertEqual((hashes[0] == hashes[1], hashes[1] == hashes[2]), (True, False))
+
+
+class JournalTest(unittest.TestCase):
+    def test_a_resumed_run_keeps_what_ended_even_after_a_cut_line_and_only_on_the_same_code(self):
+        tree = {"core/a.cpp": (b"int a = 1;\n", 0o644), "docs/mutation.md": (b"old\n", 0o644)}
+        head = {"fingerprint": fingerprint(tree, {"seed": 5})}
+        m = [Mutant("core/a.cpp", 1, "constant", at, at + 1, "2", "1 -> 2", "", "")
+             for at in (8, 9)]
+        with tempfile.TemporaryDirectory() as tmp:
+            path = Path(tmp) / "journal-5.jsonl"
+            Journal(path, head, resume=False).add(m[0], {"outcome": "killed", "detail": "t"})
+            with path.open("a") as f:
+                f.write('{"at": "core/a.cpp:9:1 -> 2", "outc')  # the run was killed here
+            resumed = Journal(path, head, resume=True)
+            resumed.add(m[1], {"outcome": "survived"})
+            self.assertEqual(Journal(path, head, resume=True).done,
+                             {"core/a.cpp:8:1 -> 2": {"outcome": "killed", "detail": "t"},
+                              "core/a.cpp:9:1 -> 2": {"outcome": "survived"}})
+            tree["docs/mutation.md"] = (b"new report\n", 0o644)  # a report changes no outcome
+            self.assertEqual(fingerprint(tree, {"seed": 5}), head["fingerprint"])
+            for changed, settings in (({"core/a.cpp": (b"int a = 2;\n", 0o644)}, {"seed": 5}),
+                                      ({}, {"seed": 5, "windows": False})):
+                with self.assertRaisesRegex(SystemExit, "other sources or settings"):
+                    Journal(path, {"fingerprint": fingerprint({**tree, **changed}, settings)},
+                            resume=True)
 
 
 if __name__ == "__main__":
