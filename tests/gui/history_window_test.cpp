@@ -85,7 +85,9 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(cell(0, HistoryModel::kPort).toString(), "COM4");
     QTest::mouseClick(window.Table()->horizontalHeader()->viewport(), Qt::LeftButton, {},
                       {window.Table()->columnViewportPosition(0) + 5, 5});
-    QCOMPARE(cell(0, HistoryModel::kAction).toString(), "connect");
+    QCOMPARE(cell(0, HistoryModel::kAction).toString() + " " +
+                 cell(0, HistoryModel::kOutcome).toString(),
+             "connect ok");
     window.Table()->sortByColumn(HistoryModel::kDrift, Qt::AscendingOrder);  // as numbers
     QVERIFY(cell(0, HistoryModel::kDrift).toString().startsWith("-4.3"));
 

@@ -54,6 +54,7 @@ TEST(CivilAgainstLibc, EveryDayEachMonthsLengthAndItsFirstAndLastSecond) {
       ASSERT_EQ(FromEpochMicros(ToEpochMicros(end) + 1).day, 1);
     }
   }
+  EXPECT_EQ(DaysInMonth(2024, 0) + DaysInMonth(2024, 13), 0);  // no such month
 }
 
 }  // namespace
