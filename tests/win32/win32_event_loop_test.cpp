@@ -172,7 +172,7 @@ TEST(Win32MessageDialog, KeysClicksAndTheTimeOutAnswerWhileTheOwnerIsBlocked) {
 
 // The window is built from the one description: every tool tip it names is on its control,
 // and each label's text, the longest mode and the clock's time end inside their places at
-// the fonts the controls really have.
+// the fonts the controls really have; and it takes input only when nothing holds it.
 TEST(Win32MainWindow, ShowsEveryToolTipAndEveryTextWhole) {
   Win32EventLoop loop;
   Win32Pointer pointer;
@@ -217,6 +217,13 @@ TEST(Win32MainWindow, ShowsEveryToolTipAndEveryTextWhole) {
   ::SendMessageA(time, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&field));
   for (const std::string& designator : {window.Locale().am, window.Locale().pm}) {
     EXPECT_LE(extent(time, "00:00:00 " + designator), field.right - field.left);
+  }
+  // Disabled while the program disables it or a dialog is over it, enabled when neither is.
+  for (const auto& [enabled, blocked] : {std::pair{false, false}, {true, true}, {true, false}}) {
+    window.SetWindowEnabled(enabled);
+    if (blocked) window.SetModalBlocked(true);  // each dialog's end unblocks it once
+    EXPECT_EQ(::IsWindowEnabled(window.Handle()) != FALSE, enabled && !blocked) << blocked;
+    if (blocked) window.SetModalBlocked(false);
   }
 }
 
