@@ -108,6 +108,16 @@ std::string LocaleText(LCTYPE type, const char* fallback) {
   return fallback;
 }
 
+// Where the window is, or for a minimized one where it will come back to.
+RECT RestoredRect(HWND hwnd) {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  RECT r{};
+  if (::IsIconic(hwnd) && ::GetWindowPlacement(hwnd, &placement)) return placement.rcNormalPosition;
+  ::GetWindowRect(hwnd, &r);
+  return r;
+}
+
 }  // namespace
 
 Win32MainWindow::Win32MainWindow(Win32EventLoop& loop, Win32Pointer& pointer)
@@ -423,28 +433,11 @@ void Win32MainWindow::SetPositionTwips(int left, int top) {
 }
 
 int Win32MainWindow::LeftTwips() const {
-  WINDOWPLACEMENT placement{};
-  placement.length = sizeof placement;
-  RECT r{};
-  // A minimized window reports where it will come back to.
-  if (::IsIconic(hwnd_) && ::GetWindowPlacement(hwnd_, &placement)) {
-    r = placement.rcNormalPosition;
-  } else {
-    ::GetWindowRect(hwnd_, &r);
-  }
-  return twips_.FromX(r.left);
+  return twips_.FromX(RestoredRect(hwnd_).left);
 }
 
 int Win32MainWindow::TopTwips() const {
-  WINDOWPLACEMENT placement{};
-  placement.length = sizeof placement;
-  RECT r{};
-  if (::IsIconic(hwnd_) && ::GetWindowPlacement(hwnd_, &placement)) {
-    r = placement.rcNormalPosition;
-  } else {
-    ::GetWindowRect(hwnd_, &r);
-  }
-  return twips_.FromY(r.top);
+  return twips_.FromY(RestoredRect(hwnd_).top);
 }
 
 int Win32MainWindow::ScreenWidthTwips() const {

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <string>
 
 #include "core/ui/main_form.h"
 
@@ -13,18 +14,24 @@ namespace {
 constexpr UINT kMenuFirstId = 1000;
 constexpr UINT kMenuItems = static_cast<UINT>(mnuPopup.mnuPopupOptions.size());
 
+// The first, 88-byte layout of NOTIFYICONDATA: every version of the shell accepts it. The
+// tip is cut to what its field holds with the ending NUL.
+NOTIFYICONDATAA TrayData(HWND hwnd, UINT id, UINT flags, const std::string& tip) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = hwnd;
+  data.uID = id;
+  data.uFlags = flags;
+  tip.copy(data.szTip, std::min(tip.size(), sizeof data.szTip - 1));
+  return data;
+}
+
 }  // namespace
 
 bool Win32MainWindow::AddTrayIconNow() {
-  // The first, 88-byte layout of NOTIFYICONDATA: every version of the shell accepts it.
-  NOTIFYICONDATAA data{};
-  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  data.hWnd = hwnd_;
-  data.uID = kTrayId;
-  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  NOTIFYICONDATAA data = TrayData(hwnd_, kTrayId, NIF_MESSAGE | NIF_ICON | NIF_TIP, trayTip_);
   data.uCallbackMessage = kTrayMessage;
   data.hIcon = smallIcon_;
-  trayTip_.copy(data.szTip, std::min<std::size_t>(trayTip_.size(), 63));
   return ::Shell_NotifyIconA(NIM_ADD, &data) != FALSE;
 }
 
@@ -39,12 +46,7 @@ void Win32MainWindow::AddTrayIcon(const std::string& tip) {
 void Win32MainWindow::SetTrayTip(const std::string& tip) {
   trayTip_ = tip;
   if (!trayAdded_) return;
-  NOTIFYICONDATAA data{};
-  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  data.hWnd = hwnd_;
-  data.uID = kTrayId;
-  data.uFlags = NIF_TIP;
-  trayTip_.copy(data.szTip, std::min<std::size_t>(trayTip_.size(), 63));
+  NOTIFYICONDATAA data = TrayData(hwnd_, kTrayId, NIF_TIP, trayTip_);
   ::Shell_NotifyIconA(NIM_MODIFY, &data);
 }
 
@@ -91,10 +93,7 @@ void Win32MainWindow::ShowHistory() {
 
 void Win32MainWindow::RemoveTrayIcon() {
   if (!trayAdded_) return;
-  NOTIFYICONDATAA data{};
-  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  data.hWnd = hwnd_;
-  data.uID = kTrayId;
+  NOTIFYICONDATAA data = TrayData(hwnd_, kTrayId, 0, {});
   ::Shell_NotifyIconA(NIM_DELETE, &data);
   trayAdded_ = false;
 }
