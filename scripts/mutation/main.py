@@ -16,7 +16,7 @@ import time
 from pathlib import Path
 
 from . import DEFAULT_SAMPLE, REPO, __doc__ as DOC
-from .find import Mutant, Source, mutants_of, product_files, read_equivalents, select_files
+from .find import PRODUCT, Mutant, Source, mutants_of, product_files, read_equivalents, select_files
 from .journal import Journal, fingerprint, where
 from .report import fmt_minutes, git, write_report
 from .run import Stop, Worker, snapshot
@@ -80,6 +80,8 @@ def main(argv: list[str]) -> int:
     everything: list[Mutant] = []
     originals: dict[str, bytes] = {}
     tree = snapshot()  # what the run works on, whatever is edited meanwhile
+    args.commit = git("rev-parse", "--short", "HEAD")
+    args.dirty = " with uncommitted changes" if git("status", "--porcelain", "--", *PRODUCT) else ""
     for rel in product_files():
         data = tree[rel][0] if rel in tree else (REPO / rel).read_bytes()
         originals[rel] = data
@@ -117,7 +119,7 @@ def main(argv: list[str]) -> int:
     settings = {"seed": args.seed, "sample": args.sample, "files": args.files, "windows": wine,
                 "timeout_factor": args.timeout_factor}
     journal = Journal(args.build_dir / f"journal-{args.seed}.jsonl",
-                      {"commit": git("rev-parse", "--short", "HEAD"), "settings": settings,
+                      {"commit": args.commit, "settings": settings,
                        "fingerprint": fingerprint(tree, settings)}, args.resume)
     results: list[tuple[Mutant, dict]] = [(m, journal.done[where(m)]) for m in chosen
                                           if where(m) in journal.done]

@@ -52,8 +52,7 @@ def write_report(path: Path, args, files: list[str], total_count: int,
     def shown(p: Path) -> str:
         return str(p.relative_to(REPO)) if p.is_relative_to(REPO) else str(p)
 
-    head = git("rev-parse", "--short", "HEAD")
-    dirty = " with uncommitted changes" if git("status", "--porcelain", "--", *PRODUCT) else ""
+    head, dirty = args.commit, args.dirty  # as the run began: commits made meanwhile are not it
     sample = (f"a sample of {args.sample} of the product's {total_count} mutants"
               if args.sample else f"every one of the product's {total_count} mutants")
     where = " ".join(args.files) if args.files else ", ".join(f"{d}/" for d in PRODUCT)
