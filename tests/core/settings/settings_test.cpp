@@ -140,11 +140,5 @@ TEST(RegDocument, AnEmptyDocumentGetsItsHeaderAndValuesThatCannotBeQuotedGoAsHex
             "Windows Registry Editor Version 5.00\n\n" + kKey + "\n\"A\"=hex(1):ff,00\n");
 }
 
-// A field of one bit holds -1 and 0.
-TEST(RoundIntoField, KeepsTheRangeOfTheFieldsWidth) {
-  EXPECT_EQ(std::tuple(RoundIntoField(-1.0, 1), RoundIntoField(1.0, 1), RoundIntoField(1.0, 0)),
-            std::tuple(-1, std::nullopt, std::nullopt));
-}
-
 }  // namespace
 }  // namespace horalign
