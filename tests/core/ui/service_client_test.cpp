@@ -70,6 +70,12 @@ struct ClientTest : ::testing::Test {
     service.listener.row(Row(3, "No", "Connected to device.", "QM6840"));
     service.listener.row(Row(4, "Yes", "Connected to device.", "Receiver"));
   }
+  // The user picks the mode at `index` in the list and confirms the change.
+  void ChooseMode(int index) {
+    s.dialog.Answer(QV_SYS_Message::kYes);
+    s.view.modeIndex = index;
+    s.Form().OnModeClick();
+  }
   int Opens() {
     int opens = 0;
     for (int n = 1; n <= 16; ++n) opens += s.world.serial.OpenAttempts(n);
@@ -129,9 +135,7 @@ TEST_F(ClientTest, PassesEachActionOnAndHoldsTheWindowUntilTheServiceHasAnswered
       {"Refresh", [&] { s.Form().OnRefreshClick(); }, Kind::kRescan, 0},
       {"an interval of 90", [&] { s.view.intervalText = "90", s.Form().OnIntervalLostFocus(); },
        Kind::kSetInterval, 90},
-      {"mode 2, confirmed",
-       [&] { s.dialog.Answer(QV_SYS_Message::kYes), s.view.modeIndex = 1, s.Form().OnModeClick(); },
-       Kind::kSetMode, 2},
+      {"mode 2, confirmed", [&] { ChooseMode(1); }, Kind::kSetMode, 2},
       // In mode 2 Update Now sets the PC clock from the device.
       {"Update Now in mode 2",
        [&] {
@@ -200,9 +204,7 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
             "E 1 f1 e1: " + std::string(kServiceRefusedText) + "Not authorized.");
   EXPECT_EQ(std::tuple(s.view.intervalText, s.view.enabled, s.Form().UserBusy(), s.view.focus),
             std::tuple("0075", true, false, lvwMessages));
-  s.dialog.Answer(QV_SYS_Message::kYes);
-  s.view.modeIndex = 1;
-  s.Form().OnModeClick();
+  ChooseMode(1);
   service.Answer("Not authorized.");
   EXPECT_EQ(s.view.modeIndex, 0);
 
@@ -221,17 +223,13 @@ TEST_F(ClientTest, ARefusalIsToldAndTheWindowShowsWhatTheServiceKeeps) {
   // The service without a mode: a mode refused leaves the list without one.
   service.listener.settings({0, 0, 75, false, false});
   EXPECT_EQ(std::tuple(s.view.modeIndex, s.view.ControlEnabled(cmdRefresh)), std::tuple(-1, false));
-  s.dialog.Answer(QV_SYS_Message::kYes);
-  s.view.modeIndex = 0;
-  s.Form().OnModeClick();
+  ChooseMode(0);
   service.Answer("Not authorized.");
   EXPECT_EQ(s.view.modeIndex, -1);
 
   // An answer that comes after the window has closed is dropped.
   const std::size_t told = s.dialog.shown.size();
-  s.dialog.Answer(QV_SYS_Message::kYes);
-  s.view.modeIndex = 0;
-  s.Form().OnModeClick();
+  ChooseMode(0);
   s.Form().OnPopupOptionsClick(TrayMenuItem::kClose);
   service.Answer("Not authorized.");
   EXPECT_EQ(s.dialog.shown.size(), told + 1);  // the question only
