@@ -20,14 +20,7 @@ struct PagingRig {
   std::int32_t delayTicks = 0;
   clsSerialCommAPI serialPort{world.serial};
   QV_Paging paging{serialPort, world.loop, delayTicks};
-  std::vector<std::pair<std::int16_t, std::string>> handedOn;
   MonitorTimers timers{world.loop, paging, delayTicks};
-
-  PagingRig() {
-    paging.OnReceiverTimeLine = [this](std::int16_t port, const std::string& line) {
-      handedOn.emplace_back(port, line);
-    };
-  }
 
   void Open(int port, const std::string& settings = "9600,N,8,1") {
     paging.OpenPort(serialPort, static_cast<std::int16_t>(port), settings);
