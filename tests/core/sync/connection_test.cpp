@@ -27,11 +27,7 @@ TEST(Connect, FindsTheDeviceAtItsSpeedAndRecordsTheSettingsItAnsweredAt) {
               (std::vector<std::string>{"03", "No", "Disconnected from device.", stamp,
                                         "9600,N,8,1", "N/A", "", "", "N/A", "No"}));
     EXPECT_FALSE(s.world.serial.IsOpen(3)) << "the port is closed again";
-    ASSERT_EQ(s.History().size(), 1u);
-    const HistoryEntry e = s.History()[0];
-    EXPECT_EQ(std::tuple(e.port, e.action, e.ok, e.status, e.model, e.serial, e.msPastSecond),
-              std::tuple(3, HistoryAction::kConnect, true, "Connected to device.", "KR9010",
-                         "54321", -1));
+    EXPECT_EQ(s.History().size(), 1u) << "a deactivation writes no entry";
   }
 }
 
