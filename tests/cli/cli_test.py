@@ -66,26 +66,20 @@ def settings_commands(tmp, env, settings):
           and port.get("path") == "/dev/ttyS8" and port.get("mapped") is False, out + out2)
     rc, out, _ = run(["--config", copy, "--json", "config", "mode", "2"], env)
     before = open(copy).read()
-    bad = [run(["--config", copy, "config", *args], env) for args in (["active", "COM1", "COM2"], *(
-        ["socket", p] for p in ("chrony.sock", "/run/" + "s" * 103, "/run/a\tb.sock")))]
-    check("a new mode deactivates every port; a second active port in mode 2 and a socket that "
-          "is relative, of 108 bytes or with a control character are refused (2), nothing stored",
-          rc == 0 and json.loads(out)["active"] == [] and [r[0] for r in bad] == [2] * 4
+    # The sockets refused (relative, 108 bytes, a control character) are the table's rows.
+    bad = [run(["--config", copy, "config", *args], env)
+           for args in (["active", "COM1", "COM2"], ["socket", "/run/" + "s" * 103])]
+    check("a new mode deactivates every port; a second active port in mode 2 and a socket of 108 "
+          "bytes are refused (2), nothing stored",
+          rc == 0 and json.loads(out)["active"] == [] and [r[0] for r in bad] == [2] * 2
           and "Only one device can be used to synchronize the PC time." in bad[0][2]
-          and all("at most 107 bytes" in r[2] for r in bad[1:]) and open(copy).read() == before,
-          out + str(bad))
+          and "at most 107 bytes" in bad[1][2] and open(copy).read() == before, out + str(bad))
     rc, out, _ = run(["--config", copy, "--json", "config", "socket", "/run/" + "s" * 102], env)
     run(["--config", copy, "config", "feed", "on"], env)
     check("a socket of 107 bytes is taken, and the feed goes on",
           rc == 0 and json.loads(out)["time_daemon_socket"] == "/run/" + "s" * 102
           and open(copy).read().count('"Feed Time Daemon"="1"') == 1, out)
-    if os.geteuid() == 0:
-        folder = f"{tmp}/state"
-        os.mkdir(folder)
-        os.chown(folder, 65534, 65534)
-        rc, _, _ = run(["--config", f"{folder}/Horalign.reg", "config", "interval", "75"], env)
-        check("root's change of a file in the service's folder leaves the file to its user",
-              rc == 0 and os.stat(f"{folder}/Horalign.reg").st_uid == 65534)
+    # Root's change of a file in the service's folder: tests/posix/planted_links_test.cpp.
 
 
 def device_commands(tmp, env, settings, userns):
