@@ -9,10 +9,8 @@
 # shellcheck disable=SC2317  # the checks are called through hs_check and hs_wait_until
 set -uo pipefail
 horalign=$1 devsim=$2
-here=${BASH_SOURCE[0]%/*}
-[[ "$here" == "${BASH_SOURCE[0]}" ]] && here=.
 # shellcheck source=SCRIPTDIR/session.sh
-source "$here/session.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 hs_skip_without Xvfb xdotool xwininfo xprop openbox trayer
 
 # A time command of the family began 1 to 99 ms past a second, and the device's clock ended
@@ -32,7 +30,6 @@ acks_at_least() {
     END { exit !(n >= want) }' "$HS_DEVSIM_LOG"
 }
 
-count_frames() { grep -c "	FRAME	" "$HS_DEVSIM_LOG"; }
 equals() { [[ "$1" == "$2" ]]; }
 wm_state_is() { [[ "$(hs_wm_state "$1")" == "$2" ]]; }
 tray_icon_shown() { hs_tray_icon_centre > /dev/null; }
@@ -97,8 +94,8 @@ hs_require "Hide hides the window again" hide_to_tray
 kill "$tray"
 hs_check "the hidden window comes back when the tray goes away" hs_wait_until 5 hs_viewable "$main"
 
-# A second copy tells the user and ends, touching neither the ports nor the settings.
-before="$(count_frames) $(md5sum < "$HS_SETTINGS")"
+# A second copy tells the user and ends (that it touches neither the ports nor the settings
+# is MainWindow.ASecondInstanceSaysSoAndTouchesNothing's, on the simulation).
 hs_start_program "$horalign"
 second=$HS_PROGRAM_PID
 refusal=$(hs_wait_window "$second" '^Horalign - System Message$' 15)
@@ -107,8 +104,6 @@ hs_keys "$refusal" Return
 hs_check "the second copy ends once its message is closed" hs_wait_until 10 hs_gone "$second"
 hs_check "the second copy exits with code 0" wait "$second"
 hs_check "the first copy keeps running" hs_alive "$first"
-hs_check "the second copy sent nothing to the devices and left the settings as they were" \
-  equals "$(count_frames) $(md5sum < "$HS_SETTINGS")" "$before"
 
 # Moved through the window manager, then stopped the way a session manager stops it.
 xdotool windowmove "$main" 300 200
