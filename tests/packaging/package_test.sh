@@ -22,16 +22,11 @@ for dep in libqt6widgets6 libqt6charts6 libc6 libstdc++6 qt6-qpa-plugins systemd
   [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 
-# The maintainer scripts are debhelper's, for the service and for its user.
+# The maintainer scripts are debhelper's: dpkg runs postinst and postrm below (the user made,
+# the unit's links noted and purged); the stop before a removal needs a running systemd.
 control=$scratch/control
 dpkg-deb -e "$deb" "$control"
-for script in postinst prerm postrm; do
-  [[ -x $control/$script ]] || fail "no executable $script"
-done
-grep -q 'dh_installsysusers' "$control/postinst" && grep -q 'dh_installsystemd' "$control/postinst" &&
-  grep -q 'deb-systemd-invoke stop' "$control/prerm" &&
-  grep -q 'deb-systemd-helper purge' "$control/postrm" ||
-  fail "the maintainer scripts lack debhelper's parts"
+grep -q 'deb-systemd-invoke stop' "$control/prerm" || fail "prerm does not stop the service"
 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
@@ -127,7 +122,6 @@ if [[ -d /run/systemd/system && $EUID -eq 0 ]]; then
              sh -c 'mount -t tmpfs horalign-test /run/systemd && exec "$@"' _ "${dpkg_root[@]}")
 fi
 "${dpkg_root[@]}" -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i"; }
-[[ -x $db/usr/bin/horalign && -f $db/usr/share/applications/$app.desktop ]] || fail "dpkg -i installed too little"
 # The service's user, which the bus policy names; like every system user it stays after a
 # purge (files may still belong to it).
 grep -q '^horalign:x:[0-9]*:[0-9]*:.*:/var/lib/horalign:' "$db/etc/passwd" ||
