@@ -48,7 +48,7 @@ def main():
                         row(2, 'active=N/A device=N/A sn=N/A status="Disconnected'), UNPLUG_S)
         seen_s = time.monotonic() - pulled
         check(f"a pulled adapter is seen at once ({seen_s:.2f} s) and its row says so", gone, log())
-        check("the other device is left alone", log().count("port=COM1 ") == 2, log())
+        # That the other device is left alone is tests/service/hot_plug_test.cpp's.
         link(tmp, ptys, (2,))
         plugged = time.monotonic()
         back = wait_for(lambda: row(2, 'status="Device updated successfully."'), REPLUG_S)
