@@ -83,9 +83,8 @@ class WorkerTest(unittest.TestCase):
             for file, outcome in (("core.cpp", "killed"), ("win.cpp", "survived")):
                 original = (w.src / file).read_bytes()
                 self.assertEqual(w.try_mutant(mutant(w, file), original, {})["outcome"], outcome)
+            # What each test run found mutated is the test above's.
             self.assertEqual(w.builds, [["cli", "core_tests", "devsim"], [WIN + "core_tests.exe"]])
-            self.assertEqual(w.ran, [{"core_tests": False, "cli": True, "devsim": False},
-                                     {WIN + "core_tests.exe": False}])
 
     def test_a_program_left_mutated_is_told_and_not_tested(self):
         with tempfile.TemporaryDirectory() as tmp:
