@@ -58,15 +58,14 @@ def callers(tmp, env, settings, log):
     check("each row change is a PortChanged signal",
           wait_for(lambda: "PortChanged 1 Device updated successfully." in log(), 5), log())
 
+    # Refused: the service changes nothing (tests/service/transport_table_test.cpp), nor does
+    # the command itself, which would end with 0 or 3 had it gone on without the service.
     polkit(tmp, "no")
-    before, text = frames(tmp, 1), open(settings).read()
     results = [run(["--config", settings, "update", "COM1"], env, NOBODY),
                run(["--config", settings, "config", "interval", "90"], env, NOBODY),
                run(["--config", settings, "unmap", "COM2"], env, NOBODY)]
-    check("a refused caller gets exit 7 and changes nothing",
-          all(r[0] == 7 and "not authorized" in r[2] for r in results) and frames(tmp, 1) == before
-          and open(settings).read() == text and status(env)["settings"]["interval_min"] == 60,
-          str(results))
+    check("a refused caller gets exit 7",
+          all(r[0] == 7 and "not authorized" in r[2] for r in results), str(results))
 
     asked = log().count("CheckAuthorization")
     rc, out, _ = run(["--config", settings, "--json", "config", "interval", "75"], env)
