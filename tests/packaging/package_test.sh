@@ -31,18 +31,16 @@ grep -q 'deb-systemd-invoke stop' "$control/prerm" || fail "prerm does not stop 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 app=com.quorvane.Horalign
+# The files read below (the desktop entry and metainfo, the bus policy, polkit's action, the
+# simulator's manual page) are missing there if missing at all.
 expected=(
   usr/bin/horalign usr/bin/horalign-devsim usr/bin/horalign-autostart usr/bin/horalign-cli
   usr/lib/systemd/system/horalign.service usr/share/man/man1/horalign-cli.1.gz
   usr/share/horalign/help/index.html usr/share/horalign/help/help.css
-  "usr/share/applications/$app.desktop" "usr/share/metainfo/$app.metainfo.xml"
   usr/share/icons/hicolor/scalable/apps/horalign.svg
   usr/share/man/man1/horalign.1.gz usr/share/man/man1/horalign-autostart.1.gz
-  usr/share/man/man1/horalign-devsim.1.gz
   usr/share/doc/horalign/copyright usr/share/doc/horalign/changelog.Debian.gz
   usr/share/lintian/overrides/horalign
-  usr/share/dbus-1/system.d/com.quorvane.Horalign1.conf
-  usr/share/polkit-1/actions/com.quorvane.horalign.policy
   usr/share/doc/horalign/examples/50-horalign.rules)
 for f in "${expected[@]}"; do [[ -s $root/$f ]] || fail "missing $f"; done
 # Each pixel icon is there, at its size.
