@@ -66,7 +66,6 @@ holds x 'License: MIT' usr/share/doc/horalign/copyright "the MIT licence"
 grep -qi 'proprietary\|all rights reserved' "$root/usr/share/doc/horalign/copyright" &&
   fail "the copyright file still holds the placeholder licence"
 holds - '<project_license>MIT</project_license>' "usr/share/metainfo/$app.metainfo.xml" "the MIT licence"
-readelf -S "$root/usr/bin/horalign" | grep -q '\.debug_info\|\.symtab' && fail "horalign is not stripped"
 "$root/usr/bin/horalign" --version | grep -qx "Horalign (Version $version)" ||
   fail "the installed program does not start"
 zcat "$root/usr/share/man/man1/horalign-devsim.1.gz" | grep -qF 'write\-ports' ||
@@ -94,6 +93,7 @@ fi
 if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || fail "metainfo"
 fi
+# lintian's errors include a program left unstripped and a maintainer script not executable.
 if command -v lintian >/dev/null; then
   lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 else
