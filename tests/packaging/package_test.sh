@@ -31,14 +31,14 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 app=com.quorvane.Horalign
 # The files read below (the desktop entry and metainfo, the bus policy, polkit's action, the
-# simulator's manual page) are missing there if missing at all.
+# simulator's manual page, the copyright file) are missing there if missing at all, and
+# lintian fails without a changelog.
 expected=(
   usr/bin/horalign usr/bin/horalign-devsim usr/bin/horalign-autostart usr/bin/horalign-cli
   usr/lib/systemd/system/horalign.service usr/share/man/man1/horalign-cli.1.gz
   usr/share/horalign/help/index.html usr/share/horalign/help/help.css
   usr/share/icons/hicolor/scalable/apps/horalign.svg
   usr/share/man/man1/horalign.1.gz usr/share/man/man1/horalign-autostart.1.gz
-  usr/share/doc/horalign/copyright usr/share/doc/horalign/changelog.Debian.gz
   usr/share/lintian/overrides/horalign
   usr/share/doc/horalign/examples/50-horalign.rules)
 for f in "${expected[@]}"; do [[ -s $root/$f ]] || fail "missing $f"; done
