@@ -12,14 +12,9 @@ hs_skip_without Xvfb xdotool xwininfo openbox dbus-daemon strace python3
 
 # Waits are generous: under a loaded machine a traced, sanitized window starts slowly, and a
 # wait that is met returns at once.
-# The service's rows as "COMn active status" lines.
-service_rows() {
-  "$cli" status --json 2> /dev/null | python3 -c '
-import json, sys
-for p in json.load(sys.stdin)["ports"]: print(p["port"], p["active"], p["status"])' 2> /dev/null
-}
-connected() { [[ $(service_rows | grep -c "^COM[12] Yes Connected to device.$") == 2 ]]; }
-row_is() { service_rows | grep -qx "$1"; }
+# The service's row of port $1 is active $2 with the status $3 (a pattern), as status shows it.
+row_is() { "$cli" status 2> /dev/null | grep -E "^$1 +$2 .* $3( \(.*\))?$" > /dev/null; }
+connected() { row_is COM1 Yes 'Connected to device\.' && row_is COM2 Yes 'Connected to device\.'; }
 frames_to() { grep -c "	$1	FRAME	" "$HS_DEVSIM_LOG"; }
 more_frames() { (($(frames_to "$1") > $2)); }
 
@@ -64,7 +59,8 @@ hs_keys "$main" Down Home alt+u
 hs_check "Update Now on row 01 is done by the service" hs_wait_until 30 more_frames COM1 "$before"
 hs_wait_until 20 hs_viewable "$main" && sleep 1
 hs_keys "$main" Down alt+d
-hs_check "Deactivate on row 02 reaches the service" hs_wait_until 30 row_is "COM2 No Disconnected from device."
+hs_check "Deactivate on row 02 reaches the service" \
+  hs_wait_until 30 row_is COM2 No 'Disconnected from device\.'
 hs_check "the window opened no device and no port path" \
   bash -c "! grep -E '/dev/pts/|no-such-port' '$HS_DIR/window.strace'"
 hs_finish
