@@ -61,7 +61,6 @@ TEST(HotPlug, AnUnpluggedDeviceIsShownGoneAndWrittenAgainOnceItIsBackIfStillActi
   p.Unplug();
   p.app.world.loop.RunForMs(1000);
   EXPECT_EQ(p.app.Cell(3, kColActive), "N/A");
-  EXPECT_EQ(p.app.Cell(3, kColStatus), "Disconnected from device.");
   EXPECT_TRUE(p.Heard("Disconnected from device.")) << "no PortChanged for the unplug";
   ASSERT_EQ(p.said.size(), 1u);
   EXPECT_NE(p.said[0].find("unplugged="), std::string::npos);

@@ -46,10 +46,6 @@ struct Rig : ServiceRig {
   std::vector<std::size_t> order;  // the answers as they came
 };
 
-bool Refused(const std::optional<Answer>& a, ErrorKind kind) {
-  return a && a->error && a->error->kind == kind;
-}
-
 TEST(ServiceControl, ACallerMayHaveFourRequestsWaitingAndTheNextIsRefusedWhileOthersAreServed) {
   struct Case {
     const char* what;
@@ -71,7 +67,8 @@ TEST(ServiceControl, ACallerMayHaveFourRequestsWaitingAndTheNextIsRefusedWhileOt
       flood.push_back(rig.Send(r, c.caller("uid:1000")));
     }
     for (std::size_t i = 0; i < flood.size(); ++i) {  // the fifth and sixth are refused
-      EXPECT_EQ(Refused(rig.answers[flood[i]], ErrorKind::kLimitsExceeded), i >= 4)
+      const std::optional<Answer>& a = rig.answers[flood[i]];
+      EXPECT_EQ(a && a->error && a->error->kind == ErrorKind::kLimitsExceeded, i >= 4)
           << c.what << " #" << i;
     }
     const std::size_t other = rig.Send(PortRequest(RequestKind::kUpdate, 3), Rig::Allowed("uid:0"));
