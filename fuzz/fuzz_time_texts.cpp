@@ -40,20 +40,11 @@ void CheckQtReply(const std::string& text, const CivilTime& now) {
 }
 
 void CheckReceiverEvent(const std::string& text, const CivilTime& now) {
+  // Read without fault whatever the bytes and the time; which events are taken and what
+  // they set is ReceiverEvent.IsCheckedAndSetsTheTimeOfDayNearestThePresent's, edge by edge.
   const ClockDecision d = DecideReceiverEvent(text, now);
   FUZZ_CHECK(d.accepted || !d.target);
-  if (!d.accepted) return;
-  const std::string part = text.substr(0, 7);
-  FUZZ_CHECK(part == "0371461" || part == "0371437" || part == "0371462" || part == "0371438");
-  FUZZ_CHECK(text.size() >= 12 && AreDigits(text, 7, 11));
-  if (!d.target) return;
-  const CivilTime& t = *d.target;
-  FUZZ_CHECK(IsValid(t) && t.micro == 0 && (t.second == 0 || t.second == 59));
-  // Only the time of day moves: the instant chosen is the nearest to the present.
-  FUZZ_CHECK(std::llabs(ToEpochMicros(t) - ToEpochMicros(now)) <= 43'200'000'000);
-  // Seven hours behind the receiver; branch B's 59 seconds never reach the next minute.
-  const int hour = TwoDigits(text, 7), minute = TwoDigits(text, 9);
-  FUZZ_CHECK(t.hour * 60 + t.minute == ((hour + 17) % 24) * 60 + minute);
+  if (d.target) FUZZ_CHECK(IsValid(*d.target));
 }
 
 }  // namespace
