@@ -24,7 +24,8 @@ TEST(LineSettings, GiveTheWriteTimeoutPerByteAndRefuseWhatAPortCannotTake) {
               {"300,M,5", 28, LineSettings{300, 'M', 5, 1}},
               {"1,S,6,1", 8001, LineSettings{1, 'S', 6, 1}},
               {"1000,N,8,1", 9, LineSettings{1000, 'N', 8, 1}},  // 8.5 ms rounds to the even 8
-              {"9600", 28, LineSettings{9600, 'N', 8, 1}},       // no comma: 28 ms
+              {"2147483647,N,8,1", 2, LineSettings{2147483647, 'N', 8, 1}},  // no overflow
+              {"9600", 28, LineSettings{9600, 'N', 8, 1}},                   // no comma: 28 ms
               {"0,N,8,1", {}, {}},
               {"9600,NN,8,1", 2, {}},
               {"9600,N,9,1", 2, {}},
