@@ -36,9 +36,10 @@ TEST(PollEventLoop, AWaitingHandlerIsNotReenteredOthersTickAndItsMissedTicksCoal
   loop.RunForMs(100);
   EXPECT_EQ(nested, 0);
   EXPECT_GE(innerWhileWaiting, 2) << "the other timer ticks while the handler waits";
-  // The 12 periods missed inside the first call give one catch-up tick, followed by at
-  // most seven regular ones in the 35 ms left.
-  EXPECT_TRUE(outer >= 2 && outer <= 10) << outer;
+  // The 12 periods missed inside the first call give one catch-up tick, followed by the
+  // regular ones left: seven, or up to nine where the first call came late and the rest fall
+  // on both ends of what is left. Uncoalesced, the missed periods alone would be 12 more.
+  EXPECT_TRUE(outer >= 2 && outer <= 12) << outer;
   EXPECT_LT(CpuMs() - cpuBefore, 10) << "100 ms of waiting must not spin a core";
 }
 
