@@ -32,13 +32,15 @@ CivilTime At(int y, int mo, int d, int h, int mi, int s, int micro = 0) {
 
 // The setter only records what it was asked to set; nothing here reaches the real clock.
 TEST(PosixClock, SetsTheInstantOfALocalTimeWithTheOffsetInForceBeforeAGapOrRepeat) {
-  // Berlin: 2026-03-29 02:00 CET -> 03:00 CEST, 2026-10-25 03:00 CEST -> 02:00 CET.
+  // Berlin: 2026-03-29 02:00 CET -> 03:00 CEST, 2026-10-25 03:00 CEST -> 02:00 CET;
+  // New York: 2026-03-08 02:00 EST -> 03:00 EDT.
   const struct {
     const char* zone;
     CivilTime local, utc;
   } rows[] = {
       {"IST-5:30", At(2027, 1, 1, 3, 0, 0, 999999), At(2026, 12, 31, 21, 30, 0)},
-      {"Europe/Berlin", At(2026, 3, 29, 3, 0, 0), At(2026, 3, 29, 1, 0, 0)},
+      // West of UTC the wall time read as UTC falls before the change it comes after.
+      {"America/New_York", At(2026, 3, 8, 3, 30, 0), At(2026, 3, 8, 7, 30, 0)},
       {"Europe/Berlin", At(2026, 3, 29, 2, 30, 0), At(2026, 3, 29, 1, 30, 0)},    // in the gap
       {"Europe/Berlin", At(2026, 10, 25, 2, 30, 0), At(2026, 10, 25, 0, 30, 0)},  // first pass
   };

@@ -86,7 +86,7 @@ TYPED_TEST_P(RegistryRules, NumbersAreReadFromTheFrontAndMustFitTheirField) {
               {kValueUpdateInterval, Sz("0"), 0},
               // What the four-digit box cannot show is brought into range as leaving the
               // box would do it, so the box shows the interval in use.
-              {kValueUpdateInterval, Sz("-5"), 60},
+              {kValueUpdateInterval, Sz("-1"), 60},
               {kValueUpdateInterval, Sz("10000"), 9999},
               {kValueUpdateInterval, Sz("32767.5"), 60},  // rounds to 32768: the default
               {kValueConnectionMode, Sz(" 2 "), 2},
