@@ -11,7 +11,6 @@
 #include "core/ui/main_form.h"
 
 namespace horalign {
-namespace {}  // namespace
 
 void QV_MainForm::FillModeList(int index) {
   auto& view = deps_.view;
