@@ -117,7 +117,8 @@ TEST(Win32Clock, SetsTheLocalTimeAgainAcrossATransitionAndReportsRefusals) {
   }
 }
 
-// A step against the tick count is reported; the program's own setting is not.
+// A step against the tick count is reported; the program's own setting is not. The local
+// reading carries its date's weekday, which the local-time devices get with the date.
 TEST(Win32Clock, ReportsAStepButNotItsOwnSetting) {
   ClockSetter setter;
   setter.setLocalTime = [](const SYSTEMTIME&) -> DWORD { return 0; };
@@ -126,7 +127,9 @@ TEST(Win32Clock, ReportsAStepButNotItsOwnSetting) {
   std::vector<TimeJump> jumps;
   clock.SetJumpListener([&](const TimeJump& jump) { jumps.push_back(jump); });
   clock.CheckJumps(clock.WallAheadUs() + 2'000'000);
-  clock.SetLocal(clock.LocalNow());
+  const CivilTime now = clock.LocalNow();
+  EXPECT_EQ(now.weekday, WeekdayOf(now.year, now.month, now.day));
+  clock.SetLocal(now);
   clock.CheckJumps();
   ASSERT_EQ(jumps.size(), 1u);
   EXPECT_EQ(jumps[0].cause, TimeJumpCause::kStep);
