@@ -72,8 +72,6 @@ TEST(Win32Clock, ConvertsFileTimesToMicroseconds) {
       // Rounded towards the past also before 1970.
       {kEpochTicks - 5, {1969, 12, 31, 23, 59, 59, 999'999, 4}},
       {kEpochTicks + 12'345'678, {1970, 1, 1, 0, 0, 1, 234'567, 5}},
-      // Saturday 5 December 2026, 14:05:09.5 UTC.
-      {kEpochTicks + 1'796'479'509'500'000ull * 10, {2026, 12, 5, 14, 5, 9, 500'000, 7}},
   };
   for (const auto& row : rows) EXPECT_EQ(CivilFromFileTime(row.ticks), row.expected) << row.ticks;
 }
@@ -94,7 +92,6 @@ TEST(Win32Clock, SetsTheLocalTimeAgainAcrossATransitionAndReportsRefusals) {
       {"across a transition", good, {0, 0}, kDst, R::kOk, 2},
       {"refused the second time", good, {0, ERROR_ACCESS_DENIED}, kDst, R::kNoRight, 2},
       {"privilege not held", good, {ERROR_PRIVILEGE_NOT_HELD}, kDst, R::kNoRight, 1},
-      {"access denied", good, {ERROR_ACCESS_DENIED}, kDst, R::kNoRight, 1},
       {"other error", good, {ERROR_INVALID_PARAMETER}, kDst, R::kFailed, 1},
       {"30 February", {2026, 2, 30, 1, 0, 0, 0, 1}, {}, kDst, R::kFailed, 0},
       {"hour 24", {2026, 2, 3, 24, 0, 0, 0, 1}, {}, kDst, R::kFailed, 0},
