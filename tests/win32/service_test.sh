@@ -97,8 +97,6 @@ assert status["pc_clock"]["time_daemon"]["available"] is False, status["pc_clock
 PY
 expect "config feed on's exit code" "$(exit_code wine "$cli" config feed on 2>"$dir/feed.txt")" 2
 grep -q "Windows has no time daemon socket to feed" "$dir/feed.txt" || fail "feed on: $(cat "$dir/feed.txt")"
-grep -qP '\tCOM3\tCLOCK\t' "$DEVSIM_LOG" && grep -qP '\tCOM7\tCLOCK\t' "$DEVSIM_LOG" ||
-  fail "the devices were not set"
 echo "through the pipe: config mode 1 and active COM3 COM7 applied at once, both updated, status lists them; the feed is not available"
 
 # Bad lines: each answered with an error, the pipe stays up, nothing changes. The
