@@ -60,7 +60,6 @@ void Batch(HANDLE pipe, std::ifstream& in, int count, std::string& pending) {
     if ((got = ReadLine(pipe, pending, line)) == Got::kLine) std::printf("%s\n", line.c_str());
   }
   if (got != Got::kLine) std::printf(got == Got::kClosed ? "@closed\n" : "@timeout\n");
-  std::fflush(stdout);
 }
 
 // Serves the name first, and holds it until killed.
@@ -100,7 +99,6 @@ int Lines(const char* file) {
       return 1;
     }
     std::printf("%s\n", answer.c_str());
-    std::fflush(stdout);
   }
   ::CloseHandle(pipe);
   return 0;
