@@ -48,7 +48,6 @@ TEST(MessageDialog, EachButtonSetShowsItsButtonsAndTakesOnlyTheirKeys) {
     {4, 7, 27, "&Yes@1200 &No@2500 f7 =7", 64, "", "", 0, kInformation, false},
     {4, 6, 'y', "&Yes@1200 &No@2500 f6 =6", 64, "", "", 0, kInformation, false},
     {4, 0, 'N', "&Yes@1200 &No@2500 f0 =7", 64, "", "", 0, kInformation, false},
-    {4, 1, 'o', "&Yes@1200 &No@2500 f0 =3", 64, "", "", 0, kInformation, false},
     {9, 1, 27, "&Ok@1850 f1 =3", 64, "", "", 0, kInformation, false}}) {
     // clang-format on
     SCOPED_TRACE(did);
