@@ -88,7 +88,6 @@ TEST_F(ClientTest, ShowsTheServiceRowsLiveAndSaysOnceThatTheServiceOwnsThePorts)
   EXPECT_EQ(loaded, std::tuple(16u, 1, true, false, true, true, true, lvwMessages));
   ASSERT_EQ(s.dialog.shown.size(), 1u);
   EXPECT_EQ(Seen(s.dialog.Last()), "I 1 f1 e1: " + std::string(kServiceOwnsPortsText));
-  EXPECT_TRUE(s.view.ControlEnabled(cmdRefresh));
   EXPECT_EQ(std::tuple(s.Cell(2, kColActive), s.Cell(2, kColStatus), s.Cell(2, kColDevice),
                        s.Cell(2, kColSerial), s.Cell(1, kColDetected)),
             std::tuple("Yes", "Connected to device.", "QM8340", "10001", "No"));
