@@ -214,8 +214,6 @@ TEST(MainWindow, WithoutAModeTheScanRunsThenAModeIsAskedForAndNoDeviceIsServed) 
   EXPECT_EQ(std::tuple(cycle, s.Form().MinuteCount(), s.app.DelayTicks()),
             std::tuple(std::pair(std::size_t{0}, true), 1, 160));
   EXPECT_EQ(s.view.currentTime + " " + s.view.currentDate, "03:06:14 PM 12/05/2026");
-  s.Form().OnHelp();
-  EXPECT_EQ(s.view.helpTopics, std::vector<int>{100000});
 }
 
 // A stored edge off the screen becomes 100. The 16 rows of 255 twips and the header need 17
