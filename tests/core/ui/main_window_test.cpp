@@ -297,9 +297,9 @@ TEST(MainWindow, EachActionShowsItsProgressAndCountsTheUserBusy) {
 }
 
 // The program ends through Close (asking in a mode, with No as the default; a question that
-// cannot be asked ends it too), the tray menu's Close, the close box without a mode, or a
-// session end, saving the window's place and stopping every timer. Hide and the close box
-// with a mode ask before hiding, and minimize without a notification area.
+// cannot be asked ends it too) or the close box without a mode, saving the window's place and
+// stopping every timer. Hide and the close box with a mode ask before hiding, and minimize
+// without a notification area.
 TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
   const std::string quit = "Q 67 f7 e7: This will terminate time synchronization of ";
   const std::string quit1 = quit + "all connected devices. Are you sure you want to quit?";
@@ -307,19 +307,16 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
   const std::string hide =
       "Q 67 f6 e7: Horalign will stay active and will be accessible from the system tray.\r\n"
       "To terminate Horalign, please select Close. Continue?";
-  // How: Close button, close pressed while the hide question is up, Hide button, close boX,
-  // tray Menu's Close, Session end.
+  // How: Close button, close pressed while the hide question is up, Hide button, close boX.
   // clang-format off
   for (const auto& [how, mode, tray, answer, question, outcome] :
        std::vector<std::tuple<char, int, bool, int, std::string, std::string>>{
            {'C', 0, true, 0, "", "ended"},       {'C', 3, true, 0, "", "ended"},
-           {'C', 1, true, 7, quit1, "shown"},    {'C', 1, true, 6, quit1, "ended"},
-           {'C', 2, true, 7, quit2, "shown"},    {'c', 2, true, 0, hide, "ended"},
-           {'M', 1, true, 0, "", "ended"},       {'S', 1, true, 0, "", "ended"},
-           {'H', 1, true, 6, hide, "hidden"},    {'H', 1, true, 7, hide, "shown"},
-           {'H', 1, false, 6, "", "minimized"},  {'X', 1, true, 6, hide, "hidden"},
-           {'X', 2, true, 7, hide, "shown"},     {'X', 1, false, 6, "", "minimized"},
-           {'X', 0, true, 6, "", "ended"}}) {
+           {'C', 1, true, 7, quit1, "shown"},    {'C', 2, true, 7, quit2, "shown"},
+           {'c', 2, true, 0, hide, "ended"},     {'H', 1, true, 6, hide, "hidden"},
+           {'H', 1, true, 7, hide, "shown"},     {'H', 1, false, 6, "", "minimized"},
+           {'X', 1, true, 6, hide, "hidden"},    {'X', 2, true, 7, hide, "shown"},
+           {'X', 1, false, 6, "", "minimized"},  {'X', 0, true, 6, "", "ended"}}) {
     // clang-format on
     SCOPED_TRACE(testing::Message() << how << mode << tray << answer);
     SimApp s;
@@ -330,16 +327,12 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
     if (answer) s.dialog.Answer(answer);
     if (how == 'C') s.Form().OnCloseClick();
     if (how == 'H') s.Form().OnHideClick();
-    if (how == 'M') s.Form().OnPopupOptionsClick(TrayMenuItem::kClose);
     if (how == 'c') {
       s.dialog.Respond(
           [&](auto&, MessageController& m) { s.Form().OnCloseClick(), m.OnButton(7); });
       s.Form().OnHideClick();
     }
-    bool stays = true;
-    if (how == 'X' || how == 'S') {
-      stays = s.Form().OnQueryClose(how == 'X' ? CloseReason::kUser : CloseReason::kSession);
-    }
+    const bool stays = how != 'X' || s.Form().OnQueryClose(CloseReason::kUser);
     const bool ended = outcome == "ended";
     const auto& v = s.view;
     const char* now = v.quitCount   ? "ended"
@@ -347,7 +340,7 @@ TEST(MainWindow, ClosingAsksByModeAndEndsHidesOrMinimizes) {
                       : v.visible   ? "shown"
                                     : "hidden";
     EXPECT_EQ(std::tuple(now, v.quitCount, s.Form().Terminated(), stays),
-              std::tuple(outcome, int{ended}, ended, !ended || (how != 'X' && how != 'S')));
+              std::tuple(outcome, int{ended}, ended, !ended || how != 'X'));
     EXPECT_EQ(s.dialog.shown.size() > shown ? Seen(s.dialog.Last()) : "", question);
     EXPECT_EQ(s.dialog.shown.size(), shown + !question.empty());
     EXPECT_EQ(s.Stored("Update Interval"),
