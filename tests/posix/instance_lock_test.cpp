@@ -1,13 +1,10 @@
 #include "platform/posix/instance_lock.h"
 
-#include <sys/stat.h>
-
 #include "tests/posix/posix_rig.h"
 
 namespace horalign {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rig;
 
 // A missing folder is made private; the lock holds against a second guard and another

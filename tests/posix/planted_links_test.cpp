@@ -1,7 +1,6 @@
 // Root working on the settings in a folder of another user (the service's, with
 // horalign-cli --system): whatever that user plants where the settings file, its lock or its
 // temporary file go, root neither writes, moves nor gives away the file it leads to.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/settings/registry.h"
@@ -12,7 +11,6 @@
 namespace horalign {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rig;
 
 constexpr uid_t kService = 65534;

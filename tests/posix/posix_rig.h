@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 
 namespace horalign::rig {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct TempDir {

@@ -1,7 +1,5 @@
 #include "platform/posix/reg_file_store.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "core/settings/app_config.h"
@@ -12,7 +10,6 @@
 namespace horalign {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace rig;
 
 // Fails writes as a full disk would when asked to and counts the reads; otherwise does the
