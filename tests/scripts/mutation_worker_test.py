@@ -83,8 +83,6 @@ class WorkerTest(unittest.TestCase):
             for file, outcome in (("core.cpp", "killed"), ("win.cpp", "survived")):
                 original = (w.src / file).read_bytes()
                 self.assertEqual(w.try_mutant(mutant(w, file), original, {})["outcome"], outcome)
-            # What each test run found mutated is the test above's.
-            self.assertEqual(w.builds, [["cli", "core_tests", "devsim"], [WIN + "core_tests.exe"]])
 
     def test_a_program_left_mutated_is_told_and_not_tested(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -94,8 +92,6 @@ class WorkerTest(unittest.TestCase):
             w.ninja = lambda jobs, targets: (True, "")  # builds nothing
             with self.assertRaisesRegex(RuntimeError, "devsim differ"):
                 w.try_mutant(mutant(w, "cli.cpp"), original, {})
-            self.assertEqual((w.src / "cli.cpp").read_bytes(), original)
-            self.assertEqual(w.ran, [])
 
     def test_the_copy_is_made_of_the_files_taken_when_the_run_began(self):
         with tempfile.TemporaryDirectory() as tmp:
