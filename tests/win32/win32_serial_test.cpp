@@ -59,8 +59,7 @@ TEST(Win32Serial, OpensWithItsSettingsCarriesEveryByteAndClosesWithThePortsOwnTi
     const char* settings;
     DWORD baud;
     BYTE stopBits;
-  } rows[] = {{"9600,N,8,1", 9600, ONESTOPBIT},
-              {"1200,E,7,2", 1200, TWOSTOPBITS}};
+  } rows[] = {{"9600,N,8,1", 9600, ONESTOPBIT}, {"1200,E,7,2", 1200, TWOSTOPBITS}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.settings);
     // The time-outs the port had are saved, but under Wine every open starts without any, so
